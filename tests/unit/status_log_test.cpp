@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "log/log_writer.h"
+#include "log/status_line.h"
+#include "temp_dir.h"
+
+namespace zent {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+
+std::tm At(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  return t;
+}
+
+TEST(StatusLine, TimeStampThenTextUnchanged) {
+  EXPECT_EQ(FormatStatusLine(At(2007, 3, 9, 7, 4, 6), "Connecting server..."), "07:04:06 : Connecting server...");
+  EXPECT_EQ(FormatStatusLine(At(2007, 3, 9, 23, 59, 59), ""), "23:59:59 : ");
+  const std::string longText(90, 'x');
+  EXPECT_EQ(FormatStatusLine(At(2007, 3, 9, 0, 0, 0), longText), "00:00:00 : " + longText);
+}
+
+TEST(StatusLine, LogFileNamePerPeriod) {
+  const std::tm t = At(2007, 3, 9, 12, 0, 0);
+  LogSettings s{1, LOG_PERIOD_DAY, "/var/logs/x.txt", "zent_log.txt"};
+  EXPECT_EQ(LogFileName(s, t), "/var/logs/2007_03_09_zent_log.txt");
+  s.logPeriod = LOG_PERIOD_MONTH;
+  EXPECT_EQ(LogFileName(s, t), "/var/logs/2007_03_zent_log.txt");
+  s.logPeriod = LOG_PERIOD_YEAR;
+  EXPECT_EQ(LogFileName(s, t), "/var/logs/2007_zent_log.txt");
+  for (int other : {0, 4, -1}) {
+    s.logPeriod = other;
+    EXPECT_EQ(LogFileName(s, t), "/var/logs/x.txt");
+  }
+  // Without a separator the directory part is empty and the name starts at the root.
+  s = {1, LOG_PERIOD_DAY, "tmpPath", "zent_log.txt"};
+  EXPECT_EQ(LogFileName(s, t), "/2007_03_09_zent_log.txt");
+  s.logPeriod = 0;
+  EXPECT_EQ(LogFileName(s, t), "tmpPath");
+}
+
+TEST(StatusLine, MidnightStartsANewDailyFile) {
+  TempDir dir;
+  const LogSettings s{1, LOG_PERIOD_DAY, dir.file("log"), "zent_log.txt"};
+  const std::tm before = At(2007, 3, 9, 23, 59, 59);
+  const std::tm after = At(2007, 3, 10, 0, 0, 0);
+  AppendLogLine(LogFileName(s, before), FormatStatusLine(before, "late"));
+  AppendLogLine(LogFileName(s, after), FormatStatusLine(after, "early"));
+  EXPECT_EQ(ReadFile(dir.file("2007_03_09_zent_log.txt")), "23:59:59 : late\r\n");
+  EXPECT_EQ(ReadFile(dir.file("2007_03_10_zent_log.txt")), "00:00:00 : early\r\n");
+}
+
+TEST(LogAppend, LinesEndInCrLfAndAnUnopenableFileIsSkipped) {
+  TempDir dir;
+  const std::string path = dir.file("zent_log.txt");
+  EXPECT_TRUE(AppendLogLine(path, "12:00:00 : first"));
+  EXPECT_TRUE(AppendLogLine(path, "12:00:00 : "));
+  EXPECT_EQ(ReadFile(path), "12:00:00 : first\r\n12:00:00 : \r\n");
+  EXPECT_FALSE(AppendLogLine(dir.file("no/such/dir/log.txt"), "lost"));
+  EXPECT_FALSE(AppendLogLine(dir.path(), "a folder is no file"));
+}
+
+TEST(LogAppend, AFileRemovedBetweenLinesIsStartedAnew) {
+  TempDir dir;
+  const std::string path = dir.file("zent_log.txt");
+  AppendLogLine(path, "one");
+  std::filesystem::remove(path);
+  AppendLogLine(path, "two");
+  EXPECT_EQ(ReadFile(path), "two\r\n");
+}
+
+// Every line must land whole, in each thread's own order, with none lost.
+void ExpectWholeLines(const std::string& content, int threads, int perThread) {
+  std::vector<int> next(threads, 0);
+  std::size_t pos = 0;
+  int total = 0;
+  while (pos < content.size()) {
+    const std::size_t end = content.find("\r\n", pos);
+    ASSERT_NE(end, std::string::npos);
+    const std::string line = content.substr(pos, end - pos);
+    int thread = -1, index = -1;
+    ASSERT_EQ(std::sscanf(line.c_str(), "thread %d line %d", &thread, &index), 2) << line;
+    ASSERT_TRUE(thread >= 0 && thread < threads);
+    ASSERT_EQ(line, "thread " + std::to_string(thread) + " line " + std::to_string(index) + std::string(40, '.'));
+    ASSERT_EQ(index, next[thread]++);
+    pos = end + 2;
+    ++total;
+  }
+  EXPECT_EQ(total, threads * perThread);
+}
+
+std::string NumberedLine(int thread, int index) {
+  return "thread " + std::to_string(thread) + " line " + std::to_string(index) + std::string(40, '.');
+}
+
+TEST(LogAppend, TwoThreadsAppendingDirectlyNeverMixLines) {
+  TempDir dir;
+  const std::string path = dir.file("zent_log.txt");
+  constexpr int kLines = 10000;
+  auto writer = [&](int thread) {
+    for (int i = 0; i < kLines; ++i) AppendLogLine(path, NumberedLine(thread, i));
+  };
+  std::thread a(writer, 0), b(writer, 1);
+  a.join();
+  b.join();
+  ExpectWholeLines(ReadFile(path), 2, kLines);
+}
+
+TEST(LogWriter, TwoThreadsHandingOverLinesKeepOrderAndLoseNone) {
+  TempDir dir;
+  const std::string path = dir.file("zent_log.txt");
+  constexpr int kLines = 10000;
+  LogWriter log;
+  auto writer = [&](int thread) {
+    for (int i = 0; i < kLines; ++i) log.Append(path, NumberedLine(thread, i));
+  };
+  std::thread a(writer, 0), b(writer, 1);
+  a.join();
+  b.join();
+  log.Flush();
+  ExpectWholeLines(ReadFile(path), 2, kLines);
+}
+
+TEST(LogWriter, DestructionWritesWhatIsQueued) {
+  TempDir dir;
+  const std::string path = dir.file("zent_log.txt");
+  {
+    LogWriter log;
+    for (int i = 0; i < 100; ++i) log.Append(path, "line");
+  }
+  std::string expected;
+  for (int i = 0; i < 100; ++i) expected += "line\r\n";
+  EXPECT_EQ(ReadFile(path), expected);
+}
+
+}  // namespace
+}  // namespace zent
