@@ -1,0 +1,87 @@
+// Choosing a camera in the list, and showing or hiding the status window.
+
+#include <QComboBox>
+#include <algorithm>
+#include <QListWidget>
+#include <QPushButton>
+
+#include "app/documents_folder.h"
+#include "app/main_dlg.h"
+#include "config/paths.h"
+#include "config/profile_file.h"
+
+namespace {
+
+constexpr int kNominalTitleBarHeight = 28;
+constexpr int kMinBottomMargin = 6;
+
+}  // namespace
+
+void CMainDlg::OnSelchangeCamera() {
+  const zent::ReadResult read = zent::ReadProfiles(zent::ConfigFilePath(zent::GetDocumentsFolder()), false);
+  if (!read.opened) {
+    LoadConfigDlgDefaults();
+    return;
+  }
+  const int s = m_comboCamera->currentIndex();
+  if (s < 0 || s >= static_cast<int>(read.profiles.size())) return;
+  currentProfile = read.profiles[static_cast<std::size_t>(s)];
+  LoadProfileIntoConfigDlg(currentProfile);
+}
+
+void CMainDlg::OnExpand() { ToggleExpand(); }
+
+void CMainDlg::ToggleExpand() {
+  const QPoint topLeft = frameGeometry().topLeft();
+  const QRect camera = m_comboCamera->geometry();
+  const QRect configuration = GetDlgItem(IDC_CONFIGURATION)->geometry();
+  const QRect status = m_listStatus->geometry();
+
+  const int width = camera.width() + 30;
+  int height;
+  if (m_bCollapsed) {
+    m_btnExpand->setText("<<");
+    height = status.y() + status.height() + 35;
+  } else {
+    m_btnExpand->setText(">>");
+    height = configuration.y() + configuration.height() + 35;
+  }
+  m_bCollapsed = m_bCollapsed ? 0 : 1;
+
+  // The sizes are the whole window's, so the window manager's frame comes off the client area;
+  // until the frame is known a common title bar stands in for it. Never cut into the controls.
+  QSize frame = frameGeometry().size() - geometry().size();
+  if (frame.height() <= 0) frame = QSize(0, kNominalTitleBarHeight);
+  const int lowest = (m_bCollapsed ? configuration : status).bottom() + 1 + kMinBottomMargin;
+  setFixedSize(width - frame.width(), std::max(height - frame.height(), lowest));
+  move(topLeft);
+}
+
+void CMainDlg::LoadProfileIntoConfigDlg(const zent::CameraProfile& profile) {
+  CConfigDlg& dlg = m_dlgConfig;
+  dlg.m_enableSaving = profile.savingEnabled;
+  dlg.m_savePath = profile.savePath;
+  dlg.m_saveFileName = profile.saveFileName;
+  dlg.m_insertTime = profile.insertTime;
+  dlg.m_fileMinutes = profile.fileMinutes;
+  dlg.m_cameraAddress = profile.cameraAddress;
+  dlg.m_privatePort = profile.privatePort;
+  dlg.m_videoPort = profile.videoPort;
+  dlg.m_audioPort = profile.audioPort;
+  dlg.m_spareReal = profile.spareReal;
+  dlg.m_logFileName = profile.logFileName;
+}
+
+void CMainDlg::LoadConfigDlgDefaults() {
+  CConfigDlg& dlg = m_dlgConfig;
+  dlg.m_enableSaving = 1;
+  dlg.m_savePath = zent::JoinPath(zent::GetDocumentsFolder(), "zent.avi");
+  dlg.m_saveFileName = "zent.avi";
+  dlg.m_insertTime = 1;
+  dlg.m_fileMinutes = 10;
+  dlg.m_cameraAddress = "192.168.1.";
+  dlg.m_privatePort = 11000;
+  dlg.m_videoPort = 8080;
+  dlg.m_audioPort = 40008;
+  dlg.m_spareReal = 15.0f;
+}

@@ -1,0 +1,120 @@
+#pragma once
+// The main window: log-in fields, camera list, status window, and the shared state through which
+// the event link and the recording cycle work together. Its methods live in the folder of the
+// subsystem they belong to.
+
+#include <QBrush>
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <atomic>
+#include <string>
+
+#include "config/camera_profile.h"
+#include "config/config_dlg.h"
+#include "log/log_writer.h"
+#include "log/status_line.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class IdTimers;
+
+// Control ids of the main window; each control's objectName is its IDC_ name.
+inline constexpr int IDC_LOGIN = 1000;
+inline constexpr int IDC_ID = 1001;
+inline constexpr int IDC_PASSWORD = 1002;
+inline constexpr int IDC_CONFIGURATION = 1003;
+inline constexpr int IDC_DISCONNECT = 1004;
+inline constexpr int IDC_STATUS = 1006;
+inline constexpr int IDC_CAMERA = 1027;
+inline constexpr int IDC_EXPAND = 1033;
+
+inline constexpr int IDM_ABOUTBOX = 0x0010;
+inline constexpr int kMaxUserIdLength = 15;
+inline constexpr int kMaxPasswordLength = 10;
+// The status window drops its oldest lines beyond this; the log file keeps everything.
+inline constexpr int kMaxStatusLines = 100000;
+
+// The camera profile in force; written and read on the GUI thread only.
+extern zent::CameraProfile currentProfile;
+
+class CMainDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CMainDlg(QWidget* parent = nullptr);
+  ~CMainDlg() override;
+
+  // Start-up and data exchange.
+  bool OnInitDialog();
+  // true: controls to members (false when a text is too long); false: members to controls.
+  bool UpdateData(bool saveAndValidate = true);
+  QWidget* GetDlgItem(int id) const;
+  void EnableDlgItem(int id, bool enable);
+
+  // Camera selection.
+  void OnSelchangeCamera();
+  void OnExpand();
+  void ToggleExpand();
+  void LoadProfileIntoConfigDlg(const zent::CameraProfile& profile);
+  void LoadConfigDlgDefaults();
+
+  // Status log: any thread; from another thread it returns once the line is in the window.
+  void AddStatusLine(const std::string& text);
+  void SetStatusClock(zent::LocalClock clock) { m_clock = std::move(clock); }
+  zent::LogWriter& LogWriter() { return m_logWriter; }
+
+  // Window chrome.
+  void OnAboutBox();
+  // The window's menu (the context menu on Linux): Minimize, Close and the About item.
+  void FillSystemMenu(QMenu& menu);
+  // Paints a list box white on the window's teal brush; other controls keep the toolkit's colours.
+  void OnCtlColor(QWidget* control);
+
+  // Keyboard filter: true when the key event is swallowed.
+  bool PreTranslateMessage(QObject* target, QEvent* event);
+
+  // Main-window timers by id.
+  IdTimers& Timers() { return *m_timers; }
+  void OnTimer(int id);
+
+  // Members, in the window's declaration order.
+  QLineEdit* m_editPassword = nullptr;
+  QLineEdit* m_editID = nullptr;
+  QComboBox* m_comboCamera = nullptr;
+  QListWidget* m_listStatus = nullptr;
+  QString m_strID = "admin";
+  QString m_strPassword = "kwolt";
+  QString m_strCamera;
+  QIcon m_hIcon;
+  QBrush m_hBrush;
+  std::atomic<int> m_socket{0};
+  CConfigDlg m_dlgConfig;
+  int m_bCollapsed = 0;
+  int m_bArmed = 0;
+  int m_bRecorderReady = 0;
+  int m_bRecording = 0;
+  int m_bModeChanged = 0;
+  int m_bModeChangeBusy = 0;
+  QString m_strAboutMenu;  // the context menu's About item; empty: no item
+
+ protected:
+  bool eventFilter(QObject* target, QEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void CreateControls();
+  void AddStatusLineHere(const std::string& text);
+
+  QPushButton* m_btnLogIn = nullptr;
+  QPushButton* m_btnDisconnect = nullptr;
+  QPushButton* m_btnConfiguration = nullptr;
+  QPushButton* m_btnExpand = nullptr;
+  IdTimers* m_timers = nullptr;
+  zent::LocalClock m_clock = zent::LocalTimeNow;
+  zent::LogWriter m_logWriter;
+};

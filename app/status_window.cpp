@@ -1,0 +1,29 @@
+// The main window's status log: time-stamped lines in the status window and, when the profile
+// asks for it, in a log file.
+
+#include <QListWidget>
+#include <QThread>
+
+#include "app/main_dlg.h"
+
+void CMainDlg::AddStatusLine(const std::string& text) {
+  if (QThread::currentThread() != thread()) {
+    // The window belongs to the GUI thread; the caller waits until its line is there.
+    QMetaObject::invokeMethod(this, [this, text] { AddStatusLineHere(text); }, Qt::BlockingQueuedConnection);
+    return;
+  }
+  AddStatusLineHere(text);
+}
+
+void CMainDlg::AddStatusLineHere(const std::string& text) {
+  const std::tm now = m_clock();
+  const std::string line = zent::FormatStatusLine(now, text);
+
+  if (m_listStatus->count() >= kMaxStatusLines) delete m_listStatus->takeItem(0);
+  m_listStatus->addItem(QString::fromLocal8Bit(line));
+  m_listStatus->setCurrentRow(m_listStatus->count() - 1);
+
+  if (currentProfile.logToFile == 0) return;
+  const zent::LogSettings settings = zent::LogSettingsOf(currentProfile);
+  m_logWriter.Append(zent::LogFileName(settings, now), line);
+}

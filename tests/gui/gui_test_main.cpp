@@ -1,0 +1,14 @@
+// GUI tests run headless, with one QApplication for the whole test program.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("ZENT Client");
+  return RUN_ALL_TESTS();
+}
