@@ -6,6 +6,8 @@ class CClientApp {
   int Run(int argc, char** argv);
   // Returns false: the program ends once the main window has closed.
   bool InitInstance();
+  // Gives stopped event channel sessions a moment to leave before the program ends.
+  static void WaitForSessionsToEnd();
 };
 
 extern CClientApp theApp;

@@ -54,6 +54,7 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
 
 CMainDlg::~CMainDlg() {
   qApp->removeEventFilter(this);
+  StopReceiverThread();
 }
 
 void CMainDlg::CreateControls() {
@@ -108,6 +109,8 @@ void CMainDlg::CreateControls() {
 
   connect(m_comboCamera, &QComboBox::activated, this, [this] { OnSelchangeCamera(); });
   connect(m_btnExpand, &QPushButton::clicked, this, [this] { OnExpand(); });
+  connect(m_btnLogIn, &QPushButton::clicked, this, [this] { OnLogIn(); });
+  connect(m_btnDisconnect, &QPushButton::clicked, this, [this] { OnDisconnect(); });
 }
 
 QWidget* CMainDlg::GetDlgItem(int id) const {

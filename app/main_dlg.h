@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QString>
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "config/camera_profile.h"
@@ -22,6 +23,10 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class IdTimers;
+class MainDlgSessionHost;
+namespace zent {
+class EventSession;
+}
 
 // Control ids of the main window; each control's objectName is its IDC_ name.
 inline constexpr int IDC_LOGIN = 1000;
@@ -32,6 +37,11 @@ inline constexpr int IDC_DISCONNECT = 1004;
 inline constexpr int IDC_STATUS = 1006;
 inline constexpr int IDC_CAMERA = 1027;
 inline constexpr int IDC_EXPAND = 1033;
+
+// Main-window timers.
+inline constexpr int IDT_MODE_CHANGE_RESET = 1051;
+inline constexpr int IDT_PREPARE_RECORDER = 1054;
+inline constexpr int IDT_RECORDER_READY = 1055;
 
 inline constexpr int IDM_ABOUTBOX = 0x0010;
 inline constexpr int kMaxUserIdLength = 15;
@@ -75,6 +85,21 @@ class CMainDlg : public QDialog {
   // Paints a list box white on the window's teal brush; other controls keep the toolkit's colours.
   void OnCtlColor(QWidget* control);
 
+  // Session control: Log-In and Disconnect start and end an event channel session.
+  void OnLogIn();
+  void OnDisconnect();
+  // Stops the session's thread at once, without waiting for it; it shows nothing more.
+  void StopReceiverThread();
+  void SetSocket(int socket) { m_socket = socket; }
+  int GetSocket() const { return m_socket; }
+  QString GetUserID() const { return m_strID; }
+  QString GetPassword() const { return m_strPassword; }
+  // The camera accepted the user (called on the GUI thread for the session).
+  void OnLoginAccepted();
+
+  // Recording cycle.
+  long OnCameraEvent(unsigned long wParam, long lParam);
+
   // Keyboard filter: true when the key event is swallowed.
   bool PreTranslateMessage(QObject* target, QEvent* event);
 
@@ -93,6 +118,7 @@ class CMainDlg : public QDialog {
   QIcon m_hIcon;
   QBrush m_hBrush;
   std::atomic<int> m_socket{0};
+  std::shared_ptr<zent::EventSession> m_pReceiverThread;
   CConfigDlg m_dlgConfig;
   int m_bCollapsed = 0;
   int m_bArmed = 0;
@@ -115,6 +141,7 @@ class CMainDlg : public QDialog {
   QPushButton* m_btnConfiguration = nullptr;
   QPushButton* m_btnExpand = nullptr;
   IdTimers* m_timers = nullptr;
+  std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
   zent::LocalClock m_clock = zent::LocalTimeNow;
   zent::LogWriter m_logWriter;
 };

@@ -3,3 +3,5 @@
 #include "app/main_dlg.h"
 
 void CMainDlg::OnTimer(int /*id*/) {}
+
+long CMainDlg::OnCameraEvent(unsigned long /*wParam*/, long /*lParam*/) { return 0; }

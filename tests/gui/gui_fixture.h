@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QListWidget>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -42,5 +47,25 @@ class GuiTest : public ::testing::Test {
   std::vector<RecordedBox> boxes;
   MessageBoxHandler previousHandler;
 };
+
+// Runs the event loop until `done` holds or the time is up; returns `done()`.
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < timeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+// The status window's lines without their time stamps.
+inline std::vector<std::string> StatusTexts(const QListWidget& list) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < list.count(); ++i) texts.push_back(list.item(i)->text().mid(11).toStdString());
+  return texts;
+}
+
+inline bool HasStatus(const QListWidget& list, const std::string& text) {
+  const auto texts = StatusTexts(list);
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
 
 }  // namespace zent::testing

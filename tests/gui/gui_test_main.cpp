@@ -5,10 +5,14 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "app/client_app.h"
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   QApplication::setApplicationName("ZENT Client");
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  CClientApp::WaitForSessionsToEnd();
+  return result;
 }

@@ -1,0 +1,330 @@
+#include "link/event_session.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <thread>
+
+#include "link/protocol.h"
+#include "link/socket_io.h"
+
+namespace zent {
+
+std::atomic<int> EventSession::live_{0};
+
+namespace {
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// The socket layer needs no start-up or release on this platform.
+bool StartSocketLayer() { return true; }
+bool ReleaseSocketLayer() { return true; }
+
+timeval ToTimeval(std::chrono::milliseconds ms) {
+  return {static_cast<time_t>(ms.count() / 1000), static_cast<suseconds_t>((ms.count() % 1000) * 1000)};
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ResolveHostName(const std::string& name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || !result) return std::nullopt;
+  const std::uint32_t address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+  ::freeaddrinfo(result);
+  return address;
+}
+
+std::shared_ptr<EventSession> EventSession::Start(SessionSettings settings, std::shared_ptr<SessionHost> host) {
+  std::shared_ptr<EventSession> session(new EventSession(std::move(settings), std::move(host)));
+  ++live_;
+  try {
+    // The window never joins this thread: it may be waiting in a call to the window.
+    std::thread([session]() mutable {
+      session->ThreadTcpReceiveImage();
+      {
+        std::lock_guard lock(session->mutex_);
+        session->running_ = false;
+      }
+      session->changed_.notify_all();
+      session.reset();
+      --live_;
+    }).detach();
+  } catch (const std::system_error&) {
+    --live_;
+    return nullptr;
+  }
+  return session;
+}
+
+EventSession::EventSession(SessionSettings settings, std::shared_ptr<SessionHost> host)
+    : settings_(std::move(settings)), host_(std::move(host)) {}
+
+EventSession::~EventSession() {
+  if (socket_ >= 0) ::close(socket_);
+}
+
+void EventSession::RequestStop() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+  }
+  changed_.notify_all();
+}
+
+bool EventSession::WaitUntilEnded(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [this] { return !running_; });
+}
+
+int EventSession::Socket() {
+  std::lock_guard lock(mutex_);
+  return socket_;
+}
+
+void EventSession::Status(const std::string& text) {
+  if (!stop_) host_->AddStatusLine(text);
+}
+
+void EventSession::Message(const std::string& text) {
+  if (!stop_) host_->ShowMessage(text);
+}
+
+void EventSession::LoginAccepted() {
+  if (!stop_) host_->LoginAccepted();
+}
+
+void EventSession::ResetButtons() {
+  if (!stop_) host_->ResetButtons();
+}
+
+bool EventSession::Pause(std::chrono::milliseconds duration) {
+  std::unique_lock lock(mutex_);
+  return !changed_.wait_for(lock, duration, [this] { return stop_.load(); });
+}
+
+void EventSession::CloseChannel() {
+  std::lock_guard lock(mutex_);
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+  ReleaseSocketLayer();
+}
+
+bool EventSession::Connect(std::uint32_t address) {
+  sockaddr_in destination{};
+  destination.sin_family = AF_INET;
+  destination.sin_port = htons(static_cast<std::uint16_t>(settings_.privatePort & 0xFFFF));
+  destination.sin_addr.s_addr = address;
+
+  const int fd = Socket();
+  const int flags = ::fcntl(fd, F_GETFL);
+  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  bool connected = false;
+  for (int attempt = 0; attempt < kConnectAttempts && !connected && !stop_; ++attempt) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&destination), sizeof destination) == 0) {
+      connected = true;
+      break;
+    }
+    if (errno == EINPROGRESS || errno == EALREADY) {
+      // Wait in short slices so that a stop is noticed while the camera does not answer.
+      const auto deadline = std::chrono::steady_clock::now() + settings_.connectAttemptTimeout;
+      while (!stop_ && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 50) > 0) {
+          int error = 0;
+          socklen_t length = sizeof error;
+          ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+          connected = error == 0;
+          break;
+        }
+      }
+    }
+    if (!connected && !Pause(kConnectRetryPause)) break;
+  }
+  ::fcntl(fd, F_SETFL, flags);
+  return connected;
+}
+
+int EventSession::ThreadTcpReceiveImage() {
+  const std::string& address = settings_.cameraAddress;
+  if (address.size() > kMaxCameraAddressBytes || address.empty()) {
+    Message("Camera IP is too long or Null");
+    ResetButtons();
+    return 0;
+  }
+  if (!StartSocketLayer()) {
+    Message("Can't use the socket version 2.0");
+    return 0;
+  }
+
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    Message(Format("tcp socket create error: error code is %d", errno));
+    if (!ReleaseSocketLayer()) Message("WSACleanup failed in ThreadTcpReceiveImage");
+    ResetButtons();
+    return 0;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    socket_ = fd;
+    if (stop_) ::shutdown(fd, SHUT_RDWR);
+  }
+  if (!stop_) host_->SetSocket(fd);
+
+  std::optional<std::uint32_t> destination;
+  if (IsAsciiLetter(address[0])) {
+    destination = settings_.resolveName(address);
+  } else {
+    const in_addr_t parsed = ::inet_addr(address.c_str());
+    if (parsed != INADDR_NONE) destination = parsed;
+  }
+  if (!destination) {
+    Message(Format("unknown server name = %s", address.c_str()));
+    CloseChannel();
+    ResetButtons();
+    return 0;
+  }
+
+  const timeval timeout = ToTimeval(settings_.ioTimeout);
+  if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0 ||
+      ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0) {
+    Message(Format("Error code = %d", errno));
+    CloseChannel();
+    return 0;
+  }
+
+  // A camera that refuses every attempt still gets the authentication step, which then fails
+  // on the unconnected socket with "SOCKET Error.".
+  Connect(*destination);
+
+  Status("Checking user authentication...");
+  if (!AuthenticateUser(*this)) {
+    Status("User authentication failed.");
+    CloseChannel();
+    ResetButtons();
+    Pause(kEndPause);
+    return 0;
+  }
+  Status("User authentication success.");
+  Status("Successfully connected.");
+  RunEventLoop();
+  ResetButtons();
+  Pause(kEndPause);
+  return 0;
+}
+
+void EventSession::RunEventLoop() {
+  const int fd = Socket();
+  Unit unit;
+  while (!stop_) {
+    Status("Waiting Event Message...");
+    const int received = ReceiveAll(fd, unit.data(), kUnitLength);
+    Status("Receive Message.");
+    if (received == kUnitLength && ReadUnit(unit) == MSG_EVENT) {
+      Status(">>> Event message arrived.");
+      if (!stop_) host_->CameraEvent();
+    }
+
+    const Unit keepAlive = FormatUnit(MSG_KEEP_ALIVE);
+    const int sent = SendBytes(fd, keepAlive.data(), kUnitLength);
+    if (sent == kUnitLength) {
+      Status("OK keep ZENT connection.");
+    } else if (sent == -1) {
+      CloseChannel();
+      Message("Disconnected Network.");
+      Status(">>> Disconnected Network.");
+      return;
+    }
+
+    const int answered = ReceiveAll(fd, unit.data(), kUnitLength);
+    if (answered == -1) {
+      Status("read error2");
+      CloseChannel();
+      Message("Disconnected Network.");
+      Status("Disconnected Network.");
+      return;
+    }
+    if (answered == kUnitLength) {
+      const int answer = ReadUnit(unit);
+      if (answer == MSG_KEEP_ALIVE_BROKEN || answer == MSG_INVALID_ID) {
+        Status(answer == MSG_KEEP_ALIVE_BROKEN ? "ZENT connection was broken." : "Error: Invalid message id.");
+        CloseChannel();
+        Message("Disconnected Network.");
+        Status("Disconnected.");
+        return;
+      }
+    }
+    Pause(kLoopPause);
+  }
+  CloseChannel();
+}
+
+bool AuthenticateUser(EventSession& session) {
+  const SessionSettings& settings = session.Settings();
+  if (settings.userId.size() > kMaxUserIdBytes || settings.password.size() > kMaxPasswordBytes) {
+    session.Message("Error: User ID and/or Password is too long(> 10).");
+    return false;
+  }
+  const AuthPacket packet = BuildAuthPacket(settings.userId, settings.password);
+  const int fd = session.Socket();
+
+  const int sent = SendBytes(fd, packet.data(), IMG_XFER_USER_AUTH_PKT_LEN);
+  if (sent == -1) {
+    session.Status("SOCKET Error.");
+    return false;
+  }
+  if (sent != IMG_XFER_USER_AUTH_PKT_LEN) {
+    const std::string text =
+        Format("nWrite(%d) is not equal to IMG_XFER_USER_AUTH_PKT_LEN(%d)", sent, IMG_XFER_USER_AUTH_PKT_LEN);
+    session.Message(text);
+    session.Status(text);
+    return false;
+  }
+
+  Unit answer;
+  const int received = ReceiveAll(fd, answer.data(), IMG_XFER_USER_AUTH_RSLT_PKT_LEN);
+  if (received == IMG_XFER_USER_AUTH_RSLT_PKT_LEN) {
+    const int value = ReadUnit(answer);
+    if (value == MSG_AUTH_ACCEPTED) {
+      session.Status("User Verify OK...");
+      session.LoginAccepted();
+      return true;
+    }
+    session.Message(value == MSG_AUTH_REFUSED ? std::string("Error: User Authenticaion failed")
+                                              : Format("Error: unexpected message from camera(%d)", value));
+    return false;
+  }
+  if (received == -1) {
+    session.Message("read error!");
+    session.Status("read error.");
+    return false;
+  }
+  const std::string text = Format("nRead(%d) is not equal to IMG_XFER_USER_AUTH_RSLT_PKT_LEN(%d)", received,
+                                  IMG_XFER_USER_AUTH_RSLT_PKT_LEN);
+  session.Message(text);
+  session.Status(text);
+  return false;
+}
+
+}  // namespace zent

@@ -1,0 +1,88 @@
+#pragma once
+// One event channel session on a thread of its own: connect to the camera's private event port,
+// authenticate, then wait for events and exchange a keep-alive after every wait.
+//
+// The session is stopped cooperatively: RequestStop never waits, shuts the socket down so a
+// blocked receive returns, and from then on the session makes no call into its host.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "link/session_host.h"
+
+namespace zent {
+
+// Looks a host name up; the first IPv4 address in network byte order, or nothing.
+using NameResolver = std::function<std::optional<std::uint32_t>(const std::string& name)>;
+std::optional<std::uint32_t> ResolveHostName(const std::string& name);
+
+struct SessionSettings {
+  std::string cameraAddress;
+  std::int32_t privatePort = 0;
+  std::string userId;
+  std::string password;
+  std::chrono::milliseconds ioTimeout{30000};              // every send and receive
+  std::chrono::milliseconds connectAttemptTimeout{5000};   // one of the ten attempts
+  NameResolver resolveName = ResolveHostName;
+};
+
+inline constexpr std::size_t kMaxCameraAddressBytes = 100;
+inline constexpr int kConnectAttempts = 10;
+inline constexpr std::chrono::milliseconds kConnectRetryPause{200};
+inline constexpr std::chrono::milliseconds kEndPause{200};
+inline constexpr std::chrono::milliseconds kLoopPause{1};
+
+class EventSession {
+ public:
+  // Starts the session's thread; null when no thread could be started.
+  static std::shared_ptr<EventSession> Start(SessionSettings settings, std::shared_ptr<SessionHost> host);
+  ~EventSession();
+  EventSession(const EventSession&) = delete;
+  EventSession& operator=(const EventSession&) = delete;
+
+  void RequestStop();
+  bool StopRequested() const { return stop_; }
+  bool Running() const { return running_; }
+  // True once the thread has ended. For tests and program exit, never for the window.
+  bool WaitUntilEnded(std::chrono::milliseconds timeout);
+  // Sessions whose thread has not ended yet, in the whole process.
+  static int LiveSessions() { return live_; }
+
+  // For the session's own steps: the socket, credentials, and host calls that are dropped once a
+  // stop was requested.
+  int Socket();
+  const SessionSettings& Settings() const { return settings_; }
+  void Status(const std::string& text);
+  void Message(const std::string& text);
+  void LoginAccepted();
+
+ private:
+  EventSession(SessionSettings settings, std::shared_ptr<SessionHost> host);
+  int ThreadTcpReceiveImage();
+  void RunEventLoop();
+  bool Connect(std::uint32_t address);
+  void CloseChannel();
+  void ResetButtons();
+  bool Pause(std::chrono::milliseconds duration);  // false when a stop cut it short
+
+  const SessionSettings settings_;
+  const std::shared_ptr<SessionHost> host_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int socket_ = -1;  // guarded by mutex_, so a stop never shuts down a reused descriptor
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> running_{true};
+  static std::atomic<int> live_;
+};
+
+// Sends the 48-byte packet and reads the camera's answer, reporting every failure to the user.
+bool AuthenticateUser(EventSession& session);
+
+}  // namespace zent

@@ -1,0 +1,25 @@
+#pragma once
+// What an event channel session needs from the window that started it. Every call comes from
+// the session's own thread; the blocking ones return once the window has dealt with them.
+
+#include <string>
+
+namespace zent {
+
+class SessionHost {
+ public:
+  virtual ~SessionHost() = default;
+
+  virtual void SetSocket(int socket) = 0;
+  virtual void AddStatusLine(const std::string& text) = 0;
+  // A modal box with an OK button; returns when the user dismissed it.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // The camera accepted the user: arm recording.
+  virtual void LoginAccepted() = 0;
+  // The camera reported an event; returns once the window has handled it.
+  virtual void CameraEvent() = 0;
+  // Log-In enabled, Disconnect disabled.
+  virtual void ResetButtons() = 0;
+};
+
+}  // namespace zent

@@ -1,0 +1,93 @@
+// zent-camsim: a stand-in network camera on loopback for tests, benchmarks and the demo.
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/event_server.h"
+#include "sim/sim_log.h"
+
+namespace {
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: zent-camsim [options]\n"
+               "  --event-port N            event channel port on 127.0.0.1 (0: any free port; default 11000)\n"
+               "  --user ID --password PW   accept only this user (default: anyone)\n"
+               "  --event-every SECONDS     send an event this often (default: only on command)\n"
+               "  --auth-answer NNNN        answer the authentication packet with this unit\n"
+               "  --close-after-auth-packet close the connection right after the packet\n"
+               "commands on standard input, one a line:\n"
+               "  event | split-event | broken | invalid | answer NNNN | send NNNN | silent | close\n"
+               "  refuse | accept | quit\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  camsim::EventOptions events;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        Usage();
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (arg == "--event-port") events.port = std::atoi(value().c_str());
+    else if (arg == "--user") events.user = value();
+    else if (arg == "--password") events.password = value();
+    else if (arg == "--event-every") events.eventEverySeconds = std::atof(value().c_str());
+    else if (arg == "--auth-answer") events.authAnswer = value();
+    else if (arg == "--close-after-auth-packet") events.closeAfterAuthPacket = true;
+    else {
+      Usage();
+      return arg == "--help" ? 0 : 2;
+    }
+  }
+  signal(SIGPIPE, SIG_IGN);
+
+  camsim::EventServer eventServer(events);
+  if (!eventServer.Listen()) {
+    std::fprintf(stderr, "zent-camsim: cannot listen on port %d: %s\n", events.port, std::strerror(errno));
+    return 1;
+  }
+
+  std::string stdinBuffer;
+  bool stdinOpen = true;
+  for (;;) {
+    std::vector<pollfd> fds;
+    if (stdinOpen) fds.push_back({STDIN_FILENO, POLLIN, 0});
+    eventServer.AddPollFds(fds);
+    if (::poll(fds.data(), fds.size(), eventServer.MillisToNextEvent()) < 0 && errno != EINTR) return 1;
+    eventServer.OnTimers();
+    eventServer.OnPoll(fds);
+    if (!stdinOpen || fds.empty() || fds[0].fd != STDIN_FILENO || fds[0].revents == 0) continue;
+
+    char chunk[256];
+    const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n <= 0) {
+      stdinOpen = false;  // keep serving; a closed input is no reason to stop
+      continue;
+    }
+    stdinBuffer.append(chunk, static_cast<std::size_t>(n));
+    for (std::size_t end; (end = stdinBuffer.find('\n')) != std::string::npos;) {
+      // The argument is the rest of the line after one blank, so "send  520" sends " 520".
+      const std::string line = stdinBuffer.substr(0, end);
+      stdinBuffer.erase(0, end + 1);
+      const std::size_t blank = line.find(' ');
+      const std::string word = line.substr(0, blank);
+      const std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
+      if (word.empty()) continue;
+      if (word == "quit") return 0;
+      if (!eventServer.Command(word, argument)) camsim::Log("unknown command %s", word.c_str());
+    }
+  }
+}
