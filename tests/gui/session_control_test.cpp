@@ -6,10 +6,12 @@
 #include "app/id_timer.h"
 #include "gui_fixture.h"
 #include "link/event_session.h"
-#include "../support/camsim_process.h"
+#include "sim/camsim_process.h"
 
 namespace zent::testing {
 namespace {
+
+using camsim::CamSimProcess;
 
 using namespace std::chrono_literals;
 using Texts = std::vector<std::string>;

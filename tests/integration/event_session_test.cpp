@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <thread>
 
-#include "../support/camsim_process.h"
+#include "sim/camsim_process.h"
 #include "../support/fake_session_host.h"
 
 namespace zent::testing {
 namespace {
+
+using camsim::CamSimProcess;
 
 using namespace std::chrono_literals;
 using Calls = std::vector<std::string>;

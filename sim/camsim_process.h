@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace zent::testing {
+namespace camsim {
 
 class CamSimProcess {
  public:
@@ -51,4 +51,4 @@ class CamSimProcess {
 // The monotonic time stamp ("t=SECONDS") of a zent-camsim output line, in seconds.
 double MonotonicStamp(const std::string& line);
 
-}  // namespace zent::testing
+}  // namespace camsim

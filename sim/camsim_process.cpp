@@ -1,4 +1,4 @@
-#include "camsim_process.h"
+#include "sim/camsim_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-namespace zent::testing {
+namespace camsim {
 
 CamSimProcess::CamSimProcess(std::vector<std::string> arguments) {
   int in[2], out[2];
@@ -120,4 +120,4 @@ double MonotonicStamp(const std::string& line) {
   return pos == std::string::npos ? 0.0 : std::atof(line.c_str() + pos + 3);
 }
 
-}  // namespace zent::testing
+}  // namespace camsim
