@@ -12,6 +12,7 @@
 
 #include "sim/event_server.h"
 #include "sim/sim_log.h"
+#include "sim/video_server.h"
 
 namespace {
 
@@ -23,15 +24,19 @@ void Usage() {
                "  --event-every SECONDS     send an event this often (default: only on command)\n"
                "  --auth-answer NNNN        answer the authentication packet with this unit\n"
                "  --close-after-auth-packet close the connection right after the packet\n"
+               "  --video-port N            MJPEG over HTTP port on 127.0.0.1 (0: any free port; default 8080)\n"
+               "  --size WxH --fps N        picture size and frame rate (default 640x480, 15)\n"
+               "  --quality Q               JPEG quality 1-100 (default 75)\n"
                "commands on standard input, one a line:\n"
                "  event | split-event | broken | invalid | answer NNNN | send NNNN | silent | close\n"
-               "  refuse | accept | quit\n");
+               "  refuse | accept | size WxH | video-off | video-on | quit\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   camsim::EventOptions events;
+  camsim::VideoOptions video;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&]() -> std::string {
@@ -47,16 +52,33 @@ int main(int argc, char** argv) {
     else if (arg == "--event-every") events.eventEverySeconds = std::atof(value().c_str());
     else if (arg == "--auth-answer") events.authAnswer = value();
     else if (arg == "--close-after-auth-packet") events.closeAfterAuthPacket = true;
+    else if (arg == "--video-port") video.port = std::atoi(value().c_str());
+    else if (arg == "--size") {
+      if (std::sscanf(value().c_str(), "%dx%d", &video.width, &video.height) != 2) return Usage(), 2;
+    } else if (arg == "--fps") video.fps = std::atof(value().c_str());
+    else if (arg == "--quality") video.quality = std::atoi(value().c_str());
     else {
       Usage();
       return arg == "--help" ? 0 : 2;
     }
   }
   signal(SIGPIPE, SIG_IGN);
+  video.user = events.user;
+  video.password = events.password;
+  if (video.fps <= 0 || video.width < 16 || video.height < 16) {
+    Usage();
+    return 2;
+  }
 
   camsim::EventServer eventServer(events);
   if (!eventServer.Listen()) {
     std::fprintf(stderr, "zent-camsim: cannot listen on port %d: %s\n", events.port, std::strerror(errno));
+    return 1;
+  }
+
+  camsim::VideoServer videoServer(video);
+  if (!videoServer.Start()) {
+    std::fprintf(stderr, "zent-camsim: cannot listen on port %d: %s\n", video.port, std::strerror(errno));
     return 1;
   }
 
@@ -87,7 +109,8 @@ int main(int argc, char** argv) {
       const std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
       if (word.empty()) continue;
       if (word == "quit") return 0;
-      if (!eventServer.Command(word, argument)) camsim::Log("unknown command %s", word.c_str());
+      if (!eventServer.Command(word, argument) && !videoServer.Command(word, argument))
+        camsim::Log("unknown command %s", word.c_str());
     }
   }
 }

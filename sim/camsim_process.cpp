@@ -14,9 +14,14 @@ namespace camsim {
 CamSimProcess::CamSimProcess(std::vector<std::string> arguments) {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  bool hasEventPort = false;
-  for (const auto& a : arguments) hasEventPort |= a == "--event-port";
+  // Free ports unless the caller chose them, so that tests can run side by side.
+  bool hasEventPort = false, hasVideoPort = false;
+  for (const auto& a : arguments) {
+    hasEventPort |= a == "--event-port";
+    hasVideoPort |= a == "--video-port";
+  }
   if (!hasEventPort) arguments.insert(arguments.end(), {"--event-port", "0"});
+  if (!hasVideoPort) arguments.insert(arguments.end(), {"--video-port", "0"});
   std::vector<char*> argv;
   std::string program = ZENT_CAMSIM_PATH;
   argv.push_back(program.data());
@@ -45,7 +50,8 @@ CamSimProcess::CamSimProcess(std::vector<std::string> arguments) {
     return std::atoi(line->substr(line->find(label) + std::string(label).size()).c_str());
   };
   eventPort_ = port("event port ");
-  if (eventPort_ == 0) throw std::runtime_error("zent-camsim did not start");
+  videoPort_ = port("video port ");
+  if (eventPort_ == 0 || videoPort_ == 0) throw std::runtime_error("zent-camsim did not start");
 }
 
 CamSimProcess::~CamSimProcess() {

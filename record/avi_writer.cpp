@@ -1,0 +1,116 @@
+#include "record/avi_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zent {
+namespace {
+
+std::string NumberedName(const std::string& wanted, int n) {
+  const std::string suffix = "-" + std::to_string(n);
+  const std::size_t dot = wanted.size() >= 4 ? wanted.size() - 4 : std::string::npos;
+  if (dot != std::string::npos && strcasecmp(wanted.c_str() + dot, ".avi") == 0)
+    return wanted.substr(0, dot) + suffix + wanted.substr(dot);
+  return wanted + suffix;
+}
+
+}  // namespace
+
+std::string CreateFreeFile(const std::string& wanted, std::string& error) {
+  for (int n = 0; n < 10000; ++n) {
+    const std::string path = n == 0 ? wanted : NumberedName(wanted, n);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return path;
+    }
+    if (errno != EEXIST) {
+      error = std::strerror(errno);
+      return {};
+    }
+  }
+  error = "no free file name";
+  return {};
+}
+
+std::unique_ptr<AviWriter> AviWriter::Open(const std::string& path, const VideoMode& mode, AVRational frameRate,
+                                           std::string& error) {
+  std::unique_ptr<AviWriter> writer(new AviWriter);
+  int result = avformat_alloc_output_context2(&writer->output_, nullptr, "avi", path.c_str());
+  if (result < 0 || !writer->output_) {
+    error = ErrorText(result);
+    return nullptr;
+  }
+  writer->mode_ = mode;
+  writer->timeBase_ = av_inv_q(frameRate);
+  writer->stream_ = avformat_new_stream(writer->output_, nullptr);
+  AVCodecParameters* par = writer->stream_->codecpar;
+  par->codec_type = AVMEDIA_TYPE_VIDEO;
+  par->codec_id = static_cast<AVCodecID>(mode.codecId);
+  par->width = mode.width;
+  par->height = mode.height;
+  writer->stream_->time_base = writer->timeBase_;
+  writer->stream_->avg_frame_rate = frameRate;
+  writer->stream_->r_frame_rate = frameRate;
+
+  if ((result = avio_open(&writer->output_->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) {
+    error = ErrorText(result);
+    return nullptr;
+  }
+  if ((result = avformat_write_header(writer->output_, nullptr)) < 0) {
+    error = ErrorText(result);
+    return nullptr;
+  }
+  // The muxer may pick its own time base; frames are counted in ours.
+  return writer;
+}
+
+AviWriter::~AviWriter() {
+  std::string ignored;
+  if (output_ && !finished_) Finish(ignored);
+  if (output_) {
+    if (output_->pb) avio_closep(&output_->pb);
+    avformat_free_context(output_);
+  }
+}
+
+bool AviWriter::Write(AVPacket& packet, std::int64_t frame, std::string& error) {
+  if (frame <= lastFrame_) frame = lastFrame_ + 1;
+  packet.stream_index = stream_->index;
+  packet.pts = packet.dts = av_rescale_q(frame, timeBase_, stream_->time_base);
+  packet.duration = av_rescale_q(1, timeBase_, stream_->time_base);
+  packet.pos = -1;
+  const int result = av_write_frame(output_, &packet);
+  if (result < 0 || output_->pb->error < 0) {
+    error = ErrorText(result < 0 ? result : output_->pb->error);
+    return false;
+  }
+  lastFrame_ = frame;
+  ++frames_;
+  return true;
+}
+
+void AviWriter::Flush() {
+  if (output_ && output_->pb) avio_flush(output_->pb);
+}
+
+bool AviWriter::Finish(std::string& error) {
+  if (finished_) return true;
+  finished_ = true;
+  int result = av_write_trailer(output_);
+  if (result >= 0 && output_->pb->error < 0) result = output_->pb->error;
+  const int closed = avio_closep(&output_->pb);
+  if (result >= 0) result = closed;
+  if (result < 0) {
+    error = ErrorText(result);
+    return false;
+  }
+  return true;
+}
+
+double AviWriter::Seconds() const { return static_cast<double>(lastFrame_ + 1) * av_q2d(timeBase_); }
+
+}  // namespace zent

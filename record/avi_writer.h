@@ -1,0 +1,50 @@
+#pragma once
+// One AVI file written by stream copy: packets go in as they came from the camera, stamped in a
+// time base of the stream's frame rate so that the file plays at real speed.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "record/ffmpeg_ptr.h"
+#include "record/video_mode.h"
+
+namespace zent {
+
+// Creates `wanted`, or the first free STEM-1.avi, STEM-2.avi, … when it exists: an existing file
+// is never overwritten. Returns the path created, or an empty path with the reason in `error`.
+std::string CreateFreeFile(const std::string& wanted, std::string& error);
+
+class AviWriter {
+ public:
+  // Starts the AVI on `path` (already created) for a stream of `mode` at `frameRate`.
+  static std::unique_ptr<AviWriter> Open(const std::string& path, const VideoMode& mode, AVRational frameRate,
+                                         std::string& error);
+  ~AviWriter();  // finishes the file if Finish was not called
+  AviWriter(const AviWriter&) = delete;
+  AviWriter& operator=(const AviWriter&) = delete;
+
+  // `frame` counts in frames since the start of the file; it must grow.
+  bool Write(AVPacket& packet, std::int64_t frame, std::string& error);
+  // Pushes what is buffered to the file, so a killed program loses at most the last moments.
+  void Flush();
+  // Writes the index and closes the file.
+  bool Finish(std::string& error);
+
+  std::int64_t Frames() const { return frames_; }
+  // Playing time: up to the end of the last frame.
+  double Seconds() const;
+  const VideoMode& Mode() const { return mode_; }
+
+ private:
+  AviWriter() = default;
+  AVFormatContext* output_ = nullptr;
+  AVStream* stream_ = nullptr;
+  AVRational timeBase_{1, 25};
+  VideoMode mode_;
+  std::int64_t frames_ = 0;
+  std::int64_t lastFrame_ = -1;
+  bool finished_ = false;
+};
+
+}  // namespace zent

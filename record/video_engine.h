@@ -1,0 +1,129 @@
+#pragma once
+// The viewer's engine: receives the camera's video, hands the newest picture to the window
+// while it is shown, and records into AVI files by stream copy. Two threads of its own: one reads
+// the network, one writes the file, so neither a dead camera nor a slow disk holds the other up,
+// and the caller never waits for either.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "record/ffmpeg_ptr.h"
+#include "record/video_mode.h"
+#include "record/video_source.h"
+
+namespace zent {
+
+struct VideoPicture {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;  // 32-bit 0xffRRGGBB words, row after row
+};
+
+struct VideoReport {
+  enum class Kind { Connecting, Connected, NoVideo, StreamLost, RecordingStarted, RecordingSaved, RecordingFailed };
+  VideoReport(Kind k, std::string t, std::string p = {}, std::int64_t f = 0, double s = 0)
+      : kind(k), text(std::move(t)), path(std::move(p)), frames(f), seconds(s) {}
+  Kind kind;
+  std::string text;  // for the user; never holds the password
+  std::string path;  // the file, for the recording reports
+  std::int64_t frames = 0;
+  double seconds = 0;
+  double firstFrameMs = 0;  // from the start request to the first frame written
+};
+
+// Called on the engine's threads; implementations hand the calls on and return at once.
+class VideoListener {
+ public:
+  virtual ~VideoListener() = default;
+  virtual void OnVideoPicture(std::shared_ptr<const VideoPicture> picture) = 0;
+  virtual void OnVideoModeChanged() = 0;
+  virtual void OnVideoReport(const VideoReport& report) = 0;
+};
+
+struct EngineTimings {
+  std::chrono::milliseconds reconnectPause{2000};
+  std::chrono::milliseconds openTimeout{10000};
+  std::chrono::milliseconds readTimeout{10000};  // no data for this long: the stream is lost
+};
+
+class VideoEngine {
+ public:
+  explicit VideoEngine(VideoListener& listener, EngineTimings timings = {});
+  ~VideoEngine();  // StopView
+  VideoEngine(const VideoEngine&) = delete;
+  VideoEngine& operator=(const VideoEngine&) = delete;
+
+  void SetSource(VideoSource source);  // takes effect at the next StartView
+  // Pictures are decoded only while a size is set, and only as large as it needs.
+  void SetDisplaySize(int width, int height);
+  // The window has taken the last picture; the next may come.
+  void PictureTaken() { pictureInFlight_ = false; }
+
+  void StartView();
+  // Stops both threads and closes an open recording properly; returns within about 200 ms.
+  void StopView();
+  bool Viewing() const { return reader_.joinable(); }
+
+  // Creates the file now (an existing one is never overwritten) and records from the next key
+  // frame on. Returns the path created, or an empty path with the reason in `error`.
+  std::string StartRecording(const std::string& wanted, std::string& error);
+  // Writes the index and closes the file, on the writing thread.
+  void StopRecording();
+  bool Recording() const { return recordingWanted_; }
+
+ private:
+  struct Job {
+    enum class Kind { Begin, Packet, End, Quit };
+    explicit Job(Kind k = Kind::Quit) : kind(k) {}
+    Kind kind;
+    std::string path;
+    PacketPtr packet;
+    VideoMode mode;
+    AVRational frameRate{25, 1};
+    bool arrivalClock = true;  // the source has no time stamps of its own
+    AVRational sourceTimeBase{1, 1};
+    std::chrono::steady_clock::time_point arrival;
+  };
+  class Recorder;
+
+  void ReadLoop();
+  bool ReadStream(AVFormatContext& input, int streamIndex, const std::string& label);
+  void Decode(const AVPacket& packet, const AVCodecParameters& parameters);
+  void Post(Job job);
+  bool PauseReading(std::chrono::milliseconds duration);
+  static int Interrupt(void* engine);
+
+  VideoListener& listener_;
+  const EngineTimings timings_;
+  VideoSource source_;
+
+  std::thread reader_;
+  std::atomic<bool> stop_{false};
+  std::mutex pauseMutex_;
+  std::condition_variable pauseWake_;
+  std::atomic<std::int64_t> ioDeadline_{0};  // steady clock, ns
+
+  std::atomic<int> displayWidth_{0};
+  std::atomic<int> displayHeight_{0};
+  std::atomic<bool> pictureInFlight_{false};
+  CodecPtr decoder_;
+  int decoderLowres_ = -1;
+  ScalerPtr scaler_;
+
+  std::optional<VideoMode> mode_;
+  std::deque<std::chrono::steady_clock::time_point> arrivals_;  // for the measured frame rate
+
+  std::atomic<bool> recordingWanted_{false};
+  std::unique_ptr<Recorder> recorder_;
+};
+
+}  // namespace zent

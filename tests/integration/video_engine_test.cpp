@@ -1,0 +1,242 @@
+// The video engine against zent-camsim's MJPEG stream, over loopback.
+
+#include "record/video_engine.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "../support/avi_probe.h"
+#include "../support/recording_listener.h"
+#include "../unit/temp_dir.h"
+#include "sim/camsim_process.h"
+
+namespace zent::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using camsim::CamSimProcess;
+using Kind = VideoReport::Kind;
+
+class VideoEngineTest : public ::testing::Test {
+ protected:
+  void StartCamera(std::vector<std::string> arguments) {
+    camera = std::make_unique<CamSimProcess>(std::move(arguments));
+  }
+  void View(std::string user = "admin", std::string password = "kwolt") {
+    engine->SetSource({"127.0.0.1", camera->VideoPort(), std::move(user), std::move(password)});
+    engine->StartView();
+  }
+  // Records for `duration`, then returns the saved report.
+  std::optional<VideoReport> RecordFor(const std::string& name, std::chrono::milliseconds duration) {
+    std::string error;
+    path = engine->StartRecording(dir.file(name), error);
+    EXPECT_FALSE(path.empty()) << error;
+    std::this_thread::sleep_for(duration);
+    const std::size_t from = listener.Reports().size();
+    engine->StopRecording();
+    return listener.WaitFor(Kind::RecordingSaved, 5s, from);
+  }
+  static void ExpectEveryFrameInOrder(const AviProbe& probe) {
+    ASSERT_FALSE(probe.cameraFrames.empty());
+    for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i)
+      ASSERT_EQ(probe.cameraFrames[i], probe.cameraFrames[i - 1] + 1) << "frame lost or repeated at packet " << i;
+  }
+
+  TempDir dir;
+  std::unique_ptr<CamSimProcess> camera;
+  VideoEngine* enginePointer = nullptr;
+  RecordingListener listener{enginePointer};
+  EngineTimings timings;
+  std::unique_ptr<VideoEngine> engine = [this] {
+    auto e = std::make_unique<VideoEngine>(listener, timings);
+    enginePointer = e.get();
+    return e;
+  }();
+  std::string path;
+};
+
+TEST_F(VideoEngineTest, ARecordingHoldsEveryFrameAndPlaysAtTheCamerasSpeed) {
+  StartCamera({"--size", "320x240", "--fps", "10"});
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  std::this_thread::sleep_for(1s);  // long enough to measure the frame rate
+  const auto saved = RecordFor("clip.avi", 10s);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->path, dir.file("clip.avi"));
+  EXPECT_TRUE(listener.WaitFor(Kind::RecordingStarted, 1s));
+
+  const AviProbe probe = ProbeAvi(path);
+  ASSERT_TRUE(probe.opened);
+  EXPECT_EQ(probe.format, "avi");
+  EXPECT_EQ(probe.width, 320);
+  EXPECT_EQ(probe.height, 240);
+  EXPECT_NEAR(probe.frameRate, 10.0, 0.01);
+  ExpectEveryFrameInOrder(probe);
+  EXPECT_NEAR(probe.packets, 100, 3);
+  EXPECT_EQ(probe.packets, saved->frames);
+  // The camera's own clock: frame numbers at 10 per second.
+  const double cameraSeconds = static_cast<double>(probe.cameraFrames.back() - probe.cameraFrames.front() + 1) / 10.0;
+  EXPECT_NEAR(probe.seconds, cameraSeconds, 0.1 + 1e-9);
+  EXPECT_NEAR(saved->seconds, probe.seconds, 1e-6);
+}
+
+TEST_F(VideoEngineTest, AFolderThatCannotBeWrittenFailsAtOnce) {
+  StartCamera({"--size", "160x120"});
+  View();
+  std::string error;
+  EXPECT_TRUE(engine->StartRecording(dir.file("missing/clip.avi"), error).empty());
+  EXPECT_EQ(error, "No such file or directory");
+  EXPECT_FALSE(engine->Recording());
+}
+
+TEST_F(VideoEngineTest, AnExistingFileIsKeptAndTheNextFreeNameTaken) {
+  StartCamera({"--size", "160x120", "--fps", "10"});
+  WriteFile(dir.file("clip.avi"), "precious");
+  WriteFile(dir.file("clip-1.avi"), "also precious");
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  const auto saved = RecordFor("clip.avi", 1s);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(path, dir.file("clip-2.avi"));
+  EXPECT_EQ(saved->path, path);
+  EXPECT_EQ(ReadFile(dir.file("clip.avi")), "precious");
+  EXPECT_EQ(ReadFile(dir.file("clip-1.avi")), "also precious");
+  EXPECT_GT(ProbeAvi(path).packets, 0);
+}
+
+TEST_F(VideoEngineTest, ALostStreamGoesOnInTheSameFileWhenItReturns) {
+  StartCamera({"--size", "160x120", "--fps", "10"});
+  timings.reconnectPause = 300ms;
+  engine = std::make_unique<VideoEngine>(listener, timings);
+  enginePointer = engine.get();
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  std::this_thread::sleep_for(500ms);
+  std::string error;
+  path = engine->StartRecording(dir.file("gap.avi"), error);
+  const auto started = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(1500ms);
+  camera->Command("video-off");
+  ASSERT_TRUE(listener.WaitFor(Kind::StreamLost, 5s));
+  std::this_thread::sleep_for(1500ms);
+  const std::size_t before = listener.Reports().size();
+  camera->Command("video-on");
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s, before));
+  std::this_thread::sleep_for(1500ms);
+  engine->StopRecording();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  ASSERT_TRUE(listener.WaitFor(Kind::RecordingSaved, 5s));
+
+  const AviProbe probe = ProbeAvi(path);
+  ASSERT_TRUE(probe.opened);
+  // Frames from before and after the gap, and the gap kept as time.
+  ASSERT_FALSE(probe.cameraFrames.empty());
+  EXPECT_GT(probe.cameraFrames.back() - probe.cameraFrames.front() + 1, static_cast<std::uint64_t>(probe.packets) + 10);
+  EXPECT_NEAR(probe.seconds, wall, 0.5);
+}
+
+TEST_F(VideoEngineTest, StoppingTheViewerClosesTheFileWithItsIndex) {
+  StartCamera({"--size", "160x120", "--fps", "10"});
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  std::string error;
+  path = engine->StartRecording(dir.file("cut.avi"), error);
+  std::this_thread::sleep_for(1500ms);
+  engine->StopView();
+  const auto saved = listener.WaitFor(Kind::RecordingSaved, 1s);
+  ASSERT_TRUE(saved);
+  const AviProbe probe = ProbeAvi(path);
+  EXPECT_EQ(probe.packets, saved->frames);
+  ExpectEveryFrameInOrder(probe);
+  const std::string content = ReadFile(path);
+  EXPECT_NE(content.find("idx1"), std::string::npos);
+}
+
+TEST_F(VideoEngineTest, ASizeSwitchRaisesTheModeChangeOnce) {
+  StartCamera({"--size", "160x120", "--fps", "15"});
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(listener.ModeChanges(), 0);
+  camera->Command("size 320x240");
+  ASSERT_TRUE(camera->WaitForLine("size 320x240", 5s));
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(listener.ModeChanges(), 1);
+  camera->Command("size 160x120");
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(listener.ModeChanges(), 2);
+}
+
+TEST_F(VideoEngineTest, PicturesComeOnlyWhileShownAndNoLargerThanShown) {
+  StartCamera({"--size", "640x480", "--fps", "15"});
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(listener.Pictures(), 0);
+  engine->SetDisplaySize(320, 260);
+  ASSERT_TRUE(listener.WaitForPictures(3, 3s));
+  const auto picture = listener.LastPicture();
+  EXPECT_EQ(picture->width, 320);
+  EXPECT_EQ(picture->height, 240);  // 4:3 fitted into 320 × 260
+  EXPECT_EQ(picture->pixels.size(), 320u * 240u * 4u);
+  engine->SetDisplaySize(0, 0);
+  std::this_thread::sleep_for(200ms);
+  const int shown = listener.Pictures();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(listener.Pictures(), shown);
+}
+
+TEST_F(VideoEngineTest, ACameraThatNeverAnswersDoesNotHoldTheViewerUp) {
+  // A port that accepts the connection and then says nothing.
+  const int listener_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener_fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener_fd, 4), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(listener_fd, reinterpret_cast<sockaddr*>(&address), &length);
+
+  engine->SetSource({"127.0.0.1", ntohs(address.sin_port), "admin", "kwolt"});
+  engine->StartView();
+  std::this_thread::sleep_for(500ms);
+  const auto before = std::chrono::steady_clock::now();
+  engine->StopView();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
+  ::close(listener_fd);
+}
+
+TEST_F(VideoEngineTest, AWrongPasswordIsReportedWithoutThePassword) {
+  StartCamera({"--size", "160x120", "--user", "admin", "--password", "kwolt"});
+  View("admin", "s3cr3t-pw");
+  const auto report = listener.WaitFor(Kind::NoVideo, 5s);
+  ASSERT_TRUE(report);
+  EXPECT_NE(report->text.find("401"), std::string::npos) << report->text;
+  engine->StopView();
+  for (const auto& r : listener.Reports()) EXPECT_EQ(r.text.find("s3cr3t"), std::string::npos) << r.text;
+  EXPECT_TRUE(camera->WaitForLine("wrong credentials", 2s));
+}
+
+TEST_F(VideoEngineTest, ARecordingWithoutVideoLeavesNoEmptyFile) {
+  StartCamera({"--size", "160x120"});
+  camera->Command("video-off");
+  ASSERT_TRUE(camera->WaitForLine("video off", 2s));
+  View();
+  std::string error;
+  path = engine->StartRecording(dir.file("empty.avi"), error);
+  ASSERT_FALSE(path.empty());
+  engine->StopRecording();
+  const auto failed = listener.WaitFor(Kind::RecordingFailed, 2s);
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->text, "Nothing saved to " + path + ": no video arrived");
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+}  // namespace
+}  // namespace zent::testing

@@ -1,0 +1,23 @@
+#pragma once
+// Reads a recording back with libavformat: what a player would find in it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zent::testing {
+
+struct AviProbe {
+  bool opened = false;
+  std::string format;
+  int width = 0;
+  int height = 0;
+  double frameRate = 0;        // the rate the file declares
+  double seconds = 0;          // playing time up to the end of the last frame
+  std::int64_t packets = 0;    // frames with data
+  std::vector<std::uint64_t> cameraFrames;  // zent-camsim's frame number of each packet
+};
+
+AviProbe ProbeAvi(const std::string& path);
+
+}  // namespace zent::testing
