@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -236,6 +237,38 @@ TEST_F(VideoEngineTest, ARecordingWithoutVideoLeavesNoEmptyFile) {
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->text, "Nothing saved to " + path + ": no video arrived");
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+class NullListener : public VideoListener {
+  void OnVideoPicture(std::shared_ptr<const VideoPicture>) override {}
+  void OnVideoModeChanged() override {}
+  void OnVideoReport(const VideoReport&) override {}
+};
+
+TEST_F(VideoEngineTest, AKilledProgramLeavesAFileWithAllButTheLastMoment) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "ThreadSanitizer cannot start threads in a forked child";
+#endif
+  StartCamera({"--size", "160x120", "--fps", "10"});
+  const std::string file = dir.file("killed.avi");
+  const int port = camera->VideoPort();
+  EXPECT_EXIT(
+      {
+        NullListener quiet;
+        VideoEngine doomed(quiet);
+        doomed.SetSource({"127.0.0.1", port, "", ""});
+        doomed.StartView();
+        std::this_thread::sleep_for(1s);
+        std::string error;
+        doomed.StartRecording(file, error);
+        std::this_thread::sleep_for(3500ms);
+        std::raise(SIGKILL);
+      },
+      ::testing::KilledBySignal(SIGKILL), "");
+  const AviProbe probe = ProbeAvi(file);
+  ASSERT_TRUE(probe.opened);
+  EXPECT_GE(probe.packets, 20);  // 35 recorded, flushed once a second
+  ExpectEveryFrameInOrder(probe);
 }
 
 }  // namespace

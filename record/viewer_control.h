@@ -1,0 +1,70 @@
+#pragma once
+// The viewer control as the recording window drives it: twelve properties by dispatch id, three
+// methods and one event. CKRLActiveX is the real one; tests put a fake in its place.
+
+#include <QVariant>
+#include <QWidget>
+#include <functional>
+#include <stdexcept>
+
+inline constexpr int IDC_VIEWER = 1035;
+
+// The control's dispatch error, raised by a failing call.
+class ViewerDispatchError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Dispatch ids of the properties.
+enum ViewerProperty {
+  DISPID_ADDRESS = 1,
+  DISPID_VIEW_WIDTH = 2,
+  DISPID_VIEW_HEIGHT = 3,
+  DISPID_BOOL4 = 4,
+  DISPID_BOOL5 = 5,
+  DISPID_BOOL6 = 6,
+  DISPID_REAL7 = 7,
+  DISPID_USER = 8,
+  DISPID_PORT = 9,
+  DISPID_REAL10 = 10,
+  DISPID_PASSWORD = 11,
+  DISPID_TEXT12 = 12,
+};
+
+class ViewerControl : public QWidget {
+  Q_OBJECT
+
+ public:
+  using QWidget::QWidget;
+
+  // One property put by dispatch id; the value's type is the property's (text, 32-bit integer,
+  // Boolean or 32-bit real).
+  virtual void SetProperty(int dispid, const QVariant& value) = 0;
+  // Command 2 starts saving into the named AVI file, command 0 stops. Raises ViewerDispatchError.
+  virtual void Record(const QString& fileName, short command) = 0;
+  virtual void StartView() = 0;
+  virtual void StopView() = 0;
+
+  void SetAddressProp(const QString& address) { SetProperty(DISPID_ADDRESS, address); }
+  void SetViewWidth(int width) { SetProperty(DISPID_VIEW_WIDTH, width); }
+  void SetViewHeight(int height) { SetProperty(DISPID_VIEW_HEIGHT, height); }
+  void SetBool4(bool value) { SetProperty(DISPID_BOOL4, value); }
+  void SetBool5(bool value) { SetProperty(DISPID_BOOL5, value); }
+  void SetBool6(bool value) { SetProperty(DISPID_BOOL6, value); }
+  void SetReal7(float value) { SetProperty(DISPID_REAL7, value); }
+  void SetUserProp(const QString& user) { SetProperty(DISPID_USER, user); }
+  void SetPortProp(int port) { SetProperty(DISPID_PORT, port); }
+  void SetReal10(float value) { SetProperty(DISPID_REAL10, value); }
+  void SetPasswordProp(const QString& password) { SetProperty(DISPID_PASSWORD, password); }
+  void SetText12(const QString& text) { SetProperty(DISPID_TEXT12, text); }
+
+ signals:
+  // Event 2: the camera's video mode changed.
+  void VideoModeChanged();
+  // What the viewer has to tell the user: the file being written, saved, a lost stream.
+  void Reported(const QString& text);
+};
+
+// Makes the viewer for a recording window; tests replace it.
+using ViewerFactory = std::function<ViewerControl*(QWidget* parent)>;
+ViewerFactory& ViewerControlFactory();
