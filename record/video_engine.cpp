@@ -22,6 +22,8 @@ constexpr std::size_t kMaxQueuedBytes = 128u << 20;  // beyond this the disk is 
 constexpr auto kFlushPeriod = std::chrono::seconds(1);
 constexpr auto kRateWindow = std::chrono::seconds(2);
 constexpr int kMaxLowres = 3;
+// The small live picture needs no more than this; the recording keeps every frame.
+constexpr auto kDisplayInterval = std::chrono::milliseconds(100);
 
 std::int64_t Nanoseconds(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
@@ -356,23 +358,35 @@ bool VideoEngine::ReadStream(AVFormatContext& input, int streamIndex, const std:
     arrivals_.push_back(arrival);
     while (arrivals_.front() < arrival - kRateWindow) arrivals_.pop_front();
 
+    const bool decode =
+        displayWidth_ > 0 && displayHeight_ > 0 && !pictureInFlight_ && arrival - lastDecode_ >= kDisplayInterval;
+    if (decode) {
+      lastDecode_ = arrival;
+      Decode(*packet, *stream.codecpar);
+    }
     if (recordingWanted_ && mode_) {
-      // The writing thread gets bytes of its own: no buffer is shared between the threads.
       Job job(Job::Kind::Packet);
       job.packet = NewPacket();
-      if (av_new_packet(job.packet.get(), packet->size) == 0) {
+      if (decode) {
+        // The decoder may still hold the packet's buffer: the writing thread gets bytes of its
+        // own, so no buffer is shared between the threads.
+        if (av_new_packet(job.packet.get(), packet->size) < 0) {
+          av_packet_unref(packet.get());
+          continue;
+        }
         std::memcpy(job.packet->data, packet->data, static_cast<std::size_t>(packet->size));
         av_packet_copy_props(job.packet.get(), packet.get());
-        if (stream.codecpar->codec_id == AV_CODEC_ID_MJPEG) job.packet->flags |= AV_PKT_FLAG_KEY;
-        job.mode = *mode_;
-        job.frameRate = MeasuredRate(arrivals_).value_or(declared);
-        job.arrivalClock = arrivalClock;
-        job.sourceTimeBase = stream.time_base;
-        job.arrival = arrival;
-        recorder_->Post(std::move(job));
+      } else {
+        av_packet_move_ref(job.packet.get(), packet.get());
       }
+      if (stream.codecpar->codec_id == AV_CODEC_ID_MJPEG) job.packet->flags |= AV_PKT_FLAG_KEY;
+      job.mode = *mode_;
+      job.frameRate = MeasuredRate(arrivals_).value_or(declared);
+      job.arrivalClock = arrivalClock;
+      job.sourceTimeBase = stream.time_base;
+      job.arrival = arrival;
+      recorder_->Post(std::move(job));
     }
-    if (displayWidth_ > 0 && displayHeight_ > 0 && !pictureInFlight_) Decode(*packet, *stream.codecpar);
     av_packet_unref(packet.get());
   }
 }

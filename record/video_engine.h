@@ -115,6 +115,7 @@ class VideoEngine {
   std::atomic<int> displayWidth_{0};
   std::atomic<int> displayHeight_{0};
   std::atomic<bool> pictureInFlight_{false};
+  std::chrono::steady_clock::time_point lastDecode_;
   CodecPtr decoder_;
   int decoderLowres_ = -1;
   ScalerPtr scaler_;

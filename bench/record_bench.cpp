@@ -1,0 +1,261 @@
+// zent-bench-record: what recording costs. zent-camsim serves 1920 × 1080 at 30 frames per second
+// (4:2:2 JPEGs); the viewer records with its window hidden and shown at 320 × 260, and, on the
+// same stream, ffmpeg's stream copy and a full-size decode to RGB serve as references. Each runs
+// in a process of its own so that its CPU time and memory are its alone.
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "record/video_engine.h"
+#include "sim/camsim_process.h"
+#include "tests/support/avi_probe.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+class BenchListener : public zent::VideoListener {
+ public:
+  zent::VideoEngine* engine = nullptr;
+  std::atomic<int> pictures{0};
+  std::atomic<double> firstFrameMs{-1};
+  std::atomic<bool> saved{false};
+  void OnVideoPicture(std::shared_ptr<const zent::VideoPicture>) override {
+    ++pictures;
+    engine->PictureTaken();  // the window takes each picture as it comes
+  }
+  void OnVideoModeChanged() override {}
+  void OnVideoReport(const zent::VideoReport& report) override {
+    if (report.kind == zent::VideoReport::Kind::RecordingStarted) firstFrameMs = report.firstFrameMs;
+    if (report.kind == zent::VideoReport::Kind::RecordingSaved) saved = true;
+    if (report.kind == zent::VideoReport::Kind::RecordingFailed) std::fprintf(stderr, "%s\n", report.text.c_str());
+  }
+};
+
+// Child: the viewer records for `seconds`, hidden or shown; prints its CPU time while recording.
+int RecordScenario(int port, int seconds, const std::string& file, bool shown) {
+  BenchListener listener;
+  zent::VideoEngine engine(listener);
+  listener.engine = &engine;
+  engine.SetSource({"127.0.0.1", port, "", ""});
+  if (shown) engine.SetDisplaySize(320, 260);
+  engine.StartView();
+  std::this_thread::sleep_for(std::chrono::seconds(2));  // connected, frame rate measured
+  const double cpuBefore = CpuSeconds();
+  std::string error;
+  if (engine.StartRecording(file, error).empty()) {
+    std::fprintf(stderr, "cannot record: %s\n", error.c_str());
+    return 1;
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  engine.StopRecording();
+  while (!listener.saved) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const double cpu = CpuSeconds() - cpuBefore;
+  engine.StopView();
+  std::printf("cpu=%.3f first_frame_ms=%.1f pictures=%d\n", cpu, listener.firstFrameMs.load(), listener.pictures.load());
+  return 0;
+}
+
+// Child: decodes every frame at full size and converts it to RGB, for `seconds`.
+int DecodeScenario(int port, int seconds) {
+  av_log_set_level(AV_LOG_QUIET);
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+  AVFormatContext* input = nullptr;
+  if (avformat_open_input(&input, url.c_str(), nullptr, nullptr) < 0) return 1;
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
+  AVCodecContext* decoder = avcodec_alloc_context3(codec);
+  decoder->thread_count = 1;
+  avcodec_open2(decoder, codec, nullptr);
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  SwsContext* scaler = nullptr;
+  std::vector<std::uint8_t> rgb;
+  const double cpuBefore = CpuSeconds();
+  const auto end = Clock::now() + std::chrono::seconds(seconds);
+  int frames = 0;
+  while (Clock::now() < end && av_read_frame(input, packet) >= 0) {
+    if (avcodec_send_packet(decoder, packet) >= 0 && avcodec_receive_frame(decoder, frame) >= 0) {
+      scaler = sws_getCachedContext(scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                    frame->width, frame->height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
+                                    nullptr);
+      rgb.resize(static_cast<std::size_t>(frame->width) * frame->height * 4);
+      std::uint8_t* planes[4] = {rgb.data()};
+      int strides[4] = {frame->width * 4};
+      sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+      ++frames;
+    }
+    av_packet_unref(packet);
+  }
+  std::printf("cpu=%.3f frames=%d\n", CpuSeconds() - cpuBefore, frames);
+  sws_freeContext(scaler);
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  avcodec_free_context(&decoder);
+  avformat_close_input(&input);
+  return 0;
+}
+
+struct ChildResult {
+  std::string output;
+  double cpu = 0;  // whole process
+  double peakMb = 0;
+  bool ok = false;
+};
+
+ChildResult RunChild(const std::vector<std::string>& arguments) {
+  int out[2];
+  if (pipe(out) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    std::vector<char*> argv;
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  ChildResult result;
+  char buffer[4096];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  result.peakMb = usage.ru_maxrss / 1024.0;
+  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return result;
+}
+
+double Field(const std::string& text, const std::string& key) {
+  const auto at = text.find(key + "=");
+  return at == std::string::npos ? -1 : std::atof(text.c_str() + at + key.size() + 1);
+}
+
+struct Row {
+  std::string name;
+  double cpuPerMinute = 0;
+  double peakMb = 0;
+  std::int64_t framesInFile = 0;
+  std::int64_t framesSent = 0;   // the camera's frames from the first to the last one in the file
+  double lengthError = 0;        // frames between the file's playing time and the camera's time
+  double firstFrameMs = -1;
+};
+
+Row FromRecording(const std::string& name, const std::string& file, double cpu, double peakMb, double fps,
+                  double firstFrameMs) {
+  const zent::testing::AviProbe probe = zent::testing::ProbeAvi(file);
+  Row row{name};
+  row.peakMb = peakMb;
+  row.framesInFile = probe.packets;
+  if (!probe.cameraFrames.empty())
+    row.framesSent = static_cast<std::int64_t>(probe.cameraFrames.back() - probe.cameraFrames.front() + 1);
+  const double cameraSeconds = static_cast<double>(row.framesSent) / fps;
+  row.lengthError = std::fabs(probe.seconds - cameraSeconds) * fps;
+  row.cpuPerMinute = cameraSeconds > 0 ? cpu * 60.0 / cameraSeconds : 0;
+  row.firstFrameMs = firstFrameMs;
+  return row;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 6 && std::strcmp(argv[1], "--scenario") == 0) {
+    const std::string scenario = argv[2];
+    const int port = std::atoi(argv[3]), seconds = std::atoi(argv[4]);
+    if (scenario == "decode") return DecodeScenario(port, seconds);
+    return RecordScenario(port, seconds, argv[5], scenario == "shown");
+  }
+  int seconds = 60;
+  std::string size = "1920x1080";
+  double fps = 30;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
+    else if (std::strcmp(argv[i], "--size") == 0) size = argv[i + 1];
+    else if (std::strcmp(argv[i], "--fps") == 0) fps = std::atof(argv[i + 1]);
+  }
+  const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+  const std::string dir = std::filesystem::temp_directory_path() / ("zent-bench-record-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+
+  camsim::CamSimProcess camera({"--size", size, "--fps", std::to_string(fps)});
+  const std::string port = std::to_string(camera.VideoPort());
+  const std::string secondsText = std::to_string(seconds);
+  std::printf("zent-camsim %s at %g frames per second; %d s per run\n", size.c_str(), fps, seconds);
+
+  std::vector<Row> rows;
+  for (const char* scenario : {"hidden", "shown"}) {
+    const std::string file = dir + "/" + scenario + ".avi";
+    const ChildResult child = RunChild({self, "--scenario", scenario, port, secondsText, file});
+    if (!child.ok) {
+      std::fprintf(stderr, "the %s run failed\n", scenario);
+      return 1;
+    }
+    rows.push_back(FromRecording(std::string("viewer, ") + scenario, file, Field(child.output, "cpu"), child.peakMb,
+                                 fps, Field(child.output, "first_frame_ms")));
+  }
+  const std::string ffmpegFile = dir + "/ffmpeg.avi";
+  const ChildResult ffmpeg = RunChild({"ffmpeg", "-nostdin", "-loglevel", "error", "-i",
+                                       "http://127.0.0.1:" + port + "/", "-c", "copy", "-t", secondsText, "-y",
+                                       ffmpegFile});
+  rows.push_back(FromRecording("ffmpeg -c copy", ffmpegFile, ffmpeg.cpu, ffmpeg.peakMb, fps, -1));
+  const ChildResult decode = RunChild({self, "--scenario", "decode", port, secondsText, "-"});
+  Row decodeRow{"full-size decode to RGB"};
+  decodeRow.cpuPerMinute = Field(decode.output, "cpu") * 60.0 / (Field(decode.output, "frames") / fps);
+  decodeRow.peakMb = decode.peakMb;
+  decodeRow.framesInFile = -1;
+  rows.push_back(decodeRow);
+  std::filesystem::remove_all(dir);
+
+  std::printf("\n%-26s %12s %9s %14s %13s %13s\n", "per recorded minute", "CPU s", "peak MB", "frames file/sent",
+              "length error", "first frame");
+  for (const Row& r : rows) {
+    std::printf("%-26s %12.2f %9.1f ", r.name.c_str(), r.cpuPerMinute, r.peakMb);
+    if (r.framesInFile >= 0) std::printf("%7lld/%-7lld %10.2f fr ", static_cast<long long>(r.framesInFile),
+                                         static_cast<long long>(r.framesSent), r.lengthError);
+    else std::printf("%14s %13s ", "-", "-");
+    if (r.firstFrameMs >= 0) std::printf("%10.1f ms", r.firstFrameMs);
+    std::printf("\n");
+  }
+  const Row& hidden = rows[0];
+  const Row& shown = rows[1];
+  const double ffmpegCpu = rows[2].cpuPerMinute;
+  std::printf("\nffmpeg's file: %lld frames for %lld sent; it stamps 25 per second, so its file plays %.2fx too fast\n",
+              static_cast<long long>(rows[2].framesInFile), static_cast<long long>(rows[2].framesSent), fps / 25.0);
+  std::printf("RESULT lost_frames=%lld cpu_ratio_hidden_vs_ffmpeg=%.3f cpu_ratio_shown_vs_full_decode=%.3f "
+              "peak_rss_mb=%.1f length_error_frames=%.2f first_frame_ms=%.1f hidden_cpu_s_per_min=%.2f "
+              "shown_cpu_s_per_min=%.2f ffmpeg_cpu_s_per_min=%.2f decode_cpu_s_per_min=%.2f\n",
+              static_cast<long long>((hidden.framesSent - hidden.framesInFile) + (shown.framesSent - shown.framesInFile)),
+              hidden.cpuPerMinute / ffmpegCpu, shown.cpuPerMinute / decodeRow.cpuPerMinute,
+              std::max(hidden.peakMb, shown.peakMb), std::max(hidden.lengthError, shown.lengthError),
+              std::max(hidden.firstFrameMs, shown.firstFrameMs), hidden.cpuPerMinute, shown.cpuPerMinute, ffmpegCpu,
+              decodeRow.cpuPerMinute);
+  return 0;
+}
