@@ -44,6 +44,7 @@ bool CClientApp::InitInstance() {
     return false;
   }
   CMainDlg dlg;
+  m_pMainWnd = &dlg;
   dlg.exec();
   return false;
 }

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "app/client_app.h"
 #include "app/documents_folder.h"
 #include "app/id_timer.h"
 #include "app/message_box.h"
@@ -46,6 +47,7 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle("Jpeg ZENT");
   m_hIcon = LoadAppIcon();
+  if (!theApp.m_pMainWnd) theApp.m_pMainWnd = this;
   m_timers = new IdTimers(this, [this](int id) { OnTimer(id); });
   CreateControls();
   qApp->installEventFilter(this);
@@ -55,6 +57,8 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
 CMainDlg::~CMainDlg() {
   qApp->removeEventFilter(this);
   StopReceiverThread();
+  DeleteRecorder();
+  if (theApp.m_pMainWnd == this) theApp.m_pMainWnd = nullptr;
 }
 
 void CMainDlg::CreateControls() {

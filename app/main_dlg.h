@@ -98,7 +98,11 @@ class CMainDlg : public QDialog {
   void OnLoginAccepted();
 
   // Recording cycle.
+  void PrepareRecorder();
   long OnCameraEvent(unsigned long wParam, long lParam);
+  long OnRecordDone(unsigned long wParam, long lParam);
+  void StartModeChangeReset();
+  void DeleteRecorder();
 
   // Keyboard filter: true when the key event is swallowed.
   bool PreTranslateMessage(QObject* target, QEvent* event);

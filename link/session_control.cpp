@@ -78,6 +78,10 @@ void CMainDlg::OnDisconnect() {
   m_bArmed = 0;
   EnableDlgItem(IDC_CONFIGURATION, true);
   StopReceiverThread();
+  // Left running, these would arm again and lock the Configuration button a second later.
+  Timers().Stop(IDT_RECORDER_READY);
+  Timers().Stop(IDT_PREPARE_RECORDER);
+  DeleteRecorder();
   AddStatusLine("Client socket was closed.");
   AddStatusLine("Disconnected.");
   EnableDlgItem(IDC_LOGIN, true);

@@ -1,7 +1,76 @@
-// The main window's side of event recording: timers that prepare the recorder and re-arm it.
+// The main window's side of event recording: a recorder prepared before any event, each event
+// turned into a named recording, and re-arming after a close or a video mode change.
 
+#include <QComboBox>
+
+#include "app/id_timer.h"
 #include "app/main_dlg.h"
+#include "record/record_dlg.h"
+#include "record/recording_name.h"
 
-void CMainDlg::OnTimer(int /*id*/) {}
+void CMainDlg::PrepareRecorder() {
+  if (g_pRecordDlg || m_bRecorderReady || !m_bArmed || m_bModeChanged) return;
+  g_pRecordDlg = new CRecordDlg(this);
+  g_pRecordDlg->move(0, 0);
+  g_pRecordDlg->resize(0, 0);
+  g_pRecordDlg->hide();
+  g_pRecordDlg->SetUser(m_strID);
+  g_pRecordDlg->SetPassword(m_strPassword);
+  g_pRecordDlg->SetAddress(QString::fromLocal8Bit(currentProfile.cameraAddress));
+  g_pRecordDlg->SetPort(currentProfile.videoPort);
+  if (g_pRecordDlg->CreateViewer()) Timers().Start(IDT_RECORDER_READY, 1000);
+}
 
-long CMainDlg::OnCameraEvent(unsigned long /*wParam*/, long /*lParam*/) { return 0; }
+long CMainDlg::OnCameraEvent(unsigned long /*wParam*/, long /*lParam*/) {
+  if (m_bRecording || !m_bArmed || m_bModeChanged) return 0;
+  UpdateData(false);
+  const std::tm now = m_clock();
+  const std::string name = zent::RecordingFileName(currentProfile.savePath, currentProfile.insertTime, now);
+  if (g_pRecordDlg && m_bArmed && m_bRecorderReady) {
+    g_pRecordDlg->SetFileName(QString::fromLocal8Bit(name));
+    g_pRecordDlg->SetRecordMinutes(currentProfile.fileMinutes);
+    g_pRecordDlg->show();
+    g_pRecordDlg->raise();
+    g_pRecordDlg->activateWindow();
+    g_pRecordDlg->BeginRecording();
+    EnableDlgItem(IDC_LOGIN, false);
+    EnableDlgItem(IDC_DISCONNECT, false);
+  }
+  return 0;
+}
+
+long CMainDlg::OnRecordDone(unsigned long /*wParam*/, long /*lParam*/) {
+  m_bRecorderReady = 0;
+  m_bRecording = 0;
+  if (m_bArmed) Timers().Start(IDT_PREPARE_RECORDER, m_bModeChanged ? 10000 : 1000);
+  return 0;
+}
+
+void CMainDlg::OnTimer(int id) {
+  switch (id) {
+    case IDT_MODE_CHANGE_RESET:
+      m_bModeChangeBusy = 0;
+      break;
+    case IDT_PREPARE_RECORDER:
+      Timers().Stop(IDT_PREPARE_RECORDER);
+      DeleteRecorder();
+      m_bModeChanged = 0;
+      m_bRecorderReady = 0;
+      PrepareRecorder();
+      break;
+    case IDT_RECORDER_READY:
+      m_bArmed = 1;
+      m_bRecorderReady = 1;
+      EnableDlgItem(IDC_CONFIGURATION, false);
+      break;
+    default:
+      break;
+  }
+}
+
+void CMainDlg::StartModeChangeReset() { Timers().Start(IDT_MODE_CHANGE_RESET, 10000); }
+
+void CMainDlg::DeleteRecorder() {
+  delete g_pRecordDlg;
+  g_pRecordDlg = nullptr;
+}

@@ -1,0 +1,202 @@
+#include "record/record_dlg.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <thread>
+
+#include "app/client_app.h"
+#include "app/id_timer.h"
+#include "app/main_dlg.h"
+#include "config/paths.h"
+
+CRecordDlg* g_pRecordDlg = nullptr;
+
+namespace {
+
+constexpr QRect kViewerRect(0, 0, 320, 260);
+constexpr std::chrono::milliseconds kViewerStopPause{200};
+int g_millisecondsPerMinute = 60000;
+
+CMainDlg* MainWindow() { return theApp.m_pMainWnd; }
+
+}  // namespace
+
+CRecordDlg::CRecordDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+  setObjectName("IDD_RECORD");
+  setModal(false);
+  m_timers = new IdTimers(this, [this](int id) { OnTimer(id); });
+  OnCreate();
+  OnInitDialog();
+}
+
+CRecordDlg::~CRecordDlg() { DestroyViewer(); }
+
+int CRecordDlg::OnCreate() {
+  m_pViewer = nullptr;
+  return 0;
+}
+
+bool CRecordDlg::OnInitDialog() {
+  m_strFileName = QString(zent::kPathSeparator);
+  m_strAddress = "192.168.1.";
+  m_strViewerPassword = "pirny";
+  m_strViewerUser = "guest";
+  m_nPort = 40001;
+  m_fReal10 = 15.0f;
+  return true;
+}
+
+void CRecordDlg::SetAddress(const QString& address) {
+  setWindowTitle(address);
+  m_strAddress = address;
+}
+
+void CRecordDlg::SetRecordMinutes(int minutes) {
+  // A hand-edited length must not wrap into a negative or tiny timer period.
+  const long long ms = static_cast<long long>(minutes) * g_millisecondsPerMinute;
+  m_nRecordMs = static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
+}
+
+void CRecordDlg::SetMillisecondsPerMinute(int milliseconds) { g_millisecondsPerMinute = milliseconds; }
+
+int CRecordDlg::CreateViewer() {
+  DestroyViewer();
+  m_pViewer = ViewerControlFactory()(this);
+  if (!m_pViewer) return 0;
+  m_pViewer->SetAddressProp(m_strAddress);
+  m_pViewer->SetReal7(1.0f);
+  m_pViewer->SetText12("0");
+  m_pViewer->SetUserProp(m_strViewerUser);
+  m_pViewer->SetViewWidth(kViewerRect.width());
+  m_pViewer->SetViewHeight(kViewerRect.height());
+  m_pViewer->SetPortProp(m_nPort);
+  m_pViewer->SetBool4(false);
+  m_pViewer->SetPasswordProp(m_strViewerPassword);
+  m_pViewer->SetReal10(m_fReal10);
+  m_pViewer->SetBool5(false);
+  m_pViewer->SetBool6(false);
+  // Queued, so that the handler may delete the viewer that raised the event.
+  connect(m_pViewer, &ViewerControl::VideoModeChanged, this, &CRecordDlg::OnVideoModeChanged, Qt::QueuedConnection);
+  connect(m_pViewer, &ViewerControl::Reported, this, [](const QString& text) {
+    if (CMainDlg* main = MainWindow()) main->AddStatusLine(text.toLocal8Bit().toStdString());
+  });
+  m_pViewer->StartView();
+  return m_pViewer != nullptr;
+}
+
+int CRecordDlg::BeginRecording() {
+  Timers().Start(IDT_LAYOUT_VIEWER, 100);
+  return 1;
+}
+
+void CRecordDlg::StopAndDeleteViewer() {
+  const auto stopped = std::chrono::steady_clock::now();
+  m_pViewer->StopView();
+  // The control gets its pause before it goes; stopping it already took part of it.
+  std::this_thread::sleep_until(stopped + kViewerStopPause);
+  delete m_pViewer;
+  m_pViewer = nullptr;
+}
+
+void CRecordDlg::DestroyViewer() {
+  if (m_pViewer) StopAndDeleteViewer();
+}
+
+void CRecordDlg::StartRecording() {
+  CMainDlg* main = MainWindow();
+  try {
+    if (m_pViewer) {
+      m_pViewer->Record(m_strFileName, 2);
+      Timers().Stop(IDT_STOP_RECORDING);
+      Timers().Start(IDT_STOP_RECORDING, m_nRecordMs);
+      if (main) main->m_bRecording = 1;
+    } else {
+      Timers().Start(IDT_START_RECORDING, 500);
+    }
+  } catch (const ViewerDispatchError& error) {
+    // Nothing is armed; the user still learns why no recording started.
+    if (main) main->AddStatusLine(error.what());
+  }
+}
+
+void CRecordDlg::StopRecording() {
+  if (m_pViewer) m_pViewer->Record(m_strFileName, 0);
+  if (CMainDlg* main = MainWindow()) main->m_bRecording = 0;
+}
+
+void CRecordDlg::OnTimer(int id) {
+  CMainDlg* main = MainWindow();
+  switch (id) {
+    case IDT_LAYOUT_VIEWER:
+      if (!m_pViewer) return;
+      if (main) main->m_bRecorderReady = 1;
+      Timers().Stop(IDT_LAYOUT_VIEWER);
+      // The window just fits the viewer, at the screen's top-left corner, above the others.
+      move(0, 0);
+      resize(kViewerRect.size());
+      raise();
+      m_pViewer->setGeometry(kViewerRect);
+      Timers().Start(IDT_START_RECORDING, 100);
+      break;
+    case IDT_START_RECORDING:
+      Timers().Stop(IDT_START_RECORDING);
+      StartRecording();
+      break;
+    case IDT_STOP_RECORDING:
+      Timers().Stop(IDT_STOP_RECORDING);
+      StopRecording();
+      if (main) {
+        main->m_bRecorderReady = 0;
+        main->EnableDlgItem(IDC_DISCONNECT, true);
+      }
+      done(QDialog::Accepted);  // hides; the window and its viewer wait for the next event
+      break;
+    default:
+      break;
+  }
+}
+
+void CRecordDlg::closeEvent(QCloseEvent* event) {
+  Timers().Stop(IDT_STOP_RECORDING);
+  hide();
+  if (m_pViewer) {
+    m_pViewer->Record(m_strFileName, 0);
+    StopAndDeleteViewer();
+  }
+  if (CMainDlg* main = MainWindow()) {
+    main->m_bRecorderReady = 0;
+    main->EnableDlgItem(IDC_DISCONNECT, true);
+    main->OnRecordDone(0, 0);
+  }
+  DestroyViewer();
+  event->accept();
+}
+
+void CRecordDlg::OnVideoModeChanged() {
+  CMainDlg* main = MainWindow();
+  if (!main || main->m_bModeChangeBusy) return;
+  main->m_bModeChangeBusy = 1;
+  main->StartModeChangeReset();
+  main->m_bModeChanged = 1;
+  main->AddStatusLine("[[[ Video Mode is Changed. ]]]");
+  main->AddStatusLine("Stop recording and close window.");
+  main->EnableDlgItem(IDC_DISCONNECT, true);
+  main->OnRecordDone(0, 0);
+  hide();
+  DestroyViewer();
+  done(QDialog::Accepted);
+}
+
+void CRecordDlg::keyPressEvent(QKeyEvent* event) {
+  // Neither key closes the window.
+  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The recording window: hosts the viewer control hidden, and on an event shows itself, starts
+// saving into the named AVI file and stops after the configured length.
+
+#include <QDialog>
+#include <QString>
+
+#include "record/viewer_control.h"
+
+class IdTimers;
+class CMainDlg;
+
+// Recording-window timers.
+inline constexpr int IDT_LAYOUT_VIEWER = 1028;
+inline constexpr int IDT_START_RECORDING = 1029;
+inline constexpr int IDT_STOP_RECORDING = 1030;
+
+class CRecordDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Creates the window (hidden) as a child of the main window; its initialisation runs here.
+  explicit CRecordDlg(QWidget* parent = nullptr);
+  ~CRecordDlg() override;
+
+  void SetUser(const QString& user) { m_strViewerUser = user; }
+  void SetPassword(const QString& password) { m_strViewerPassword = password; }
+  void SetAddress(const QString& address);
+  void SetFileName(const QString& fileName) { m_strFileName = fileName; }
+  void SetPort(int port) { m_nPort = port; }
+  void SetRecordMinutes(int minutes);
+  // Tests shorten a minute so that recordings take moments.
+  static void SetMillisecondsPerMinute(int milliseconds);
+
+  int CreateViewer();
+  int BeginRecording();
+  void DestroyViewer();
+  void StartRecording();
+  void StopRecording();
+
+  void OnTimer(int id);
+  void OnVideoModeChanged();
+  IdTimers& Timers() { return *m_timers; }
+
+  ViewerControl* m_pViewer = nullptr;
+  QString m_strFileName;
+  QString m_strAddress;
+  QString m_strViewerPassword;
+  QString m_strViewerUser;
+  int m_nPort = 0;
+  float m_fReal10 = 0.0f;
+  int m_nRecordMs = 0;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  int OnCreate();
+  bool OnInitDialog();
+  // Stops the viewer, keeps the pause the control needs, and deletes it.
+  void StopAndDeleteViewer();
+
+  IdTimers* m_timers = nullptr;
+};
+
+// The one live recording window, or null; the main window creates and deletes it.
+extern CRecordDlg* g_pRecordDlg;
