@@ -31,19 +31,15 @@ std::int64_t Nanoseconds(Clock::time_point t) {
 
 double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// The camera's frame rate from the gaps between recent arrivals; a rate close to a whole
-// number is taken as that number.
+// The camera's frame rate over the recent arrivals: their span over their number, which a burst
+// after a delay does not distort. A rate close to a whole number is taken as that number.
 std::optional<AVRational> MeasuredRate(const std::deque<Clock::time_point>& arrivals) {
   if (arrivals.size() < 3) return std::nullopt;
-  std::vector<double> gaps;
-  for (std::size_t i = 1; i < arrivals.size(); ++i)
-    gaps.push_back(std::chrono::duration<double>(arrivals[i] - arrivals[i - 1]).count());
-  std::nth_element(gaps.begin(), gaps.begin() + static_cast<long>(gaps.size() / 2), gaps.end());
-  const double gap = gaps[gaps.size() / 2];
-  if (gap <= 0) return std::nullopt;
-  const double rate = 1.0 / gap;
+  const double span = std::chrono::duration<double>(arrivals.back() - arrivals.front()).count();
+  if (span <= 0) return std::nullopt;
+  const double rate = static_cast<double>(arrivals.size() - 1) / span;
   const double whole = std::round(rate);
-  if (whole >= 1 && std::fabs(rate - whole) <= 0.015 * whole) return AVRational{static_cast<int>(whole), 1};
+  if (whole >= 1 && std::fabs(rate - whole) <= 0.03 * whole) return AVRational{static_cast<int>(whole), 1};
   return av_d2q(rate, 100000);
 }
 
@@ -326,6 +322,7 @@ bool VideoEngine::ReadStream(AVFormatContext& input, int streamIndex, const std:
   const AVRational declared = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : AVRational{25, 1};
   PacketPtr packet = NewPacket();
   bool connected = false;
+  arrivals_.clear();  // a gap while the stream was away is no frame interval
   for (;;) {
     ioDeadline_ = Nanoseconds(Clock::now() + timings_.readTimeout);
     const int result = av_read_frame(&input, packet.get());

@@ -1,0 +1,68 @@
+// The whole program's main job against zent-camsim: log in, an event, a one-minute recording,
+// then a second event recorded by the same viewer.
+
+#include <QTest>
+#include <regex>
+
+#include "../support/avi_probe.h"
+#include "gui_fixture.h"
+#include "record/record_dlg.h"
+#include "sim/camsim_process.h"
+
+namespace zent::testing {
+namespace {
+
+// The path of the `count`-th "Saved PATH: …" status line, once it is there.
+std::string SavedFile(const QListWidget& list, int count) {
+  int seen = 0;
+  for (const std::string& text : StatusTexts(list)) {
+    if (text.rfind("Saved ", 0) == 0 && ++seen == count) return text.substr(6, text.find(": ") - 6);
+  }
+  return {};
+}
+
+TEST_F(GuiTest, SlowEveryEventBecomesAWholePlayableRecording) {
+  camsim::CamSimProcess camera({"--size", "320x240", "--fps", "15", "--user", "admin", "--password", "kwolt"});
+  currentProfile.cameraAddress = "127.0.0.1";
+  currentProfile.privatePort = camera.EventPort();
+  currentProfile.videoPort = camera.VideoPort();
+  currentProfile.savePath = documents() + "/door.avi";
+  currentProfile.insertTime = 1;
+  currentProfile.fileMinutes = 1;
+  CMainDlg dlg;
+  dlg.OnLogIn();
+  ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }, 5000));
+
+  camera.Command("event");
+  ASSERT_TRUE(WaitUntil([&] { return !SavedFile(*dlg.m_listStatus, 1).empty(); }, 75000));
+  const std::string first = SavedFile(*dlg.m_listStatus, 1);
+  EXPECT_TRUE(std::regex_match(first, std::regex(documents() + "/door_\\d{8}_\\d{6}\\.avi"))) << first;
+  EXPECT_TRUE(HasStatus(*dlg.m_listStatus, ">>> Event message arrived."));
+  EXPECT_TRUE(HasStatus(*dlg.m_listStatus, "Recording to " + first));
+
+  const AviProbe probe = ProbeAvi(first);
+  ASSERT_TRUE(probe.opened);
+  EXPECT_NEAR(probe.frameRate, 15.0, 0.01);
+  EXPECT_NEAR(probe.seconds, 60.0, 1.0 / 15 + 0.03);
+  ASSERT_FALSE(probe.cameraFrames.empty());
+  EXPECT_EQ(probe.cameraFrames.back() - probe.cameraFrames.front() + 1, static_cast<std::uint64_t>(probe.packets));
+
+  // The same window and viewer take the next event.
+  CRecordDlg* window = g_pRecordDlg;
+  ViewerControl* viewer = window->m_pViewer;
+  CRecordDlg::SetMillisecondsPerMinute(3000);
+  ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }, 3000));
+  QTest::qWait(1100);  // another second, another file name
+  camera.Command("event");
+  ASSERT_TRUE(WaitUntil([&] { return !SavedFile(*dlg.m_listStatus, 2).empty(); }, 10000));
+  CRecordDlg::SetMillisecondsPerMinute(60000);
+  const std::string second = SavedFile(*dlg.m_listStatus, 2);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(g_pRecordDlg, window);
+  EXPECT_EQ(window->m_pViewer, viewer);
+  EXPECT_NEAR(ProbeAvi(second).seconds, 3.0, 0.2);
+  EXPECT_TRUE(boxes.empty());
+}
+
+}  // namespace
+}  // namespace zent::testing
