@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 
 #include "app/documents_folder.h"
 #include "app/main_dlg.h"
@@ -85,3 +86,19 @@ void CMainDlg::LoadConfigDlgDefaults() {
   dlg.m_audioPort = 40008;
   dlg.m_spareReal = 15.0f;
 }
+
+void CMainDlg::AddCamera(const QString& address) { m_comboCamera->addItem(address); }
+
+void CMainDlg::DeleteCamera(int index) {
+  if (index >= 0 && index < m_comboCamera->count()) m_comboCamera->removeItem(index);
+}
+
+void CMainDlg::InsertCamera(int index, const QString& address) { m_comboCamera->insertItem(index, address); }
+
+void CMainDlg::SelectCamera(int index) {
+  // Like selecting by message: no selection-change handling follows.
+  const QSignalBlocker quiet(m_comboCamera);
+  m_comboCamera->setCurrentIndex(index);
+}
+
+int CMainDlg::SelectedCamera() const { return m_comboCamera->currentIndex(); }

@@ -49,6 +49,8 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
   m_hIcon = LoadAppIcon();
   if (!theApp.m_pMainWnd) theApp.m_pMainWnd = this;
   m_timers = new IdTimers(this, [this](int id) { OnTimer(id); });
+  m_dlgConfig.setParent(this, m_dlgConfig.windowFlags());  // this window owns it while it runs
+  m_dlgConfig.SetCameraList(this);
   CreateControls();
   qApp->installEventFilter(this);
   OnInitDialog();
@@ -115,6 +117,7 @@ void CMainDlg::CreateControls() {
   connect(m_btnExpand, &QPushButton::clicked, this, [this] { OnExpand(); });
   connect(m_btnLogIn, &QPushButton::clicked, this, [this] { OnLogIn(); });
   connect(m_btnDisconnect, &QPushButton::clicked, this, [this] { OnDisconnect(); });
+  connect(m_btnConfiguration, &QPushButton::clicked, this, [this] { OnConfiguration(); });
 }
 
 QWidget* CMainDlg::GetDlgItem(int id) const {

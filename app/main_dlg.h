@@ -13,6 +13,7 @@
 
 #include "config/camera_profile.h"
 #include "config/config_dlg.h"
+#include "config/current_profile.h"
 #include "log/log_writer.h"
 #include "log/status_line.h"
 
@@ -49,10 +50,8 @@ inline constexpr int kMaxPasswordLength = 10;
 // The status window drops its oldest lines beyond this; the log file keeps everything.
 inline constexpr int kMaxStatusLines = 100000;
 
-// The camera profile in force; written and read on the GUI thread only.
-extern zent::CameraProfile currentProfile;
 
-class CMainDlg : public QDialog {
+class CMainDlg : public QDialog, public CameraListHost {
   Q_OBJECT
 
  public:
@@ -72,6 +71,17 @@ class CMainDlg : public QDialog {
   void ToggleExpand();
   void LoadProfileIntoConfigDlg(const zent::CameraProfile& profile);
   void LoadConfigDlgDefaults();
+
+  // The camera list as the configuration dialog changes it.
+  void AddCamera(const QString& address) override;
+  void DeleteCamera(int index) override;
+  void InsertCamera(int index, const QString& address) override;
+  void SelectCamera(int index) override;
+  int SelectedCamera() const override;
+  void ReloadSelectedCamera() override { OnSelchangeCamera(); }
+
+  // Applying the configuration: runs the dialog on the selected camera, then puts it in force.
+  void OnConfiguration();
 
   // Status log: any thread; from another thread it returns once the line is in the window.
   void AddStatusLine(const std::string& text);

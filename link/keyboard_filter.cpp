@@ -7,35 +7,14 @@
 #include <QLineEdit>
 
 #include "app/main_dlg.h"
-
-namespace {
-
-// The keys the window swallows outside the two edit boxes, by their physical meaning: Backspace,
-// Delete, letters, digits, the keypad's 1 to 9 and operators, and F1 to F11.
-bool IsTypingKey(const QKeyEvent& key) {
-  const int code = key.key();
-  const bool keypad = key.modifiers() & Qt::KeypadModifier;
-  if (code == Qt::Key_Backspace || code == Qt::Key_Delete) return true;
-  if (code >= Qt::Key_A && code <= Qt::Key_Z) return true;
-  if (code >= Qt::Key_F1 && code <= Qt::Key_F11) return true;
-  if (!keypad) return code >= Qt::Key_0 && code <= Qt::Key_9;
-  switch (code) {
-    case Qt::Key_Asterisk: case Qt::Key_Plus: case Qt::Key_Comma:
-    case Qt::Key_Minus: case Qt::Key_Period: case Qt::Key_Slash:
-      return true;
-    default:
-      return code >= Qt::Key_1 && code <= Qt::Key_9;
-  }
-}
-
-}  // namespace
+#include "app/typing_keys.h"
 
 bool CMainDlg::PreTranslateMessage(QObject* target, QEvent* event) {
   if (event->type() != QEvent::KeyPress) return false;
   const auto& key = static_cast<const QKeyEvent&>(*event);
   // Alt combinations are the window manager's and the buttons' mnemonics.
   if (key.modifiers() & Qt::AltModifier) return false;
-  if (key.key() == Qt::Key_Escape || key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) return true;
+  if (IsEnterOrEscape(key)) return true;
   const bool inEditBox = target == m_editID || target == m_editPassword;
   return !inEditBox && IsTypingKey(key);
 }

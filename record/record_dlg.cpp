@@ -10,6 +10,7 @@
 #include "app/client_app.h"
 #include "app/id_timer.h"
 #include "app/main_dlg.h"
+#include "app/typing_keys.h"
 #include "config/paths.h"
 
 CRecordDlg* g_pRecordDlg = nullptr;
@@ -194,7 +195,7 @@ void CRecordDlg::OnVideoModeChanged() {
 
 void CRecordDlg::keyPressEvent(QKeyEvent* event) {
   // Neither key closes the window.
-  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+  if (IsEnterOrEscape(*event)) {
     event->accept();
     return;
   }

@@ -1,0 +1,87 @@
+// The Configuration button: the dialog runs on the selected camera, and after OK the selected
+// profile is put in force.
+
+#include <QAbstractItemView>
+#include <QComboBox>
+
+#include "app/documents_folder.h"
+#include "app/main_dlg.h"
+#include "config/paths.h"
+#include "config/profile_file.h"
+
+namespace {
+
+zent::CameraProfile DefaultProfile() {
+  zent::CameraProfile p;
+  p.savingEnabled = 1;
+  p.savePath = zent::JoinPath(zent::GetDocumentsFolder(), "zent.avi");
+  p.saveFileName = "zent.avi";
+  p.insertTime = 1;
+  p.fileMinutes = 10;
+  p.cameraAddress = "192.168.1.";
+  p.privatePort = 11000;
+  p.videoPort = 8080;
+  p.audioPort = 40008;
+  p.spareReal = 15.0f;
+  p.spareFlag = 1;
+  p.logToFile = 0;
+  p.logPeriod = 0;
+  p.logPath = "tmpPath";
+  p.logFileName = "zent_log.txt";
+  return p;
+}
+
+const zent::CameraProfile* ProfileAt(const zent::ReadResult& read, int index) {
+  if (index < 0 || index >= static_cast<int>(read.profiles.size())) return nullptr;
+  return &read.profiles[static_cast<std::size_t>(index)];
+}
+
+}  // namespace
+
+void CMainDlg::OnConfiguration() {
+  UpdateData(true);
+  const std::string path = zent::ConfigFilePath(zent::GetDocumentsFolder());
+  const zent::ReadResult before = zent::ReadProfiles(path, false);
+  if (before.opened) {
+    if (const zent::CameraProfile* p = ProfileAt(before, m_comboCamera->currentIndex())) {
+      LoadProfileIntoConfigDlg(*p);
+      m_dlgConfig.m_fileMinutesText = std::to_string(p->fileMinutes);
+      m_dlgConfig.m_privatePortText = std::to_string(p->privatePort);
+      m_dlgConfig.m_videoPortText = std::to_string(p->videoPort);
+      m_dlgConfig.m_audioPortText = std::to_string(p->audioPort);
+    }
+  } else {
+    LoadConfigDlgDefaults();
+  }
+  const int s0 = m_comboCamera->currentIndex();
+  m_dlgConfig.m_selection = s0;
+
+  if (m_dlgConfig.DoModal() != QDialog::Accepted) return;
+
+  const zent::ReadResult after = zent::ReadProfiles(path, false);
+  if (after.opened) {
+    if (const zent::CameraProfile* p = ProfileAt(after, m_comboCamera->currentIndex())) {
+      LoadProfileIntoConfigDlg(*p);
+      const CConfigDlg& dlg = m_dlgConfig;
+      currentProfile.savingEnabled = dlg.m_enableSaving;
+      currentProfile.savePath = dlg.m_savePath;
+      currentProfile.saveFileName = dlg.m_saveFileName;
+      currentProfile.insertTime = dlg.m_insertTime;
+      currentProfile.fileMinutes = dlg.m_fileMinutes;
+      currentProfile.cameraAddress = dlg.m_cameraAddress;
+      currentProfile.privatePort = dlg.m_privatePort;
+      currentProfile.videoPort = dlg.m_videoPort;
+      currentProfile.audioPort = dlg.m_audioPort;
+      currentProfile.spareReal = dlg.m_spareReal;
+      currentProfile.logFileName = dlg.m_logFileName;
+      currentProfile.spareFlag = 1;
+      currentProfile.logToFile = 0;
+      currentProfile.logPeriod = 0;
+      AddStatusLine("Configuration applied.");
+    }
+  } else {
+    currentProfile = DefaultProfile();
+  }
+  if (s0 >= 0 && s0 < m_comboCamera->count())
+    m_comboCamera->view()->scrollTo(m_comboCamera->model()->index(s0, 0), QAbstractItemView::PositionAtTop);
+}
