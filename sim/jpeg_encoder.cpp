@@ -57,19 +57,19 @@ struct HuffmanCode {
   std::uint8_t length[256] = {};
 };
 
-HuffmanCode BuildCode(const HuffmanSpec& spec) {
-  HuffmanCode table;
+HuffmanCode BuildCode(const HuffmanSpec& definition) {
+  HuffmanCode codes;
   unsigned code = 0;
   std::size_t k = 0;
   for (int len = 1; len <= 16; ++len) {
-    for (int i = 0; i < spec.counts[len - 1]; ++i, ++k) {
-      table.code[spec.symbols.at(k)] = static_cast<std::uint16_t>(code++);
-      table.length[spec.symbols.at(k)] = static_cast<std::uint8_t>(len);
+    for (int i = 0; i < definition.counts[len - 1]; ++i, ++k) {
+      codes.code[definition.symbols.at(k)] = static_cast<std::uint16_t>(code++);
+      codes.length[definition.symbols.at(k)] = static_cast<std::uint8_t>(len);
     }
     code <<= 1;
   }
-  if (k != spec.symbols.size()) throw std::logic_error("inconsistent Huffman table");
-  return table;
+  if (k != definition.symbols.size()) throw std::logic_error("inconsistent Huffman table");
+  return codes;
 }
 
 const HuffmanCode& Code(int index) {
@@ -174,10 +174,10 @@ void AppendMarkerSegment(std::string& out, std::uint8_t marker, const std::strin
   out += body;
 }
 
-std::string HuffmanSegmentBody(int tableClass, int id, const HuffmanSpec& spec) {
+std::string HuffmanSegmentBody(int tableClass, int id, const HuffmanSpec& table) {
   std::string body(1, static_cast<char>((tableClass << 4) | id));
-  body.append(reinterpret_cast<const char*>(spec.counts), 16);
-  body.append(spec.symbols.begin(), spec.symbols.end());
+  body.append(reinterpret_cast<const char*>(table.counts), 16);
+  body.append(table.symbols.begin(), table.symbols.end());
   return body;
 }
 
