@@ -4,32 +4,13 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 
+#include "app/default_profile.h"
 #include "app/documents_folder.h"
 #include "app/main_dlg.h"
 #include "config/paths.h"
 #include "config/profile_file.h"
 
 namespace {
-
-zent::CameraProfile DefaultProfile() {
-  zent::CameraProfile p;
-  p.savingEnabled = 1;
-  p.savePath = zent::JoinPath(zent::GetDocumentsFolder(), "zent.avi");
-  p.saveFileName = "zent.avi";
-  p.insertTime = 1;
-  p.fileMinutes = 10;
-  p.cameraAddress = "192.168.1.";
-  p.privatePort = 11000;
-  p.videoPort = 8080;
-  p.audioPort = 40008;
-  p.spareReal = 15.0f;
-  p.spareFlag = 1;
-  p.logToFile = 0;
-  p.logPeriod = 0;
-  p.logPath = "tmpPath";
-  p.logFileName = "zent_log.txt";
-  return p;
-}
 
 const zent::CameraProfile* ProfileAt(const zent::ReadResult& read, int index) {
   if (index < 0 || index >= static_cast<int>(read.profiles.size())) return nullptr;

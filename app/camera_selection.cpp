@@ -1,11 +1,12 @@
 // Choosing a camera in the list, and showing or hiding the status window.
 
 #include <QComboBox>
-#include <algorithm>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <algorithm>
 
+#include "app/default_profile.h"
 #include "app/documents_folder.h"
 #include "app/main_dlg.h"
 #include "config/paths.h"
@@ -74,17 +75,10 @@ void CMainDlg::LoadProfileIntoConfigDlg(const zent::CameraProfile& profile) {
 }
 
 void CMainDlg::LoadConfigDlgDefaults() {
-  CConfigDlg& dlg = m_dlgConfig;
-  dlg.m_enableSaving = 1;
-  dlg.m_savePath = zent::JoinPath(zent::GetDocumentsFolder(), "zent.avi");
-  dlg.m_saveFileName = "zent.avi";
-  dlg.m_insertTime = 1;
-  dlg.m_fileMinutes = 10;
-  dlg.m_cameraAddress = "192.168.1.";
-  dlg.m_privatePort = 11000;
-  dlg.m_videoPort = 8080;
-  dlg.m_audioPort = 40008;
-  dlg.m_spareReal = 15.0f;
+  // Everything but the log file name, which the dialog keeps.
+  const std::string logFileName = m_dlgConfig.m_logFileName;
+  LoadProfileIntoConfigDlg(DefaultProfile());
+  m_dlgConfig.m_logFileName = logFileName;
 }
 
 void CMainDlg::AddCamera(const QString& address) { m_comboCamera->addItem(address); }
