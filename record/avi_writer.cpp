@@ -64,13 +64,14 @@ std::unique_ptr<AviWriter> AviWriter::Open(const std::string& path, const VideoM
     error = ErrorText(result);
     return nullptr;
   }
+  writer->headerWritten_ = true;
   // The muxer may pick its own time base; frames are counted in ours.
   return writer;
 }
 
 AviWriter::~AviWriter() {
   std::string ignored;
-  if (output_ && !finished_) Finish(ignored);
+  if (output_ && headerWritten_ && !finished_) Finish(ignored);
   if (output_) {
     if (output_->pb) avio_closep(&output_->pb);
     avformat_free_context(output_);

@@ -44,6 +44,7 @@ class AviWriter {
   VideoMode mode_;
   std::int64_t frames_ = 0;
   std::int64_t lastFrame_ = -1;
+  bool headerWritten_ = false;
   bool finished_ = false;
 };
 

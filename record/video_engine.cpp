@@ -182,6 +182,7 @@ class VideoEngine::Recorder {
       kept = writer_->Frames();
       writer_.reset();
     }
+    if (kept == 0) ::unlink(path.c_str());  // nothing in it worth keeping
     listener_.OnVideoReport({VideoReport::Kind::RecordingFailed,
                              "Could not write " + path + ": " + error + "; " + std::to_string(kept) + " frames kept",
                              path, kept});
@@ -282,6 +283,11 @@ void VideoEngine::ReadLoop() {
   const std::string url = SourceUrl(source_);
   const std::string label = SourceLabel(source_);
   bool lost = false;
+  bool reported = false;  // a camera that stays away is reported once, not every 2 s
+  auto reportNoVideo = [&](const std::string& text) {
+    if (!reported) listener_.OnVideoReport({VideoReport::Kind::NoVideo, text});
+    reported = true;
+  };
   while (!stop_) {
     if (!lost) listener_.OnVideoReport({VideoReport::Kind::Connecting, "Connecting to " + label + "\u2026"});
     AVFormatContext* raw = avformat_alloc_context();
@@ -293,7 +299,7 @@ void VideoEngine::ReadLoop() {
     av_dict_free(&options);
     if (opened < 0) {
       if (stop_) break;
-      listener_.OnVideoReport({VideoReport::Kind::NoVideo, "No video: " + ErrorText(opened)});
+      reportNoVideo("No video: " + ErrorText(opened));
       lost = true;
       PauseReading(timings_.reconnectPause);
       continue;
@@ -302,12 +308,13 @@ void VideoEngine::ReadLoop() {
     if (!UsesArrivalClock(input->iformat)) avformat_find_stream_info(input.get(), nullptr);
     const int streamIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (streamIndex < 0) {
-      listener_.OnVideoReport({VideoReport::Kind::NoVideo, "No video: the camera sends no video stream"});
+      reportNoVideo("No video: the camera sends no video stream");
       lost = true;
       input.reset();
       PauseReading(timings_.reconnectPause);
       continue;
     }
+    reported = false;
     lost = !ReadStream(*input, streamIndex, label);
     input.reset();
     decoder_.reset();

@@ -213,6 +213,22 @@ TEST_F(VideoEngineTest, ACameraThatNeverAnswersDoesNotHoldTheViewerUp) {
   ::close(listener_fd);
 }
 
+TEST_F(VideoEngineTest, ACameraThatStaysAwayIsReportedOnce) {
+  StartCamera({"--size", "160x120"});
+  camera->Command("video-off");
+  ASSERT_TRUE(camera->WaitForLine("video off", 2s));
+  timings.reconnectPause = 100ms;
+  engine = std::make_unique<VideoEngine>(listener, timings);
+  enginePointer = engine.get();
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::NoVideo, 5s));
+  std::this_thread::sleep_for(800ms);  // several more attempts, 100 ms apart
+  engine->StopView();
+  int noVideo = 0;
+  for (const auto& r : listener.Reports()) noVideo += r.kind == Kind::NoVideo;
+  EXPECT_EQ(noVideo, 1);
+}
+
 TEST_F(VideoEngineTest, AWrongPasswordIsReportedWithoutThePassword) {
   StartCamera({"--size", "160x120", "--user", "admin", "--password", "kwolt"});
   View("admin", "s3cr3t-pw");
