@@ -48,7 +48,6 @@ class EventSession {
   EventSession& operator=(const EventSession&) = delete;
 
   void RequestStop();
-  bool StopRequested() const { return stop_; }
   bool Running() const { return running_; }
   // True once the thread has ended. For tests and program exit, never for the window.
   bool WaitUntilEnded(std::chrono::milliseconds timeout);

@@ -71,7 +71,6 @@ class VideoEngine {
   void StartView();
   // Stops both threads and closes an open recording properly; returns within about 200 ms.
   void StopView();
-  bool Viewing() const { return reader_.joinable(); }
 
   // Creates the file now (an existing one is never overwritten) and records from the next key
   // frame on. Returns the path created, or an empty path with the reason in `error`.

@@ -104,11 +104,6 @@ std::optional<std::string> CamSimProcess::WaitForLine(const std::string& text, s
   return found;
 }
 
-std::vector<std::string> CamSimProcess::Lines() {
-  std::lock_guard lock(mutex_);
-  return lines_;
-}
-
 std::size_t CamSimProcess::LineCount() {
   std::lock_guard lock(mutex_);
   return lines_.size();

@@ -28,7 +28,6 @@ class CamSimProcess {
   // The first output line at or after line `from` that contains `text`.
   std::optional<std::string> WaitForLine(const std::string& text, std::chrono::milliseconds timeout,
                                          std::size_t from = 0);
-  std::vector<std::string> Lines();
   std::size_t LineCount();
   // How many output lines contain `text`.
   int Count(const std::string& text);
