@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "app/client_app.h"
+#include "app/data_exchange.h"
 #include "app/documents_folder.h"
 #include "app/id_timer.h"
 #include "app/message_box.h"
@@ -36,9 +37,6 @@ constexpr QRect kStatusLabelRect(140, 168, 90, 20);
 constexpr QRect kExpandRect(232, 164, 38, 26);
 constexpr QRect kStatusRect(10, 198, 260, 220);
 
-QString TooLongMessage(int limit) {
-  return QString("Please enter no more than %1 characters.").arg(limit);
-}
 
 }  // namespace
 
@@ -150,20 +148,12 @@ bool CMainDlg::UpdateData(bool saveAndValidate) {
     else m_comboCamera->setEditText(m_strCamera);
     return true;
   }
-  const QString id = m_editID->text();
-  if (id.size() > kMaxUserIdLength) {
-    ShowMessageBox(this, TooLongMessage(kMaxUserIdLength));
-    m_editID->setFocus();
-    return false;
-  }
-  m_strID = id;
-  const QString password = m_editPassword->text();
-  if (password.size() > kMaxPasswordLength) {
-    ShowMessageBox(this, TooLongMessage(kMaxPasswordLength));
-    m_editPassword->setFocus();
-    return false;
-  }
-  m_strPassword = password;
+  const auto id = ExchangeLimitedText(this, m_editID, kMaxUserIdLength);
+  if (!id) return false;
+  m_strID = *id;
+  const auto password = ExchangeLimitedText(this, m_editPassword, kMaxPasswordLength);
+  if (!password) return false;
+  m_strPassword = *password;
   m_strCamera = m_comboCamera->currentText();
   return true;
 }

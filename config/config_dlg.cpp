@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/data_exchange.h"
 #include "app/documents_folder.h"
 #include "app/message_box.h"
 #include "app/typing_keys.h"
@@ -168,13 +169,9 @@ bool CConfigDlg::UpdateData(bool saveAndValidate) {
   }
   // Boxes to members in order; a box holding more than its limit stops the transfer there.
   auto limited = [this](QLineEdit* box, int limit, std::string& member) {
-    if (box->text().size() > limit) {
-      ShowMessageBox(this, QString("Please enter no more than %1 characters.").arg(limit));
-      box->setFocus();
-      return false;
-    }
-    member = Bytes(box->text());
-    return true;
+    const auto text = ExchangeLimitedText(this, box, limit);
+    if (text) member = Bytes(*text);
+    return text.has_value();
   };
   m_insertTime = m_checkInsertTime->isChecked() ? 1 : 0;
   if (!limited(m_editCameraAddress, kAddressLimit, m_cameraAddress)) return false;
