@@ -4,19 +4,10 @@
 #include <QElapsedTimer>
 #include <thread>
 
-#include "app/main_dlg.h"
-#include "app/message_box.h"
+#include "app/main/main_dlg.h"
 #include "link/event_session.h"
-#include "res/strings.h"
 
 CClientApp theApp;
-
-namespace {
-
-// Sockets need no start-up here; platforms that have one report its failure below.
-bool InitSockets() { return true; }
-
-}  // namespace
 
 int CClientApp::Run(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -39,12 +30,7 @@ void CClientApp::WaitForSessionsToEnd() {
 }
 
 bool CClientApp::InitInstance() {
-  if (!InitSockets()) {
-    ShowMessageBox(nullptr, QString::fromLocal8Bit(LoadStringResource(IDP_SOCKETS_INIT_FAILED)));
-    return false;
-  }
   CMainDlg dlg;
-  m_pMainWnd = &dlg;
   dlg.exec();
   return false;
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-class CMainDlg;
-
 // The application: starts the program and runs the main window until it is closed.
 class CClientApp {
  public:
@@ -10,9 +8,6 @@ class CClientApp {
   bool InitInstance();
   // Gives stopped event channel sessions a moment to leave before the program ends.
   static void WaitForSessionsToEnd();
-
-  // The main window, through which other windows reach it; null when there is none.
-  CMainDlg* m_pMainWnd = nullptr;
 };
 
 extern CClientApp theApp;

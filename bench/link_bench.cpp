@@ -20,7 +20,6 @@ double Seconds(Clock::time_point t) { return std::chrono::duration<double>(t.tim
 
 class BenchHost : public zent::SessionHost {
  public:
-  void SetSocket(int) override {}
   void ShowMessage(const std::string& text) override { std::fprintf(stderr, "message box: %s\n", text.c_str()); }
   void LoginAccepted() override {}
   void ResetButtons() override {}

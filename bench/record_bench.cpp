@@ -24,8 +24,8 @@
 #include <QElapsedTimer>
 
 #include "app/client_app.h"
-#include "app/main_dlg.h"
-#include "record/record_dlg.h"
+#include "app/main/main_dlg.h"
+#include "app/record/record_dlg.h"
 #include "record/video_engine.h"
 #include "bench/bench_stats.h"
 #include "sim/camsim_process.h"

@@ -18,9 +18,8 @@ struct ReadResult {
 ReadResult ReadProfiles(const std::string& path, bool forWriting);
 
 enum class WriteForm {
-  Rewrite,        // after Replace and Delete: an empty list deletes the file
-  AppendRewrite,  // after Append to a file that was read
-  Create,         // after Append when there was no file to read
+  Rewrite,  // after Replace and Delete: an empty list deletes the file
+  Create,   // after Append: the file holds the list, even when there was none
 };
 
 struct WriteResult {

@@ -34,10 +34,6 @@ std::string Format(const char* format, ...) {
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// The socket layer needs no start-up or release on this platform.
-bool StartSocketLayer() { return true; }
-bool ReleaseSocketLayer() { return true; }
-
 timeval ToTimeval(std::chrono::milliseconds ms) {
   return {static_cast<time_t>(ms.count() / 1000), static_cast<suseconds_t>((ms.count() % 1000) * 1000)};
 }
@@ -128,7 +124,6 @@ void EventSession::CloseChannel() {
   std::lock_guard lock(mutex_);
   if (socket_ >= 0) ::close(socket_);
   socket_ = -1;
-  ReleaseSocketLayer();
 }
 
 bool EventSession::Connect(std::uint32_t address) {
@@ -173,15 +168,9 @@ int EventSession::ThreadTcpReceiveImage() {
     ResetButtons();
     return 0;
   }
-  if (!StartSocketLayer()) {
-    Message("Can't use the socket version 2.0");
-    return 0;
-  }
-
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     Message(Format("tcp socket create error: error code is %d", errno));
-    if (!ReleaseSocketLayer()) Message("WSACleanup failed in ThreadTcpReceiveImage");
     ResetButtons();
     return 0;
   }
@@ -190,7 +179,6 @@ int EventSession::ThreadTcpReceiveImage() {
     socket_ = fd;
     if (stop_) ::shutdown(fd, SHUT_RDWR);
   }
-  if (!stop_) host_->SetSocket(fd);
 
   std::optional<std::uint32_t> destination;
   if (IsAsciiLetter(address[0])) {

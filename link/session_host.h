@@ -10,7 +10,6 @@ class SessionHost {
  public:
   virtual ~SessionHost() = default;
 
-  virtual void SetSocket(int socket) = 0;
   virtual void AddStatusLine(const std::string& text) = 0;
   // A modal box with an OK button; returns when the user dismissed it.
   virtual void ShowMessage(const std::string& text) = 0;

@@ -39,14 +39,20 @@ std::string CreateFreeFile(const std::string& wanted, std::string& error) {
 std::unique_ptr<AviWriter> AviWriter::Open(const std::string& path, const VideoMode& mode, AVRational frameRate,
                                            std::string& error) {
   std::unique_ptr<AviWriter> writer(new AviWriter);
-  int result = avformat_alloc_output_context2(&writer->output_, nullptr, "avi", path.c_str());
-  if (result < 0 || !writer->output_) {
-    error = ErrorText(result);
+  AVFormatContext* output = nullptr;
+  int result = avformat_alloc_output_context2(&output, nullptr, "avi", path.c_str());
+  if (result < 0 || !output) {
+    error = ErrorText(result < 0 ? result : AVERROR(ENOMEM));
     return nullptr;
   }
+  writer->output_.reset(output);
   writer->mode_ = mode;
   writer->timeBase_ = av_inv_q(frameRate);
-  writer->stream_ = avformat_new_stream(writer->output_, nullptr);
+  writer->stream_ = avformat_new_stream(output, nullptr);
+  if (!writer->stream_) {
+    error = ErrorText(AVERROR(ENOMEM));
+    return nullptr;
+  }
   AVCodecParameters* par = writer->stream_->codecpar;
   par->codec_type = AVMEDIA_TYPE_VIDEO;
   par->codec_id = static_cast<AVCodecID>(mode.codecId);
@@ -56,11 +62,11 @@ std::unique_ptr<AviWriter> AviWriter::Open(const std::string& path, const VideoM
   writer->stream_->avg_frame_rate = frameRate;
   writer->stream_->r_frame_rate = frameRate;
 
-  if ((result = avio_open(&writer->output_->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) {
+  if ((result = avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) {
     error = ErrorText(result);
     return nullptr;
   }
-  if ((result = avformat_write_header(writer->output_, nullptr)) < 0) {
+  if ((result = avformat_write_header(output, nullptr)) < 0) {
     error = ErrorText(result);
     return nullptr;
   }
@@ -72,10 +78,6 @@ std::unique_ptr<AviWriter> AviWriter::Open(const std::string& path, const VideoM
 AviWriter::~AviWriter() {
   std::string ignored;
   if (output_ && headerWritten_ && !finished_) Finish(ignored);
-  if (output_) {
-    if (output_->pb) avio_closep(&output_->pb);
-    avformat_free_context(output_);
-  }
 }
 
 bool AviWriter::Write(AVPacket& packet, std::int64_t frame, std::string& error) {
@@ -84,7 +86,7 @@ bool AviWriter::Write(AVPacket& packet, std::int64_t frame, std::string& error) 
   packet.pts = packet.dts = av_rescale_q(frame, timeBase_, stream_->time_base);
   packet.duration = av_rescale_q(1, timeBase_, stream_->time_base);
   packet.pos = -1;
-  const int result = av_write_frame(output_, &packet);
+  const int result = av_write_frame(output_.get(), &packet);
   if (result < 0 || output_->pb->error < 0) {
     error = ErrorText(result < 0 ? result : output_->pb->error);
     return false;
@@ -101,7 +103,7 @@ void AviWriter::Flush() {
 bool AviWriter::Finish(std::string& error) {
   if (finished_) return true;
   finished_ = true;
-  int result = av_write_trailer(output_);
+  int result = av_write_trailer(output_.get());
   if (result >= 0 && output_->pb->error < 0) result = output_->pb->error;
   const int closed = avio_closep(&output_->pb);
   if (result >= 0) result = closed;

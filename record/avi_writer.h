@@ -38,7 +38,7 @@ class AviWriter {
 
  private:
   AviWriter() = default;
-  AVFormatContext* output_ = nullptr;
+  OutputPtr output_;
   AVStream* stream_ = nullptr;
   AVRational timeBase_{1, 25};
   VideoMode mode_;

@@ -15,6 +15,13 @@ namespace zent {
 struct InputCloser {
   void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
+// An output context owns its file once opened.
+struct OutputCloser {
+  void operator()(AVFormatContext* c) const {
+    if (c->pb && !(c->oformat->flags & AVFMT_NOFILE)) avio_closep(&c->pb);
+    avformat_free_context(c);
+  }
+};
 struct CodecCloser {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -27,11 +34,9 @@ struct FrameFreer {
 struct ScalerFreer {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
-struct DictionaryFreer {
-  void operator()(AVDictionary* d) const { av_dict_free(&d); }
-};
 
 using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
+using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;

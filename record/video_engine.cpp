@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "record/avi_writer.h"
+#include "record/recorder.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -18,8 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kMaxQueuedBytes = 128u << 20;  // beyond this the disk is too slow: drop
-constexpr auto kFlushPeriod = std::chrono::seconds(1);
 constexpr auto kRateWindow = std::chrono::seconds(2);
 constexpr int kMaxLowres = 3;
 // The small live picture needs no more than this; the recording keeps every frame.
@@ -28,8 +27,6 @@ constexpr auto kDisplayInterval = std::chrono::milliseconds(100);
 std::int64_t Nanoseconds(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
-
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 // The camera's frame rate over the recent arrivals: their span over their number, which a burst
 // after a delay does not distort. A rate close to a whole number is taken as that number.
@@ -50,165 +47,6 @@ bool UsesArrivalClock(const AVInputFormat* format) {
 }
 
 }  // namespace
-
-// The writing thread: takes jobs in order, so packets queued before an End are in the file and
-// none queued after it.
-class VideoEngine::Recorder {
- public:
-  explicit Recorder(VideoListener& listener) : listener_(listener), thread_([this] { Run(); }) {}
-  ~Recorder() {
-    Post(Job(Job::Kind::End));
-    Post(Job(Job::Kind::Quit));
-    thread_.join();
-  }
-
-  void Post(Job job) {
-    {
-      std::lock_guard lock(mutex_);
-      if (job.kind == Job::Kind::Packet) {
-        const std::size_t size = static_cast<std::size_t>(job.packet->size);
-        if (queuedBytes_ + size > kMaxQueuedBytes) {
-          ++dropped_;
-          return;
-        }
-        queuedBytes_ += size;
-      }
-      queue_.push_back(std::move(job));
-    }
-    wake_.notify_one();
-  }
-
- private:
-  void Run() {
-    for (;;) {
-      Job job;
-      {
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [this] { return !queue_.empty(); });
-        job = std::move(queue_.front());
-        queue_.pop_front();
-        if (job.kind == Job::Kind::Packet) queuedBytes_ -= static_cast<std::size_t>(job.packet->size);
-      }
-      switch (job.kind) {
-        case Job::Kind::Begin:
-          Close();
-          path_ = job.path;
-          requested_ = job.arrival;
-          break;
-        case Job::Kind::Packet:
-          Write(job);
-          break;
-        case Job::Kind::End:
-          Close();
-          break;
-        case Job::Kind::Quit:
-          return;
-      }
-    }
-  }
-
-  void Write(Job& job) {
-    if (path_.empty()) return;
-    if (!writer_) {
-      if (!(job.packet->flags & AV_PKT_FLAG_KEY)) return;
-      std::string error;
-      writer_ = AviWriter::Open(path_, job.mode, job.frameRate, error);
-      if (!writer_) {
-        Fail(error);
-        return;
-      }
-      rate_ = job.frameRate;
-      firstArrival_ = job.arrival;
-      firstPts_ = job.packet->pts;
-      lastFlush_ = Clock::now();
-      droppedAtStart_ = Dropped();
-    }
-    if (job.mode != writer_->Mode()) {
-      Close();  // another picture size cannot go into this file
-      return;
-    }
-    std::int64_t frame;
-    if (!job.arrivalClock && job.packet->pts != AV_NOPTS_VALUE && firstPts_ != AV_NOPTS_VALUE) {
-      frame = av_rescale_q(job.packet->pts - firstPts_, job.sourceTimeBase, av_inv_q(rate_));
-    } else {
-      const double seconds = std::chrono::duration<double>(job.arrival - firstArrival_).count();
-      frame = std::llround(seconds * av_q2d(rate_));
-    }
-    std::string error;
-    if (!writer_->Write(*job.packet, frame, error)) {
-      Fail(error);
-      return;
-    }
-    if (writer_->Frames() == 1) {
-      VideoReport report{VideoReport::Kind::RecordingStarted, "Recording to " + path_, path_};
-      report.firstFrameMs = Milliseconds(Clock::now() - requested_);
-      listener_.OnVideoReport(report);
-    }
-    if (Clock::now() - lastFlush_ >= kFlushPeriod) {
-      writer_->Flush();
-      lastFlush_ = Clock::now();
-    }
-  }
-
-  void Close() {
-    if (path_.empty()) return;
-    const std::string path = std::exchange(path_, {});
-    if (!writer_) {
-      ::unlink(path.c_str());  // an empty file helps nobody
-      listener_.OnVideoReport({VideoReport::Kind::RecordingFailed, "Nothing saved to " + path + ": no video arrived",
-                               path});
-      return;
-    }
-    std::string error;
-    const bool ok = writer_->Finish(error);
-    VideoReport report{ok ? VideoReport::Kind::RecordingSaved : VideoReport::Kind::RecordingFailed, "", path,
-                       writer_->Frames(), writer_->Seconds()};
-    char summary[96];
-    std::snprintf(summary, sizeof summary, ": %lld frames, %.1f s", static_cast<long long>(report.frames),
-                  report.seconds);
-    report.text = ok ? "Saved " + path + summary : "Could not finish " + path + ": " + error;
-    const std::uint64_t dropped = Dropped() - droppedAtStart_;
-    if (dropped > 0) report.text += " (" + std::to_string(dropped) + " frames dropped: the disk was too slow)";
-    writer_.reset();
-    listener_.OnVideoReport(report);
-  }
-
-  void Fail(const std::string& error) {
-    const std::string path = std::exchange(path_, {});
-    std::int64_t kept = 0;
-    if (writer_) {
-      std::string ignored;
-      writer_->Finish(ignored);  // keep what is there playable
-      kept = writer_->Frames();
-      writer_.reset();
-    }
-    if (kept == 0) ::unlink(path.c_str());  // nothing in it worth keeping
-    listener_.OnVideoReport({VideoReport::Kind::RecordingFailed,
-                             "Could not write " + path + ": " + error + "; " + std::to_string(kept) + " frames kept",
-                             path, kept});
-  }
-
-  std::uint64_t Dropped() {
-    std::lock_guard lock(mutex_);
-    return dropped_;
-  }
-
-  VideoListener& listener_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Job> queue_;
-  std::size_t queuedBytes_ = 0;
-  std::uint64_t dropped_ = 0;
-
-  // Writing thread only.
-  std::string path_;
-  std::unique_ptr<AviWriter> writer_;
-  AVRational rate_{25, 1};
-  Clock::time_point requested_, firstArrival_, lastFlush_;
-  std::int64_t firstPts_ = AV_NOPTS_VALUE;
-  std::uint64_t droppedAtStart_ = 0;
-  std::thread thread_;  // last: starts once everything above is ready
-};
 
 VideoEngine::VideoEngine(VideoListener& listener, EngineTimings timings) : listener_(listener), timings_(timings) {
   av_log_set_level(AV_LOG_QUIET);  // FFmpeg's own messages could carry the camera's URL
@@ -257,7 +95,7 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
   const std::string path = CreateFreeFile(wanted, error);
   if (path.empty()) return {};
   recordingWanted_ = true;
-  Job begin(Job::Kind::Begin);
+  RecordJob begin(RecordJob::Kind::Begin);
   begin.path = path;
   begin.arrival = requested;
   recorder_->Post(std::move(begin));
@@ -266,7 +104,7 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
 
 void VideoEngine::StopRecording() {
   recordingWanted_ = false;
-  if (recorder_) recorder_->Post(Job(Job::Kind::End));
+  if (recorder_) recorder_->Post(RecordJob(RecordJob::Kind::End));
 }
 
 int VideoEngine::Interrupt(void* opaque) {
@@ -291,6 +129,12 @@ void VideoEngine::ReadLoop() {
   while (!stop_) {
     if (!lost) listener_.OnVideoReport({VideoReport::Kind::Connecting, "Connecting to " + label + "\u2026"});
     AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) {
+      reportNoVideo("No video: " + ErrorText(AVERROR(ENOMEM)));
+      lost = true;
+      PauseReading(timings_.reconnectPause);
+      continue;
+    }
     raw->interrupt_callback = {&VideoEngine::Interrupt, this};
     AVDictionary* options = nullptr;
     if (url.rfind("rtsp://", 0) == 0) av_dict_set(&options, "rtsp_transport", "tcp", 0);
@@ -369,7 +213,7 @@ bool VideoEngine::ReadStream(AVFormatContext& input, int streamIndex, const std:
       Decode(*packet, *stream.codecpar);
     }
     if (recordingWanted_ && mode_) {
-      Job job(Job::Kind::Packet);
+      RecordJob job(RecordJob::Kind::Packet);
       job.packet = NewPacket();
       if (decode) {
         // The decoder may still hold the packet's buffer: the writing thread gets bytes of its

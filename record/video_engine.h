@@ -1,8 +1,8 @@
 #pragma once
 // The viewer's engine: receives the camera's video, hands the newest picture to the window
-// while it is shown, and records into AVI files by stream copy. Two threads of its own: one reads
-// the network, one writes the file, so neither a dead camera nor a slow disk holds the other up,
-// and the caller never waits for either.
+// while it is shown, and records into AVI files by stream copy. Two threads of its own: this one
+// reads the network, the Recorder writes the file, so neither a dead camera nor a slow disk holds
+// the other up, and the caller never waits for either.
 
 #include <atomic>
 #include <chrono>
@@ -17,37 +17,12 @@
 #include <vector>
 
 #include "record/ffmpeg_ptr.h"
+#include "record/recorder.h"
+#include "record/video_listener.h"
 #include "record/video_mode.h"
 #include "record/video_source.h"
 
 namespace zent {
-
-struct VideoPicture {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> pixels;  // 32-bit 0xffRRGGBB words, row after row
-};
-
-struct VideoReport {
-  enum class Kind { Connecting, Connected, NoVideo, StreamLost, RecordingStarted, RecordingSaved, RecordingFailed };
-  VideoReport(Kind k, std::string t, std::string p = {}, std::int64_t f = 0, double s = 0)
-      : kind(k), text(std::move(t)), path(std::move(p)), frames(f), seconds(s) {}
-  Kind kind;
-  std::string text;  // for the user; never holds the password
-  std::string path;  // the file, for the recording reports
-  std::int64_t frames = 0;
-  double seconds = 0;
-  double firstFrameMs = 0;  // from the start request to the first frame written
-};
-
-// Called on the engine's threads; implementations hand the calls on and return at once.
-class VideoListener {
- public:
-  virtual ~VideoListener() = default;
-  virtual void OnVideoPicture(std::shared_ptr<const VideoPicture> picture) = 0;
-  virtual void OnVideoModeChanged() = 0;
-  virtual void OnVideoReport(const VideoReport& report) = 0;
-};
 
 struct EngineTimings {
   std::chrono::milliseconds reconnectPause{2000};
@@ -80,24 +55,9 @@ class VideoEngine {
   bool Recording() const { return recordingWanted_; }
 
  private:
-  struct Job {
-    enum class Kind { Begin, Packet, End, Quit };
-    explicit Job(Kind k = Kind::Quit) : kind(k) {}
-    Kind kind;
-    std::string path;
-    PacketPtr packet;
-    VideoMode mode;
-    AVRational frameRate{25, 1};
-    bool arrivalClock = true;  // the source has no time stamps of its own
-    AVRational sourceTimeBase{1, 1};
-    std::chrono::steady_clock::time_point arrival;
-  };
-  class Recorder;
-
   void ReadLoop();
   bool ReadStream(AVFormatContext& input, int streamIndex, const std::string& label);
   void Decode(const AVPacket& packet, const AVCodecParameters& parameters);
-  void Post(Job job);
   bool PauseReading(std::chrono::milliseconds duration);
   static int Interrupt(void* engine);
 

@@ -7,7 +7,6 @@ namespace {
 std::map<int, std::string>& Table() {
   static std::map<int, std::string> table = {
       {IDS_ABOUTBOX, "&About ZENT Client..."},
-      {IDP_SOCKETS_INIT_FAILED, "Windows sockets initialization failed."},
   };
   return table;
 }

@@ -4,7 +4,6 @@
 #include <string>
 
 inline constexpr int IDS_ABOUTBOX = 101;
-inline constexpr int IDP_SOCKETS_INIT_FAILED = 103;
 
 // The text of a string resource; empty when there is none.
 std::string LoadStringResource(int id);

@@ -6,7 +6,7 @@
 
 #include "../support/avi_probe.h"
 #include "gui_fixture.h"
-#include "record/record_dlg.h"
+#include "app/record/record_dlg.h"
 #include "sim/camsim_process.h"
 
 namespace zent::testing {

@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <vector>
 
-#include "record/viewer_control.h"
+#include "app/record/viewer_control.h"
 
 namespace zent::testing {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_dlg.h"
+#include "app/main/main_dlg.h"
 #include "app/message_box.h"
 #include "config/paths.h"
 #include "../unit/temp_dir.h"

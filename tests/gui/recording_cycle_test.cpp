@@ -6,7 +6,7 @@
 #include "app/id_timer.h"
 #include "fake_viewer.h"
 #include "gui_fixture.h"
-#include "record/record_dlg.h"
+#include "app/record/record_dlg.h"
 
 namespace zent::testing {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "../support/avi_probe.h"
 #include "gui_fixture.h"
-#include "record/krl_activex.h"
+#include "app/record/krl_activex.h"
 #include "sim/camsim_process.h"
 
 namespace zent::testing {
@@ -53,9 +53,9 @@ TEST_F(ViewerControlTest, TakesTheCallsInOrderAndRecordsBetweenStartAndStop) {
   EXPECT_EQ(viewer.geometry(), QRect(0, 0, 320, 260));
 
   const QString file = QString::fromStdString(home.file("event.avi"));
-  viewer.Record(file, 2);
+  viewer.Record(file, kRecordStart);
   QTest::qWait(1500);
-  viewer.Record(file, 0);
+  viewer.Record(file, kRecordStop);
   ASSERT_TRUE(WaitUntil([&] { return reports.count() >= 2; }));
   EXPECT_EQ(reports.at(0).at(0).toString(), "Recording to " + file);
   EXPECT_TRUE(reports.at(1).at(0).toString().startsWith("Saved " + file + ": ")) << reports.at(1).at(0).toString().toStdString();
@@ -90,12 +90,12 @@ TEST_F(ViewerControlTest, ARecordingThatCannotStartRaisesTheDispatchError) {
   viewer.StartView();
   const QString file = QString::fromStdString(home.file("no/such/folder/event.avi"));
   try {
-    viewer.Record(file, 2);
+    viewer.Record(file, kRecordStart);
     FAIL() << "no error raised";
   } catch (const ViewerDispatchError& error) {
     EXPECT_EQ(std::string(error.what()), "Cannot record to " + file.toStdString() + ": No such file or directory");
   }
-  viewer.Record(file, 0);  // a stop without a start is harmless
+  viewer.Record(file, kRecordStop);  // a stop without a start is harmless
 }
 
 TEST_F(ViewerControlTest, ShowsPicturesOnlyWhileShownAndReportsASizeSwitch) {

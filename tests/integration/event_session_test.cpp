@@ -62,8 +62,7 @@ class EventSessionTest : public ::testing::Test {
   std::unique_ptr<CamSimProcess> camera_;
 };
 
-const Calls kLoggedIn = {"socket",
-                         "status: Checking user authentication...",
+const Calls kLoggedIn = {"status: Checking user authentication...",
                          "status: User Verify OK...",
                          "login",
                          "status: User authentication success.",
@@ -192,7 +191,7 @@ TEST_F(EventSessionTest, ARefusingCameraGetsTenAttemptsThenSocketError) {
   const auto took = std::chrono::steady_clock::now() - started;
   EXPECT_GE(took, 10 * 200ms);
   EXPECT_LT(took, 10 * 200ms + 2s);
-  EXPECT_EQ(host->Calls(), (Calls{"socket", "status: Checking user authentication...", "status: SOCKET Error.",
+  EXPECT_EQ(host->Calls(), (Calls{"status: Checking user authentication...", "status: SOCKET Error.",
                                   "status: User authentication failed.", "reset"}));
 }
 
@@ -205,10 +204,10 @@ TEST_F(EventSessionTest, AddressesThatCannotBeUsed) {
   const Case cases[] = {
       {"", {"box: Camera IP is too long or Null", "reset"}},
       {std::string(101, '1'), {"box: Camera IP is too long or Null", "reset"}},
-      {hundred, {"socket", "box: unknown server name = " + hundred, "reset"}},  // 100 bytes are used
-      {"255.255.255.255", {"socket", "box: unknown server name = 255.255.255.255", "reset"}},
-      {"1nvalid.example", {"socket", "box: unknown server name = 1nvalid.example", "reset"}},
-      {"no-such-camera", {"socket", "box: unknown server name = no-such-camera", "reset"}},
+      {hundred, {"box: unknown server name = " + hundred, "reset"}},  // 100 bytes are used
+      {"255.255.255.255", {"box: unknown server name = 255.255.255.255", "reset"}},
+      {"1nvalid.example", {"box: unknown server name = 1nvalid.example", "reset"}},
+      {"no-such-camera", {"box: unknown server name = no-such-camera", "reset"}},
   };
   for (const Case& c : cases) {
     host = std::make_shared<FakeSessionHost>();
@@ -252,7 +251,7 @@ TEST_F(EventSessionTest, AStopDuringConnectionAttemptsEndsThemAtOnce) {
   std::this_thread::sleep_for(300ms);
   session->RequestStop();
   EXPECT_TRUE(session->WaitUntilEnded(500ms));
-  EXPECT_EQ(host->Calls(), Calls{"socket"});
+  EXPECT_TRUE(host->Calls().empty());
 }
 
 // These wait out the real 30-second receive time-out.

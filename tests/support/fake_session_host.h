@@ -15,11 +15,10 @@ namespace zent::testing {
 class FakeSessionHost : public SessionHost {
  public:
   struct Call {
-    std::string what;  // "status: TEXT", "box: TEXT", "login", "event", "reset", "socket"
+    std::string what;  // "status: TEXT", "box: TEXT", "login", "event", "reset"
     std::chrono::steady_clock::time_point when;
   };
 
-  void SetSocket(int) override { Record("socket"); }
   void AddStatusLine(const std::string& text) override { Record("status: " + text); }
   void ShowMessage(const std::string& text) override { Record("box: " + text); }
   void LoginAccepted() override { Record("login"); }

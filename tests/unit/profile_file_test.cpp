@@ -115,7 +115,7 @@ TEST_F(ProfileFile, AppendAndCreate) {
   ASSERT_TRUE(WriteProfiles(path, {Profile("first")}, WriteForm::Create).ok);
   ProfileList list = ReadProfiles(path, true).profiles;
   AppendProfile(list, Profile("second"));
-  ASSERT_TRUE(WriteProfiles(path, list, WriteForm::AppendRewrite).ok);
+  ASSERT_TRUE(WriteProfiles(path, list, WriteForm::Create).ok);
   EXPECT_EQ(Addresses(ReadProfiles(path, false).profiles), (std::vector<std::string>{"first", "second"}));
 
   // Create empties a file of the same name.

@@ -5,10 +5,10 @@
 #include <QDialog>
 #include <QString>
 
-#include "record/viewer_control.h"
+#include "app/record/recording_host.h"
+#include "app/record/viewer_control.h"
 
 class IdTimers;
-class CMainDlg;
 
 // Recording-window timers.
 inline constexpr int IDT_LAYOUT_VIEWER = 1028;
@@ -19,8 +19,9 @@ class CRecordDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // Creates the window (hidden) as a child of the main window; its initialisation runs here.
-  explicit CRecordDlg(QWidget* parent = nullptr);
+  // Creates the window, hidden and without a parent: its owner deletes it. `host` learns what
+  // happens to the recording and must outlive the window.
+  explicit CRecordDlg(RecordingHost& host);
   ~CRecordDlg() override;
 
   void SetUser(const QString& user) { m_strViewerUser = user; }
@@ -56,11 +57,11 @@ class CRecordDlg : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  int OnCreate();
   bool OnInitDialog();
   // Stops the viewer, keeps the pause the control needs, and deletes it.
   void StopAndDeleteViewer();
 
+  RecordingHost& m_host;
   IdTimers* m_timers = nullptr;
 };
 

@@ -1,4 +1,4 @@
-#include "record/record_dlg.h"
+#include "app/record/record_dlg.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -7,9 +7,7 @@
 #include <climits>
 #include <thread>
 
-#include "app/client_app.h"
 #include "app/id_timer.h"
-#include "app/main_dlg.h"
 #include "app/typing_keys.h"
 #include "config/paths.h"
 
@@ -21,26 +19,19 @@ constexpr QRect kViewerRect(0, 0, 320, 260);
 constexpr std::chrono::milliseconds kViewerStopPause{200};
 int g_millisecondsPerMinute = 60000;
 
-CMainDlg* MainWindow() { return theApp.m_pMainWnd; }
-
 }  // namespace
 
-CRecordDlg::CRecordDlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint) {
+CRecordDlg::CRecordDlg(RecordingHost& host)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      m_host(host) {
   setObjectName("IDD_RECORD");
   setModal(false);
   m_timers = new IdTimers(this, [this](int id) { OnTimer(id); });
-  OnCreate();
   OnInitDialog();
 }
 
 CRecordDlg::~CRecordDlg() { DestroyViewer(); }
-
-int CRecordDlg::OnCreate() {
-  m_pViewer = nullptr;
-  return 0;
-}
 
 bool CRecordDlg::OnInitDialog() {
   m_strFileName = QString(zent::kPathSeparator);
@@ -83,9 +74,8 @@ int CRecordDlg::CreateViewer() {
   m_pViewer->SetBool6(false);
   // Queued, so that the handler may delete the viewer that raised the event.
   connect(m_pViewer, &ViewerControl::VideoModeChanged, this, &CRecordDlg::OnVideoModeChanged, Qt::QueuedConnection);
-  connect(m_pViewer, &ViewerControl::Reported, this, [](const QString& text) {
-    if (CMainDlg* main = MainWindow()) main->AddStatusLine(text.toLocal8Bit().toStdString());
-  });
+  connect(m_pViewer, &ViewerControl::Reported, this,
+          [this](const QString& text) { m_host.AddStatusLine(text.toLocal8Bit().toStdString()); });
   m_pViewer->StartView();
   return m_pViewer != nullptr;
 }
@@ -109,33 +99,31 @@ void CRecordDlg::DestroyViewer() {
 }
 
 void CRecordDlg::StartRecording() {
-  CMainDlg* main = MainWindow();
   try {
     if (m_pViewer) {
-      m_pViewer->Record(m_strFileName, 2);
+      m_pViewer->Record(m_strFileName, kRecordStart);
       Timers().Stop(IDT_STOP_RECORDING);
       Timers().Start(IDT_STOP_RECORDING, m_nRecordMs);
-      if (main) main->m_bRecording = 1;
+      m_host.RecordingStarted();
     } else {
       Timers().Start(IDT_START_RECORDING, 500);
     }
   } catch (const ViewerDispatchError& error) {
     // Nothing is armed; the user still learns why no recording started.
-    if (main) main->AddStatusLine(error.what());
+    m_host.AddStatusLine(error.what());
   }
 }
 
 void CRecordDlg::StopRecording() {
-  if (m_pViewer) m_pViewer->Record(m_strFileName, 0);
-  if (CMainDlg* main = MainWindow()) main->m_bRecording = 0;
+  if (m_pViewer) m_pViewer->Record(m_strFileName, kRecordStop);
+  m_host.RecordingStopped();
 }
 
 void CRecordDlg::OnTimer(int id) {
-  CMainDlg* main = MainWindow();
   switch (id) {
     case IDT_LAYOUT_VIEWER:
       if (!m_pViewer) return;
-      if (main) main->m_bRecorderReady = 1;
+      m_host.RecorderReady();
       Timers().Stop(IDT_LAYOUT_VIEWER);
       // The window just fits the viewer, at the screen's top-left corner, above the others.
       move(0, 0);
@@ -151,10 +139,7 @@ void CRecordDlg::OnTimer(int id) {
     case IDT_STOP_RECORDING:
       Timers().Stop(IDT_STOP_RECORDING);
       StopRecording();
-      if (main) {
-        main->m_bRecorderReady = 0;
-        main->EnableDlgItem(IDC_DISCONNECT, true);
-      }
+      m_host.RecordingFinished();
       done(QDialog::Accepted);  // hides; the window and its viewer wait for the next event
       break;
     default:
@@ -166,28 +151,15 @@ void CRecordDlg::closeEvent(QCloseEvent* event) {
   Timers().Stop(IDT_STOP_RECORDING);
   hide();
   if (m_pViewer) {
-    m_pViewer->Record(m_strFileName, 0);
+    m_pViewer->Record(m_strFileName, kRecordStop);
     StopAndDeleteViewer();
   }
-  if (CMainDlg* main = MainWindow()) {
-    main->m_bRecorderReady = 0;
-    main->EnableDlgItem(IDC_DISCONNECT, true);
-    main->OnRecordDone(0, 0);
-  }
-  DestroyViewer();
+  m_host.RecordingWindowClosed();
   event->accept();
 }
 
 void CRecordDlg::OnVideoModeChanged() {
-  CMainDlg* main = MainWindow();
-  if (!main || main->m_bModeChangeBusy) return;
-  main->m_bModeChangeBusy = 1;
-  main->StartModeChangeReset();
-  main->m_bModeChanged = 1;
-  main->AddStatusLine("[[[ Video Mode is Changed. ]]]");
-  main->AddStatusLine("Stop recording and close window.");
-  main->EnableDlgItem(IDC_DISCONNECT, true);
-  main->OnRecordDone(0, 0);
+  if (!m_host.VideoModeChanged()) return;
   hide();
   DestroyViewer();
   done(QDialog::Accepted);

@@ -1,4 +1,4 @@
-#include "record/krl_activex.h"
+#include "app/record/krl_activex.h"
 
 #include <QPainter>
 
@@ -35,18 +35,18 @@ void CKRLActiveX::SetProperty(int dispid, const QVariant& value) {
     case DISPID_VIEW_HEIGHT: resize(width(), value.toInt()); break;
     case DISPID_BOOL4: case DISPID_BOOL5: case DISPID_BOOL6:
     case DISPID_REAL7: case DISPID_REAL10: case DISPID_TEXT12:
-      break;  // tuning the original control took; this one needs none
+      break;  // tuning this engine has no use for
     default:
       throw ViewerDispatchError("unknown property " + std::to_string(dispid));
   }
 }
 
 void CKRLActiveX::Record(const QString& fileName, short command) {
-  if (command == 0) {
+  if (command == kRecordStop) {
     m_engine.StopRecording();
     return;
   }
-  if (command != 2) throw ViewerDispatchError("unknown record command " + std::to_string(command));
+  if (command != kRecordStart) throw ViewerDispatchError("unknown record command " + std::to_string(command));
   std::string error;
   const std::string path = m_engine.StartRecording(fileName.toLocal8Bit().toStdString(), error);
   if (path.empty())

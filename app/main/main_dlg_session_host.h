@@ -4,7 +4,7 @@
 
 #include <QPointer>
 
-#include "app/main_dlg.h"
+#include "app/main/main_dlg.h"
 #include "link/session_host.h"
 
 class MainDlgSessionHost : public zent::SessionHost {
@@ -14,7 +14,6 @@ class MainDlgSessionHost : public zent::SessionHost {
   // GUI thread only.
   void Detach() { m_detached = true; }
 
-  void SetSocket(int socket) override;
   void AddStatusLine(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   void LoginAccepted() override;

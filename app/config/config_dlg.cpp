@@ -1,4 +1,4 @@
-#include "config/config_dlg.h"
+#include "app/config/config_dlg.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -12,7 +12,7 @@
 #include "app/documents_folder.h"
 #include "app/message_box.h"
 #include "app/typing_keys.h"
-#include "config/current_profile.h"
+#include "app/main/current_profile.h"
 #include "config/paths.h"
 #include "config/settings_validation.h"
 
@@ -312,12 +312,8 @@ void CConfigDlg::ApplyAdd() {
   const std::string path = zent::ConfigFilePath(zent::GetDocumentsFolder());
   zent::ProfileList& list = read.profiles;
   zent::AppendProfile(list, profile);
-  if (read.opened) {
-    if (!Written(zent::WriteProfiles(path, list, zent::WriteForm::AppendRewrite))) return;
-  } else {
-    if (!Written(zent::WriteProfiles(path, list, zent::WriteForm::Create))) return;
-    if (m_host && m_host->SelectedCamera() >= 0) m_host->ReloadSelectedCamera();
-  }
+  if (!Written(zent::WriteProfiles(path, list, zent::WriteForm::Create))) return;
+  if (!read.opened && m_host && m_host->SelectedCamera() >= 0) m_host->ReloadSelectedCamera();
   if (m_host) {
     m_host->AddCamera(Text(profile.cameraAddress));
     m_host->SelectCamera(static_cast<int>(list.size()) - 1);

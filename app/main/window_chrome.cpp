@@ -5,7 +5,7 @@
 #include <QMenu>
 
 #include "app/about_dlg.h"
-#include "app/main_dlg.h"
+#include "app/main/main_dlg.h"
 
 void CMainDlg::OnAboutBox() {
   CAboutDlg about(this);

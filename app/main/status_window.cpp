@@ -4,7 +4,7 @@
 #include <QListWidget>
 #include <QThread>
 
-#include "app/main_dlg.h"
+#include "app/main/main_dlg.h"
 
 void CMainDlg::AddStatusLine(const std::string& text) {
   if (QThread::currentThread() != thread()) {

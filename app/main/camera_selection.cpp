@@ -6,9 +6,9 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
-#include "app/default_profile.h"
+#include "app/main/default_profile.h"
 #include "app/documents_folder.h"
-#include "app/main_dlg.h"
+#include "app/main/main_dlg.h"
 #include "config/paths.h"
 #include "config/profile_file.h"
 

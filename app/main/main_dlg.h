@@ -1,19 +1,19 @@
 #pragma once
-// The main window: log-in fields, camera list, status window, and the shared state through which
-// the event link and the recording cycle work together. Its methods live in the folder of the
-// subsystem they belong to.
+// The main window: log-in fields, camera list, status window, and the recording state through
+// which the event session and the recording window work together. Its methods are spread over the
+// files of this folder, one concern each.
 
 #include <QBrush>
 #include <QDialog>
 #include <QIcon>
 #include <QString>
-#include <atomic>
 #include <memory>
 #include <string>
 
+#include "app/config/config_dlg.h"
+#include "app/main/current_profile.h"
+#include "app/record/recording_host.h"
 #include "config/camera_profile.h"
-#include "config/config_dlg.h"
-#include "config/current_profile.h"
 #include "log/log_writer.h"
 #include "log/status_line.h"
 
@@ -45,13 +45,11 @@ inline constexpr int IDT_PREPARE_RECORDER = 1054;
 inline constexpr int IDT_RECORDER_READY = 1055;
 
 inline constexpr int IDM_ABOUTBOX = 0x0010;
-inline constexpr int kMaxUserIdLength = 15;
-inline constexpr int kMaxPasswordLength = 10;
 // The status window drops its oldest lines beyond this; the log file keeps everything.
 inline constexpr int kMaxStatusLines = 100000;
 
 
-class CMainDlg : public QDialog, public CameraListHost {
+class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   Q_OBJECT
 
  public:
@@ -84,7 +82,7 @@ class CMainDlg : public QDialog, public CameraListHost {
   void OnConfiguration();
 
   // Status log: any thread; from another thread it returns once the line is in the window.
-  void AddStatusLine(const std::string& text);
+  void AddStatusLine(const std::string& text) override;
   void SetStatusClock(zent::LocalClock clock) { m_clock = std::move(clock); }
   zent::LogWriter& LogWriter() { return m_logWriter; }
 
@@ -100,8 +98,6 @@ class CMainDlg : public QDialog, public CameraListHost {
   void OnDisconnect();
   // Stops the session's thread at once, without waiting for it; it shows nothing more.
   void StopReceiverThread();
-  void SetSocket(int socket) { m_socket = socket; }
-  int GetSocket() const { return m_socket; }
   QString GetUserID() const { return m_strID; }
   QString GetPassword() const { return m_strPassword; }
   // The camera accepted the user (called on the GUI thread for the session).
@@ -113,6 +109,14 @@ class CMainDlg : public QDialog, public CameraListHost {
   long OnRecordDone(unsigned long wParam, long lParam);
   void StartModeChangeReset();
   void DeleteRecorder();
+
+  // What the recording window reports.
+  void RecorderReady() override;
+  void RecordingStarted() override;
+  void RecordingStopped() override;
+  void RecordingFinished() override;
+  void RecordingWindowClosed() override;
+  bool VideoModeChanged() override;
 
   // Keyboard filter: true when the key event is swallowed.
   bool PreTranslateMessage(QObject* target, QEvent* event);
@@ -131,7 +135,6 @@ class CMainDlg : public QDialog, public CameraListHost {
   QString m_strCamera;
   QIcon m_hIcon;
   QBrush m_hBrush;
-  std::atomic<int> m_socket{0};
   std::shared_ptr<zent::EventSession> m_pReceiverThread;
   CConfigDlg m_dlgConfig;
   int m_bCollapsed = 0;

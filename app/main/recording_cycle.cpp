@@ -2,15 +2,16 @@
 // turned into a named recording, and re-arming after a close or a video mode change.
 
 #include <QComboBox>
+#include <utility>
 
 #include "app/id_timer.h"
-#include "app/main_dlg.h"
-#include "record/record_dlg.h"
+#include "app/main/main_dlg.h"
+#include "app/record/record_dlg.h"
 #include "record/recording_name.h"
 
 void CMainDlg::PrepareRecorder() {
   if (g_pRecordDlg || m_bRecorderReady || !m_bArmed || m_bModeChanged) return;
-  g_pRecordDlg = new CRecordDlg(this);
+  g_pRecordDlg = new CRecordDlg(*this);
   g_pRecordDlg->move(0, 0);
   g_pRecordDlg->resize(0, 0);
   g_pRecordDlg->hide();
@@ -70,7 +71,36 @@ void CMainDlg::OnTimer(int id) {
 
 void CMainDlg::StartModeChangeReset() { Timers().Start(IDT_MODE_CHANGE_RESET, 10000); }
 
+void CMainDlg::RecorderReady() { m_bRecorderReady = 1; }
+
+void CMainDlg::RecordingStarted() { m_bRecording = 1; }
+
+void CMainDlg::RecordingStopped() { m_bRecording = 0; }
+
+void CMainDlg::RecordingFinished() {
+  m_bRecorderReady = 0;
+  EnableDlgItem(IDC_DISCONNECT, true);
+}
+
+void CMainDlg::RecordingWindowClosed() {
+  m_bRecorderReady = 0;
+  EnableDlgItem(IDC_DISCONNECT, true);
+  OnRecordDone(0, 0);
+}
+
+bool CMainDlg::VideoModeChanged() {
+  if (m_bModeChangeBusy) return false;
+  m_bModeChangeBusy = 1;
+  StartModeChangeReset();
+  m_bModeChanged = 1;
+  AddStatusLine("[[[ Video Mode is Changed. ]]]");
+  AddStatusLine("Stop recording and close window.");
+  EnableDlgItem(IDC_DISCONNECT, true);
+  OnRecordDone(0, 0);
+  return true;
+}
+
 void CMainDlg::DeleteRecorder() {
-  delete g_pRecordDlg;
-  g_pRecordDlg = nullptr;
+  // Taken out of the global first: deleting stops the viewer, which may report on its way out.
+  delete std::exchange(g_pRecordDlg, nullptr);
 }

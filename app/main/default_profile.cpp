@@ -1,4 +1,4 @@
-#include "app/default_profile.h"
+#include "app/main/default_profile.h"
 
 #include "app/documents_folder.h"
 #include "config/paths.h"

@@ -5,7 +5,7 @@
 #include <QImage>
 
 #include "record/video_engine.h"
-#include "record/viewer_control.h"
+#include "app/record/viewer_control.h"
 
 class CKRLActiveX : public ViewerControl, private zent::VideoListener {
   Q_OBJECT

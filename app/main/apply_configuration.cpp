@@ -4,9 +4,9 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 
-#include "app/default_profile.h"
+#include "app/main/default_profile.h"
 #include "app/documents_folder.h"
-#include "app/main_dlg.h"
+#include "app/main/main_dlg.h"
 #include "config/paths.h"
 #include "config/profile_file.h"
 

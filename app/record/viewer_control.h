@@ -9,6 +9,10 @@
 
 inline constexpr int IDC_VIEWER = 1035;
 
+// The commands of Record.
+inline constexpr short kRecordStop = 0;
+inline constexpr short kRecordStart = 2;
+
 // The control's dispatch error, raised by a failing call.
 class ViewerDispatchError : public std::runtime_error {
  public:
@@ -40,7 +44,7 @@ class ViewerControl : public QWidget {
   // One property put by dispatch id; the value's type is the property's (text, 32-bit integer,
   // Boolean or 32-bit real).
   virtual void SetProperty(int dispid, const QVariant& value) = 0;
-  // Command 2 starts saving into the named AVI file, command 0 stops. Raises ViewerDispatchError.
+  // kRecordStart starts saving into the named AVI file, kRecordStop stops. Raises ViewerDispatchError.
   virtual void Record(const QString& fileName, short command) = 0;
   virtual void StartView() = 0;
   virtual void StopView() = 0;

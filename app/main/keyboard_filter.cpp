@@ -6,7 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
-#include "app/main_dlg.h"
+#include "app/main/main_dlg.h"
 #include "app/typing_keys.h"
 
 bool CMainDlg::PreTranslateMessage(QObject* target, QEvent* event) {

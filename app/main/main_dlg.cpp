@@ -1,4 +1,4 @@
-#include "app/main_dlg.h"
+#include "app/main/main_dlg.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -8,19 +8,23 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "app/client_app.h"
 #include "app/data_exchange.h"
 #include "app/documents_folder.h"
 #include "app/id_timer.h"
 #include "app/message_box.h"
 #include "config/paths.h"
 #include "config/profile_file.h"
+#include "link/protocol.h"
 #include "res/app_icon.h"
 #include "res/strings.h"
 
 zent::CameraProfile currentProfile;
 
 namespace {
+
+// The boxes take what the camera's log-in packet can carry.
+constexpr int kMaxUserIdLength = static_cast<int>(zent::kMaxUserIdBytes);
+constexpr int kMaxPasswordLength = static_cast<int>(zent::kMaxPasswordBytes);
 
 // Fixed positions in client pixels: the window collapses by cutting itself off below the
 // Configuration row, so nothing may stretch.
@@ -45,7 +49,6 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle("Jpeg ZENT");
   m_hIcon = LoadAppIcon();
-  if (!theApp.m_pMainWnd) theApp.m_pMainWnd = this;
   m_timers = new IdTimers(this, [this](int id) { OnTimer(id); });
   m_dlgConfig.setParent(this, m_dlgConfig.windowFlags());  // this window owns it while it runs
   m_dlgConfig.SetCameraList(this);
@@ -58,7 +61,6 @@ CMainDlg::~CMainDlg() {
   qApp->removeEventFilter(this);
   StopReceiverThread();
   DeleteRecorder();
-  if (theApp.m_pMainWnd == this) theApp.m_pMainWnd = nullptr;
 }
 
 void CMainDlg::CreateControls() {
@@ -166,7 +168,6 @@ bool CMainDlg::OnInitDialog() {
 
   m_bArmed = m_bRecorderReady = m_bRecording = m_bModeChanged = m_bModeChangeBusy = 0;
   m_bCollapsed = 0;
-  m_socket = 0;
 
   const std::string configPath = zent::ConfigFilePath(zent::GetDocumentsFolder());
   EnableDlgItem(IDC_LOGIN, true);

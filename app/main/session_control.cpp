@@ -4,11 +4,11 @@
 #include <QListWidget>
 #include <thread>
 
-#include "app/main_dlg.h"
+#include "app/main/main_dlg.h"
 #include "app/id_timer.h"
 #include "app/message_box.h"
 #include "link/event_session.h"
-#include "link/main_dlg_session_host.h"
+#include "app/main/main_dlg_session_host.h"
 
 namespace {
 
@@ -26,10 +26,6 @@ void MainDlgSessionHost::OnGuiThread(Action action) {
         if (!m_detached && m_dlg) action(*m_dlg);
       },
       Qt::BlockingQueuedConnection);
-}
-
-void MainDlgSessionHost::SetSocket(int socket) {
-  OnGuiThread([socket](CMainDlg& dlg) { dlg.SetSocket(socket); });
 }
 
 void MainDlgSessionHost::AddStatusLine(const std::string& text) {

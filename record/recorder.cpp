@@ -1,0 +1,160 @@
+#include "record/recorder.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <utility>
+
+#include "record/avi_writer.h"
+
+namespace zent {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kMaxQueuedBytes = 128u << 20;  // beyond this the disk is too slow: drop
+constexpr auto kFlushPeriod = std::chrono::seconds(1);
+
+double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+}  // namespace
+
+Recorder::Recorder(VideoListener& listener) : listener_(listener), thread_([this] { Run(); }) {}
+
+Recorder::~Recorder() {
+  Post(RecordJob(RecordJob::Kind::End));
+  Post(RecordJob(RecordJob::Kind::Quit));
+  thread_.join();
+}
+
+void Recorder::Post(RecordJob job) {
+  {
+    std::lock_guard lock(mutex_);
+    if (job.kind == RecordJob::Kind::Packet) {
+      const std::size_t size = static_cast<std::size_t>(job.packet->size);
+      if (queuedBytes_ + size > kMaxQueuedBytes) {
+        ++dropped_;
+        return;
+      }
+      queuedBytes_ += size;
+    }
+    queue_.push_back(std::move(job));
+  }
+  wake_.notify_one();
+}
+
+void Recorder::Run() {
+  for (;;) {
+    RecordJob job;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return !queue_.empty(); });
+      job = std::move(queue_.front());
+      queue_.pop_front();
+      if (job.kind == RecordJob::Kind::Packet) queuedBytes_ -= static_cast<std::size_t>(job.packet->size);
+    }
+    switch (job.kind) {
+      case RecordJob::Kind::Begin:
+        Close();
+        path_ = job.path;
+        requested_ = job.arrival;
+        break;
+      case RecordJob::Kind::Packet:
+        Write(job);
+        break;
+      case RecordJob::Kind::End:
+        Close();
+        break;
+      case RecordJob::Kind::Quit:
+        return;
+    }
+  }
+}
+
+void Recorder::Write(RecordJob& job) {
+  if (path_.empty()) return;
+  if (!writer_) {
+    if (!(job.packet->flags & AV_PKT_FLAG_KEY)) return;
+    std::string error;
+    writer_ = AviWriter::Open(path_, job.mode, job.frameRate, error);
+    if (!writer_) {
+      Fail(error);
+      return;
+    }
+    rate_ = job.frameRate;
+    firstArrival_ = job.arrival;
+    firstPts_ = job.packet->pts;
+    lastFlush_ = Clock::now();
+    droppedAtStart_ = Dropped();
+  }
+  if (job.mode != writer_->Mode()) {
+    Close();  // another picture size cannot go into this file
+    return;
+  }
+  std::int64_t frame;
+  if (!job.arrivalClock && job.packet->pts != AV_NOPTS_VALUE && firstPts_ != AV_NOPTS_VALUE) {
+    frame = av_rescale_q(job.packet->pts - firstPts_, job.sourceTimeBase, av_inv_q(rate_));
+  } else {
+    const double seconds = std::chrono::duration<double>(job.arrival - firstArrival_).count();
+    frame = std::llround(seconds * av_q2d(rate_));
+  }
+  std::string error;
+  if (!writer_->Write(*job.packet, frame, error)) {
+    Fail(error);
+    return;
+  }
+  if (writer_->Frames() == 1) {
+    VideoReport report{VideoReport::Kind::RecordingStarted, "Recording to " + path_, path_};
+    report.firstFrameMs = Milliseconds(Clock::now() - requested_);
+    listener_.OnVideoReport(report);
+  }
+  if (Clock::now() - lastFlush_ >= kFlushPeriod) {
+    writer_->Flush();
+    lastFlush_ = Clock::now();
+  }
+}
+
+void Recorder::Close() {
+  if (path_.empty()) return;
+  const std::string path = std::exchange(path_, {});
+  if (!writer_) {
+    ::unlink(path.c_str());  // an empty file helps nobody
+    listener_.OnVideoReport({VideoReport::Kind::RecordingFailed, "Nothing saved to " + path + ": no video arrived",
+                             path});
+    return;
+  }
+  std::string error;
+  const bool ok = writer_->Finish(error);
+  VideoReport report{ok ? VideoReport::Kind::RecordingSaved : VideoReport::Kind::RecordingFailed, "", path,
+                     writer_->Frames(), writer_->Seconds()};
+  char summary[96];
+  std::snprintf(summary, sizeof summary, ": %lld frames, %.1f s", static_cast<long long>(report.frames),
+                report.seconds);
+  report.text = ok ? "Saved " + path + summary : "Could not finish " + path + ": " + error;
+  const std::uint64_t dropped = Dropped() - droppedAtStart_;
+  if (dropped > 0) report.text += " (" + std::to_string(dropped) + " frames dropped: the disk was too slow)";
+  writer_.reset();
+  listener_.OnVideoReport(report);
+}
+
+void Recorder::Fail(const std::string& error) {
+  const std::string path = std::exchange(path_, {});
+  std::int64_t kept = 0;
+  if (writer_) {
+    std::string ignored;
+    writer_->Finish(ignored);  // keep what is there playable
+    kept = writer_->Frames();
+    writer_.reset();
+  }
+  if (kept == 0) ::unlink(path.c_str());  // nothing in it worth keeping
+  listener_.OnVideoReport({VideoReport::Kind::RecordingFailed,
+                           "Could not write " + path + ": " + error + "; " + std::to_string(kept) + " frames kept",
+                           path, kept});
+}
+
+std::uint64_t Recorder::Dropped() {
+  std::lock_guard lock(mutex_);
+  return dropped_;
+}
+
+}  // namespace zent

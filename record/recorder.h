@@ -1,0 +1,69 @@
+#pragma once
+// The writing thread of the video engine: takes jobs in order, so packets queued before an End are
+// in the file and none queued after it. A slow disk holds up only this thread; beyond a bound
+// of queued bytes packets are dropped and counted, never the reader blocked.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "record/ffmpeg_ptr.h"
+#include "record/video_listener.h"
+#include "record/video_mode.h"
+
+namespace zent {
+
+class AviWriter;
+
+struct RecordJob {
+  enum class Kind { Begin, Packet, End, Quit };
+  explicit RecordJob(Kind k = Kind::Quit) : kind(k) {}
+  Kind kind;
+  std::string path;  // Begin: the file, already created
+  PacketPtr packet;
+  VideoMode mode;
+  AVRational frameRate{25, 1};
+  bool arrivalClock = true;  // the source has no time stamps of its own
+  AVRational sourceTimeBase{1, 1};
+  std::chrono::steady_clock::time_point arrival;  // Begin: when the recording was asked for
+};
+
+class Recorder {
+ public:
+  explicit Recorder(VideoListener& listener);
+  ~Recorder();  // closes an open file with its index
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  void Post(RecordJob job);
+
+ private:
+  void Run();
+  void Write(RecordJob& job);
+  void Close();
+  void Fail(const std::string& error);
+  std::uint64_t Dropped();
+
+  VideoListener& listener_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<RecordJob> queue_;
+  std::size_t queuedBytes_ = 0;
+  std::uint64_t dropped_ = 0;
+
+  // Writing thread only.
+  std::string path_;
+  std::unique_ptr<AviWriter> writer_;
+  AVRational rate_{25, 1};
+  std::chrono::steady_clock::time_point requested_, firstArrival_, lastFlush_;
+  std::int64_t firstPts_ = AV_NOPTS_VALUE;
+  std::uint64_t droppedAtStart_ = 0;
+  std::thread thread_;  // last: starts once everything above is ready
+};
+
+}  // namespace zent

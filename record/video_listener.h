@@ -1,0 +1,38 @@
+#pragma once
+// What the video engine tells the window or program that runs it.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zent {
+
+struct VideoPicture {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;  // 32-bit 0xffRRGGBB words, row after row
+};
+
+struct VideoReport {
+  enum class Kind { Connecting, Connected, NoVideo, StreamLost, RecordingStarted, RecordingSaved, RecordingFailed };
+  VideoReport(Kind k, std::string t, std::string p = {}, std::int64_t f = 0, double s = 0)
+      : kind(k), text(std::move(t)), path(std::move(p)), frames(f), seconds(s) {}
+  Kind kind;
+  std::string text;  // for the user; never holds the password
+  std::string path;  // the file, for the recording reports
+  std::int64_t frames = 0;
+  double seconds = 0;
+  double firstFrameMs = 0;  // from the start request to the first frame written
+};
+
+// Called on the engine's threads; implementations hand the calls on and return at once.
+class VideoListener {
+ public:
+  virtual ~VideoListener() = default;
+  virtual void OnVideoPicture(std::shared_ptr<const VideoPicture> picture) = 0;
+  virtual void OnVideoModeChanged() = 0;
+  virtual void OnVideoReport(const VideoReport& report) = 0;
+};
+
+}  // namespace zent
