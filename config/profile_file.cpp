@@ -94,7 +94,10 @@ WriteResult ReplaceFile(const std::string& requestedPath, const std::string& tex
 ReadResult ReadProfiles(const std::string& path, bool forWriting) {
   ReadResult result;
   Fd file(::open(path.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC));
-  if (file.get() < 0) return result;
+  if (file.get() < 0) {
+    if (forWriting && errno != ENOENT) result.cannotWrite = Reason("Cannot write", path, errno);
+    return result;
+  }
   std::string text;
   char buf[65536];
   for (;;) {

@@ -11,6 +11,9 @@ struct ReadResult {
   bool opened = false;    // false: the file counts as absent (or could not be read)
   ProfileList profiles;   // in file order; empty unless opened
   std::string error;      // set when the file opened but reading it failed
+  // forWriting: set when the file is there but cannot be opened for writing (permissions, a
+  // read-only file system, a folder in its place), so no writer mistakes it for an absent file.
+  std::string cannotWrite;
 };
 
 // Reads the whole file, whatever its size. With forWriting the open also requires the file to

@@ -30,8 +30,11 @@ std::string FormatStatusLine(const std::tm& time, std::string_view text) {
   return line;
 }
 
-std::string LogFileName(const LogSettings& settings, const std::tm& time) {
-  const std::string dir = DirectoryPart(settings.logPath);
+std::string LogFileName(const LogSettings& settings, const std::tm& time, std::string_view documentsFolder) {
+  const std::string logPath = !settings.logPath.empty() && settings.logPath[0] == kPathSeparator
+                                  ? settings.logPath
+                                  : JoinPath(documentsFolder, settings.logPath);
+  const std::string dir = DirectoryPart(logPath);
   const int year = time.tm_year + 1900;
   const int month = time.tm_mon + 1;
   char stamp[32];
@@ -46,7 +49,7 @@ std::string LogFileName(const LogSettings& settings, const std::tm& time) {
       std::snprintf(stamp, sizeof stamp, "%04d_", year);
       break;
     default:
-      return settings.logPath;
+      return logPath;
   }
   return JoinPath(dir, std::string(stamp) + settings.logFileName);
 }

@@ -29,8 +29,9 @@ std::tm LocalTimeNow();
 std::string FormatStatusLine(const std::tm& time, std::string_view text);
 
 // The log file for a line written at `time`: per day, month or year inside the directory part
-// of logPath, or logPath itself for any other period.
-std::string LogFileName(const LogSettings& settings, const std::tm& time);
+// of logPath, or logPath itself for any other period. A relative logPath is taken inside
+// `documentsFolder`, never in whatever folder the program was started from.
+std::string LogFileName(const LogSettings& settings, const std::tm& time, std::string_view documentsFolder);
 
 // Appends the line and CR LF in one write, opening and closing the file for this line alone.
 // Appends are serialised within the process so lines never interleave. A file that cannot be

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "record/avi_writer.h"
+#include "record/packet_source.h"
 #include "record/recorder.h"
 
 extern "C" {
@@ -38,12 +39,6 @@ std::optional<AVRational> MeasuredRate(const std::deque<Clock::time_point>& arri
   const double whole = std::round(rate);
   if (whole >= 1 && std::fabs(rate - whole) <= 0.03 * whole) return AVRational{static_cast<int>(whole), 1};
   return av_d2q(rate, 100000);
-}
-
-bool UsesArrivalClock(const AVInputFormat* format) {
-  // Motion JPEG over HTTP carries no time stamps; the demuxer makes up 25 per second.
-  const std::string name = format && format->name ? format->name : "";
-  return name.find("mjpeg") != std::string::npos || name.find("jpeg") != std::string::npos;
 }
 
 }  // namespace
@@ -122,71 +117,43 @@ void VideoEngine::ReadLoop() {
   const std::string label = SourceLabel(source_);
   bool lost = false;
   bool reported = false;  // a camera that stays away is reported once, not every 2 s
-  auto reportNoVideo = [&](const std::string& text) {
-    if (!reported) listener_.OnVideoReport({VideoReport::Kind::NoVideo, text});
-    reported = true;
-  };
   while (!stop_) {
     if (!lost) listener_.OnVideoReport({VideoReport::Kind::Connecting, "Connecting to " + label + "\u2026"});
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw) {
-      reportNoVideo("No video: " + ErrorText(AVERROR(ENOMEM)));
-      lost = true;
-      PauseReading(timings_.reconnectPause);
-      continue;
-    }
-    raw->interrupt_callback = {&VideoEngine::Interrupt, this};
-    AVDictionary* options = nullptr;
-    if (url.rfind("rtsp://", 0) == 0) av_dict_set(&options, "rtsp_transport", "tcp", 0);
     ioDeadline_ = Nanoseconds(Clock::now() + timings_.openTimeout);
-    const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0) {
+    int error = 0;
+    std::unique_ptr<PacketSource> source = OpenPacketSource(url, {&VideoEngine::Interrupt, this}, error);
+    if (!source) {
       if (stop_) break;
-      reportNoVideo("No video: " + ErrorText(opened));
+      if (!reported) listener_.OnVideoReport({VideoReport::Kind::NoVideo, "No video: " + SourceErrorText(error)});
+      reported = true;
       lost = true;
-      PauseReading(timings_.reconnectPause);
-      continue;
-    }
-    InputPtr input(raw);
-    if (!UsesArrivalClock(input->iformat)) avformat_find_stream_info(input.get(), nullptr);
-    const int streamIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (streamIndex < 0) {
-      reportNoVideo("No video: the camera sends no video stream");
-      lost = true;
-      input.reset();
       PauseReading(timings_.reconnectPause);
       continue;
     }
     reported = false;
-    lost = !ReadStream(*input, streamIndex, label);
-    input.reset();
+    lost = !ReadStream(*source, label);
+    source.reset();
     decoder_.reset();
     decoderLowres_ = -1;
     if (!stop_) PauseReading(timings_.reconnectPause);
   }
 }
 
-bool VideoEngine::ReadStream(AVFormatContext& input, int streamIndex, const std::string& label) {
-  const AVStream& stream = *input.streams[streamIndex];
-  const bool arrivalClock = UsesArrivalClock(input.iformat);
-  const AVRational declared = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : AVRational{25, 1};
+bool VideoEngine::ReadStream(PacketSource& source, const std::string& label) {
+  const AVCodecParameters& parameters = source.Parameters();
+  const bool arrivalClock = source.ArrivalClock();
+  const AVRational declared = source.DeclaredRate();
   PacketPtr packet = NewPacket();
   bool connected = false;
   arrivals_.clear();  // a gap while the stream was away is no frame interval
   for (;;) {
     ioDeadline_ = Nanoseconds(Clock::now() + timings_.readTimeout);
-    const int result = av_read_frame(&input, packet.get());
+    const int result = source.Read(*packet);
     if (stop_) return true;
     if (result < 0) {
-      const std::string reason = result == AVERROR_EXIT ? "no data for a while" : ErrorText(result);
-      listener_.OnVideoReport({VideoReport::Kind::StreamLost,
-                               "Video stream from " + label + " lost (" + reason + "); retrying every 2 s"});
+      listener_.OnVideoReport({VideoReport::Kind::StreamLost, "Video stream from " + label + " lost (" +
+                                                                  SourceErrorText(result) + "); retrying every 2 s"});
       return false;
-    }
-    if (packet->stream_index != streamIndex) {
-      av_packet_unref(packet.get());
-      continue;
     }
     const auto arrival = Clock::now();
     if (!connected) {
@@ -195,8 +162,8 @@ bool VideoEngine::ReadStream(AVFormatContext& input, int streamIndex, const std:
     }
 
     std::optional<VideoMode> mode;
-    if (stream.codecpar->codec_id == AV_CODEC_ID_MJPEG) mode = JpegFrameSize(packet->data, packet->size);
-    else mode = VideoMode{stream.codecpar->codec_id, stream.codecpar->width, stream.codecpar->height};
+    if (parameters.codec_id == AV_CODEC_ID_MJPEG) mode = JpegFrameSize(packet->data, packet->size);
+    else mode = VideoMode{parameters.codec_id, parameters.width, parameters.height};
     if (mode) {
       if (mode_ && *mode != *mode_) listener_.OnVideoModeChanged();
       if (!mode_ || *mode != *mode_) arrivals_.clear();
@@ -210,7 +177,7 @@ bool VideoEngine::ReadStream(AVFormatContext& input, int streamIndex, const std:
         displayWidth_ > 0 && displayHeight_ > 0 && !pictureInFlight_ && arrival - lastDecode_ >= kDisplayInterval;
     if (decode) {
       lastDecode_ = arrival;
-      Decode(*packet, *stream.codecpar);
+      Decode(*packet, parameters);
     }
     if (recordingWanted_ && mode_) {
       RecordJob job(RecordJob::Kind::Packet);
@@ -227,11 +194,11 @@ bool VideoEngine::ReadStream(AVFormatContext& input, int streamIndex, const std:
       } else {
         av_packet_move_ref(job.packet.get(), packet.get());
       }
-      if (stream.codecpar->codec_id == AV_CODEC_ID_MJPEG) job.packet->flags |= AV_PKT_FLAG_KEY;
+      if (parameters.codec_id == AV_CODEC_ID_MJPEG) job.packet->flags |= AV_PKT_FLAG_KEY;
       job.mode = *mode_;
       job.frameRate = MeasuredRate(arrivals_).value_or(declared);
       job.arrivalClock = arrivalClock;
-      job.sourceTimeBase = stream.time_base;
+      job.sourceTimeBase = source.TimeBase();
       job.arrival = arrival;
       recorder_->Post(std::move(job));
     }

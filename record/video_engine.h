@@ -24,6 +24,8 @@
 
 namespace zent {
 
+class PacketSource;
+
 struct EngineTimings {
   std::chrono::milliseconds reconnectPause{2000};
   std::chrono::milliseconds openTimeout{10000};
@@ -56,7 +58,7 @@ class VideoEngine {
 
  private:
   void ReadLoop();
-  bool ReadStream(AVFormatContext& input, int streamIndex, const std::string& label);
+  bool ReadStream(PacketSource& source, const std::string& label);
   void Decode(const AVPacket& packet, const AVCodecParameters& parameters);
   bool PauseReading(std::chrono::milliseconds duration);
   static int Interrupt(void* engine);

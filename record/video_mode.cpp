@@ -23,6 +23,7 @@ std::optional<VideoMode> JpegFrameSize(const std::uint8_t* data, std::size_t siz
       if (pos + 9 > size) return std::nullopt;
       const int height = (data[pos + 5] << 8) | data[pos + 6];
       const int width = (data[pos + 7] << 8) | data[pos + 8];
+      if (width == 0 || height == 0) return std::nullopt;  // no picture, so no mode either
       return VideoMode{AV_CODEC_ID_MJPEG, width, height};
     }
     if (marker == 0xDA) return std::nullopt;  // the scan started without a frame header

@@ -137,6 +137,7 @@ QWidget* CConfigDlg::GetDlgItem(int id) const {
 }
 
 int CConfigDlg::DoModal() {
+  m_mode = 0;  // a Save now must not repeat the Add or Modify of an earlier opening
   OnInitDialog();
   return exec();
 }
@@ -155,15 +156,12 @@ bool CConfigDlg::OnInitDialog() {
 bool CConfigDlg::UpdateData(bool saveAndValidate) {
   if (!saveAndValidate) {
     m_checkInsertTime->setChecked(m_insertTime != 0);
-    m_editCameraAddress->setMaxLength(kAddressLimit);
-    m_editCameraAddress->setText(Text(m_cameraAddress));
-    m_savePathEdit->setMaxLength(kSavePathLimit);
-    m_savePathEdit->setText(Text(m_savePath));
+    PutLimitedText(m_editCameraAddress, Text(m_cameraAddress), kAddressLimit);
+    PutLimitedText(m_savePathEdit, Text(m_savePath), kSavePathLimit);
     m_checkEnableSaving->setChecked(m_enableSaving != 0);
     m_editPrivatePort->setText(Text(m_privatePortText));
     m_editVideoPort->setText(Text(m_videoPortText));
-    m_editFileMinutes->setMaxLength(kFileMinutesLimit);
-    m_editFileMinutes->setText(Text(m_fileMinutesText));
+    PutLimitedText(m_editFileMinutes, Text(m_fileMinutesText), kFileMinutesLimit);
     m_editAudioPort->setText(Text(m_audioPortText));
     return true;
   }
@@ -269,6 +267,7 @@ zent::CameraProfile CConfigDlg::NewProfile() const {
 
 bool CConfigDlg::ReadForChange(zent::ReadResult& read) {
   read = zent::ReadProfiles(zent::ConfigFilePath(zent::GetDocumentsFolder()), true);
+  if (!read.cannotWrite.empty()) return Written({false, read.cannotWrite});
   if (read.error.empty()) return true;
   ShowMessageBox(this, QString("The camera list was not changed: %1").arg(Text(read.error)), "Error!");
   return false;
@@ -309,6 +308,7 @@ void CConfigDlg::ApplyAdd() {
   const zent::CameraProfile profile = NewProfile();
   zent::ReadResult read;
   if (!ReadForChange(read)) return;
+  zent::EnsureDocumentsFolder();
   const std::string path = zent::ConfigFilePath(zent::GetDocumentsFolder());
   zent::ProfileList& list = read.profiles;
   zent::AppendProfile(list, profile);

@@ -44,7 +44,7 @@ constexpr QRect kStatusRect(10, 198, 260, 220);
 
 }  // namespace
 
-CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent) {
+CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), m_documentsFolder(zent::GetDocumentsFolder()) {
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle("Jpeg ZENT");
@@ -140,10 +140,8 @@ void CMainDlg::EnableDlgItem(int id, bool enable) {
 
 bool CMainDlg::UpdateData(bool saveAndValidate) {
   if (!saveAndValidate) {
-    m_editID->setMaxLength(kMaxUserIdLength);
-    m_editID->setText(m_strID);
-    m_editPassword->setMaxLength(kMaxPasswordLength);
-    m_editPassword->setText(m_strPassword);
+    PutLimitedText(m_editID, m_strID, kMaxUserIdLength);
+    PutLimitedText(m_editPassword, m_strPassword, kMaxPasswordLength);
     // Selecting by prefix sends no selection change, so the profile in force stays as it is.
     const int match = m_comboCamera->findText(m_strCamera, Qt::MatchStartsWith);
     if (match >= 0) m_comboCamera->setCurrentIndex(match);

@@ -160,5 +160,6 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   IdTimers* m_timers = nullptr;
   std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
   zent::LocalClock m_clock = zent::LocalTimeNow;
+  const std::string m_documentsFolder;  // read once: looking it up reads a file
   zent::LogWriter m_logWriter;
 };

@@ -4,9 +4,11 @@
 #include <QComboBox>
 #include <utility>
 
+#include "app/documents_folder.h"
 #include "app/id_timer.h"
 #include "app/main/main_dlg.h"
 #include "app/record/record_dlg.h"
+#include "config/paths.h"
 #include "record/recording_name.h"
 
 void CMainDlg::PrepareRecorder() {
@@ -27,6 +29,8 @@ long CMainDlg::OnCameraEvent(unsigned long /*wParam*/, long /*lParam*/) {
   UpdateData(false);
   const std::tm now = m_clock();
   const std::string name = zent::RecordingFileName(currentProfile.savePath, currentProfile.insertTime, now);
+  // The default saving path is in the documents folder, which a new account may not have yet.
+  if (zent::DirectoryPart(name) == zent::GetDocumentsFolder()) zent::EnsureDocumentsFolder();
   if (g_pRecordDlg && m_bArmed && m_bRecorderReady) {
     g_pRecordDlg->SetFileName(QString::fromLocal8Bit(name));
     g_pRecordDlg->SetRecordMinutes(currentProfile.fileMinutes);

@@ -25,5 +25,5 @@ void CMainDlg::AddStatusLineHere(const std::string& text) {
 
   if (currentProfile.logToFile == 0) return;
   const zent::LogSettings settings = zent::LogSettingsOf(currentProfile);
-  m_logWriter.Append(zent::LogFileName(settings, now), line);
+  m_logWriter.Append(zent::LogFileName(settings, now, m_documentsFolder), line);
 }

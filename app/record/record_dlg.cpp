@@ -109,8 +109,10 @@ void CRecordDlg::StartRecording() {
       Timers().Start(IDT_START_RECORDING, 500);
     }
   } catch (const ViewerDispatchError& error) {
-    // Nothing is armed; the user still learns why no recording started.
+    // Nothing is recording: say why, and stand ready for the next event as after a recording.
     m_host.AddStatusLine(error.what());
+    m_host.RecordingFinished();
+    done(QDialog::Accepted);
   }
 }
 

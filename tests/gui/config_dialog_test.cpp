@@ -260,7 +260,8 @@ TEST_F(ConfigDialog, AddIntoAFolderInPlaceOfTheFileFailsWithoutChangingTheList) 
   EXPECT_FALSE(Applied());
 }
 
-TEST_F(ConfigDialog, AddingTheFirstCameraCreatesTheFile) {
+TEST_F(ConfigDialog, AddingTheFirstCameraCreatesTheFileAndTheDocumentsFolder) {
+  std::filesystem::remove_all(documents());
   Start("");
   Configure([&](CConfigDlg&) {
     Click(IDC_ADD);
@@ -271,6 +272,66 @@ TEST_F(ConfigDialog, AddingTheFirstCameraCreatesTheFile) {
   EXPECT_EQ(Cameras(), (QStringList{"10.1.2.3"}));
   EXPECT_EQ(currentProfile.cameraAddress, "10.1.2.3");
   EXPECT_TRUE(Applied());
+}
+
+TEST_F(ConfigDialog, OpeningNeverCutsAValueAndSaveRefusesOneOverItsLimit) {
+  const std::string longHost = "camera-23-characters.lan";  // 24 bytes, over the box's 20
+  const std::string file = "1,/v/a.avi,a.avi,1,100," + longHost + ",11000,8080,40008,15.,1,0,0, ,l.txt;";
+  Start(file);
+  Configure([&](CConfigDlg& config) {
+    EXPECT_EQ(Box(IDC_CAMERA_ADDRESS)->text().toStdString(), longHost);
+    EXPECT_EQ(Box(IDC_FILE_MINUTES)->text(), "100");
+    Click(IDC_MODIFY);
+    QLineEdit* address = Box(IDC_CAMERA_ADDRESS);
+    address->setFocus();
+    address->setCursorPosition(address->text().size());
+    QTest::keyClicks(address, "x");  // typing cannot make it longer
+    EXPECT_EQ(address->text().toStdString(), longHost);
+    Click(IDC_SAVE);
+    EXPECT_TRUE(config.isVisible());
+  });
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes[0].text, "Please enter no more than 20 characters.");
+  EXPECT_EQ(ReadFile(configPath()), file);
+  EXPECT_FALSE(Applied());
+}
+
+TEST_F(ConfigDialog, ModifyOrDeleteOnAFileThatCannotBeWrittenSaysSoAndChangesNothing) {
+  Start(kThree);
+  Select(1);
+  const CameraProfile before = currentProfile;
+  // Something the program cannot write where the file was (as root, permissions would not stop it).
+  std::filesystem::remove(configPath());
+  std::filesystem::create_directory(configPath());
+  for (int button : {IDC_MODIFY, IDC_DELETE}) {
+    boxes.clear();
+    Configure([&](CConfigDlg& config) {
+      if (button == IDC_MODIFY) {
+        Click(IDC_MODIFY);
+        Click(IDC_SAVE);
+      } else {
+        Click(IDC_DELETE);
+      }
+      EXPECT_TRUE(config.isVisible());
+    });
+    ASSERT_EQ(boxes.size(), 1u) << button;
+    EXPECT_EQ(boxes[0].caption, "Error!");
+    EXPECT_EQ(boxes[0].text.toStdString(),
+              "The camera list could not be saved: Cannot write " + configPath() + ": Is a directory");
+  }
+  EXPECT_EQ(Cameras(), (QStringList{"cam-one", "cam-two", "cam-three"}));
+  EXPECT_EQ(currentProfile, before);
+  EXPECT_FALSE(Applied());
+}
+
+TEST_F(ConfigDialog, SaveAfterOpeningAgainDoesNotRepeatTheLastAdd) {
+  Start(kThree);
+  Configure([&](CConfigDlg&) {
+    Click(IDC_ADD);
+    Click(IDC_SAVE);
+  });
+  Configure([&](CConfigDlg&) { Click(IDC_SAVE); });
+  EXPECT_EQ(Addresses().size(), 4u);
 }
 
 }  // namespace

@@ -104,6 +104,13 @@ TEST_F(MainWindow, IdAndPasswordBoxesCapTheirLength) {
   ASSERT_TRUE(dlg.UpdateData(true));
   EXPECT_EQ(dlg.m_strID, "abcdefghijklmno");
   EXPECT_EQ(dlg.m_strPassword, "0123456789");
+
+  // The limit counts the bytes the camera's packet takes: "é" is two of them.
+  dlg.m_editPassword->clear();
+  QTest::keyClicks(dlg.m_editPassword, "passw");
+  dlg.m_editPassword->insert(QString::fromUtf8("ö"));  // as typed: the box's own checks apply
+  QTest::keyClicks(dlg.m_editPassword, "rd12");
+  EXPECT_EQ(dlg.m_editPassword->text(), QString::fromUtf8("passwörd1"));
 }
 
 TEST_F(MainWindow, ExpandAndCollapseKeepTheCornerAndCutBelowTheConfigurationRow) {

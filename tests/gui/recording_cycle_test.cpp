@@ -181,16 +181,23 @@ TEST_F(RecordingCycle, AModeChangeGivesUpTheWindowAndRebuildsAfterTenSeconds) {
   EXPECT_FALSE(g_pRecordDlg->isVisible());
 }
 
-TEST_F(RecordingCycle, AViewerThatCannotSaveLeavesNothingArmedAndSaysWhy) {
+TEST_F(RecordingCycle, AViewerThatCannotSaveSaysWhyHidesAndTakesTheNextEvent) {
   log.refuseRecording = true;
   ArmAndWaitUntilReady();
   dlg->OnCameraEvent(0, 0);
   ASSERT_TRUE(WaitUntil([&] { return log.Count(QString("Record %1 2").arg(Name(clock))) == 1; }, 1000));
-  QTest::qWait(kRecordMs + 200);
+  EXPECT_EQ(StatusTexts(*dlg->m_listStatus).back(), "Cannot record to " + Name(clock).toStdString() + ": Permission denied");
   EXPECT_EQ(dlg->m_bRecording, 0);
   EXPECT_FALSE(g_pRecordDlg->Timers().IsActive(IDT_STOP_RECORDING));
-  EXPECT_TRUE(g_pRecordDlg->isVisible());
-  EXPECT_EQ(StatusTexts(*dlg->m_listStatus).back(), "Cannot record to " + Name(clock).toStdString() + ": Permission denied");
+  EXPECT_FALSE(g_pRecordDlg->isVisible());
+  EXPECT_TRUE(Enabled(IDC_DISCONNECT));
+
+  log.refuseRecording = false;
+  ASSERT_TRUE(WaitUntil([&] { return dlg->m_bRecorderReady == 1; }, 2000));
+  clock = At(9, 0, 0);
+  dlg->OnCameraEvent(0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return dlg->m_bRecording == 1; }, 1000));
+  EXPECT_EQ(log.Count(QString("Record %1 2").arg(Name(clock))), 1);
 }
 
 TEST_F(RecordingCycle, RecordDoneWhileNotArmedStartsNothing) {

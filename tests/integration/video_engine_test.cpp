@@ -255,6 +255,89 @@ TEST_F(VideoEngineTest, ARecordingWithoutVideoLeavesNoEmptyFile) {
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
+// A camera gone wrong: a few good frames, then a part without end.
+class EndlessPartServer {
+ public:
+  explicit EndlessPartServer(bool declareHugeLength) : huge_(declareHugeLength) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd_, 4);
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~EndlessPartServer() {
+    ::shutdown(fd_, SHUT_RDWR);
+    ::close(fd_);
+    thread_.join();
+  }
+  int Port() const { return port_; }
+
+ private:
+  void Serve() {
+    const int client = ::accept(fd_, nullptr, nullptr);
+    if (client < 0) return;
+    char request[4096];
+    ::recv(client, request, sizeof request, 0);
+    auto send = [&](const std::string& text) {
+      return ::send(client, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    };
+    send("HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=cut\r\n\r\n");
+    // Enough of a JPEG for its size: SOI, a baseline frame header of 64 x 48, EOI.
+    const std::string jpeg("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x30\x00\x40\x01\x01\x11\x00\xFF\xD9", 17);
+    for (int i = 0; i < 20; ++i) {
+      send("--cut\r\nContent-Type: image/jpeg\r\nContent-Length: 17\r\n\r\n" + jpeg + "\r\n");
+      std::this_thread::sleep_for(50ms);
+    }
+    send(huge_ ? "--cut\r\nContent-Length: 2147483647\r\n\r\n" : "--cut\r\nContent-Type: image/jpeg\r\n\r\n");
+    const std::string endless(1 << 20, 'x');
+    for (int mb = 0; mb < 1024 && send(endless); ++mb) {
+    }
+    ::close(client);
+  }
+
+  bool huge_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+std::size_t PeakResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6));
+  return 0;
+}
+
+TEST_F(VideoEngineTest, ACameraThatSendsEndlessDataIsCutOffWithMemoryToSpare) {
+  for (const bool hugeLength : {true, false}) {
+    SCOPED_TRACE(hugeLength ? "Content-Length: 2147483647" : "a part that never ends");
+    EndlessPartServer server(hugeLength);
+    listener.Clear();
+    const std::size_t peakBefore = PeakResidentKiB();
+    engine->SetSource({"127.0.0.1", server.Port(), "", ""});
+    engine->StartView();
+    ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+    std::string error;
+    path = engine->StartRecording(dir.file(hugeLength ? "huge.avi" : "endless.avi"), error);
+    const auto lost = listener.WaitFor(Kind::StreamLost, 30s);
+    ASSERT_TRUE(lost);
+    EXPECT_EQ(lost->text, "Video stream from 127.0.0.1:" + std::to_string(server.Port()) +
+                              " lost (frame larger than 32 MiB); retrying every 2 s");
+    engine->StopRecording();
+    const auto saved = listener.WaitFor(Kind::RecordingSaved, 5s);
+    ASSERT_TRUE(saved);
+    EXPECT_GT(saved->frames, 0);  // what came before the bad part is kept
+    engine->StopView();
+    // One part's bound and the reader's working room; before, this grew past 1.5 GB.
+    EXPECT_LT(PeakResidentKiB() - peakBefore, 160u * 1024u);
+  }
+}
+
 class NullListener : public VideoListener {
   void OnVideoPicture(std::shared_ptr<const VideoPicture>) override {}
   void OnVideoModeChanged() override {}

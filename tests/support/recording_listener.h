@@ -52,6 +52,10 @@ class RecordingListener : public VideoListener {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return pictures_ >= count; });
   }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    reports_.clear();
+  }
   std::vector<VideoReport> Reports() {
     std::lock_guard lock(mutex_);
     return reports_;

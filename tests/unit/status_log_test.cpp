@@ -34,20 +34,23 @@ TEST(StatusLine, TimeStampThenTextUnchanged) {
 TEST(StatusLine, LogFileNamePerPeriod) {
   const std::tm t = At(2007, 3, 9, 12, 0, 0);
   LogSettings s{1, LOG_PERIOD_DAY, "/var/logs/x.txt", "zent_log.txt"};
-  EXPECT_EQ(LogFileName(s, t), "/var/logs/2007_03_09_zent_log.txt");
+  EXPECT_EQ(LogFileName(s, t, "/home/u/Documents"), "/var/logs/2007_03_09_zent_log.txt");
   s.logPeriod = LOG_PERIOD_MONTH;
-  EXPECT_EQ(LogFileName(s, t), "/var/logs/2007_03_zent_log.txt");
+  EXPECT_EQ(LogFileName(s, t, "/home/u/Documents"), "/var/logs/2007_03_zent_log.txt");
   s.logPeriod = LOG_PERIOD_YEAR;
-  EXPECT_EQ(LogFileName(s, t), "/var/logs/2007_zent_log.txt");
+  EXPECT_EQ(LogFileName(s, t, "/home/u/Documents"), "/var/logs/2007_zent_log.txt");
   for (int other : {0, 4, -1}) {
     s.logPeriod = other;
-    EXPECT_EQ(LogFileName(s, t), "/var/logs/x.txt");
+    EXPECT_EQ(LogFileName(s, t, "/home/u/Documents"), "/var/logs/x.txt");
   }
-  // Without a separator the directory part is empty and the name starts at the root.
-  s = {1, LOG_PERIOD_DAY, "tmpPath", "zent_log.txt"};
-  EXPECT_EQ(LogFileName(s, t), "/2007_03_09_zent_log.txt");
-  s.logPeriod = 0;
-  EXPECT_EQ(LogFileName(s, t), "tmpPath");
+  // A path without a folder (a new profile's " ", the default "tmpPath") lies in the documents
+  // folder, not in the file-system root or the working folder.
+  for (const char* relative : {"tmpPath", " "}) {
+    s = {1, LOG_PERIOD_DAY, relative, "zent_log.txt"};
+    EXPECT_EQ(LogFileName(s, t, "/home/u/Documents"), "/home/u/Documents/2007_03_09_zent_log.txt");
+    s.logPeriod = 0;
+    EXPECT_EQ(LogFileName(s, t, "/home/u/Documents"), std::string("/home/u/Documents/") + relative);
+  }
 }
 
 TEST(StatusLine, MidnightStartsANewDailyFile) {
@@ -55,8 +58,8 @@ TEST(StatusLine, MidnightStartsANewDailyFile) {
   const LogSettings s{1, LOG_PERIOD_DAY, dir.file("log"), "zent_log.txt"};
   const std::tm before = At(2007, 3, 9, 23, 59, 59);
   const std::tm after = At(2007, 3, 10, 0, 0, 0);
-  AppendLogLine(LogFileName(s, before), FormatStatusLine(before, "late"));
-  AppendLogLine(LogFileName(s, after), FormatStatusLine(after, "early"));
+  AppendLogLine(LogFileName(s, before, "/home/u/Documents"), FormatStatusLine(before, "late"));
+  AppendLogLine(LogFileName(s, after, "/home/u/Documents"), FormatStatusLine(after, "early"));
   EXPECT_EQ(ReadFile(dir.file("2007_03_09_zent_log.txt")), "23:59:59 : late\r\n");
   EXPECT_EQ(ReadFile(dir.file("2007_03_10_zent_log.txt")), "00:00:00 : early\r\n");
 }

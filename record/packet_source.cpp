@@ -1,0 +1,163 @@
+#include "record/packet_source.h"
+
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "record/multipart_reader.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+namespace zent {
+namespace {
+
+constexpr int kReadChunk = 64 << 10;
+
+bool UsesArrivalClock(const AVInputFormat* format) {
+  // Motion JPEG carries no time stamps; its demuxers make up 25 per second.
+  const std::string name = format && format->name ? format->name : "";
+  return name.find("mjpeg") != std::string::npos || name.find("jpeg") != std::string::npos;
+}
+
+struct AvioCloser {
+  void operator()(AVIOContext* c) const { avio_closep(&c); }
+};
+using AvioPtr = std::unique_ptr<AVIOContext, AvioCloser>;
+
+struct ParametersFreer {
+  void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
+
+// A stream FFmpeg demuxes.
+class FormatSource : public PacketSource {
+ public:
+  FormatSource(InputPtr input, AvioPtr io, int streamIndex)
+      : io_(std::move(io)), input_(std::move(input)), stream_(*input_->streams[streamIndex]) {}
+
+  int Read(AVPacket& packet) override {
+    for (;;) {
+      const int result = av_read_frame(input_.get(), &packet);
+      if (result < 0 || packet.stream_index == stream_.index) return result;
+      av_packet_unref(&packet);
+    }
+  }
+  const AVCodecParameters& Parameters() const override { return *stream_.codecpar; }
+  AVRational TimeBase() const override { return stream_.time_base; }
+  AVRational DeclaredRate() const override {
+    return stream_.avg_frame_rate.num > 0 ? stream_.avg_frame_rate : AVRational{25, 1};
+  }
+  bool ArrivalClock() const override { return UsesArrivalClock(input_->iformat); }
+
+ private:
+  AvioPtr io_;  // set when the demuxer reads a connection we opened; it outlives the demuxer
+  InputPtr input_;
+  const AVStream& stream_;
+};
+
+// Motion JPEG over HTTP, split by our own bounded reader; every part is one key frame.
+class MultipartSource : public PacketSource {
+ public:
+  MultipartSource(AvioPtr io, std::string boundary)
+      : io_(std::move(io)), reader_(std::move(boundary)), parameters_(avcodec_parameters_alloc()) {
+    if (parameters_) {
+      parameters_->codec_type = AVMEDIA_TYPE_VIDEO;
+      parameters_->codec_id = AV_CODEC_ID_MJPEG;
+    }
+  }
+
+  int Read(AVPacket& packet) override {
+    std::uint8_t chunk[kReadChunk];
+    while (parts_.empty()) {
+      const int n = avio_read_partial(io_.get(), chunk, sizeof chunk);
+      if (n < 0) return n;
+      if (n == 0) {
+        if (avio_feof(io_.get())) return AVERROR_EOF;
+        continue;
+      }
+      std::vector<std::vector<std::uint8_t>> parts;
+      switch (reader_.Feed(chunk, static_cast<std::size_t>(n), parts)) {
+        case MultipartReader::Status::Ok: break;
+        case MultipartReader::Status::PartTooLarge: return kErrorPartTooLarge;
+        case MultipartReader::Status::BadHeader: return AVERROR_INVALIDDATA;
+      }
+      for (auto& part : parts) parts_.push_back(std::move(part));
+    }
+    const std::vector<std::uint8_t> part = std::move(parts_.front());
+    parts_.pop_front();
+    const int result = av_new_packet(&packet, static_cast<int>(part.size()));
+    if (result < 0) return result;
+    std::memcpy(packet.data, part.data(), part.size());
+    packet.flags |= AV_PKT_FLAG_KEY;
+    return 0;
+  }
+  const AVCodecParameters& Parameters() const override { return *parameters_; }
+  AVRational TimeBase() const override { return {1, 25}; }
+  AVRational DeclaredRate() const override { return {25, 1}; }
+  bool ArrivalClock() const override { return true; }
+  bool Ready() const { return parameters_ != nullptr; }
+
+ private:
+  AvioPtr io_;
+  MultipartReader reader_;
+  std::unique_ptr<AVCodecParameters, ParametersFreer> parameters_;
+  std::deque<std::vector<std::uint8_t>> parts_;
+};
+
+bool IsHttp(const std::string& url) { return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0; }
+
+}  // namespace
+
+std::unique_ptr<PacketSource> OpenPacketSource(const std::string& url, const AVIOInterruptCB& interrupt, int& error) {
+  AvioPtr io;
+  if (IsHttp(url)) {
+    // Our own connection, so that a multipart stream can be read without FFmpeg's demuxer.
+    AVIOContext* raw = nullptr;
+    if ((error = avio_open2(&raw, url.c_str(), AVIO_FLAG_READ, &interrupt, nullptr)) < 0) return nullptr;
+    io.reset(raw);
+    std::uint8_t* mime = nullptr;
+    std::string contentType;
+    if (av_opt_get(raw, "mime_type", AV_OPT_SEARCH_CHILDREN, &mime) >= 0 && mime) contentType = (const char*)mime;
+    av_free(mime);
+    const std::string boundary = MultipartBoundary(contentType);
+    if (contentType.find("multipart/") != std::string::npos || !boundary.empty()) {
+      auto source = std::make_unique<MultipartSource>(std::move(io), boundary);
+      if (!source->Ready()) {
+        error = AVERROR(ENOMEM);
+        return nullptr;
+      }
+      return source;
+    }
+  }
+
+  AVFormatContext* raw = avformat_alloc_context();
+  if (!raw) {
+    error = AVERROR(ENOMEM);
+    return nullptr;
+  }
+  raw->interrupt_callback = interrupt;
+  if (io) raw->pb = io.get();  // the connection is open already: the demuxer reads it
+  AVDictionary* options = nullptr;
+  if (url.rfind("rtsp://", 0) == 0) av_dict_set(&options, "rtsp_transport", "tcp", 0);
+  error = avformat_open_input(&raw, url.c_str(), nullptr, &options);
+  av_dict_free(&options);
+  if (error < 0) return nullptr;  // avformat_open_input freed the context
+  InputPtr input(raw);
+  if (!UsesArrivalClock(input->iformat)) avformat_find_stream_info(input.get(), nullptr);
+  const int streamIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (streamIndex < 0) {
+    error = AVERROR_STREAM_NOT_FOUND;
+    return nullptr;
+  }
+  return std::make_unique<FormatSource>(std::move(input), std::move(io), streamIndex);
+}
+
+std::string SourceErrorText(int error) {
+  if (error == kErrorPartTooLarge) return "frame larger than " + std::to_string(kMaxPartBytes >> 20) + " MiB";
+  if (error == AVERROR_EXIT) return "no data for a while";
+  if (error == AVERROR_STREAM_NOT_FOUND) return "the camera sends no video stream";
+  return ErrorText(error);
+}
+
+}  // namespace zent
