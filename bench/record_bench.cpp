@@ -1,5 +1,6 @@
 // zent-bench-record: what recording costs. zent-camsim serves 1920 × 1080 at 30 frames per second
-// (4:2:2 JPEGs); the viewer records with its window hidden and shown at 320 × 260, and, on the
+// (4:2:2 JPEGs), and GStreamer's RTSP server the same size as H.264 at about 4 Mbit/s with a key
+// frame every 2 s; the viewer records with its window hidden and shown at 320 × 260, and, on the
 // same stream, ffmpeg's stream copy and a full-size decode to RGB serve as references. Each runs
 // in a process of its own so that its CPU time and memory are its alone.
 
@@ -29,6 +30,7 @@
 #include "record/video_engine.h"
 #include "bench/bench_stats.h"
 #include "sim/camsim_process.h"
+#include "sim/rtsp_server_process.h"
 #include "tests/support/avi_probe.h"
 
 extern "C" {
@@ -66,11 +68,11 @@ class BenchListener : public zent::VideoListener {
 };
 
 // Child: the viewer records for `seconds`, hidden or shown; prints its CPU time while recording.
-int RecordScenario(int port, int seconds, const std::string& file, bool shown) {
+int RecordScenario(int port, int seconds, const std::string& file, bool shown, const std::string& urlTemplate) {
   BenchListener listener;
   zent::VideoEngine engine(listener);
   listener.engine = &engine;
-  engine.SetSource({"127.0.0.1", port, "", ""});
+  engine.SetSource({"127.0.0.1", port, "", "", urlTemplate});
   if (shown) engine.SetDisplaySize(320, 260);
   engine.StartView();
   std::this_thread::sleep_for(std::chrono::seconds(2));  // connected, frame rate measured
@@ -90,13 +92,18 @@ int RecordScenario(int port, int seconds, const std::string& file, bool shown) {
 }
 
 // Child: decodes every frame at full size and converts it to RGB, for `seconds`.
-int DecodeScenario(int port, int seconds) {
+int DecodeScenario(const std::string& url, int seconds) {
   av_log_set_level(AV_LOG_QUIET);
-  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
   AVFormatContext* input = nullptr;
-  if (avformat_open_input(&input, url.c_str(), nullptr, nullptr) < 0) return 1;
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
+  AVDictionary* options = nullptr;
+  if (url.rfind("rtsp://", 0) == 0) av_dict_set(&options, "rtsp_transport", "tcp", 0);
+  const int opened = avformat_open_input(&input, url.c_str(), nullptr, &options);
+  av_dict_free(&options);
+  if (opened < 0) return 1;
+  if (avformat_find_stream_info(input, nullptr) < 0 || input->nb_streams < 1) return 1;
+  const AVCodec* codec = avcodec_find_decoder(input->streams[0]->codecpar->codec_id);
   AVCodecContext* decoder = avcodec_alloc_context3(codec);
+  avcodec_parameters_to_context(decoder, input->streams[0]->codecpar);
   decoder->thread_count = 1;
   avcodec_open2(decoder, codec, nullptr);
   AVPacket* packet = av_packet_alloc();
@@ -108,6 +115,7 @@ int DecodeScenario(int port, int seconds) {
   int frames = 0;
   while (Clock::now() < end && av_read_frame(input, packet) >= 0) {
     if (avcodec_send_packet(decoder, packet) >= 0 && avcodec_receive_frame(decoder, frame) >= 0) {
+      // one picture per packet: neither stream here has B-frames
       scaler = sws_getCachedContext(scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
                                     frame->width, frame->height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
                                     nullptr);
@@ -258,27 +266,127 @@ Row FromRecording(const std::string& name, const std::string& file, double cpu, 
   return row;
 }
 
+void PrintRows(const std::vector<Row>& rows) {
+  std::printf("\n%-26s %12s %9s %14s %13s %13s\n", "per recorded minute", "CPU s", "peak MB", "frames file/sent",
+              "length error", "first frame");
+  for (const Row& r : rows) {
+    std::printf("%-26s %12.2f %9.1f ", r.name.c_str(), r.cpuPerMinute, r.peakMb);
+    if (r.framesInFile >= 0) std::printf("%7lld/%-7lld %10.2f fr ", static_cast<long long>(r.framesInFile),
+                                         static_cast<long long>(r.framesSent), r.lengthError);
+    else std::printf("%14s %13s ", "-", "-");
+    if (r.firstFrameMs >= 0) std::printf("%10.1f ms", r.firstFrameMs);
+    std::printf("\n");
+  }
+}
+
+// An H.264 file has no frame numbers of its own: its frames are counted against its timeline, so a
+// frame lost leaves a hole that the count shows.
+Row FromH264Recording(const std::string& name, const std::string& file, double cpu, double peakMb, double fps) {
+  const zent::testing::AviProbe probe = zent::testing::ProbeAvi(file);
+  Row row{name};
+  row.peakMb = peakMb;
+  row.framesInFile = probe.packets;
+  row.framesSent = std::llround(probe.seconds * fps);
+  row.lengthError = std::fabs(probe.seconds * fps - static_cast<double>(probe.packets));
+  row.cpuPerMinute = probe.seconds > 0 ? cpu * 60.0 / probe.seconds : 0;
+  if (!zent::testing::DecodeErrors(file).empty()) std::printf("%s: the file has decode errors\n", name.c_str());
+  return row;
+}
+
+struct H264Result {
+  bool ok = false;
+  std::string result;  // key=value pairs for the RESULT line
+};
+
+// The same costs for H.264 from a real RTSP server, as most cameras send it.
+H264Result RunH264(const std::string& self, const std::string& dir, int seconds, const std::string& size, double fps) {
+  std::unique_ptr<camsim::RtspServerProcess> server;
+  try {
+    server = std::make_unique<camsim::RtspServerProcess>(std::vector<std::string>{
+        "--codec", "h264", "--size", size, "--fps", std::to_string(static_cast<int>(fps)), "--gop-seconds", "2",
+        "--kbit", "4000", "--path", "/stream1"});
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return {};
+  }
+  const std::string port = std::to_string(server->Port());
+  const std::string url = "rtsp://127.0.0.1:" + port + "/stream1";
+  const std::string secondsText = std::to_string(seconds);
+  std::printf("RTSP server: H.264 %s at %g frames per second, 4 Mbit/s, key frame every 2 s; %d s per run\n",
+              size.c_str(), fps, seconds);
+  std::vector<Row> rows;
+  for (const char* scenario : {"hidden", "shown"}) {
+    const std::string file = dir + "/h264-" + scenario + ".avi";
+    const ChildResult child =
+        RunChild({self, "--scenario", scenario, port, secondsText, file, "rtsp://{address}:{port}/stream1"});
+    if (!child.ok) {
+      std::fprintf(stderr, "the H.264 %s run failed\n", scenario);
+      return {};
+    }
+    rows.push_back(FromH264Recording(std::string("H.264 viewer, ") + scenario, file, Field(child.output, "cpu"),
+                                     child.peakMb, fps));
+  }
+  const std::string ffmpegFile = dir + "/h264-ffmpeg.avi";
+  const ChildResult ffmpeg = RunChild({"ffmpeg", "-nostdin", "-loglevel", "error", "-rtsp_transport", "tcp", "-i", url,
+                                       "-c", "copy", "-t", secondsText, "-y", ffmpegFile});
+  // ffmpeg's CPU counts its start-up and stream probing too, as a recorder started per event would.
+  rows.push_back(FromH264Recording("H.264 ffmpeg -c copy", ffmpegFile, ffmpeg.cpu, ffmpeg.peakMb, fps));
+  const ChildResult decode = RunChild({self, "--scenario", "decode", port, secondsText, url});
+  Row decodeRow{"H.264 full-size decode"};
+  decodeRow.cpuPerMinute = Field(decode.output, "cpu") * 60.0 / (Field(decode.output, "frames") / fps);
+  decodeRow.peakMb = decode.peakMb;
+  decodeRow.framesInFile = -1;
+  rows.push_back(decodeRow);
+  PrintRows(rows);
+  std::printf("\n");
+
+  H264Result result;
+  result.ok = true;
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "h264_cpu_ratio_hidden_vs_ffmpeg=%.3f h264_cpu_ratio_shown_vs_full_decode=%.3f h264_lost_frames=%lld "
+                "h264_length_error_frames=%.2f h264_peak_rss_mb=%.1f",
+                rows[0].cpuPerMinute / rows[2].cpuPerMinute, rows[1].cpuPerMinute / decodeRow.cpuPerMinute,
+                static_cast<long long>(std::max<std::int64_t>(0, rows[0].framesSent - rows[0].framesInFile) +
+                                       std::max<std::int64_t>(0, rows[1].framesSent - rows[1].framesInFile)),
+                std::max(rows[0].lengthError, rows[1].lengthError), std::max(rows[0].peakMb, rows[1].peakMb));
+  result.result = text;
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc >= 6 && std::strcmp(argv[1], "--scenario") == 0) {
     const std::string scenario = argv[2];
     const int port = std::atoi(argv[3]), seconds = std::atoi(argv[4]);
-    if (scenario == "decode") return DecodeScenario(port, seconds);
+    if (scenario == "decode")
+      return DecodeScenario(std::strcmp(argv[5], "-") != 0 ? argv[5] : "http://127.0.0.1:" + std::string(argv[3]) + "/",
+                            seconds);
     if (scenario == "events") return EventScenario(argv[5], std::atof(argv[3]), seconds);
-    return RecordScenario(port, seconds, argv[5], scenario == "shown");
+    return RecordScenario(port, seconds, argv[5], scenario == "shown", argc >= 7 ? argv[6] : "");
   }
   int seconds = 60;
   std::string size = "1920x1080";
   double fps = 30;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
-    else if (std::strcmp(argv[i], "--size") == 0) size = argv[i + 1];
-    else if (std::strcmp(argv[i], "--fps") == 0) fps = std::atof(argv[i + 1]);
+  bool h264Only = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--h264-only") == 0) h264Only = true;
+    else if (i + 1 >= argc) break;
+    else if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--size") == 0) size = argv[++i];
+    else if (std::strcmp(argv[i], "--fps") == 0) fps = std::atof(argv[++i]);
   }
   const std::string self = std::filesystem::canonical("/proc/self/exe").string();
   const std::string dir = std::filesystem::temp_directory_path() / ("zent-bench-record-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
+  const H264Result h264 = RunH264(self, dir, seconds, size, fps);
+  if (!h264.ok) return 1;
+  if (h264Only) {
+    std::filesystem::remove_all(dir);
+    std::printf("RESULT %s\n", h264.result.c_str());
+    return 0;
+  }
 
   camsim::CamSimProcess camera({"--size", size, "--fps", std::to_string(fps)});
   const std::string port = std::to_string(camera.VideoPort());
@@ -317,16 +425,7 @@ int main(int argc, char** argv) {
   const double eventMedian = Field(eventRun.output, "event_to_frame_ms_median");
   const double eventP99 = Field(eventRun.output, "event_to_frame_ms_p99");
 
-  std::printf("\n%-26s %12s %9s %14s %13s %13s\n", "per recorded minute", "CPU s", "peak MB", "frames file/sent",
-              "length error", "first frame");
-  for (const Row& r : rows) {
-    std::printf("%-26s %12.2f %9.1f ", r.name.c_str(), r.cpuPerMinute, r.peakMb);
-    if (r.framesInFile >= 0) std::printf("%7lld/%-7lld %10.2f fr ", static_cast<long long>(r.framesInFile),
-                                         static_cast<long long>(r.framesSent), r.lengthError);
-    else std::printf("%14s %13s ", "-", "-");
-    if (r.firstFrameMs >= 0) std::printf("%10.1f ms", r.firstFrameMs);
-    std::printf("\n");
-  }
+  PrintRows(rows);
   const Row& hidden = rows[0];
   const Row& shown = rows[1];
   const double ffmpegCpu = rows[2].cpuPerMinute;
@@ -334,11 +433,11 @@ int main(int argc, char** argv) {
               static_cast<long long>(rows[2].framesInFile), static_cast<long long>(rows[2].framesSent), fps / 25.0);
   std::printf("camera's 0520 -> first frame in the file, over %d events: median %.1f ms, p99 %.1f ms "
               "(200 ms of it are the recording window's fixed delays)\n", events, eventMedian, eventP99);
-  std::printf("RESULT lost_frames=%lld cpu_ratio_hidden_vs_ffmpeg=%.3f cpu_ratio_shown_vs_full_decode=%.3f "
+  std::printf("RESULT %s lost_frames=%lld cpu_ratio_hidden_vs_ffmpeg=%.3f cpu_ratio_shown_vs_full_decode=%.3f "
               "peak_rss_mb=%.1f length_error_frames=%.2f first_frame_ms=%.1f hidden_cpu_s_per_min=%.2f "
               "shown_cpu_s_per_min=%.2f ffmpeg_cpu_s_per_min=%.2f decode_cpu_s_per_min=%.2f "
               "event_to_frame_ms_median=%.1f event_to_frame_ms_p99=%.1f\n",
-              static_cast<long long>((hidden.framesSent - hidden.framesInFile) + (shown.framesSent - shown.framesInFile)),
+              h264.result.c_str(), static_cast<long long>((hidden.framesSent - hidden.framesInFile) + (shown.framesSent - shown.framesInFile)),
               hidden.cpuPerMinute / ffmpegCpu, shown.cpuPerMinute / decodeRow.cpuPerMinute,
               std::max(hidden.peakMb, shown.peakMb), std::max(hidden.lengthError, shown.lengthError),
               std::max(hidden.firstFrameMs, shown.firstFrameMs), hidden.cpuPerMinute, shown.cpuPerMinute, ffmpegCpu,

@@ -36,8 +36,13 @@ std::string CreateFreeFile(const std::string& wanted, std::string& error) {
   return {};
 }
 
-std::unique_ptr<AviWriter> AviWriter::Open(const std::string& path, const VideoMode& mode, AVRational frameRate,
-                                           std::string& error) {
+bool AviCarries(int codecId) {
+  const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
+  return avi && avformat_query_codec(avi, static_cast<AVCodecID>(codecId), FF_COMPLIANCE_NORMAL) == 1;
+}
+
+std::unique_ptr<AviWriter> AviWriter::Open(const std::string& path, const AVCodecParameters& source,
+                                           AVRational frameRate, std::string& error) {
   std::unique_ptr<AviWriter> writer(new AviWriter);
   AVFormatContext* output = nullptr;
   int result = avformat_alloc_output_context2(&output, nullptr, "avi", path.c_str());
@@ -46,18 +51,18 @@ std::unique_ptr<AviWriter> AviWriter::Open(const std::string& path, const VideoM
     return nullptr;
   }
   writer->output_.reset(output);
-  writer->mode_ = mode;
+  writer->mode_ = {source.codec_id, source.width, source.height};
   writer->timeBase_ = av_inv_q(frameRate);
   writer->stream_ = avformat_new_stream(output, nullptr);
   if (!writer->stream_) {
     error = ErrorText(AVERROR(ENOMEM));
     return nullptr;
   }
-  AVCodecParameters* par = writer->stream_->codecpar;
-  par->codec_type = AVMEDIA_TYPE_VIDEO;
-  par->codec_id = static_cast<AVCodecID>(mode.codecId);
-  par->width = mode.width;
-  par->height = mode.height;
+  if ((result = avcodec_parameters_copy(writer->stream_->codecpar, &source)) < 0) {
+    error = ErrorText(result);
+    return nullptr;
+  }
+  writer->stream_->codecpar->codec_tag = 0;  // the source's tag belongs to its own container
   writer->stream_->time_base = writer->timeBase_;
   writer->stream_->avg_frame_rate = frameRate;
   writer->stream_->r_frame_rate = frameRate;

@@ -1,6 +1,8 @@
 #pragma once
-// One AVI file written by stream copy: packets go in as they came from the camera, stamped in a
-// time base of the stream's frame rate so that the file plays at real speed.
+// One AVI file written by stream copy: packets go in as they came from the camera, in decode
+// order, stamped in a time base of the stream's frame rate so that the file plays at real speed.
+// The stream takes the source's own codec parameters (size, H.264's SPS/PPS and the like), so a
+// file from a camera that sends them only out of band plays everywhere.
 
 #include <cstdint>
 #include <memory>
@@ -15,11 +17,14 @@ namespace zent {
 // is never overwritten. Returns the path created, or an empty path with the reason in `error`.
 std::string CreateFreeFile(const std::string& wanted, std::string& error);
 
+// Whether an AVI file can carry video of this codec.
+bool AviCarries(int codecId);
+
 class AviWriter {
  public:
-  // Starts the AVI on `path` (already created) for a stream of `mode` at `frameRate`.
-  static std::unique_ptr<AviWriter> Open(const std::string& path, const VideoMode& mode, AVRational frameRate,
-                                         std::string& error);
+  // Starts the AVI on `path` (already created) for the source's stream at `frameRate`.
+  static std::unique_ptr<AviWriter> Open(const std::string& path, const AVCodecParameters& source,
+                                         AVRational frameRate, std::string& error);
   ~AviWriter();  // finishes the file if Finish was not called
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;

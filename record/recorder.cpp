@@ -17,6 +17,9 @@ constexpr auto kFlushPeriod = std::chrono::seconds(1);
 
 double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
+// Packets go into the file in decode order, so they are placed by their decode time.
+std::int64_t StreamTime(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
+
 }  // namespace
 
 Recorder::Recorder(VideoListener& listener) : listener_(listener), thread_([this] { Run(); }) {}
@@ -73,17 +76,20 @@ void Recorder::Run() {
 
 void Recorder::Write(RecordJob& job) {
   if (path_.empty()) return;
+  const bool key = job.packet->flags & AV_PKT_FLAG_KEY;
   if (!writer_) {
-    if (!(job.packet->flags & AV_PKT_FLAG_KEY)) return;
+    if (!key) return;
     std::string error;
-    writer_ = AviWriter::Open(path_, job.mode, job.frameRate, error);
+    writer_ = AviWriter::Open(path_, *job.parameters, job.frameRate, error);
     if (!writer_) {
       Fail(error);
       return;
     }
     rate_ = job.frameRate;
     firstArrival_ = job.arrival;
-    firstPts_ = job.packet->pts;
+    segment_ = job.segment;
+    segmentStart_ = 0;
+    segmentFirstTs_ = StreamTime(*job.packet);
     lastFlush_ = Clock::now();
     droppedAtStart_ = Dropped();
   }
@@ -91,12 +97,21 @@ void Recorder::Write(RecordJob& job) {
     Close();  // another picture size cannot go into this file
     return;
   }
+  const double sinceStart = std::chrono::duration<double>(job.arrival - firstArrival_).count();
+  if (job.segment != segment_) {
+    // The camera came back: its stream starts again at a key frame, with time stamps of its own,
+    // and the time it was away stays in the file as time.
+    if (!key) return;
+    segment_ = job.segment;
+    segmentStart_ = std::llround(sinceStart * av_q2d(rate_));
+    segmentFirstTs_ = StreamTime(*job.packet);
+  }
   std::int64_t frame;
-  if (!job.arrivalClock && job.packet->pts != AV_NOPTS_VALUE && firstPts_ != AV_NOPTS_VALUE) {
-    frame = av_rescale_q(job.packet->pts - firstPts_, job.sourceTimeBase, av_inv_q(rate_));
+  const std::int64_t ts = StreamTime(*job.packet);
+  if (!job.arrivalClock && ts != AV_NOPTS_VALUE && segmentFirstTs_ != AV_NOPTS_VALUE) {
+    frame = segmentStart_ + av_rescale_q(ts - segmentFirstTs_, job.sourceTimeBase, av_inv_q(rate_));
   } else {
-    const double seconds = std::chrono::duration<double>(job.arrival - firstArrival_).count();
-    frame = std::llround(seconds * av_q2d(rate_));
+    frame = std::llround(sinceStart * av_q2d(rate_));
   }
   std::string error;
   if (!writer_->Write(*job.packet, frame, error)) {

@@ -26,6 +26,8 @@ struct RecordJob {
   Kind kind;
   std::string path;  // Begin: the file, already created
   PacketPtr packet;
+  std::shared_ptr<const AVCodecParameters> parameters;  // the stream's, for the file's header
+  std::uint64_t segment = 0;  // which connection to the camera the packet came over
   VideoMode mode;
   AVRational frameRate{25, 1};
   bool arrivalClock = true;  // the source has no time stamps of its own
@@ -61,7 +63,9 @@ class Recorder {
   std::unique_ptr<AviWriter> writer_;
   AVRational rate_{25, 1};
   std::chrono::steady_clock::time_point requested_, firstArrival_, lastFlush_;
-  std::int64_t firstPts_ = AV_NOPTS_VALUE;
+  std::uint64_t segment_ = 0;
+  std::int64_t segmentStart_ = 0;  // the file's frame at which the current connection began
+  std::int64_t segmentFirstTs_ = AV_NOPTS_VALUE;
   std::uint64_t droppedAtStart_ = 0;
   std::thread thread_;  // last: starts once everything above is ready
 };

@@ -41,6 +41,18 @@ std::optional<AVRational> MeasuredRate(const std::deque<Clock::time_point>& arri
   return av_d2q(rate, 100000);
 }
 
+// The stream's parameters with the size of the pictures that now arrive (a JPEG stream says its
+// size only in each picture).
+std::shared_ptr<AVCodecParameters> CopyParameters(const AVCodecParameters& stream, const VideoMode& mode) {
+  std::shared_ptr<AVCodecParameters> copy(avcodec_parameters_alloc(),
+                                          [](AVCodecParameters* p) { avcodec_parameters_free(&p); });
+  if (!copy || avcodec_parameters_copy(copy.get(), &stream) < 0) return nullptr;
+  copy->codec_type = AVMEDIA_TYPE_VIDEO;
+  copy->width = mode.width;
+  copy->height = mode.height;
+  return copy;
+}
+
 }  // namespace
 
 VideoEngine::VideoEngine(VideoListener& listener, EngineTimings timings) : listener_(listener), timings_(timings) {
@@ -87,6 +99,13 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
     return {};
   }
   const auto requested = Clock::now();
+  const int codec = streamCodec_;
+  if (codec != AV_CODEC_ID_NONE && !AviCarries(codec)) {
+    // Said before any file exists: an AVI that cannot hold the video would only mislead.
+    error = std::string("an AVI file cannot hold the camera's ") + avcodec_get_name(static_cast<AVCodecID>(codec)) +
+            " video";
+    return {};
+  }
   const std::string path = CreateFreeFile(wanted, error);
   if (path.empty()) return {};
   recordingWanted_ = true;
@@ -117,6 +136,7 @@ void VideoEngine::ReadLoop() {
   const std::string label = SourceLabel(source_);
   bool lost = false;
   bool reported = false;  // a camera that stays away is reported once, not every 2 s
+  std::uint64_t segment = 0;
   while (!stop_) {
     if (!lost) listener_.OnVideoReport({VideoReport::Kind::Connecting, "Connecting to " + label + "\u2026"});
     ioDeadline_ = Nanoseconds(Clock::now() + timings_.openTimeout);
@@ -131,7 +151,9 @@ void VideoEngine::ReadLoop() {
       continue;
     }
     reported = false;
-    lost = !ReadStream(*source, label);
+    const bool cameBack = lost;
+    lost = !ReadStream(*source, label, ++segment, cameBack);
+    reported = lost;  // the loss was reported; failed attempts to come back add nothing to it
     source.reset();
     decoder_.reset();
     decoderLowres_ = -1;
@@ -139,10 +161,15 @@ void VideoEngine::ReadLoop() {
   }
 }
 
-bool VideoEngine::ReadStream(PacketSource& source, const std::string& label) {
-  const AVCodecParameters& parameters = source.Parameters();
+bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std::uint64_t segment, bool cameBack) {
+  const AVCodecParameters& streamParameters = source.Parameters();
+  const AVCodecID codec = streamParameters.codec_id;
   const bool arrivalClock = source.ArrivalClock();
   const AVRational declared = source.DeclaredRate();
+  // Every JPEG stands alone; other codecs predict pictures from earlier ones.
+  const bool interCoded = codec != AV_CODEC_ID_MJPEG;
+  streamCodec_ = codec;
+  std::shared_ptr<AVCodecParameters> parameters;  // the file's header: the stream's, at the current size
   PacketPtr packet = NewPacket();
   bool connected = false;
   arrivals_.clear();  // a gap while the stream was away is no frame interval
@@ -159,27 +186,33 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label) {
     if (!connected) {
       connected = true;
       listener_.OnVideoReport({VideoReport::Kind::Connected, "Receiving video from " + label});
+      if (cameBack) listener_.OnVideoReport({VideoReport::Kind::StreamBack, "Receiving video from " + label + " again"});
     }
 
     std::optional<VideoMode> mode;
-    if (parameters.codec_id == AV_CODEC_ID_MJPEG) mode = JpegFrameSize(packet->data, packet->size);
-    else mode = VideoMode{parameters.codec_id, parameters.width, parameters.height};
+    if (codec == AV_CODEC_ID_MJPEG) mode = JpegFrameSize(packet->data, packet->size);
+    else mode = VideoMode{codec, streamParameters.width, streamParameters.height};
     if (mode) {
       if (mode_ && *mode != *mode_) listener_.OnVideoModeChanged();
       if (!mode_ || *mode != *mode_) arrivals_.clear();
       mode_ = mode;
+      if (!parameters || parameters->width != mode->width || parameters->height != mode->height)
+        parameters = CopyParameters(streamParameters, *mode);
     }
 
     arrivals_.push_back(arrival);
     while (arrivals_.front() < arrival - kRateWindow) arrivals_.pop_front();
 
-    const bool decode =
-        displayWidth_ > 0 && displayHeight_ > 0 && !pictureInFlight_ && arrival - lastDecode_ >= kDisplayInterval;
+    const bool shown = displayWidth_ > 0 && displayHeight_ > 0;
+    const bool wantPicture = shown && !pictureInFlight_ && arrival - lastDecode_ >= kDisplayInterval;
+    // An inter-coded picture needs every packet since its key frame; a JPEG only itself.
+    const bool decode = interCoded ? shown : wantPicture;
+    if (!shown && interCoded && decoder_) decoder_.reset();  // hidden: nothing decoded, no state kept
     if (decode) {
-      lastDecode_ = arrival;
-      Decode(*packet, parameters);
+      if (wantPicture) lastDecode_ = arrival;
+      Decode(*packet, streamParameters, wantPicture);
     }
-    if (recordingWanted_ && mode_) {
+    if (recordingWanted_ && mode_ && parameters) {
       RecordJob job(RecordJob::Kind::Packet);
       job.packet = NewPacket();
       if (decode) {
@@ -194,7 +227,9 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label) {
       } else {
         av_packet_move_ref(job.packet.get(), packet.get());
       }
-      if (parameters.codec_id == AV_CODEC_ID_MJPEG) job.packet->flags |= AV_PKT_FLAG_KEY;
+      if (codec == AV_CODEC_ID_MJPEG) job.packet->flags |= AV_PKT_FLAG_KEY;
+      job.parameters = parameters;
+      job.segment = segment;
       job.mode = *mode_;
       job.frameRate = MeasuredRate(arrivals_).value_or(declared);
       job.arrivalClock = arrivalClock;
@@ -206,11 +241,11 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label) {
   }
 }
 
-void VideoEngine::Decode(const AVPacket& packet, const AVCodecParameters& parameters) {
+void VideoEngine::Decode(const AVPacket& packet, const AVCodecParameters& parameters, bool wantPicture) {
   const int displayWidth = displayWidth_, displayHeight = displayHeight_;
   const int width = mode_ ? mode_->width : parameters.width;
   const int height = mode_ ? mode_->height : parameters.height;
-  if (width <= 0 || height <= 0) return;
+  if (width <= 0 || height <= 0 || displayWidth <= 0 || displayHeight <= 0) return;
 
   // Decode no larger than shown: JPEG can decode at 1/2, 1/4 or 1/8 size for almost nothing.
   int lowres = 0;
@@ -221,18 +256,33 @@ void VideoEngine::Decode(const AVPacket& packet, const AVCodecParameters& parame
     ++lowres;
   if (!decoder_ || lowres != decoderLowres_) {
     decoder_.reset(avcodec_alloc_context3(codec));
+    if (!decoder_) return;
     avcodec_parameters_to_context(decoder_.get(), &parameters);
     decoder_->lowres = lowres;
     decoder_->thread_count = 1;
+    // A small live picture: the deblocking filter costs much and shows little at this size.
+    decoder_->skip_loop_filter = AVDISCARD_ALL;
+    decoder_->flags2 |= AV_CODEC_FLAG2_FAST;
     if (avcodec_open2(decoder_.get(), codec, nullptr) < 0) {
       decoder_.reset();
       return;
     }
     decoderLowres_ = lowres;
+    decoderNeedsKey_ = true;
+  }
+  if (decoderNeedsKey_) {
+    // Starting elsewhere would show smears until the next key frame: wait for it instead.
+    if (!(packet.flags & AV_PKT_FLAG_KEY) && parameters.codec_id != AV_CODEC_ID_MJPEG) return;
+    decoderNeedsKey_ = false;
   }
   if (avcodec_send_packet(decoder_.get(), &packet) < 0) return;
   FramePtr frame = NewFrame();
-  if (avcodec_receive_frame(decoder_.get(), frame.get()) < 0) return;
+  FramePtr newest;
+  while (avcodec_receive_frame(decoder_.get(), frame.get()) == 0) {
+    newest = std::move(frame);
+    frame = NewFrame();
+  }
+  if (!newest || !wantPicture) return;
 
   // Fit the picture into the display, keeping its shape.
   int outWidth = displayWidth;
@@ -241,9 +291,9 @@ void VideoEngine::Decode(const AVPacket& packet, const AVCodecParameters& parame
     outHeight = displayHeight;
     outWidth = std::max(1, static_cast<int>(static_cast<std::int64_t>(displayHeight) * width / height));
   }
-  scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height,
-                                     static_cast<AVPixelFormat>(frame->format), outWidth, outHeight, AV_PIX_FMT_RGB32,
-                                     SWS_BILINEAR, nullptr, nullptr, nullptr));
+  scaler_.reset(sws_getCachedContext(scaler_.release(), newest->width, newest->height,
+                                     static_cast<AVPixelFormat>(newest->format), outWidth, outHeight,
+                                     AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!scaler_) return;
   auto picture = std::make_shared<VideoPicture>();
   picture->width = outWidth;
@@ -251,7 +301,7 @@ void VideoEngine::Decode(const AVPacket& packet, const AVCodecParameters& parame
   picture->pixels.resize(static_cast<std::size_t>(outWidth) * outHeight * 4);
   std::uint8_t* planes[4] = {picture->pixels.data(), nullptr, nullptr, nullptr};
   int strides[4] = {outWidth * 4, 0, 0, 0};
-  sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+  sws_scale(scaler_.get(), newest->data, newest->linesize, 0, newest->height, planes, strides);
   pictureInFlight_ = true;
   listener_.OnVideoPicture(std::move(picture));
 }

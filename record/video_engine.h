@@ -58,8 +58,9 @@ class VideoEngine {
 
  private:
   void ReadLoop();
-  bool ReadStream(PacketSource& source, const std::string& label);
-  void Decode(const AVPacket& packet, const AVCodecParameters& parameters);
+  // Reads one connection's packets until the stream ends; false when it was lost.
+  bool ReadStream(PacketSource& source, const std::string& label, std::uint64_t segment, bool cameBack);
+  void Decode(const AVPacket& packet, const AVCodecParameters& parameters, bool wantPicture);
   bool PauseReading(std::chrono::milliseconds duration);
   static int Interrupt(void* engine);
 
@@ -79,6 +80,8 @@ class VideoEngine {
   std::chrono::steady_clock::time_point lastDecode_;
   CodecPtr decoder_;
   int decoderLowres_ = -1;
+  bool decoderNeedsKey_ = true;
+  std::atomic<int> streamCodec_{0};  // AVCodecID of the stream last connected; 0 before
   ScalerPtr scaler_;
 
   std::optional<VideoMode> mode_;

@@ -15,7 +15,16 @@ struct VideoPicture {
 };
 
 struct VideoReport {
-  enum class Kind { Connecting, Connected, NoVideo, StreamLost, RecordingStarted, RecordingSaved, RecordingFailed };
+  enum class Kind {
+    Connecting,
+    Connected,
+    NoVideo,
+    StreamLost,
+    StreamBack,  // video arrives again after a loss
+    RecordingStarted,
+    RecordingSaved,
+    RecordingFailed
+  };
   VideoReport(Kind k, std::string t, std::string p = {}, std::int64_t f = 0, double s = 0)
       : kind(k), text(std::move(t)), path(std::move(p)), frames(f), seconds(s) {}
   Kind kind;

@@ -21,15 +21,25 @@ std::string PercentEncode(const std::string& text) {
   return out;
 }
 
+void ReplaceAll(std::string& text, const std::string& what, const std::string& with) {
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+    text.replace(at, what.size(), with);
+}
+
 }  // namespace
 
 std::string SourceUrl(const VideoSource& source) {
-  const bool rtsp = source.port == 554 || source.port == 8554;
-  std::string url = rtsp ? "rtsp://" : "http://";
-  if (!source.user.empty() || !source.password.empty())
-    url += PercentEncode(source.user) + ":" + PercentEncode(source.password) + "@";
-  url += SourceLabel(source) + "/";
-  return url;
+  std::string url = source.urlTemplate;
+  if (url.empty()) {
+    const bool rtsp = source.port == 554 || source.port == 8554;
+    url = rtsp ? "rtsp://{address}:{port}/" : "http://{address}:{port}/";
+  }
+  ReplaceAll(url, "{address}", source.address);
+  ReplaceAll(url, "{port}", std::to_string(source.port & 0xFFFF));
+  if (source.user.empty() && source.password.empty()) return url;
+  const std::size_t scheme = url.find("://");
+  const std::size_t at = scheme == std::string::npos ? 0 : scheme + 3;
+  return url.insert(at, PercentEncode(source.user) + ":" + PercentEncode(source.password) + "@");
 }
 
 std::string SourceLabel(const VideoSource& source) {

@@ -12,6 +12,7 @@
 #include "app/documents_folder.h"
 #include "app/id_timer.h"
 #include "app/message_box.h"
+#include "app/options/options_store.h"
 #include "config/paths.h"
 #include "config/profile_file.h"
 #include "link/protocol.h"
@@ -44,7 +45,8 @@ constexpr QRect kStatusRect(10, 198, 260, 220);
 
 }  // namespace
 
-CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), m_documentsFolder(zent::GetDocumentsFolder()) {
+CMainDlg::CMainDlg(QWidget* parent)
+    : QDialog(parent), m_documentsFolder(zent::GetDocumentsFolder()), m_options(zent::LoadOptions()) {
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle("Jpeg ZENT");

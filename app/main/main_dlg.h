@@ -14,6 +14,7 @@
 #include "app/main/current_profile.h"
 #include "app/record/recording_host.h"
 #include "config/camera_profile.h"
+#include "config/options.h"
 #include "log/log_writer.h"
 #include "log/status_line.h"
 
@@ -88,6 +89,9 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
 
   // Window chrome.
   void OnAboutBox();
+  // The Options dialog for the program-wide settings; they are saved when it is accepted.
+  void OnOptions();
+  const zent::Options& Options() const { return m_options; }
   // The window's menu (the context menu on Linux): Minimize, Close and the About item.
   void FillSystemMenu(QMenu& menu);
   // Paints a list box white on the window's teal brush; other controls keep the toolkit's colours.
@@ -161,5 +165,6 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
   zent::LocalClock m_clock = zent::LocalTimeNow;
   const std::string m_documentsFolder;  // read once: looking it up reads a file
+  zent::Options m_options;
   zent::LogWriter m_logWriter;
 };

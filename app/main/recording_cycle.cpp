@@ -21,6 +21,8 @@ void CMainDlg::PrepareRecorder() {
   g_pRecordDlg->SetPassword(m_strPassword);
   g_pRecordDlg->SetAddress(QString::fromLocal8Bit(currentProfile.cameraAddress));
   g_pRecordDlg->SetPort(currentProfile.videoPort);
+  g_pRecordDlg->SetVideoUrlTemplate(
+      QString::fromLocal8Bit(zent::VideoUrlTemplateFor(m_options, currentProfile.cameraAddress)));
   if (g_pRecordDlg->CreateViewer()) Timers().Start(IDT_RECORDER_READY, 1000);
 }
 

@@ -1,15 +1,30 @@
-// The main window's chrome: the About box, and the colours of its list boxes.
+// The main window's chrome: its menu with the About box and the Options, and the colours of its
+// list boxes.
 
 #include <QAbstractItemView>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QMenu>
 
 #include "app/about_dlg.h"
 #include "app/main/main_dlg.h"
+#include "app/message_box.h"
+#include "app/options/options_dlg.h"
+#include "app/options/options_store.h"
 
 void CMainDlg::OnAboutBox() {
   CAboutDlg about(this);
   about.exec();
+}
+
+void CMainDlg::OnOptions() {
+  const int selected = m_comboCamera->currentIndex();
+  const std::string address = selected >= 0 ? currentProfile.cameraAddress : std::string();
+  COptionsDlg dialog(m_options, address, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  m_options = dialog.Result();
+  if (!zent::SaveOptions(m_options))
+    ShowMessageBox(this, "The options are in force but could not be saved for the next start.", "Error!");
 }
 
 // Linux window managers give a program no system menu of its own, so the window's context menu
@@ -29,6 +44,7 @@ void CMainDlg::FillSystemMenu(QMenu& menu) {
     QAction* about = menu.addAction(m_strAboutMenu, this, &CMainDlg::OnAboutBox);
     about->setData(IDM_ABOUTBOX);
   }
+  menu.addAction("&Options...", this, &CMainDlg::OnOptions);
 }
 
 void CMainDlg::OnCtlColor(QWidget* control) {

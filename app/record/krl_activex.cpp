@@ -53,6 +53,10 @@ void CKRLActiveX::Record(const QString& fileName, short command) {
     throw ViewerDispatchError("Cannot record to " + fileName.toLocal8Bit().toStdString() + ": " + error);
 }
 
+void CKRLActiveX::SetVideoUrlTemplate(const QString& urlTemplate) {
+  m_source.urlTemplate = urlTemplate.toLocal8Bit().toStdString();
+}
+
 void CKRLActiveX::StartView() {
   m_engine.SetSource(m_source);
   m_placeholder = QString("Connecting to %1\u2026").arg(QString::fromLocal8Bit(zent::SourceLabel(m_source)));

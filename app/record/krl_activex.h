@@ -21,6 +21,7 @@ class CKRLActiveX : public ViewerControl, private zent::VideoListener {
   void Record(const QString& fileName, short command) override;
   void StartView() override;
   void StopView() override;
+  void SetVideoUrlTemplate(const QString& urlTemplate) override;
 
   // What the control shows while it has no picture; empty once a picture is there.
   QString PlaceholderText() const { return m_picture.isNull() ? m_placeholder : QString(); }

@@ -72,6 +72,7 @@ int CRecordDlg::CreateViewer() {
   m_pViewer->SetReal10(m_fReal10);
   m_pViewer->SetBool5(false);
   m_pViewer->SetBool6(false);
+  m_pViewer->SetVideoUrlTemplate(m_strVideoUrlTemplate);
   // Queued, so that the handler may delete the viewer that raised the event.
   connect(m_pViewer, &ViewerControl::VideoModeChanged, this, &CRecordDlg::OnVideoModeChanged, Qt::QueuedConnection);
   connect(m_pViewer, &ViewerControl::Reported, this,

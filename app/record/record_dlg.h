@@ -29,6 +29,7 @@ class CRecordDlg : public QDialog {
   void SetAddress(const QString& address);
   void SetFileName(const QString& fileName) { m_strFileName = fileName; }
   void SetPort(int port) { m_nPort = port; }
+  void SetVideoUrlTemplate(const QString& urlTemplate) { m_strVideoUrlTemplate = urlTemplate; }
   void SetRecordMinutes(int minutes);
   // Tests shorten a minute so that recordings take moments.
   static void SetMillisecondsPerMinute(int milliseconds);
@@ -51,6 +52,7 @@ class CRecordDlg : public QDialog {
   int m_nPort = 0;
   float m_fReal10 = 0.0f;
   int m_nRecordMs = 0;
+  QString m_strVideoUrlTemplate;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -48,6 +48,9 @@ class ViewerControl : public QWidget {
   virtual void Record(const QString& fileName, short command) = 0;
   virtual void StartView() = 0;
   virtual void StopView() = 0;
+  // Where the camera serves its video, {address} and {port} filled in at StartView; empty: the
+  // built-in rule. Not one of the dispatch properties: the camera's own URL scheme is ours to set.
+  virtual void SetVideoUrlTemplate(const QString& /*urlTemplate*/) {}
 
   void SetAddressProp(const QString& address) { SetProperty(DISPID_ADDRESS, address); }
   void SetViewWidth(int width) { SetProperty(DISPID_VIEW_WIDTH, width); }

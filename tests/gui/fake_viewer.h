@@ -13,6 +13,7 @@ namespace zent::testing {
 struct FakeViewerLog {
   QStringList calls;
   bool refuseRecording = false;
+  QString videoUrlTemplate;  // as the recording window last set it
   std::vector<class FakeViewer*> live;
   int Count(const QString& call) const { return static_cast<int>(calls.count(call)); }
 };
@@ -36,6 +37,7 @@ class FakeViewer : public ViewerControl {
     if (command == 2 && log_.refuseRecording) throw ViewerDispatchError("Cannot record to " + fileName.toStdString() + ": Permission denied");
   }
   void StartView() override { log_.calls << "StartView"; }
+  void SetVideoUrlTemplate(const QString& urlTemplate) override { log_.videoUrlTemplate = urlTemplate; }
   void StopView() override { log_.calls << "StopView"; }
   void FireModeChange() { emit VideoModeChanged(); }
 

@@ -1,6 +1,10 @@
 // The recording window and the recording cycle with a fake viewer and real timers.
 
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTest>
 
 #include "app/id_timer.h"
@@ -228,6 +232,24 @@ TEST_F(RecordingCycle, EscapeAndEnterLeaveTheRecordingWindowOpen) {
   QTest::keyClick(g_pRecordDlg, Qt::Key_Return);
   EXPECT_TRUE(g_pRecordDlg->isVisible());
   EXPECT_EQ(dlg->m_bRecording, 1);
+}
+
+TEST_F(RecordingCycle, VideoUrlOptionsAreKeptAndReachTheViewerOfTheirCamera) {
+  QTimer::singleShot(0, [] {
+    auto* options = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(options, nullptr);
+    options->findChild<QLineEdit*>("videoUrlTemplate")->setText("http://{address}:{port}/video.cgi");
+    options->findChild<QLineEdit*>("cameraVideoUrlTemplate")->setText("rtsp://{address}:{port}/stream1");
+    options->accept();
+  });
+  dlg->m_comboCamera->addItem("127.0.0.1");
+  dlg->m_comboCamera->setCurrentIndex(0);
+  dlg->OnOptions();
+
+  dlg = std::make_unique<CMainDlg>();  // read again from the user's config folder
+  EXPECT_EQ(dlg->Options().videoUrlTemplate, "http://{address}:{port}/video.cgi");
+  ArmAndWaitUntilReady();
+  EXPECT_EQ(log.videoUrlTemplate, "rtsp://{address}:{port}/stream1");
 }
 
 }  // namespace

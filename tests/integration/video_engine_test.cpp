@@ -30,7 +30,7 @@ class VideoEngineTest : public ::testing::Test {
     camera = std::make_unique<CamSimProcess>(std::move(arguments));
   }
   void View(std::string user = "admin", std::string password = "kwolt") {
-    engine->SetSource({"127.0.0.1", camera->VideoPort(), std::move(user), std::move(password)});
+    engine->SetSource({"127.0.0.1", camera->VideoPort(), std::move(user), std::move(password), ""});
     engine->StartView();
   }
   // Records for `duration`, then returns the saved report.
@@ -204,7 +204,7 @@ TEST_F(VideoEngineTest, ACameraThatNeverAnswersDoesNotHoldTheViewerUp) {
   socklen_t length = sizeof address;
   ::getsockname(listener_fd, reinterpret_cast<sockaddr*>(&address), &length);
 
-  engine->SetSource({"127.0.0.1", ntohs(address.sin_port), "admin", "kwolt"});
+  engine->SetSource({"127.0.0.1", ntohs(address.sin_port), "admin", "kwolt", ""});
   engine->StartView();
   std::this_thread::sleep_for(500ms);
   const auto before = std::chrono::steady_clock::now();
@@ -319,7 +319,7 @@ TEST_F(VideoEngineTest, ACameraThatSendsEndlessDataIsCutOffWithMemoryToSpare) {
     EndlessPartServer server(hugeLength);
     listener.Clear();
     const std::size_t peakBefore = PeakResidentKiB();
-    engine->SetSource({"127.0.0.1", server.Port(), "", ""});
+    engine->SetSource({"127.0.0.1", server.Port(), "", "", ""});
     engine->StartView();
     ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
     std::string error;
@@ -333,8 +333,10 @@ TEST_F(VideoEngineTest, ACameraThatSendsEndlessDataIsCutOffWithMemoryToSpare) {
     ASSERT_TRUE(saved);
     EXPECT_GT(saved->frames, 0);  // what came before the bad part is kept
     engine->StopView();
-    // One part's bound and the reader's working room; before, this grew past 1.5 GB.
+#if !defined(__SANITIZE_THREAD__)  // ThreadSanitizer's shadow memory is several times the program's
+    // One part's bound and the reader's working room; before, this grew past 1 GB.
     EXPECT_LT(PeakResidentKiB() - peakBefore, 160u * 1024u);
+#endif
   }
 }
 
@@ -355,7 +357,7 @@ TEST_F(VideoEngineTest, AKilledProgramLeavesAFileWithAllButTheLastMoment) {
       {
         NullListener quiet;
         VideoEngine doomed(quiet);
-        doomed.SetSource({"127.0.0.1", port, "", ""});
+        doomed.SetSource({"127.0.0.1", port, "", "", ""});
         doomed.StartView();
         std::this_thread::sleep_for(1s);
         std::string error;

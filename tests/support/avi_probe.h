@@ -10,14 +10,19 @@ namespace zent::testing {
 struct AviProbe {
   bool opened = false;
   std::string format;
+  std::string codec;
   int width = 0;
   int height = 0;
   double frameRate = 0;        // the rate the file declares
   double seconds = 0;          // playing time up to the end of the last frame
   std::int64_t packets = 0;    // frames with data
   std::vector<std::uint64_t> cameraFrames;  // zent-camsim's frame number of each packet
+  bool startsWithKeyFrame = false;
 };
 
 AviProbe ProbeAvi(const std::string& path);
+
+// What a player's decoder complains of, playing the whole file: `ffmpeg -v error -i FILE -f null -`.
+std::string DecodeErrors(const std::string& path);
 
 }  // namespace zent::testing

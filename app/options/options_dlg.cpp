@@ -1,0 +1,67 @@
+#include "app/options/options_dlg.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "app/message_box.h"
+
+namespace {
+
+QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
+std::string Bytes(const QString& text) { return text.trimmed().toLocal8Bit().toStdString(); }
+
+bool LooksLikeVideoUrl(const QString& url) {
+  return url.isEmpty() || url.startsWith("rtsp://") || url.startsWith("http://") || url.startsWith("https://");
+}
+
+}  // namespace
+
+COptionsDlg::COptionsDlg(const zent::Options& options, const std::string& cameraAddress, QWidget* parent)
+    : QDialog(parent), m_options(options), m_cameraAddress(cameraAddress) {
+  setObjectName("IDD_OPTIONS");
+  setWindowTitle("Options");
+  auto* form = new QFormLayout(this);
+
+  m_editVideoUrl = new QLineEdit(Text(options.videoUrlTemplate), this);
+  m_editVideoUrl->setObjectName("videoUrlTemplate");
+  m_editVideoUrl->setPlaceholderText("http://{address}:{port}/  (rtsp:// on ports 554 and 8554)");
+  m_editVideoUrl->setMinimumWidth(360);
+  form->addRow("Video URL of every camera:", m_editVideoUrl);
+
+  const auto own = options.cameraVideoUrlTemplates.find(cameraAddress);
+  m_editCameraVideoUrl = new QLineEdit(own == options.cameraVideoUrlTemplates.end() ? QString() : Text(own->second), this);
+  m_editCameraVideoUrl->setObjectName("cameraVideoUrlTemplate");
+  m_editCameraVideoUrl->setPlaceholderText("as for every camera");
+  if (!cameraAddress.empty()) form->addRow(QString("Video URL of %1:").arg(Text(cameraAddress)), m_editCameraVideoUrl);
+  else m_editCameraVideoUrl->hide();
+
+  auto* note = new QLabel(
+      "{address} and {port} are the camera's address and video port from its profile; the ID and "
+      "password typed in the main window are added. Takes effect when the recorder is next prepared.",
+      this);
+  note->setWordWrap(true);
+  form->addRow(note);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
+  form->addRow(buttons);
+}
+
+void COptionsDlg::accept() {
+  for (QLineEdit* box : {m_editVideoUrl, m_editCameraVideoUrl}) {
+    if (!LooksLikeVideoUrl(box->text().trimmed())) {
+      ShowMessageBox(this, "A video URL starts with rtsp:// or http://, for example rtsp://{address}:{port}/stream1.",
+                     "Options");
+      box->setFocus();
+      return;
+    }
+  }
+  m_options.videoUrlTemplate = Bytes(m_editVideoUrl->text());
+  if (!m_cameraAddress.empty()) m_options.cameraVideoUrlTemplates[m_cameraAddress] = Bytes(m_editCameraVideoUrl->text());
+  QDialog::accept();
+}
+
+zent::Options COptionsDlg::Result() const { return m_options; }

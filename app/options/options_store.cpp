@@ -1,0 +1,41 @@
+#include "app/options/options_store.h"
+
+#include <QSettings>
+
+namespace zent {
+namespace {
+
+// Camera addresses as keys: QSettings treats '/' and '\' in a key as groups, so they are escaped.
+QString AddressKey(const std::string& address) {
+  return QString::fromLatin1(QByteArray::fromStdString(address).toPercentEncoding());
+}
+std::string AddressOfKey(const QString& key) {
+  return QByteArray::fromPercentEncoding(key.toLatin1()).toStdString();
+}
+
+}  // namespace
+
+Options LoadOptions() {
+  QSettings settings(QSettings::IniFormat, QSettings::UserScope, "zent-client", "zent-client");
+  Options options;
+  options.videoUrlTemplate = settings.value("video/urlTemplate").toString().toStdString();
+  settings.beginGroup("cameraVideoUrl");
+  for (const QString& key : settings.childKeys())
+    options.cameraVideoUrlTemplates[AddressOfKey(key)] = settings.value(key).toString().toStdString();
+  settings.endGroup();
+  return options;
+}
+
+bool SaveOptions(const Options& options) {
+  QSettings settings(QSettings::IniFormat, QSettings::UserScope, "zent-client", "zent-client");
+  settings.setValue("video/urlTemplate", QString::fromStdString(options.videoUrlTemplate));
+  settings.remove("cameraVideoUrl");
+  settings.beginGroup("cameraVideoUrl");
+  for (const auto& [address, url] : options.cameraVideoUrlTemplates)
+    if (!url.empty()) settings.setValue(AddressKey(address), QString::fromStdString(url));
+  settings.endGroup();
+  settings.sync();
+  return settings.status() == QSettings::NoError;
+}
+
+}  // namespace zent

@@ -1,0 +1,22 @@
+#pragma once
+// Program-wide settings that the camera profile file has no field for. The desktop program keeps
+// them with QSettings; the core only reads them.
+
+#include <map>
+#include <string>
+
+namespace zent {
+
+struct Options {
+  // Where cameras serve their video ("rtsp://{address}:{port}/stream1"); empty: the built-in rule.
+  std::string videoUrlTemplate;
+  // The same for one camera address, where it differs from the others.
+  std::map<std::string, std::string> cameraVideoUrlTemplates;
+
+  bool operator==(const Options&) const = default;
+};
+
+// The template for the camera at `address`: its own, else the one for all cameras, else empty.
+std::string VideoUrlTemplateFor(const Options& options, const std::string& address);
+
+}  // namespace zent

@@ -1,0 +1,144 @@
+// The video engine against a real RTSP server (GStreamer's gst-rtsp-server) over loopback:
+// H.264 with and without B-frames, H.265, Motion JPEG over RTP, a wrong password, and a server
+// that restarts during a recording.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "../support/avi_probe.h"
+#include "../support/recording_listener.h"
+#include "../unit/temp_dir.h"
+#include "record/video_engine.h"
+#include "sim/rtsp_server_process.h"
+
+namespace zent::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using camsim::RtspServerProcess;
+using Kind = VideoReport::Kind;
+
+constexpr int kFps = 30;
+
+class RtspTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!RtspServerProcess::Available()) GTEST_SKIP() << "GStreamer's RTSP server is not installed (scripts/setup)";
+  }
+  void StartServer(const std::string& codec, int port = 0) {
+    server = std::make_unique<RtspServerProcess>(std::vector<std::string>{
+        "--codec", codec, "--size", "640x360", "--fps", std::to_string(kFps), "--gop-seconds", "2", "--user", "admin",
+        "--password", "kwolt", "--port", std::to_string(port), "--path", "/stream1"});
+  }
+  // The camera's video is at a path of its own: only the URL template finds it.
+  void View(const std::string& password = "kwolt") {
+    engine->SetSource({"127.0.0.1", server->Port(), "admin", password, "rtsp://{address}:{port}/stream1"});
+    engine->StartView();
+  }
+  std::string StartRecording(const std::string& name) {
+    std::string error;
+    const std::string path = engine->StartRecording(dir.file(name), error);
+    EXPECT_FALSE(path.empty()) << error;
+    return path;
+  }
+  std::optional<VideoReport> StopRecording() {
+    const std::size_t from = listener.Reports().size();
+    engine->StopRecording();
+    return listener.WaitFor(Kind::RecordingSaved, 10s, from);
+  }
+  int Count(Kind kind) {
+    int count = 0;
+    for (const auto& r : listener.Reports()) count += r.kind == kind;
+    return count;
+  }
+
+  TempDir dir;
+  std::unique_ptr<RtspServerProcess> server;
+  VideoEngine* enginePointer = nullptr;
+  RecordingListener listener{enginePointer};
+  std::unique_ptr<VideoEngine> engine = [this] {
+    auto e = std::make_unique<VideoEngine>(listener);
+    enginePointer = e.get();
+    return e;
+  }();
+};
+
+TEST_F(RtspTest, EveryCodecIsRecordedWholeAndPlaysWithoutAnError) {
+  for (const std::string codec : {"h264", "h264-bframes", "mjpeg"}) {
+    SCOPED_TRACE(codec);
+    StartServer(codec);
+    listener.Clear();
+    View();
+    ASSERT_TRUE(listener.WaitFor(Kind::Connected, 15s));
+    const std::string path = StartRecording(codec + ".avi");
+    std::this_thread::sleep_for(4s);
+    const auto saved = StopRecording();
+    engine->StopView();
+    server.reset();
+    ASSERT_TRUE(saved);
+
+    EXPECT_EQ(DecodeErrors(path), "");
+    const AviProbe probe = ProbeAvi(path);
+    ASSERT_TRUE(probe.opened);
+    EXPECT_EQ(probe.codec, codec == "mjpeg" ? "mjpeg" : "h264");
+    EXPECT_EQ(probe.width, 640);
+    EXPECT_EQ(probe.height, 360);
+    EXPECT_TRUE(probe.startsWithKeyFrame);
+    EXPECT_EQ(probe.packets, saved->frames);
+    // Every frame from the first key frame on: as many as the file's length holds.
+    EXPECT_NEAR(static_cast<double>(probe.packets), probe.seconds * kFps, 2.0);
+    EXPECT_GT(probe.seconds, codec == "mjpeg" ? 3.0 : 1.5);  // H.26x starts at the next key frame
+  }
+}
+
+TEST_F(RtspTest, H265WhichAviCannotHoldIsRefusedBeforeAnyFileIsMade) {
+  StartServer("h265");
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 15s));
+  std::string error;
+  EXPECT_EQ(engine->StartRecording(dir.file("h265.avi"), error), "");
+  EXPECT_EQ(error, "an AVI file cannot hold the camera's hevc video");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("h265.avi")));
+}
+
+TEST_F(RtspTest, AWrongPasswordIsRefusedWithoutShowingIt) {
+  StartServer("h264");
+  View("wrong-pw");
+  const auto report = listener.WaitFor(Kind::NoVideo, 15s);
+  ASSERT_TRUE(report);
+  EXPECT_NE(report->text.find("401"), std::string::npos) << report->text;
+  engine->StopView();
+  for (const auto& r : listener.Reports()) EXPECT_EQ(r.text.find("wrong-pw"), std::string::npos) << r.text;
+}
+
+TEST_F(RtspTest, AServerThatRestartsMidRecordingGoesOnInTheSameFile) {
+  StartServer("h264");
+  const int port = server->Port();
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 15s));
+  const std::string path = StartRecording("restart.avi");
+  std::this_thread::sleep_for(3s);
+  server.reset();
+  ASSERT_TRUE(listener.WaitFor(Kind::StreamLost, 15s));
+  std::this_thread::sleep_for(1s);
+  StartServer("h264", port);
+  ASSERT_TRUE(listener.WaitFor(Kind::StreamBack, 20s));
+  std::this_thread::sleep_for(3s);
+  const auto saved = StopRecording();
+  engine->StopView();
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->path, path);
+  EXPECT_EQ(Count(Kind::StreamLost), 1);
+  EXPECT_EQ(Count(Kind::StreamBack), 1);
+  EXPECT_EQ(Count(Kind::NoVideo), 0);
+  EXPECT_EQ(DecodeErrors(path), "");
+  const AviProbe probe = ProbeAvi(path);
+  // Both halves are there, and the time away stays in the file as time.
+  EXPECT_GT(probe.packets, 3 * kFps);
+  EXPECT_GT(probe.seconds, 6.0);
+}
+
+}  // namespace
+}  // namespace zent::testing
