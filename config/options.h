@@ -12,9 +12,13 @@ struct Options {
   std::string videoUrlTemplate;
   // The same for one camera address, where it differs from the others.
   std::map<std::string, std::string> cameraVideoUrlTemplates;
+  // Seconds recorded before each event, 0 to 30.
+  int preEventSeconds = 5;
 
   bool operator==(const Options&) const = default;
 };
+
+inline constexpr int kMaxPreEventSeconds = 30;
 
 // The template for the camera at `address`: its own, else the one for all cameras, else empty.
 std::string VideoUrlTemplateFor(const Options& options, const std::string& address);

@@ -37,6 +37,8 @@ class AviWriter {
   bool Finish(std::string& error);
 
   std::int64_t Frames() const { return frames_; }
+  // The frame the last packet went to; -1 before the first.
+  std::int64_t LastFrame() const { return lastFrame_; }
   // Playing time: up to the end of the last frame.
   double Seconds() const;
   const VideoMode& Mode() const { return mode_; }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -17,8 +18,6 @@ constexpr auto kFlushPeriod = std::chrono::seconds(1);
 
 double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// Packets go into the file in decode order, so they are placed by their decode time.
-std::int64_t StreamTime(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
 
 }  // namespace
 
@@ -33,7 +32,7 @@ Recorder::~Recorder() {
 void Recorder::Post(RecordJob job) {
   {
     std::lock_guard lock(mutex_);
-    if (job.kind == RecordJob::Kind::Packet) {
+    if (job.kind == RecordJob::Kind::Packet && !job.buffered) {
       const std::size_t size = static_cast<std::size_t>(job.packet->size);
       if (queuedBytes_ + size > kMaxQueuedBytes) {
         ++dropped_;
@@ -54,13 +53,16 @@ void Recorder::Run() {
       wake_.wait(lock, [this] { return !queue_.empty(); });
       job = std::move(queue_.front());
       queue_.pop_front();
-      if (job.kind == RecordJob::Kind::Packet) queuedBytes_ -= static_cast<std::size_t>(job.packet->size);
+      if (job.kind == RecordJob::Kind::Packet && !job.buffered)
+        queuedBytes_ -= static_cast<std::size_t>(job.packet->size);
     }
     switch (job.kind) {
       case RecordJob::Kind::Begin:
         Close();
         path_ = job.path;
         requested_ = job.arrival;
+        event_ = job.event;
+        reportPreEvent_ = job.reportPreEvent;
         break;
       case RecordJob::Kind::Packet:
         Write(job);
@@ -89,7 +91,7 @@ void Recorder::Write(RecordJob& job) {
     firstArrival_ = job.arrival;
     segment_ = job.segment;
     segmentStart_ = 0;
-    segmentFirstTs_ = StreamTime(*job.packet);
+    segmentFirstTs_ = AV_NOPTS_VALUE;
     lastFlush_ = Clock::now();
     droppedAtStart_ = Dropped();
   }
@@ -103,15 +105,19 @@ void Recorder::Write(RecordJob& job) {
     // and the time it was away stays in the file as time.
     if (!key) return;
     segment_ = job.segment;
-    segmentStart_ = std::llround(sinceStart * av_q2d(rate_));
-    segmentFirstTs_ = StreamTime(*job.packet);
+    segmentFirstTs_ = AV_NOPTS_VALUE;
   }
-  std::int64_t frame;
-  const std::int64_t ts = StreamTime(*job.packet);
-  if (!job.arrivalClock && ts != AV_NOPTS_VALUE && segmentFirstTs_ != AV_NOPTS_VALUE) {
-    frame = segmentStart_ + av_rescale_q(ts - segmentFirstTs_, job.sourceTimeBase, av_inv_q(rate_));
-  } else {
-    frame = std::llround(sinceStart * av_q2d(rate_));
+  // Packets go into the file in decode order, so they are placed by their decode time, counted
+  // from the connection's first packet that has one (the first few after a connection may not:
+  // they go by their arrival, and the writer keeps every frame after the one before).
+  std::int64_t frame = std::llround(sinceStart * av_q2d(rate_));
+  const std::int64_t dts = job.packet->dts;
+  if (!job.arrivalClock && dts != AV_NOPTS_VALUE) {
+    if (segmentFirstTs_ == AV_NOPTS_VALUE) {
+      segmentFirstTs_ = dts;
+      segmentStart_ = std::max(frame, writer_->LastFrame() + 1);
+    }
+    frame = segmentStart_ + av_rescale_q(dts - segmentFirstTs_, job.sourceTimeBase, av_inv_q(rate_));
   }
   std::string error;
   if (!writer_->Write(*job.packet, frame, error)) {
@@ -121,6 +127,7 @@ void Recorder::Write(RecordJob& job) {
   if (writer_->Frames() == 1) {
     VideoReport report{VideoReport::Kind::RecordingStarted, "Recording to " + path_, path_};
     report.firstFrameMs = Milliseconds(Clock::now() - requested_);
+    report.preEventSeconds = PreEventSeconds();
     listener_.OnVideoReport(report);
   }
   if (Clock::now() - lastFlush_ >= kFlushPeriod) {
@@ -146,6 +153,11 @@ void Recorder::Close() {
   std::snprintf(summary, sizeof summary, ": %lld frames, %.1f s", static_cast<long long>(report.frames),
                 report.seconds);
   report.text = ok ? "Saved " + path + summary : "Could not finish " + path + ": " + error;
+  report.preEventSeconds = PreEventSeconds();
+  if (ok && reportPreEvent_) {
+    std::snprintf(summary, sizeof summary, " (%.1f s before the event)", report.preEventSeconds);
+    report.text += summary;
+  }
   const std::uint64_t dropped = Dropped() - droppedAtStart_;
   if (dropped > 0) report.text += " (" + std::to_string(dropped) + " frames dropped: the disk was too slow)";
   writer_.reset();
@@ -165,6 +177,10 @@ void Recorder::Fail(const std::string& error) {
   listener_.OnVideoReport({VideoReport::Kind::RecordingFailed,
                            "Could not write " + path + ": " + error + "; " + std::to_string(kept) + " frames kept",
                            path, kept});
+}
+
+double Recorder::PreEventSeconds() const {
+  return std::max(0.0, std::chrono::duration<double>(event_ - firstArrival_).count());
 }
 
 std::uint64_t Recorder::Dropped() {

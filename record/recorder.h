@@ -33,6 +33,9 @@ struct RecordJob {
   bool arrivalClock = true;  // the source has no time stamps of its own
   AVRational sourceTimeBase{1, 1};
   std::chrono::steady_clock::time_point arrival;  // Begin: when the recording was asked for
+  std::chrono::steady_clock::time_point event;    // Begin: the event the recording is for
+  bool reportPreEvent = false;  // Begin: the saved report says how much came from before the event
+  bool buffered = false;        // Packet: from the pre-event buffer, held in memory already
 };
 
 class Recorder {
@@ -50,6 +53,8 @@ class Recorder {
   void Close();
   void Fail(const std::string& error);
   std::uint64_t Dropped();
+  // How much of the file lies before its event.
+  double PreEventSeconds() const;
 
   VideoListener& listener_;
   std::mutex mutex_;
@@ -62,7 +67,8 @@ class Recorder {
   std::string path_;
   std::unique_ptr<AviWriter> writer_;
   AVRational rate_{25, 1};
-  std::chrono::steady_clock::time_point requested_, firstArrival_, lastFlush_;
+  std::chrono::steady_clock::time_point requested_, event_, firstArrival_, lastFlush_;
+  bool reportPreEvent_ = false;
   std::uint64_t segment_ = 0;
   std::int64_t segmentStart_ = 0;  // the file's frame at which the current connection began
   std::int64_t segmentFirstTs_ = AV_NOPTS_VALUE;

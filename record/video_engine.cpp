@@ -9,6 +9,7 @@
 
 #include "record/avi_writer.h"
 #include "record/packet_source.h"
+#include "record/pre_event_buffer.h"
 #include "record/recorder.h"
 
 extern "C" {
@@ -39,6 +40,24 @@ std::optional<AVRational> MeasuredRate(const std::deque<Clock::time_point>& arri
   const double whole = std::round(rate);
   if (whole >= 1 && std::fabs(rate - whole) <= 0.03 * whole) return AVRational{static_cast<int>(whole), 1};
   return av_d2q(rate, 100000);
+}
+
+// A recording asked for this long after the window marked its event still begins before that event.
+constexpr auto kEventMarkValidity = std::chrono::seconds(10);
+
+// A second hold on a packet's bytes, for the pre-event buffer beside the writer: both only read them.
+RecordJob ShareJob(const RecordJob& job) {
+  RecordJob copy(job.kind);
+  copy.packet = NewPacket();
+  if (av_packet_ref(copy.packet.get(), job.packet.get()) < 0) copy.packet.reset();
+  copy.parameters = job.parameters;
+  copy.segment = job.segment;
+  copy.mode = job.mode;
+  copy.frameRate = job.frameRate;
+  copy.arrivalClock = job.arrivalClock;
+  copy.sourceTimeBase = job.sourceTimeBase;
+  copy.arrival = job.arrival;
+  return copy;
 }
 
 // The stream's parameters with the size of the pictures that now arrive (a JPEG stream says its
@@ -85,6 +104,10 @@ void VideoEngine::StopView() {
   reader_.join();
   recordingWanted_ = false;
   recorder_.reset();  // closes an open recording with its index
+  {
+    std::lock_guard lock(bufferMutex_);
+    preEvent_.Clear();
+  }
   decoder_.reset();
   scaler_.reset();
   decoderLowres_ = -1;
@@ -108,18 +131,39 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
   }
   const std::string path = CreateFreeFile(wanted, error);
   if (path.empty()) return {};
-  recordingWanted_ = true;
+  // The event marked by the window that asked for this recording, if it is recent.
+  Clock::time_point event = requested;
+  const std::int64_t marked = eventTime_.exchange(0);
+  const Clock::time_point markedAt{std::chrono::nanoseconds(marked)};
+  if (marked != 0 && markedAt <= requested && requested - markedAt < kEventMarkValidity) event = markedAt;
+
   RecordJob begin(RecordJob::Kind::Begin);
   begin.path = path;
   begin.arrival = requested;
+  begin.event = event;
+  std::lock_guard lock(bufferMutex_);
+  begin.reportPreEvent = preEvent_.Seconds() > 0;
   recorder_->Post(std::move(begin));
+  for (RecordJob& job : preEvent_.Take(event)) {
+    job.buffered = true;
+    recorder_->Post(std::move(job));
+  }
+  recordingWanted_ = true;
   return path;
 }
 
 void VideoEngine::StopRecording() {
+  std::lock_guard lock(bufferMutex_);
   recordingWanted_ = false;
   if (recorder_) recorder_->Post(RecordJob(RecordJob::Kind::End));
 }
+
+void VideoEngine::SetPreEventSeconds(double seconds) {
+  std::lock_guard lock(bufferMutex_);
+  preEvent_.SetSeconds(seconds);
+}
+
+void VideoEngine::MarkEvent() { eventTime_ = Nanoseconds(Clock::now()); }
 
 int VideoEngine::Interrupt(void* opaque) {
   auto* engine = static_cast<VideoEngine*>(opaque);
@@ -193,7 +237,11 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
     if (codec == AV_CODEC_ID_MJPEG) mode = JpegFrameSize(packet->data, packet->size);
     else mode = VideoMode{codec, streamParameters.width, streamParameters.height};
     if (mode) {
-      if (mode_ && *mode != *mode_) listener_.OnVideoModeChanged();
+      if (mode_ && *mode != *mode_) {
+        listener_.OnVideoModeChanged();
+        std::lock_guard lock(bufferMutex_);
+        preEvent_.Clear();  // pictures of another size cannot open a file of the new one
+      }
       if (!mode_ || *mode != *mode_) arrivals_.clear();
       mode_ = mode;
       if (!parameters || parameters->width != mode->width || parameters->height != mode->height)
@@ -212,12 +260,14 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
       if (wantPicture) lastDecode_ = arrival;
       Decode(*packet, streamParameters, wantPicture);
     }
-    if (recordingWanted_ && mode_ && parameters) {
+    std::lock_guard lock(bufferMutex_);  // a recording that starts now takes the buffer and what follows, once
+    const bool buffering = preEvent_.Seconds() > 0;
+    if ((recordingWanted_ || buffering) && mode_ && parameters) {
       RecordJob job(RecordJob::Kind::Packet);
       job.packet = NewPacket();
       if (decode) {
         // The decoder may still hold the packet's buffer: the writing thread gets bytes of its
-        // own, so no buffer is shared between the threads.
+        // own, so no buffer is shared between the decoder and the writer.
         if (av_new_packet(job.packet.get(), packet->size) < 0) {
           av_packet_unref(packet.get());
           continue;
@@ -235,7 +285,8 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
       job.arrivalClock = arrivalClock;
       job.sourceTimeBase = source.TimeBase();
       job.arrival = arrival;
-      recorder_->Post(std::move(job));
+      if (buffering) preEvent_.Push(ShareJob(job));
+      if (recordingWanted_) recorder_->Post(std::move(job));
     }
     av_packet_unref(packet.get());
   }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "record/ffmpeg_ptr.h"
+#include "record/pre_event_buffer.h"
 #include "record/recorder.h"
 #include "record/video_listener.h"
 #include "record/video_mode.h"
@@ -49,8 +50,15 @@ class VideoEngine {
   // Stops both threads and closes an open recording properly; returns within about 200 ms.
   void StopView();
 
-  // Creates the file now (an existing one is never overwritten) and records from the next key
-  // frame on. Returns the path created, or an empty path with the reason in `error`.
+  // Keeps the last `seconds` of packets while viewing, so that a recording can begin before its
+  // event (0: recordings begin at the next key frame after they are asked for).
+  void SetPreEventSeconds(double seconds);
+  // The camera's event happened now; the next StartRecording reaches back from here.
+  void MarkEvent();
+
+  // Creates the file now (an existing one is never overwritten) and records from the last key
+  // frame at or before the event minus the pre-event seconds, or from the next key frame when
+  // there is none. Returns the path created, or an empty path with the reason in `error`.
   std::string StartRecording(const std::string& wanted, std::string& error);
   // Writes the index and closes the file, on the writing thread.
   void StopRecording();
@@ -89,6 +97,11 @@ class VideoEngine {
 
   std::atomic<bool> recordingWanted_{false};
   std::unique_ptr<Recorder> recorder_;
+  // Guards the buffer and the moment a recording starts, so that no packet is in the file twice
+  // or missing between the buffered ones and the live ones.
+  std::mutex bufferMutex_;
+  PreEventBuffer preEvent_;
+  std::atomic<std::int64_t> eventTime_{0};  // steady clock, ns; 0: no event marked
 };
 
 }  // namespace zent

@@ -32,7 +32,8 @@ struct VideoReport {
   std::string path;  // the file, for the recording reports
   std::int64_t frames = 0;
   double seconds = 0;
-  double firstFrameMs = 0;  // from the start request to the first frame written
+  double firstFrameMs = 0;     // from the start request to the first frame written
+  double preEventSeconds = 0;  // of the file, the part before the event
 };
 
 // Called on the engine's threads; implementations hand the calls on and return at once.

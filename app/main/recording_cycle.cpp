@@ -23,6 +23,7 @@ void CMainDlg::PrepareRecorder() {
   g_pRecordDlg->SetPort(currentProfile.videoPort);
   g_pRecordDlg->SetVideoUrlTemplate(
       QString::fromLocal8Bit(zent::VideoUrlTemplateFor(m_options, currentProfile.cameraAddress)));
+  g_pRecordDlg->SetPreEventSeconds(m_options.preEventSeconds);
   if (g_pRecordDlg->CreateViewer()) Timers().Start(IDT_RECORDER_READY, 1000);
 }
 

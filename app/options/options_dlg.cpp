@@ -4,6 +4,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 
 #include "app/message_box.h"
 
@@ -37,9 +38,17 @@ COptionsDlg::COptionsDlg(const zent::Options& options, const std::string& camera
   if (!cameraAddress.empty()) form->addRow(QString("Video URL of %1:").arg(Text(cameraAddress)), m_editCameraVideoUrl);
   else m_editCameraVideoUrl->hide();
 
+  m_spinPreEventSeconds = new QSpinBox(this);
+  m_spinPreEventSeconds->setObjectName("preEventSeconds");
+  m_spinPreEventSeconds->setRange(0, zent::kMaxPreEventSeconds);
+  m_spinPreEventSeconds->setSuffix(" s");
+  m_spinPreEventSeconds->setValue(options.preEventSeconds);
+  form->addRow("Seconds recorded before each event:", m_spinPreEventSeconds);
+
   auto* note = new QLabel(
       "{address} and {port} are the camera's address and video port from its profile; the ID and "
-      "password typed in the main window are added. Takes effect when the recorder is next prepared.",
+      "password typed in the main window are added. Changes take effect when the recorder is next "
+      "prepared.",
       this);
   note->setWordWrap(true);
   form->addRow(note);
@@ -60,6 +69,7 @@ void COptionsDlg::accept() {
     }
   }
   m_options.videoUrlTemplate = Bytes(m_editVideoUrl->text());
+  m_options.preEventSeconds = m_spinPreEventSeconds->value();
   if (!m_cameraAddress.empty()) m_options.cameraVideoUrlTemplates[m_cameraAddress] = Bytes(m_editCameraVideoUrl->text());
   QDialog::accept();
 }

@@ -7,6 +7,7 @@
 #include "config/options.h"
 
 class QLineEdit;
+class QSpinBox;
 
 class COptionsDlg : public QDialog {
   Q_OBJECT
@@ -26,4 +27,5 @@ class COptionsDlg : public QDialog {
   std::string m_cameraAddress;
   QLineEdit* m_editVideoUrl = nullptr;
   QLineEdit* m_editCameraVideoUrl = nullptr;
+  QSpinBox* m_spinPreEventSeconds = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "app/options/options_store.h"
 
 #include <QSettings>
+#include <algorithm>
 
 namespace zent {
 namespace {
@@ -19,6 +20,8 @@ Options LoadOptions() {
   QSettings settings(QSettings::IniFormat, QSettings::UserScope, "zent-client", "zent-client");
   Options options;
   options.videoUrlTemplate = settings.value("video/urlTemplate").toString().toStdString();
+  options.preEventSeconds =
+      std::clamp(settings.value("recording/preEventSeconds", options.preEventSeconds).toInt(), 0, kMaxPreEventSeconds);
   settings.beginGroup("cameraVideoUrl");
   for (const QString& key : settings.childKeys())
     options.cameraVideoUrlTemplates[AddressOfKey(key)] = settings.value(key).toString().toStdString();
@@ -29,6 +32,7 @@ Options LoadOptions() {
 bool SaveOptions(const Options& options) {
   QSettings settings(QSettings::IniFormat, QSettings::UserScope, "zent-client", "zent-client");
   settings.setValue("video/urlTemplate", QString::fromStdString(options.videoUrlTemplate));
+  settings.setValue("recording/preEventSeconds", options.preEventSeconds);
   settings.remove("cameraVideoUrl");
   settings.beginGroup("cameraVideoUrl");
   for (const auto& [address, url] : options.cameraVideoUrlTemplates)

@@ -22,6 +22,8 @@ class CKRLActiveX : public ViewerControl, private zent::VideoListener {
   void StartView() override;
   void StopView() override;
   void SetVideoUrlTemplate(const QString& urlTemplate) override;
+  void SetPreEventSeconds(int seconds) override { m_engine.SetPreEventSeconds(seconds); }
+  void MarkEvent() override { m_engine.MarkEvent(); }
 
   // What the control shows while it has no picture; empty once a picture is there.
   QString PlaceholderText() const { return m_picture.isNull() ? m_placeholder : QString(); }

@@ -73,6 +73,7 @@ int CRecordDlg::CreateViewer() {
   m_pViewer->SetBool5(false);
   m_pViewer->SetBool6(false);
   m_pViewer->SetVideoUrlTemplate(m_strVideoUrlTemplate);
+  m_pViewer->SetPreEventSeconds(m_nPreEventSeconds);
   // Queued, so that the handler may delete the viewer that raised the event.
   connect(m_pViewer, &ViewerControl::VideoModeChanged, this, &CRecordDlg::OnVideoModeChanged, Qt::QueuedConnection);
   connect(m_pViewer, &ViewerControl::Reported, this,
@@ -82,6 +83,7 @@ int CRecordDlg::CreateViewer() {
 }
 
 int CRecordDlg::BeginRecording() {
+  if (m_pViewer) m_pViewer->MarkEvent();  // the recording reaches back from the event, not from its start
   Timers().Start(IDT_LAYOUT_VIEWER, 100);
   return 1;
 }

@@ -30,6 +30,7 @@ class CRecordDlg : public QDialog {
   void SetFileName(const QString& fileName) { m_strFileName = fileName; }
   void SetPort(int port) { m_nPort = port; }
   void SetVideoUrlTemplate(const QString& urlTemplate) { m_strVideoUrlTemplate = urlTemplate; }
+  void SetPreEventSeconds(int seconds) { m_nPreEventSeconds = seconds; }
   void SetRecordMinutes(int minutes);
   // Tests shorten a minute so that recordings take moments.
   static void SetMillisecondsPerMinute(int milliseconds);
@@ -53,6 +54,7 @@ class CRecordDlg : public QDialog {
   float m_fReal10 = 0.0f;
   int m_nRecordMs = 0;
   QString m_strVideoUrlTemplate;
+  int m_nPreEventSeconds = 0;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -51,6 +51,10 @@ class ViewerControl : public QWidget {
   // Where the camera serves its video, {address} and {port} filled in at StartView; empty: the
   // built-in rule. Not one of the dispatch properties: the camera's own URL scheme is ours to set.
   virtual void SetVideoUrlTemplate(const QString& /*urlTemplate*/) {}
+  // How many seconds before its event a recording begins; set before StartView.
+  virtual void SetPreEventSeconds(int /*seconds*/) {}
+  // The event a coming recording is for happened now.
+  virtual void MarkEvent() {}
 
   void SetAddressProp(const QString& address) { SetProperty(DISPID_ADDRESS, address); }
   void SetViewWidth(int width) { SetProperty(DISPID_VIEW_WIDTH, width); }

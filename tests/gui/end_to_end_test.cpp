@@ -1,7 +1,8 @@
-// The whole program's main job against zent-camsim: log in, an event, a one-minute recording,
-// then a second event recorded by the same viewer.
+// The whole program's main job against zent-camsim: log in, an event, a one-minute recording that
+// begins the default 5 s before the event, then a second event recorded by the same viewer.
 
 #include <QTest>
+#include <algorithm>
 #include <regex>
 
 #include "../support/avi_probe.h"
@@ -32,9 +33,10 @@ TEST_F(GuiTest, SlowEveryEventBecomesAWholePlayableRecording) {
   CMainDlg dlg;
   dlg.OnLogIn();
   ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }, 5000));
+  QTest::qWait(6000);  // the viewer has kept more than the 5 s before the event
 
   camera.Command("event");
-  ASSERT_TRUE(WaitUntil([&] { return !SavedFile(*dlg.m_listStatus, 1).empty(); }, 75000));
+  ASSERT_TRUE(WaitUntil([&] { return !SavedFile(*dlg.m_listStatus, 1).empty(); }, 80000));
   const std::string first = SavedFile(*dlg.m_listStatus, 1);
   EXPECT_TRUE(std::regex_match(first, std::regex(documents() + "/door_\\d{8}_\\d{6}\\.avi"))) << first;
   EXPECT_TRUE(HasStatus(*dlg.m_listStatus, ">>> Event message arrived."));
@@ -43,7 +45,12 @@ TEST_F(GuiTest, SlowEveryEventBecomesAWholePlayableRecording) {
   const AviProbe probe = ProbeAvi(first);
   ASSERT_TRUE(probe.opened);
   EXPECT_NEAR(probe.frameRate, 15.0, 0.01);
-  EXPECT_NEAR(probe.seconds, 60.0, 1.0 / 15 + 0.03);
+  // 5 s before the event, the recording window's 200 ms start, then the minute.
+  EXPECT_NEAR(probe.seconds, 65.2, 1.0 / 15 + 0.03);
+  const auto texts = StatusTexts(*dlg.m_listStatus);
+  EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+    return text.rfind("Saved " + first + ": ", 0) == 0 && text.find(" (5.0 s before the event)") != std::string::npos;
+  }));
   ASSERT_FALSE(probe.cameraFrames.empty());
   EXPECT_EQ(probe.cameraFrames.back() - probe.cameraFrames.front() + 1, static_cast<std::uint64_t>(probe.packets));
 
@@ -60,7 +67,9 @@ TEST_F(GuiTest, SlowEveryEventBecomesAWholePlayableRecording) {
   EXPECT_NE(second, first);
   EXPECT_EQ(g_pRecordDlg, window);
   EXPECT_EQ(window->m_pViewer, viewer);
-  EXPECT_NEAR(ProbeAvi(second).seconds, 3.0, 0.2);
+  const double secondSeconds = ProbeAvi(second).seconds;  // what the buffer had since the first ended
+  EXPECT_GT(secondSeconds, 3.0);
+  EXPECT_LT(secondSeconds, 3.2 + 5.0 + 0.2);
   EXPECT_TRUE(boxes.empty());
 }
 

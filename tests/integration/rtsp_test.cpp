@@ -65,15 +65,19 @@ class RtspTest : public ::testing::Test {
   }();
 };
 
-TEST_F(RtspTest, EveryCodecIsRecordedWholeAndPlaysWithoutAnError) {
+TEST_F(RtspTest, EveryCodecIsRecordedWholeFromBeforeTheEventAndPlaysWithoutAnError) {
+  constexpr double kPreEventSeconds = 3;  // with a key frame every 2 s
   for (const std::string codec : {"h264", "h264-bframes", "mjpeg"}) {
     SCOPED_TRACE(codec);
     StartServer(codec);
     listener.Clear();
+    engine->SetPreEventSeconds(kPreEventSeconds);
     View();
     ASSERT_TRUE(listener.WaitFor(Kind::Connected, 15s));
+    std::this_thread::sleep_for(3s);  // the buffer reaches back to the stream's very first packets
+    engine->MarkEvent();
     const std::string path = StartRecording(codec + ".avi");
-    std::this_thread::sleep_for(4s);
+    std::this_thread::sleep_for(3s);
     const auto saved = StopRecording();
     engine->StopView();
     server.reset();
@@ -89,7 +93,10 @@ TEST_F(RtspTest, EveryCodecIsRecordedWholeAndPlaysWithoutAnError) {
     EXPECT_EQ(probe.packets, saved->frames);
     // Every frame from the first key frame on: as many as the file's length holds.
     EXPECT_NEAR(static_cast<double>(probe.packets), probe.seconds * kFps, 2.0);
-    EXPECT_GT(probe.seconds, codec == "mjpeg" ? 3.0 : 1.5);  // H.26x starts at the next key frame
+    // The last key frame at or before the event minus the seconds asked for: within one key-frame
+    // interval of them for H.264, to the frame for JPEG.
+    EXPECT_GE(saved->preEventSeconds, codec == "mjpeg" ? kPreEventSeconds - 0.1 : kPreEventSeconds - 2.0);
+    EXPECT_LE(saved->preEventSeconds, kPreEventSeconds + 0.1);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -253,6 +254,61 @@ TEST_F(VideoEngineTest, ARecordingWithoutVideoLeavesNoEmptyFile) {
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->text, "Nothing saved to " + path + ": no video arrived");
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// zent-camsim numbers its frames from 1 on a fixed schedule that starts as it reports its video
+// port: the frame it made at a given moment of the monotonic clock.
+std::uint64_t CameraFrameAt(CamSimProcess& camera, double fps, std::chrono::steady_clock::time_point at) {
+  const auto started = camera.WaitForLine("video port", 1s);
+  const double t0 = started ? camsim::MonotonicStamp(*started) : 0;
+  const double now = std::chrono::duration<double>(at.time_since_epoch()).count();
+  return static_cast<std::uint64_t>(std::floor((now - t0) * fps)) + 1;
+}
+
+TEST_F(VideoEngineTest, ARecordingBeginsItsSecondsBeforeTheEventWithEveryFrameOnce) {
+  constexpr double kFps = 15;
+  StartCamera({"--size", "160x120", "--fps", "15"});
+  engine->SetPreEventSeconds(2);
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  std::this_thread::sleep_for(3s);
+
+  auto recordEvent = [&](const std::string& name) {
+    const auto event = std::chrono::steady_clock::now();
+    engine->MarkEvent();
+    std::this_thread::sleep_for(200ms);  // the recording window's start delay
+    const auto saved = RecordFor(name, 1s);
+    EXPECT_TRUE(saved);
+    return std::make_pair(CameraFrameAt(*camera, kFps, event), saved.value_or(VideoReport{Kind::RecordingFailed, ""}));
+  };
+  const auto [eventFrame, saved] = recordEvent("before.avi");
+  AviProbe probe = ProbeAvi(path);
+  ASSERT_FALSE(probe.cameraFrames.empty());
+  EXPECT_NEAR(static_cast<double>(probe.cameraFrames.front()), static_cast<double>(eventFrame) - 2 * kFps, 1.0);
+  ExpectEveryFrameInOrder(probe);
+  EXPECT_NEAR(saved.preEventSeconds, 2.0, 0.1);
+  EXPECT_NE(saved.text.find(" s before the event)"), std::string::npos) << saved.text;
+
+  // 0 s: the recording begins after it was asked for, as it always did.
+  engine->SetPreEventSeconds(0);
+  std::this_thread::sleep_for(500ms);
+  const auto [eventFrame0, saved0] = recordEvent("after.avi");
+  probe = ProbeAvi(path);
+  ASSERT_FALSE(probe.cameraFrames.empty());
+  EXPECT_GE(probe.cameraFrames.front(), eventFrame0);
+  EXPECT_EQ(saved0.text.find("before the event"), std::string::npos);
+
+  // A size change just before the event: only pictures of the new size.
+  engine->SetPreEventSeconds(2);
+  std::this_thread::sleep_for(3s);
+  camera->Command("size 320x240");
+  ASSERT_TRUE(camera->WaitForLine("size 320x240", 2s));
+  std::this_thread::sleep_for(500ms);
+  recordEvent("resized.avi");
+  probe = ProbeAvi(path);
+  EXPECT_EQ(probe.width, 320);
+  EXPECT_EQ(probe.height, 240);
+  ExpectEveryFrameInOrder(probe);
 }
 
 // A camera gone wrong: a few good frames, then a part without end.
