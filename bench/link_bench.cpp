@@ -23,6 +23,7 @@ class BenchHost : public zent::SessionHost {
   void ShowMessage(const std::string& text) override { std::fprintf(stderr, "message box: %s\n", text.c_str()); }
   void LoginAccepted() override {}
   void ResetButtons() override {}
+  void SessionEnded(zent::SessionEnd) override {}
   void AddStatusLine(const std::string& text) override {
     const auto now = Clock::now();
     std::lock_guard lock(mutex_);

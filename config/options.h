@@ -2,6 +2,7 @@
 // Program-wide settings that the camera profile file has no field for. The desktop program keeps
 // them with QSettings; the core only reads them.
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -14,6 +15,12 @@ struct Options {
   std::map<std::string, std::string> cameraVideoUrlTemplates;
   // Seconds recorded before each event, 0 to 30.
   int preEventSeconds = 5;
+  // Log in again by itself when the camera drops the session.
+  bool relogin = true;
+  // Free space kept on the recordings' disk; a recording does not start, or stops, below it.
+  std::int64_t diskReserveBytes = std::int64_t{1} << 30;
+  // Below the reserve, delete this program's oldest recordings of the camera before a recording.
+  bool deleteOldestRecordings = false;
 
   bool operator==(const Options&) const = default;
 };

@@ -115,6 +115,15 @@ void EventSession::ResetButtons() {
   if (!stop_) host_->ResetButtons();
 }
 
+void EventSession::ResetButtonsAfter(SessionEnd end) {
+  if (!(end == SessionEnd::Dropped && settings_.keepTrying)) ResetButtons();
+}
+
+void EventSession::DropMessage(const std::string& text) {
+  if (settings_.keepTrying) Status(text);
+  else Message(text);
+}
+
 bool EventSession::Pause(std::chrono::milliseconds duration) {
   std::unique_lock lock(mutex_);
   return !changed_.wait_for(lock, duration, [this] { return stop_.load(); });
@@ -162,17 +171,23 @@ bool EventSession::Connect(std::uint32_t address) {
 }
 
 int EventSession::ThreadTcpReceiveImage() {
+  const SessionEnd end = Run();
+  if (!stop_) host_->SessionEnded(end);
+  return 0;
+}
+
+SessionEnd EventSession::Run() {
   const std::string& address = settings_.cameraAddress;
   if (address.size() > kMaxCameraAddressBytes || address.empty()) {
     Message("Camera IP is too long or Null");
     ResetButtons();
-    return 0;
+    return SessionEnd::Final;
   }
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     Message(Format("tcp socket create error: error code is %d", errno));
     ResetButtons();
-    return 0;
+    return SessionEnd::Final;
   }
   {
     std::lock_guard lock(mutex_);
@@ -191,7 +206,7 @@ int EventSession::ThreadTcpReceiveImage() {
     Message(Format("unknown server name = %s", address.c_str()));
     CloseChannel();
     ResetButtons();
-    return 0;
+    return SessionEnd::Final;
   }
 
   const timeval timeout = ToTimeval(settings_.ioTimeout);
@@ -199,7 +214,7 @@ int EventSession::ThreadTcpReceiveImage() {
       ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0) {
     Message(Format("Error code = %d", errno));
     CloseChannel();
-    return 0;
+    return SessionEnd::Final;
   }
 
   // A camera that refuses every attempt still gets the authentication step, which then fails
@@ -207,22 +222,26 @@ int EventSession::ThreadTcpReceiveImage() {
   Connect(*destination);
 
   Status("Checking user authentication...");
-  if (!AuthenticateUser(*this)) {
+  const AuthResult auth = AuthenticateUser(*this);
+  if (auth != AuthResult::Accepted) {
+    // A camera that cannot be reached may come back; one that refuses the user will not change
+    // its mind, and asking again and again can lock the account.
+    const SessionEnd end = auth == AuthResult::Unreachable ? SessionEnd::Dropped : SessionEnd::Final;
     Status("User authentication failed.");
     CloseChannel();
-    ResetButtons();
+    ResetButtonsAfter(end);
     Pause(kEndPause);
-    return 0;
+    return end;
   }
   Status("User authentication success.");
   Status("Successfully connected.");
-  RunEventLoop();
-  ResetButtons();
+  const SessionEnd end = RunEventLoop();
+  ResetButtonsAfter(end);
   Pause(kEndPause);
-  return 0;
+  return end;
 }
 
-void EventSession::RunEventLoop() {
+SessionEnd EventSession::RunEventLoop() {
   const int fd = Socket();
   Unit unit;
   while (!stop_) {
@@ -240,39 +259,40 @@ void EventSession::RunEventLoop() {
       Status("OK keep ZENT connection.");
     } else if (sent == -1) {
       CloseChannel();
-      Message("Disconnected Network.");
+      DropMessage("Disconnected Network.");
       Status(">>> Disconnected Network.");
-      return;
+      return SessionEnd::Dropped;
     }
 
     const int answered = ReceiveAll(fd, unit.data(), kUnitLength);
     if (answered == -1) {
       Status("read error2");
       CloseChannel();
-      Message("Disconnected Network.");
+      DropMessage("Disconnected Network.");
       Status("Disconnected Network.");
-      return;
+      return SessionEnd::Dropped;
     }
     if (answered == kUnitLength) {
       const int answer = ReadUnit(unit);
       if (answer == MSG_KEEP_ALIVE_BROKEN || answer == MSG_INVALID_ID) {
         Status(answer == MSG_KEEP_ALIVE_BROKEN ? "ZENT connection was broken." : "Error: Invalid message id.");
         CloseChannel();
-        Message("Disconnected Network.");
+        DropMessage("Disconnected Network.");
         Status("Disconnected.");
-        return;
+        return SessionEnd::Dropped;
       }
     }
     Pause(kLoopPause);
   }
   CloseChannel();
+  return SessionEnd::Final;  // stopped by the window: nothing more is said
 }
 
-bool AuthenticateUser(EventSession& session) {
+AuthResult AuthenticateUser(EventSession& session) {
   const SessionSettings& settings = session.Settings();
   if (settings.userId.size() > kMaxUserIdBytes || settings.password.size() > kMaxPasswordBytes) {
     session.Message("Error: User ID and/or Password is too long(> 10).");
-    return false;
+    return AuthResult::Refused;
   }
   const AuthPacket packet = BuildAuthPacket(settings.userId, settings.password);
   const int fd = session.Socket();
@@ -280,14 +300,14 @@ bool AuthenticateUser(EventSession& session) {
   const int sent = SendBytes(fd, packet.data(), IMG_XFER_USER_AUTH_PKT_LEN);
   if (sent == -1) {
     session.Status("SOCKET Error.");
-    return false;
+    return AuthResult::Unreachable;
   }
   if (sent != IMG_XFER_USER_AUTH_PKT_LEN) {
     const std::string text =
         Format("nWrite(%d) is not equal to IMG_XFER_USER_AUTH_PKT_LEN(%d)", sent, IMG_XFER_USER_AUTH_PKT_LEN);
-    session.Message(text);
+    session.DropMessage(text);
     session.Status(text);
-    return false;
+    return AuthResult::Unreachable;
   }
 
   Unit answer;
@@ -297,22 +317,22 @@ bool AuthenticateUser(EventSession& session) {
     if (value == MSG_AUTH_ACCEPTED) {
       session.Status("User Verify OK...");
       session.LoginAccepted();
-      return true;
+      return AuthResult::Accepted;
     }
     session.Message(value == MSG_AUTH_REFUSED ? std::string("Error: User Authenticaion failed")
                                               : Format("Error: unexpected message from camera(%d)", value));
-    return false;
+    return AuthResult::Refused;
   }
   if (received == -1) {
     session.Message("read error!");
     session.Status("read error.");
-    return false;
+    return AuthResult::Refused;
   }
   const std::string text = Format("nRead(%d) is not equal to IMG_XFER_USER_AUTH_RSLT_PKT_LEN(%d)", received,
                                   IMG_XFER_USER_AUTH_RSLT_PKT_LEN);
   session.Message(text);
   session.Status(text);
-  return false;
+  return AuthResult::Refused;
 }
 
 }  // namespace zent

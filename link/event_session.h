@@ -31,6 +31,9 @@ struct SessionSettings {
   std::chrono::milliseconds ioTimeout{30000};              // every send and receive
   std::chrono::milliseconds connectAttemptTimeout{5000};   // one of the ten attempts
   NameResolver resolveName = ResolveHostName;
+  // The window logs in again by itself after a dropped session: such an ending shows its box's
+  // text as a status line and leaves the buttons as they are, so nothing waits for a person.
+  bool keepTrying = false;
 };
 
 inline constexpr std::size_t kMaxCameraAddressBytes = 100;
@@ -60,15 +63,20 @@ class EventSession {
   const SessionSettings& Settings() const { return settings_; }
   void Status(const std::string& text);
   void Message(const std::string& text);
+  // The box that ends a dropped session; a status line when the window will log in again.
+  void DropMessage(const std::string& text);
   void LoginAccepted();
 
  private:
   EventSession(SessionSettings settings, std::shared_ptr<SessionHost> host);
   int ThreadTcpReceiveImage();
-  void RunEventLoop();
+  SessionEnd Run();
+  SessionEnd RunEventLoop();
   bool Connect(std::uint32_t address);
   void CloseChannel();
   void ResetButtons();
+  // Resets the buttons unless the window is about to log in again.
+  void ResetButtonsAfter(SessionEnd end);
   bool Pause(std::chrono::milliseconds duration);  // false when a stop cut it short
 
   const SessionSettings settings_;
@@ -81,7 +89,10 @@ class EventSession {
   static std::atomic<int> live_;
 };
 
+enum class AuthResult { Accepted, Refused, Unreachable };
+
 // Sends the 48-byte packet and reads the camera's answer, reporting every failure to the user.
-bool AuthenticateUser(EventSession& session);
+// Refused: the camera said no, or did not answer; Unreachable: the packet could not be sent.
+AuthResult AuthenticateUser(EventSession& session);
 
 }  // namespace zent

@@ -6,6 +6,12 @@
 
 namespace zent {
 
+// How a session ended, when it was not stopped by its window.
+enum class SessionEnd {
+  Dropped,  // the camera closed, broke off or went silent, or could not be reached: worth trying again
+  Final,    // the camera refused the log-in, or the settings cannot work: trying again cannot help
+};
+
 class SessionHost {
  public:
   virtual ~SessionHost() = default;
@@ -19,6 +25,9 @@ class SessionHost {
   virtual void CameraEvent() = 0;
   // Log-In enabled, Disconnect disabled.
   virtual void ResetButtons() = 0;
+  // The session's last call. With SessionSettings::keepTrying, a Dropped session showed no box and
+  // did not reset the buttons: the window is to log in again.
+  virtual void SessionEnded(SessionEnd end) = 0;
 };
 
 }  // namespace zent

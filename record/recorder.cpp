@@ -1,12 +1,15 @@
 #include "record/recorder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <utility>
 
+#include "config/paths.h"
 #include "record/avi_writer.h"
+#include "record/recording_name.h"
 
 namespace zent {
 namespace {
@@ -15,6 +18,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxQueuedBytes = 128u << 20;  // beyond this the disk is too slow: drop
 constexpr auto kFlushPeriod = std::chrono::seconds(1);
+constexpr auto kDiskCheckPeriod = std::chrono::seconds(2);
 
 double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -63,6 +67,10 @@ void Recorder::Run() {
         requested_ = job.arrival;
         event_ = job.event;
         reportPreEvent_ = job.reportPreEvent;
+        guard_ = job.guard;
+        bytesWritten_ = 0;
+        lastDiskCheck_ = Clock::now();
+        if (!MakeRoom(job)) path_.clear();
         break;
       case RecordJob::Kind::Packet:
         Write(job);
@@ -120,10 +128,12 @@ void Recorder::Write(RecordJob& job) {
     frame = segmentStart_ + av_rescale_q(dts - segmentFirstTs_, job.sourceTimeBase, av_inv_q(rate_));
   }
   std::string error;
+  const int size = job.packet->size;
   if (!writer_->Write(*job.packet, frame, error)) {
     Fail(error);
     return;
   }
+  bytesWritten_ += size;
   if (writer_->Frames() == 1) {
     VideoReport report{VideoReport::Kind::RecordingStarted, "Recording to " + path_, path_};
     report.firstFrameMs = Milliseconds(Clock::now() - requested_);
@@ -134,6 +144,56 @@ void Recorder::Write(RecordJob& job) {
     writer_->Flush();
     lastFlush_ = Clock::now();
   }
+  if (Clock::now() - lastDiskCheck_ >= kDiskCheckPeriod) {
+    lastDiskCheck_ = Clock::now();
+    CheckRoom();
+  }
+}
+
+bool Recorder::MakeRoom(const RecordJob& begin) {
+  const std::int64_t needed = NeededBytes(guard_, begin.bytesPerSecond);
+  std::int64_t free = FreeBytes(path_);
+  if (needed == 0 || free < 0 || free >= needed) return true;
+  if (guard_.deleteOldest) {
+    // Only names this program gives its recordings of this camera, oldest first; never the file
+    // just made for this recording.
+    for (const std::string& old : OwnRecordings(DirectoryPart(path_), begin.stem)) {
+      if (old == path_) continue;
+      struct stat info{};
+      const std::int64_t size = ::stat(old.c_str(), &info) == 0 ? info.st_size : 0;
+      if (::unlink(old.c_str()) != 0) continue;
+      listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted,
+                               "Deleted the oldest recording " + old + " (" + SizeText(size) + ") to keep " +
+                                   SizeText(needed) + " free",
+                               old});
+      free = FreeBytes(path_);
+      if (free >= needed) return true;
+    }
+  }
+  ::unlink(path_.c_str());  // made empty for this recording; nothing will go into it
+  listener_.OnVideoReport({VideoReport::Kind::RecordingFailed,
+                           "Disk almost full: not recording " + path_ + "; " + SizeText(free) + " left", path_});
+  return false;
+}
+
+void Recorder::CheckRoom() {
+  const double seconds = std::chrono::duration<double>(Clock::now() - firstArrival_).count();
+  const double rate = seconds > 0 ? static_cast<double>(bytesWritten_) / seconds : 0;
+  const std::int64_t free = FreeBytes(path_);
+  if (free < 0 || free >= NeededBytes(guard_, rate)) return;
+  const std::string path = std::exchange(path_, {});
+  std::string error;
+  const bool ok = writer_->Finish(error);  // the index, so the file plays
+  char text[160];
+  std::snprintf(text, sizeof text, " at %lld frames, %.1f s; ", static_cast<long long>(writer_->Frames()),
+                writer_->Seconds());
+  VideoReport report{ok ? VideoReport::Kind::RecordingSaved : VideoReport::Kind::RecordingFailed,
+                     "Disk almost full: stopped recording " + path + text + SizeText(free) + " left", path,
+                     writer_->Frames(), writer_->Seconds()};
+  report.preEventSeconds = PreEventSeconds();
+  if (!ok) report.text += " (" + error + ")";
+  writer_.reset();
+  listener_.OnVideoReport(report);
 }
 
 void Recorder::Close() {

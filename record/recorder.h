@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "record/disk_space.h"
 #include "record/ffmpeg_ptr.h"
 #include "record/video_listener.h"
 #include "record/video_mode.h"
@@ -36,6 +37,9 @@ struct RecordJob {
   std::chrono::steady_clock::time_point event;    // Begin: the event the recording is for
   bool reportPreEvent = false;  // Begin: the saved report says how much came from before the event
   bool buffered = false;        // Packet: from the pre-event buffer, held in memory already
+  DiskGuard guard;              // Begin: what the recording keeps free on its disk
+  std::string stem;             // Begin: the recordings' stem, for deleting the oldest of them
+  double bytesPerSecond = 0;    // Begin: the stream's data rate before the recording
 };
 
 class Recorder {
@@ -55,6 +59,10 @@ class Recorder {
   std::uint64_t Dropped();
   // How much of the file lies before its event.
   double PreEventSeconds() const;
+  // Before a recording: room on the disk, making it by deleting old recordings where allowed.
+  bool MakeRoom(const RecordJob& begin);
+  // While recording: stops with the index written when the disk is almost full.
+  void CheckRoom();
 
   VideoListener& listener_;
   std::mutex mutex_;
@@ -69,6 +77,9 @@ class Recorder {
   AVRational rate_{25, 1};
   std::chrono::steady_clock::time_point requested_, event_, firstArrival_, lastFlush_;
   bool reportPreEvent_ = false;
+  DiskGuard guard_;
+  std::int64_t bytesWritten_ = 0;
+  std::chrono::steady_clock::time_point lastDiskCheck_;
   std::uint64_t segment_ = 0;
   std::int64_t segmentStart_ = 0;  // the file's frame at which the current connection began
   std::int64_t segmentFirstTs_ = AV_NOPTS_VALUE;

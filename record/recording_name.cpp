@@ -1,6 +1,11 @@
 #include "record/recording_name.h"
 
+#include <dirent.h>
+#include <strings.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "config/paths.h"
 
@@ -16,6 +21,60 @@ std::string RecordingFileName(const std::string& savePath, int insertTime, const
   std::snprintf(stamp, sizeof stamp, "_%04d%02d%02d_%02d%02d%02d.avi", time.tm_year + 1900, time.tm_mon + 1,
                 time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
   return prefix + stamp;
+}
+
+namespace {
+
+bool Digits(const std::string& text, std::size_t from, std::size_t count) {
+  if (from + count > text.size()) return false;
+  for (std::size_t i = from; i < from + count; ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  return true;
+}
+
+// Where "_YYYYMMDD_HHMMSS" starts in a recording's name, or npos.
+std::size_t StampAt(const std::string& name) {
+  if (name.size() < 4 || strcasecmp(name.c_str() + name.size() - 4, ".avi") != 0) return std::string::npos;
+  std::size_t end = name.size() - 4;
+  const std::size_t dash = name.rfind('-', end);
+  if (dash != std::string::npos && dash + 1 < end && Digits(name, dash + 1, end - dash - 1)) end = dash;
+  if (end < 16) return std::string::npos;
+  const std::size_t at = end - 16;
+  if (name[at] != '_' || name[at + 9] != '_' || !Digits(name, at + 1, 8) || !Digits(name, at + 10, 6))
+    return std::string::npos;
+  return at;
+}
+
+}  // namespace
+
+std::string RecordingStem(const std::string& fileName) {
+  const std::size_t at = StampAt(fileName);
+  return at == std::string::npos ? std::string() : fileName.substr(0, at);
+}
+
+bool IsRecordingName(const std::string& fileName, const std::string& stem) {
+  return !stem.empty() && StampAt(fileName) == stem.size() && fileName.compare(0, stem.size(), stem) == 0;
+}
+
+std::vector<std::string> OwnRecordings(const std::string& folder, const std::string& stem) {
+  std::vector<std::pair<std::string, std::string>> found;  // (time and number, path)
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (!IsRecordingName(name, stem)) continue;
+      // "YYYYMMDD_HHMMSS" sorts by time; the number after it, zero-padded, by the order taken.
+      const std::string stamp = name.substr(stem.size() + 1, 15);
+      const std::size_t dash = name.find('-', stem.size() + 16);
+      const std::string number = dash == std::string::npos ? "0" : name.substr(dash + 1, name.size() - 4 - dash - 1);
+      found.emplace_back(stamp + std::string(12 - std::min<std::size_t>(12, number.size()), '0') + number,
+                         JoinPath(folder, name));
+    }
+    ::closedir(dir);
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> paths;
+  for (auto& [key, path] : found) paths.push_back(std::move(path));
+  return paths;
 }
 
 }  // namespace zent

@@ -3,6 +3,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace zent {
 
@@ -10,5 +11,15 @@ namespace zent {
 // `time`. A '.' counts as the extension only in the file-name part, so a dotted folder name
 // stays whole. Any other insertTime: the saving path unchanged.
 std::string RecordingFileName(const std::string& savePath, int insertTime, const std::tm& time);
+
+// Whether `fileName` (no folder) is a name this program gives a recording of `stem`:
+// STEM_YYYYMMDD_HHMMSS.avi, or with -N before ".avi" when that name was taken.
+bool IsRecordingName(const std::string& fileName, const std::string& stem);
+// The stem of a recording's name (the part before "_YYYYMMDD_HHMMSS"); empty when the name is
+// none that this program gives.
+std::string RecordingStem(const std::string& fileName);
+
+// This program's recordings of `stem` in `folder`, oldest first (by the time in their names).
+std::vector<std::string> OwnRecordings(const std::string& folder, const std::string& stem);
 
 }  // namespace zent

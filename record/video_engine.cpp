@@ -10,6 +10,7 @@
 #include "record/avi_writer.h"
 #include "record/packet_source.h"
 #include "record/pre_event_buffer.h"
+#include "record/recording_name.h"
 #include "record/recorder.h"
 
 extern "C" {
@@ -141,6 +142,9 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
   begin.path = path;
   begin.arrival = requested;
   begin.event = event;
+  begin.guard = diskGuard_;
+  begin.stem = RecordingStem(path.substr(path.rfind('/') + 1));
+  begin.bytesPerSecond = bytesPerSecond_;
   std::lock_guard lock(bufferMutex_);
   begin.reportPreEvent = preEvent_.Seconds() > 0;
   recorder_->Post(std::move(begin));
@@ -162,6 +166,8 @@ void VideoEngine::SetPreEventSeconds(double seconds) {
   std::lock_guard lock(bufferMutex_);
   preEvent_.SetSeconds(seconds);
 }
+
+void VideoEngine::SetDiskGuard(DiskGuard guard) { diskGuard_ = guard; }
 
 void VideoEngine::MarkEvent() { eventTime_ = Nanoseconds(Clock::now()); }
 
@@ -250,6 +256,14 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
 
     arrivals_.push_back(arrival);
     while (arrivals_.front() < arrival - kRateWindow) arrivals_.pop_front();
+    // The stream's data rate, for the disk guard: an exponential average over about 2 s.
+    if (lastArrival_ != Clock::time_point{}) {
+      const double gap = std::chrono::duration<double>(arrival - lastArrival_).count();
+      const double weight = std::min(1.0, gap / std::chrono::duration<double>(kRateWindow).count());
+      if (gap > 0)
+        bytesPerSecond_ = bytesPerSecond_ * (1 - weight) + (static_cast<double>(packet->size) / gap) * weight;
+    }
+    lastArrival_ = arrival;
 
     const bool shown = displayWidth_ > 0 && displayHeight_ > 0;
     const bool wantPicture = shown && !pictureInFlight_ && arrival - lastDecode_ >= kDisplayInterval;

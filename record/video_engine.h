@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "record/disk_space.h"
 #include "record/ffmpeg_ptr.h"
 #include "record/pre_event_buffer.h"
 #include "record/recorder.h"
@@ -55,6 +56,8 @@ class VideoEngine {
   void SetPreEventSeconds(double seconds);
   // The camera's event happened now; the next StartRecording reaches back from here.
   void MarkEvent();
+  // What recordings keep free on their disk; checked before each starts and while it runs.
+  void SetDiskGuard(DiskGuard guard);
 
   // Creates the file now (an existing one is never overwritten) and records from the last key
   // frame at or before the event minus the pre-event seconds, or from the next key frame when
@@ -94,6 +97,9 @@ class VideoEngine {
 
   std::optional<VideoMode> mode_;
   std::deque<std::chrono::steady_clock::time_point> arrivals_;  // for the measured frame rate
+  std::chrono::steady_clock::time_point lastArrival_;
+  std::atomic<double> bytesPerSecond_{0};  // the stream's recent data rate
+  DiskGuard diskGuard_;                    // GUI thread
 
   std::atomic<bool> recordingWanted_{false};
   std::unique_ptr<Recorder> recorder_;

@@ -23,7 +23,8 @@ struct VideoReport {
     StreamBack,  // video arrives again after a loss
     RecordingStarted,
     RecordingSaved,
-    RecordingFailed
+    RecordingFailed,
+    RecordingDeleted  // an old recording made room on the disk
   };
   VideoReport(Kind k, std::string t, std::string p = {}, std::int64_t f = 0, double s = 0)
       : kind(k), text(std::move(t)), path(std::move(p)), frames(f), seconds(s) {}

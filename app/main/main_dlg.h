@@ -9,12 +9,14 @@
 #include <QString>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/config/config_dlg.h"
 #include "app/main/current_profile.h"
 #include "app/record/recording_host.h"
 #include "config/camera_profile.h"
 #include "config/options.h"
+#include "link/event_session.h"
 #include "log/log_writer.h"
 #include "log/status_line.h"
 
@@ -44,6 +46,7 @@ inline constexpr int IDC_EXPAND = 1033;
 inline constexpr int IDT_MODE_CHANGE_RESET = 1051;
 inline constexpr int IDT_PREPARE_RECORDER = 1054;
 inline constexpr int IDT_RECORDER_READY = 1055;
+inline constexpr int IDT_RELOGIN = 1056;  // the wait before logging in again by itself
 
 inline constexpr int IDM_ABOUTBOX = 0x0010;
 // The status window drops its oldest lines beyond this; the log file keeps everything.
@@ -106,6 +109,11 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   QString GetPassword() const { return m_strPassword; }
   // The camera accepted the user (called on the GUI thread for the session).
   void OnLoginAccepted();
+  // The session's thread ended without a Disconnect: log in again after a wait when the camera
+  // dropped it and the Options say so, else stand down the recorder.
+  void OnSessionEnded(zent::SessionEnd end);
+  // Tests and the soak shorten the waits between log-in attempts.
+  static void SetReloginDelays(std::vector<int> milliseconds);
 
   // Recording cycle.
   void PrepareRecorder();
@@ -156,6 +164,10 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
  private:
   void CreateControls();
   void AddStatusLineHere(const std::string& text);
+  void StartSession();
+  void LogInAgain();
+  // Disconnect's end of the recorder: timers stopped, window and viewer gone, Configuration free.
+  void DisarmRecorder();
 
   QPushButton* m_btnLogIn = nullptr;
   QPushButton* m_btnDisconnect = nullptr;
@@ -163,6 +175,9 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   QPushButton* m_btnExpand = nullptr;
   IdTimers* m_timers = nullptr;
   std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
+  zent::SessionSettings m_session;  // what the last Log-In started, for logging in again
+  int m_reloginAttempt = 0;         // tries since the camera last accepted us
+  bool m_bLoggingInAgain = false;   // the current session is a try of our own, not a Log-In
   zent::LocalClock m_clock = zent::LocalTimeNow;
   const std::string m_documentsFolder;  // read once: looking it up reads a file
   zent::Options m_options;

@@ -19,6 +19,7 @@ class MainDlgSessionHost : public zent::SessionHost {
   void LoginAccepted() override;
   void CameraEvent() override;
   void ResetButtons() override;
+  void SessionEnded(zent::SessionEnd end) override;
 
  private:
   // Runs `action` on the GUI thread with the window, and returns when it has run or was dropped.

@@ -24,6 +24,7 @@ void CMainDlg::PrepareRecorder() {
   g_pRecordDlg->SetVideoUrlTemplate(
       QString::fromLocal8Bit(zent::VideoUrlTemplateFor(m_options, currentProfile.cameraAddress)));
   g_pRecordDlg->SetPreEventSeconds(m_options.preEventSeconds);
+  g_pRecordDlg->SetDiskReserve(m_options.diskReserveBytes, m_options.deleteOldestRecordings);
   if (g_pRecordDlg->CreateViewer()) Timers().Start(IDT_RECORDER_READY, 1000);
 }
 
@@ -65,6 +66,9 @@ void CMainDlg::OnTimer(int id) {
       m_bModeChanged = 0;
       m_bRecorderReady = 0;
       PrepareRecorder();
+      break;
+    case IDT_RELOGIN:
+      LogInAgain();
       break;
     case IDT_RECORDER_READY:
       m_bArmed = 1;

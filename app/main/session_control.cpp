@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QListWidget>
+#include <algorithm>
+#include <cstdio>
 #include <thread>
 
 #include "app/main/main_dlg.h"
@@ -9,6 +11,7 @@
 #include "app/message_box.h"
 #include "link/event_session.h"
 #include "app/main/main_dlg_session_host.h"
+#include "app/record/record_dlg.h"
 
 namespace {
 
@@ -51,33 +54,83 @@ void MainDlgSessionHost::ResetButtons() {
   });
 }
 
+void MainDlgSessionHost::SessionEnded(zent::SessionEnd end) {
+  OnGuiThread([end](CMainDlg& dlg) { dlg.OnSessionEnded(end); });
+}
+
+namespace {
+
+std::vector<int> g_reloginDelaysMs = {5000, 10000, 20000, 40000, 60000};
+
+}  // namespace
+
+void CMainDlg::SetReloginDelays(std::vector<int> milliseconds) { g_reloginDelaysMs = std::move(milliseconds); }
+
 void CMainDlg::OnLogIn() {
   UpdateData(true);
   m_listStatus->clear();
   AddStatusLine("Connecting server...");
   EnableDlgItem(IDC_LOGIN, false);
   EnableDlgItem(IDC_DISCONNECT, true);
+  Timers().Stop(IDT_RELOGIN);
+  m_reloginAttempt = 0;
+  m_bLoggingInAgain = false;
   StopReceiverThread();
   std::this_thread::sleep_for(kLogInPause);
 
   // The session takes its own copies: later changes of the profile or the boxes do not reach it.
-  zent::SessionSettings settings;
-  settings.cameraAddress = currentProfile.cameraAddress;
-  settings.privatePort = currentProfile.privatePort;
-  settings.userId = GetUserID().toLocal8Bit().toStdString();
-  settings.password = GetPassword().toLocal8Bit().toStdString();
-  m_sessionHost = std::make_shared<MainDlgSessionHost>(this);
-  m_pReceiverThread = zent::EventSession::Start(std::move(settings), m_sessionHost);
+  m_session = zent::SessionSettings{};
+  m_session.cameraAddress = currentProfile.cameraAddress;
+  m_session.privatePort = currentProfile.privatePort;
+  m_session.userId = GetUserID().toLocal8Bit().toStdString();
+  m_session.password = GetPassword().toLocal8Bit().toStdString();
+  StartSession();
 }
 
-void CMainDlg::OnDisconnect() {
+void CMainDlg::StartSession() {
+  m_session.keepTrying = m_options.relogin;
+  m_sessionHost = std::make_shared<MainDlgSessionHost>(this);
+  m_pReceiverThread = zent::EventSession::Start(m_session, m_sessionHost);
+}
+
+void CMainDlg::OnSessionEnded(zent::SessionEnd end) {
+  if (end == zent::SessionEnd::Dropped && m_session.keepTrying) {
+    const int delay = g_reloginDelaysMs[std::min<std::size_t>(m_reloginAttempt, g_reloginDelaysMs.size() - 1)];
+    ++m_reloginAttempt;
+    char text[96];
+    std::snprintf(text, sizeof text, "Disconnected Network. Logging in again in %d s.", (delay + 999) / 1000);
+    AddStatusLine(text);
+    Timers().Start(IDT_RELOGIN, delay);
+    return;
+  }
+  // Nobody will log in again by themselves: free the Configuration button rather than leave it
+  // locked behind a recorder that no event can reach.
+  DisarmRecorder();
+}
+
+void CMainDlg::LogInAgain() {
+  Timers().Stop(IDT_RELOGIN);
+  StopReceiverThread();
+  AddStatusLine("Connecting server...");
+  m_bLoggingInAgain = true;
+  StartSession();  // the same camera, ID and password as the session that ended
+}
+
+void CMainDlg::DisarmRecorder() {
   m_bArmed = 0;
   EnableDlgItem(IDC_CONFIGURATION, true);
-  StopReceiverThread();
   // Left running, these would arm again and lock the Configuration button a second later.
   Timers().Stop(IDT_RECORDER_READY);
   Timers().Stop(IDT_PREPARE_RECORDER);
   DeleteRecorder();
+}
+
+void CMainDlg::OnDisconnect() {
+  Timers().Stop(IDT_RELOGIN);
+  m_reloginAttempt = 0;
+  m_bLoggingInAgain = false;
+  StopReceiverThread();
+  DisarmRecorder();
   AddStatusLine("Client socket was closed.");
   AddStatusLine("Disconnected.");
   EnableDlgItem(IDC_LOGIN, true);
@@ -94,5 +147,10 @@ void CMainDlg::StopReceiverThread() {
 
 void CMainDlg::OnLoginAccepted() {
   m_bArmed = 1;
-  Timers().Start(IDT_PREPARE_RECORDER, 1000);
+  m_reloginAttempt = 0;
+  // Logged in again by ourselves: the recorder never stood down, and a recording in progress
+  // goes on to its end.
+  const bool recorderKept = m_bLoggingInAgain && g_pRecordDlg;
+  m_bLoggingInAgain = false;
+  if (!recorderKept) Timers().Start(IDT_PREPARE_RECORDER, 1000);
 }

@@ -1,5 +1,6 @@
 #include "app/options/options_dlg.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -45,6 +46,22 @@ COptionsDlg::COptionsDlg(const zent::Options& options, const std::string& camera
   m_spinPreEventSeconds->setValue(options.preEventSeconds);
   form->addRow("Seconds recorded before each event:", m_spinPreEventSeconds);
 
+  m_checkRelogin = new QCheckBox("Log in again when the camera drops the session", this);
+  m_checkRelogin->setObjectName("relogin");
+  m_checkRelogin->setChecked(options.relogin);
+  form->addRow(m_checkRelogin);
+
+  m_spinDiskReserveMiB = new QSpinBox(this);
+  m_spinDiskReserveMiB->setObjectName("diskReserveMiB");
+  m_spinDiskReserveMiB->setRange(0, 1 << 20);
+  m_spinDiskReserveMiB->setSuffix(" MiB");
+  m_spinDiskReserveMiB->setValue(static_cast<int>(options.diskReserveBytes >> 20));
+  form->addRow("Free space kept on the recordings' disk:", m_spinDiskReserveMiB);
+  m_checkDeleteOldest = new QCheckBox("Delete the oldest recordings when space runs low", this);
+  m_checkDeleteOldest->setObjectName("deleteOldestRecordings");
+  m_checkDeleteOldest->setChecked(options.deleteOldestRecordings);
+  form->addRow(m_checkDeleteOldest);
+
   auto* note = new QLabel(
       "{address} and {port} are the camera's address and video port from its profile; the ID and "
       "password typed in the main window are added. Changes take effect when the recorder is next "
@@ -70,6 +87,9 @@ void COptionsDlg::accept() {
   }
   m_options.videoUrlTemplate = Bytes(m_editVideoUrl->text());
   m_options.preEventSeconds = m_spinPreEventSeconds->value();
+  m_options.relogin = m_checkRelogin->isChecked();
+  m_options.diskReserveBytes = static_cast<std::int64_t>(m_spinDiskReserveMiB->value()) << 20;
+  m_options.deleteOldestRecordings = m_checkDeleteOldest->isChecked();
   if (!m_cameraAddress.empty()) m_options.cameraVideoUrlTemplates[m_cameraAddress] = Bytes(m_editCameraVideoUrl->text());
   QDialog::accept();
 }

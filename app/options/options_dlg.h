@@ -6,6 +6,7 @@
 
 #include "config/options.h"
 
+class QCheckBox;
 class QLineEdit;
 class QSpinBox;
 
@@ -28,4 +29,7 @@ class COptionsDlg : public QDialog {
   QLineEdit* m_editVideoUrl = nullptr;
   QLineEdit* m_editCameraVideoUrl = nullptr;
   QSpinBox* m_spinPreEventSeconds = nullptr;
+  QCheckBox* m_checkRelogin = nullptr;
+  QSpinBox* m_spinDiskReserveMiB = nullptr;
+  QCheckBox* m_checkDeleteOldest = nullptr;
 };

@@ -22,6 +22,10 @@ Options LoadOptions() {
   options.videoUrlTemplate = settings.value("video/urlTemplate").toString().toStdString();
   options.preEventSeconds =
       std::clamp(settings.value("recording/preEventSeconds", options.preEventSeconds).toInt(), 0, kMaxPreEventSeconds);
+  options.relogin = settings.value("session/relogin", options.relogin).toBool();
+  options.diskReserveBytes =
+      std::max<qint64>(0, settings.value("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20)).toLongLong()) << 20;
+  options.deleteOldestRecordings = settings.value("disk/deleteOldest", options.deleteOldestRecordings).toBool();
   settings.beginGroup("cameraVideoUrl");
   for (const QString& key : settings.childKeys())
     options.cameraVideoUrlTemplates[AddressOfKey(key)] = settings.value(key).toString().toStdString();
@@ -33,6 +37,9 @@ bool SaveOptions(const Options& options) {
   QSettings settings(QSettings::IniFormat, QSettings::UserScope, "zent-client", "zent-client");
   settings.setValue("video/urlTemplate", QString::fromStdString(options.videoUrlTemplate));
   settings.setValue("recording/preEventSeconds", options.preEventSeconds);
+  settings.setValue("session/relogin", options.relogin);
+  settings.setValue("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20));
+  settings.setValue("disk/deleteOldest", options.deleteOldestRecordings);
   settings.remove("cameraVideoUrl");
   settings.beginGroup("cameraVideoUrl");
   for (const auto& [address, url] : options.cameraVideoUrlTemplates)

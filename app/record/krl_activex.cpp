@@ -57,6 +57,13 @@ void CKRLActiveX::SetVideoUrlTemplate(const QString& urlTemplate) {
   m_source.urlTemplate = urlTemplate.toLocal8Bit().toStdString();
 }
 
+void CKRLActiveX::SetDiskReserve(qint64 bytes, bool deleteOldest) {
+  zent::DiskGuard guard;
+  guard.reserveBytes = bytes;
+  guard.deleteOldest = deleteOldest;
+  m_engine.SetDiskGuard(guard);
+}
+
 void CKRLActiveX::StartView() {
   m_engine.SetSource(m_source);
   m_placeholder = QString("Connecting to %1\u2026").arg(QString::fromLocal8Bit(zent::SourceLabel(m_source)));

@@ -74,6 +74,7 @@ int CRecordDlg::CreateViewer() {
   m_pViewer->SetBool6(false);
   m_pViewer->SetVideoUrlTemplate(m_strVideoUrlTemplate);
   m_pViewer->SetPreEventSeconds(m_nPreEventSeconds);
+  m_pViewer->SetDiskReserve(m_nDiskReserve, m_bDeleteOldest);
   // Queued, so that the handler may delete the viewer that raised the event.
   connect(m_pViewer, &ViewerControl::VideoModeChanged, this, &CRecordDlg::OnVideoModeChanged, Qt::QueuedConnection);
   connect(m_pViewer, &ViewerControl::Reported, this,

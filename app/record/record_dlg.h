@@ -31,6 +31,10 @@ class CRecordDlg : public QDialog {
   void SetPort(int port) { m_nPort = port; }
   void SetVideoUrlTemplate(const QString& urlTemplate) { m_strVideoUrlTemplate = urlTemplate; }
   void SetPreEventSeconds(int seconds) { m_nPreEventSeconds = seconds; }
+  void SetDiskReserve(qint64 bytes, bool deleteOldest) {
+    m_nDiskReserve = bytes;
+    m_bDeleteOldest = deleteOldest;
+  }
   void SetRecordMinutes(int minutes);
   // Tests shorten a minute so that recordings take moments.
   static void SetMillisecondsPerMinute(int milliseconds);
@@ -55,6 +59,8 @@ class CRecordDlg : public QDialog {
   int m_nRecordMs = 0;
   QString m_strVideoUrlTemplate;
   int m_nPreEventSeconds = 0;
+  qint64 m_nDiskReserve = 0;
+  bool m_bDeleteOldest = false;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

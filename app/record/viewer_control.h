@@ -55,6 +55,8 @@ class ViewerControl : public QWidget {
   virtual void SetPreEventSeconds(int /*seconds*/) {}
   // The event a coming recording is for happened now.
   virtual void MarkEvent() {}
+  // Free space recordings keep on their disk (0: none), and whether old recordings may go for it.
+  virtual void SetDiskReserve(qint64 /*bytes*/, bool /*deleteOldest*/) {}
 
   void SetAddressProp(const QString& address) { SetProperty(DISPID_ADDRESS, address); }
   void SetViewWidth(int width) { SetProperty(DISPID_VIEW_WIDTH, width); }

@@ -3,7 +3,12 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <QRegularExpression>
+
 #include "app/id_timer.h"
+#include "app/options/options_store.h"
+#include "app/record/record_dlg.h"
+#include "fake_viewer.h"
 #include "gui_fixture.h"
 #include "link/event_session.h"
 #include "sim/camsim_process.h"
@@ -111,6 +116,89 @@ TEST_F(SessionControl, ErrorsOfTheSessionComeAsMessageBoxesAndResetTheButtons) {
   EXPECT_EQ(boxes[0].caption, "ZENT Client");
   EXPECT_EQ(StatusTexts(*dlg.m_listStatus).back(), "User authentication failed.");
   EXPECT_EQ(dlg.m_bArmed, 0);
+  EXPECT_FALSE(dlg.Timers().IsActive(IDT_RELOGIN));  // a refused password is never tried again
+}
+
+class LogInAgain : public SessionControl {
+ protected:
+  LogInAgain() {
+    previousFactory = ViewerControlFactory();
+    ViewerControlFactory() = [this](QWidget* parent) { return new FakeViewer(parent, viewers); };
+    CMainDlg::SetReloginDelays({1000, 2000});
+  }
+  ~LogInAgain() override {
+    ViewerControlFactory() = previousFactory;
+    CMainDlg::SetReloginDelays({5000, 10000, 20000, 40000, 60000});
+  }
+  int Count(CMainDlg& dlg, const std::string& text) {
+    const Texts texts = StatusTexts(*dlg.m_listStatus);
+    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
+  }
+  FakeViewerLog viewers;
+  ViewerFactory previousFactory;
+};
+
+TEST_F(LogInAgain, ADroppedSessionIsLoggedInAgainAndTheNextEventRecorded) {
+  CamSimProcess camera;
+  UseCamera(camera.EventPort());
+  currentProfile.savePath = documents() + "/door.avi";
+  CMainDlg dlg;
+  dlg.OnLogIn();
+  ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }));
+  CRecordDlg* recorder = g_pRecordDlg;
+
+  // The camera closes the session and refuses connections for a while.
+  camera.Command("refuse");
+  camera.Command("close");
+  ASSERT_TRUE(WaitUntil([&] { return Count(dlg, "Disconnected Network. Logging in again in 1 s.") == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Count(dlg, "Disconnected Network. Logging in again in 2 s.") == 1; }, 8000));
+  camera.Command("accept");
+  ASSERT_TRUE(WaitUntil([&] { return Count(dlg, "Successfully connected.") == 2; }, 8000));
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_FALSE(Enabled(dlg, IDC_LOGIN));
+  EXPECT_TRUE(Enabled(dlg, IDC_DISCONNECT));
+  EXPECT_EQ(g_pRecordDlg, recorder);  // the recorder stayed armed throughout
+
+  // The camera breaks off again (0502): the waits start over after a successful log-in.
+  camera.Command("broken");
+  camera.Command("event");
+  ASSERT_TRUE(WaitUntil([&] { return Count(dlg, "Disconnected Network. Logging in again in 1 s.") == 2; }, 8000));
+  ASSERT_TRUE(WaitUntil([&] { return Count(dlg, "Successfully connected.") == 3; }, 8000));
+  camera.Command("event");
+  ASSERT_TRUE(WaitUntil([&] { return viewers.calls.filter(QRegularExpression("^Record .* 2$")).size() == 1; }));
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(LogInAgain, DisconnectStopsTheWaitAndWithTheOptionOffTheBoxComesAndConfigurationIsFree) {
+  CamSimProcess camera;
+  UseCamera(camera.EventPort());
+  {
+    CMainDlg dlg;
+    dlg.OnLogIn();
+    ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }));
+    camera.Command("close");
+    ASSERT_TRUE(WaitUntil([&] { return dlg.Timers().IsActive(IDT_RELOGIN); }));
+    static_cast<QPushButton*>(dlg.GetDlgItem(IDC_DISCONNECT))->click();
+    EXPECT_FALSE(dlg.Timers().IsActive(IDT_RELOGIN));
+    QTest::qWait(1500);
+    EXPECT_EQ(camera.Count("accepted from port"), 1);  // nobody logged in again
+  }
+
+  Options off;
+  off.relogin = false;
+  ASSERT_TRUE(SaveOptions(off));
+  CMainDlg dlg;
+  dlg.OnLogIn();
+  ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1 && !Enabled(dlg, IDC_CONFIGURATION); }));
+  camera.Command("close");
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(dlg, IDC_CONFIGURATION); }));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Disconnected Network.");
+  EXPECT_TRUE(Enabled(dlg, IDC_LOGIN));
+  EXPECT_FALSE(Enabled(dlg, IDC_DISCONNECT));
+  EXPECT_EQ(g_pRecordDlg, nullptr);
+  EXPECT_FALSE(dlg.Timers().IsActive(IDT_RELOGIN));
+  EXPECT_FALSE(dlg.Timers().IsActive(IDT_RECORDER_READY));
 }
 
 }  // namespace

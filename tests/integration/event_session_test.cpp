@@ -119,6 +119,7 @@ struct Ending {
   const char* command;  // sent once logged in, or nullptr
   Calls lastCalls;
   const char* cameraSaw = nullptr;  // what the camera reports at the end
+  SessionEnd end = SessionEnd::Final;  // worth logging in again, or not
 };
 
 void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
@@ -139,6 +140,7 @@ TEST_P(SessionEndings, ReportAndResetTheButtons) {
   ASSERT_GE(calls.size(), ending.lastCalls.size());
   EXPECT_EQ(Calls(calls.end() - static_cast<long>(ending.lastCalls.size()), calls.end()), ending.lastCalls);
   EXPECT_LT(session->Socket(), 0);  // released
+  EXPECT_EQ(host->Ended(), ending.end);
   if (ending.cameraSaw) {
     EXPECT_TRUE(camera.WaitForLine(ending.cameraSaw, 2s));
   }
@@ -167,18 +169,19 @@ INSTANTIATE_TEST_SUITE_P(
                "broken",
                {"status: OK keep ZENT connection.", "status: ZENT connection was broken.",
                 "box: Disconnected Network.", "status: Disconnected.", "reset"},
-               "ended: closed by the client"},
+               "ended: closed by the client", SessionEnd::Dropped},
         Ending{"InvalidMessageId",
                {},
                "invalid",
                {"status: OK keep ZENT connection.", "status: Error: Invalid message id.",
                 "box: Disconnected Network.", "status: Disconnected.", "reset"},
-               "ended: closed by the client"},
+               "ended: closed by the client", SessionEnd::Dropped},
         Ending{"CameraClosed",
                {},
                "close",
                {"status: Receive Message.", "box: Disconnected Network.", "status: >>> Disconnected Network.",
-                "reset"}}),
+                "reset"},
+               nullptr, SessionEnd::Dropped}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EventSessionTest, ARefusingCameraGetsTenAttemptsThenSocketError) {
@@ -193,6 +196,25 @@ TEST_F(EventSessionTest, ARefusingCameraGetsTenAttemptsThenSocketError) {
   EXPECT_LT(took, 10 * 200ms + 2s);
   EXPECT_EQ(host->Calls(), (Calls{"status: Checking user authentication...", "status: SOCKET Error.",
                                   "status: User authentication failed.", "reset"}));
+  EXPECT_EQ(host->Ended(), SessionEnd::Dropped);  // a camera that is away may come back
+}
+
+TEST_F(EventSessionTest, ASessionThatWillBeLoggedInAgainShowsNoBoxAndKeepsTheButtons) {
+  CamSimProcess& camera = Camera();
+  SessionSettings settings;
+  settings.cameraAddress = "127.0.0.1";
+  settings.privatePort = camera.EventPort();
+  settings.userId = "admin";
+  settings.password = "kwolt";
+  settings.keepTrying = true;
+  session = EventSession::Start(std::move(settings), host);
+  ASSERT_TRUE(host->WaitFor("status: Waiting Event Message...", 5s));
+  camera.Command("broken");
+  camera.Command("event");
+  ASSERT_TRUE(Ended());
+  EXPECT_EQ(CallsFrom("status: ZENT connection was broken."),
+            (Calls{"status: ZENT connection was broken.", "status: Disconnected Network.", "status: Disconnected."}));
+  EXPECT_EQ(host->Ended(), SessionEnd::Dropped);
 }
 
 TEST_F(EventSessionTest, AddressesThatCannotBeUsed) {

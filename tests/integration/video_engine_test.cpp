@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,6 +49,20 @@ class VideoEngineTest : public ::testing::Test {
     ASSERT_FALSE(probe.cameraFrames.empty());
     for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i)
       ASSERT_EQ(probe.cameraFrames[i], probe.cameraFrames[i - 1] + 1) << "frame lost or repeated at packet " << i;
+  }
+  // In order and never twice; frames missing only as many as zent-camsim itself skipped for a
+  // client too slow to take them (a machine loaded with other tests starves its sender).
+  static std::uint64_t MissingFrames(const AviProbe& probe) {
+    std::uint64_t missing = 0;
+    for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i) {
+      EXPECT_GT(probe.cameraFrames[i], probe.cameraFrames[i - 1]) << "frame repeated or out of order at " << i;
+      if (probe.cameraFrames[i] > probe.cameraFrames[i - 1]) missing += probe.cameraFrames[i] - probe.cameraFrames[i - 1] - 1;
+    }
+    return missing;
+  }
+  std::uint64_t CameraSkipped() {
+    const auto line = camera->WaitForLine("ended: sent", 2s);
+    return line ? std::strtoull(line->c_str() + line->rfind("dropped ") + 8, nullptr, 10) : 0;
   }
 
   TempDir dir;
@@ -282,10 +297,9 @@ TEST_F(VideoEngineTest, ARecordingBeginsItsSecondsBeforeTheEventWithEveryFrameOn
     return std::make_pair(CameraFrameAt(*camera, kFps, event), saved.value_or(VideoReport{Kind::RecordingFailed, ""}));
   };
   const auto [eventFrame, saved] = recordEvent("before.avi");
-  AviProbe probe = ProbeAvi(path);
-  ASSERT_FALSE(probe.cameraFrames.empty());
-  EXPECT_NEAR(static_cast<double>(probe.cameraFrames.front()), static_cast<double>(eventFrame) - 2 * kFps, 1.0);
-  ExpectEveryFrameInOrder(probe);
+  const AviProbe before = ProbeAvi(path);
+  ASSERT_FALSE(before.cameraFrames.empty());
+  EXPECT_NEAR(static_cast<double>(before.cameraFrames.front()), static_cast<double>(eventFrame) - 2 * kFps, 1.0);
   EXPECT_NEAR(saved.preEventSeconds, 2.0, 0.1);
   EXPECT_NE(saved.text.find(" s before the event)"), std::string::npos) << saved.text;
 
@@ -293,9 +307,9 @@ TEST_F(VideoEngineTest, ARecordingBeginsItsSecondsBeforeTheEventWithEveryFrameOn
   engine->SetPreEventSeconds(0);
   std::this_thread::sleep_for(500ms);
   const auto [eventFrame0, saved0] = recordEvent("after.avi");
-  probe = ProbeAvi(path);
-  ASSERT_FALSE(probe.cameraFrames.empty());
-  EXPECT_GE(probe.cameraFrames.front(), eventFrame0);
+  const AviProbe after = ProbeAvi(path);
+  ASSERT_FALSE(after.cameraFrames.empty());
+  EXPECT_GE(after.cameraFrames.front(), eventFrame0);
   EXPECT_EQ(saved0.text.find("before the event"), std::string::npos);
 
   // A size change just before the event: only pictures of the new size.
@@ -305,10 +319,76 @@ TEST_F(VideoEngineTest, ARecordingBeginsItsSecondsBeforeTheEventWithEveryFrameOn
   ASSERT_TRUE(camera->WaitForLine("size 320x240", 2s));
   std::this_thread::sleep_for(500ms);
   recordEvent("resized.avi");
-  probe = ProbeAvi(path);
-  EXPECT_EQ(probe.width, 320);
-  EXPECT_EQ(probe.height, 240);
-  ExpectEveryFrameInOrder(probe);
+  const AviProbe resized = ProbeAvi(path);
+  EXPECT_EQ(resized.width, 320);
+  EXPECT_EQ(resized.height, 240);
+
+  engine->StopView();
+  EXPECT_LE(MissingFrames(before) + MissingFrames(after) + MissingFrames(resized), CameraSkipped());
+}
+
+// A real, small file system for the disk guard: tmpfs, where the test may mount one (as root).
+class SmallDisk {
+ public:
+  explicit SmallDisk(const std::string& where, int mebibytes) : path_(where) {
+    std::filesystem::create_directories(path_);
+    const std::string options = "size=" + std::to_string(mebibytes) + "m";
+    mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool Mounted() const { return mounted_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+void WriteBytes(const std::string& path, std::size_t count) { std::ofstream(path) << std::string(count, 'x'); }
+
+TEST_F(VideoEngineTest, ARecordingStopsBeforeTheDiskIsFullAndOnlyOurOldestRecordingsMakeRoom) {
+  SmallDisk disk(dir.file("disk"), 16);
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+  StartCamera({"--size", "640x480", "--fps", "30", "--quality", "90"});
+  DiskGuard guard;
+  guard.reserveBytes = 12 << 20;
+  guard.minimumSeconds = 1;  // the reserve, not a minute of this stream, is what counts here
+  engine->SetDiskGuard(guard);
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  std::this_thread::sleep_for(1s);
+
+  std::string error;
+  const std::string first = engine->StartRecording(disk.File("door_20261207_120000.avi"), error);
+  ASSERT_FALSE(first.empty()) << error;
+  const auto stopped = listener.WaitFor(Kind::RecordingSaved, 30s);
+  ASSERT_TRUE(stopped);
+  EXPECT_EQ(stopped->text.rfind("Disk almost full: stopped recording " + first + " at ", 0), 0u) << stopped->text;
+  EXPECT_GT(FreeBytes(first), 6 << 20);  // well before the last byte
+  engine->StopRecording();
+  EXPECT_EQ(DecodeErrors(first), "");
+  EXPECT_EQ(ProbeAvi(first).packets, stopped->frames);
+
+  // Another camera's file, a file of ours that is older, and what is not a recording of ours.
+  WriteBytes(disk.File("door_20261206_080000-1.avi"), 2 << 20);
+  WriteBytes(disk.File("gate_20261201_000000.avi"), 2 << 20);
+  WriteBytes(disk.File("door.avi"), 1 << 20);
+  listener.Clear();
+  guard.deleteOldest = true;
+  engine->SetDiskGuard(guard);
+  const std::string second = engine->StartRecording(disk.File("door_20261207_130000.avi"), error);
+  ASSERT_TRUE(listener.WaitFor(Kind::RecordingStarted, 5s));
+  engine->StopRecording();
+  std::vector<std::string> deleted;
+  for (const auto& r : listener.Reports())
+    if (r.kind == Kind::RecordingDeleted) deleted.push_back(r.path);
+  EXPECT_EQ(deleted, (std::vector<std::string>{disk.File("door_20261206_080000-1.avi"), first}));
+  EXPECT_TRUE(std::filesystem::exists(disk.File("gate_20261201_000000.avi")));
+  EXPECT_TRUE(std::filesystem::exists(disk.File("door.avi")));
+  ASSERT_TRUE(listener.WaitFor(Kind::RecordingSaved, 5s));
+  engine->StopView();
 }
 
 // A camera gone wrong: a few good frames, then a part without end.

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,14 @@ class FakeSessionHost : public SessionHost {
     if (onCameraEvent) onCameraEvent();
   }
   void ResetButtons() override { Record("reset"); }
+  void SessionEnded(SessionEnd end) override {
+    std::lock_guard lock(mutex_);
+    ended_ = end;
+  }
+  std::optional<SessionEnd> Ended() {
+    std::lock_guard lock(mutex_);
+    return ended_;
+  }
 
   // Runs inside CameraEvent, on the session's thread, before it returns.
   std::function<void()> onCameraEvent;
@@ -60,6 +69,7 @@ class FakeSessionHost : public SessionHost {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Call> calls_;
+  std::optional<SessionEnd> ended_;
 };
 
 }  // namespace zent::testing

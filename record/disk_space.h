@@ -1,0 +1,26 @@
+#pragma once
+// The free space on the recordings' disk, and how much a recording must leave there.
+
+#include <cstdint>
+#include <string>
+
+namespace zent {
+
+// What a recording keeps free on its disk.
+struct DiskGuard {
+  std::int64_t reserveBytes = 0;       // 0: no check
+  bool deleteOldest = false;           // below it, delete this program's oldest recordings first
+  // Never less than this much of the stream at its measured rate, so one more stretch of it fits.
+  double minimumSeconds = 60;
+};
+
+// Bytes an ordinary writer may still use on the file system of `path`'s folder; -1 when unknown.
+std::int64_t FreeBytes(const std::string& path);
+
+// What must stay free: the reserve, or more for a stream of `bytesPerSecond`.
+std::int64_t NeededBytes(const DiskGuard& guard, double bytesPerSecond);
+
+// "1.2 GB", "850 MB", "12 kB": for status lines.
+std::string SizeText(std::int64_t bytes);
+
+}  // namespace zent
