@@ -6,6 +6,7 @@
 #include <QBrush>
 #include <QDialog>
 #include <QIcon>
+#include <QPointer>
 #include <QString>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/config/config_dlg.h"
 #include "app/main/current_profile.h"
 #include "app/record/recording_host.h"
+#include "app/recordings/recordings_dlg.h"
 #include "config/camera_profile.h"
 #include "config/options.h"
 #include "link/event_session.h"
@@ -129,6 +131,11 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   void RecordingFinished() override;
   void RecordingWindowClosed() override;
   bool VideoModeChanged() override;
+  void RecordingFileChanged(FileChange change, const std::string& path) override;
+
+  // The Recordings window of the selected camera, non-modal; one at a time.
+  void OnRecordings();
+  CRecordingsDlg* RecordingsWindow() const { return m_recordingsDlg; }
 
   // Keyboard filter: true when the key event is swallowed.
   bool PreTranslateMessage(QObject* target, QEvent* event);
@@ -181,5 +188,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   zent::LocalClock m_clock = zent::LocalTimeNow;
   const std::string m_documentsFolder;  // read once: looking it up reads a file
   zent::Options m_options;
+  QPointer<CRecordingsDlg> m_recordingsDlg;
+  std::string m_recordingNow;  // the file being recorded, or empty
   zent::LogWriter m_logWriter;
 };

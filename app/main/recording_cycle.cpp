@@ -8,6 +8,7 @@
 #include "app/id_timer.h"
 #include "app/main/main_dlg.h"
 #include "app/record/record_dlg.h"
+#include "app/recordings/recordings_dlg.h"
 #include "config/paths.h"
 #include "record/recording_name.h"
 
@@ -83,6 +84,18 @@ void CMainDlg::OnTimer(int id) {
 void CMainDlg::StartModeChangeReset() { Timers().Start(IDT_MODE_CHANGE_RESET, 10000); }
 
 void CMainDlg::RecorderReady() { m_bRecorderReady = 1; }
+
+void CMainDlg::RecordingFileChanged(FileChange change, const std::string& path) {
+  if (change == FileChange::Started) m_recordingNow = path;
+  else if (path == m_recordingNow) m_recordingNow.clear();
+  if (!m_recordingsDlg) return;
+  const QString file = QString::fromLocal8Bit(path);
+  switch (change) {
+    case FileChange::Started: m_recordingsDlg->RecordingStarted(file); break;
+    case FileChange::Saved: m_recordingsDlg->RecordingSaved(file); break;
+    case FileChange::Removed: m_recordingsDlg->RecordingRemoved(file); break;
+  }
+}
 
 void CMainDlg::RecordingStarted() { m_bRecording = 1; }
 

@@ -11,10 +11,23 @@
 #include "app/message_box.h"
 #include "app/options/options_dlg.h"
 #include "app/options/options_store.h"
+#include "app/recordings/recordings_dlg.h"
 
 void CMainDlg::OnAboutBox() {
   CAboutDlg about(this);
   about.exec();
+}
+
+void CMainDlg::OnRecordings() {
+  if (m_recordingsDlg) {
+    m_recordingsDlg->raise();
+    m_recordingsDlg->activateWindow();
+    return;
+  }
+  m_recordingsDlg = new CRecordingsDlg(QString::fromLocal8Bit(currentProfile.savePath), m_options.preEventSeconds,
+                                       QString::fromLocal8Bit(m_recordingNow), this);
+  m_recordingsDlg->setAttribute(Qt::WA_DeleteOnClose);
+  m_recordingsDlg->show();
 }
 
 void CMainDlg::OnOptions() {
@@ -44,6 +57,7 @@ void CMainDlg::FillSystemMenu(QMenu& menu) {
     QAction* about = menu.addAction(m_strAboutMenu, this, &CMainDlg::OnAboutBox);
     about->setData(IDM_ABOUTBOX);
   }
+  menu.addAction("&Recordings...", this, &CMainDlg::OnRecordings);
   menu.addAction("&Options...", this, &CMainDlg::OnOptions);
 }
 

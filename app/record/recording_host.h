@@ -21,4 +21,8 @@ class RecordingHost {
   // window then ignores this one.
   virtual bool VideoModeChanged() = 0;
   virtual void AddStatusLine(const std::string& text) = 0;
+
+  // A recording's file appeared, was finished, or is gone (nothing kept, or deleted for room).
+  enum class FileChange { Started, Saved, Removed };
+  virtual void RecordingFileChanged(FileChange change, const std::string& path) = 0;
 };

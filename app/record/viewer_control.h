@@ -76,6 +76,8 @@ class ViewerControl : public QWidget {
   void VideoModeChanged();
   // What the viewer has to tell the user: the file being written, saved, a lost stream.
   void Reported(const QString& text);
+  // A recording's file: 0 being written, 1 finished, 2 gone (nothing kept, or deleted for room).
+  void FileChanged(int change, const QString& path);
 };
 
 // Makes the viewer for a recording window; tests replace it.

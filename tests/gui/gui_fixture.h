@@ -33,6 +33,8 @@ class GuiTest : public ::testing::Test {
   GuiTest() {
     setenv("HOME", home.path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home.path() + "/.config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home.path() + "/.cache").c_str(), 1);
+    setenv("XDG_DATA_HOME", (home.path() + "/.local/share").c_str(), 1);
     std::filesystem::create_directories(documents());
     previousHandler = SetMessageBoxHandler(
         [this](const QString& caption, const QString& text, QWidget*) { boxes.push_back({caption, text}); });

@@ -5,6 +5,9 @@ extern "C" {
 }
 
 #include <cstdio>
+#include <memory>
+
+#include "record/avi_writer.h"
 #include <cstring>
 
 namespace zent::testing {
@@ -39,6 +42,45 @@ AviProbe ProbeAvi(const std::string& path) {
   av_packet_free(&packet);
   avformat_close_input(&input);
   return probe;
+}
+
+bool WriteTestAvi(const std::string& path, int frames, int width, int height) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+  AVCodecContext* encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+  if (!encoder) return false;
+  encoder->width = width;
+  encoder->height = height;
+  encoder->pix_fmt = AV_PIX_FMT_YUVJ420P;
+  encoder->time_base = {1, 10};
+  bool ok = avcodec_open2(encoder, codec, nullptr) >= 0;
+  AVFrame* frame = av_frame_alloc();
+  frame->width = width;
+  frame->height = height;
+  frame->format = encoder->pix_fmt;
+  ok = ok && av_frame_get_buffer(frame, 0) >= 0;
+  std::unique_ptr<zent::AviWriter> writer;
+  std::string error;
+  if (ok) {
+    AVCodecParameters* parameters = avcodec_parameters_alloc();
+    avcodec_parameters_from_context(parameters, encoder);
+    writer = zent::AviWriter::Open(path, *parameters, {10, 1}, error);
+    avcodec_parameters_free(&parameters);
+  }
+  AVPacket* packet = av_packet_alloc();
+  for (int i = 0; ok && writer && i < frames; ++i) {
+    av_frame_make_writable(frame);
+    for (int plane = 0; plane < 3; ++plane)
+      std::memset(frame->data[plane], plane == 0 ? 40 + 4 * i : 128, static_cast<std::size_t>(frame->linesize[plane]) * (plane ? height / 2 : height));
+    frame->pts = i;
+    ok = avcodec_send_frame(encoder, frame) >= 0 && avcodec_receive_packet(encoder, packet) >= 0 &&
+         writer->Write(*packet, i, error);
+    av_packet_unref(packet);
+  }
+  ok = ok && writer && writer->Finish(error);
+  av_packet_free(&packet);
+  av_frame_free(&frame);
+  avcodec_free_context(&encoder);
+  return ok;
 }
 
 std::string DecodeErrors(const std::string& path) {

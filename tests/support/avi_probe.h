@@ -22,6 +22,9 @@ struct AviProbe {
 
 AviProbe ProbeAvi(const std::string& path);
 
+// Writes a playable Motion JPEG AVI of `frames` grey pictures at 10 per second, with our writer.
+bool WriteTestAvi(const std::string& path, int frames, int width = 160, int height = 120);
+
 // What a player's decoder complains of, playing the whole file: `ffmpeg -v error -i FILE -f null -`.
 std::string DecodeErrors(const std::string& path);
 

@@ -1,0 +1,79 @@
+#pragma once
+// The Recordings window: what one camera recorded while nobody watched, newest first and grouped
+// by day, each with a picture of its event, its time, length and size; a chart of the week's
+// events by hour above. Plays a recording, shows it in its folder, moves it to the trash.
+
+#include <QDialog>
+#include <QHash>
+#include <QImage>
+#include <functional>
+
+#include "app/recordings/recording_list.h"
+
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class ThumbnailLoader;
+class WeekChart;
+
+// Opening a file or folder in the desktop's own program; tests replace it.
+using UrlOpener = std::function<bool(const QUrl& url)>;
+UrlOpener& RecordingsUrlOpener();
+// The one question before a recording goes to the trash; tests replace it.
+using DeleteConfirmation = std::function<bool(QWidget* owner, const QString& text)>;
+DeleteConfirmation& ConfirmDeletion();
+
+class CRecordingsDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  // `savePath`: the camera's saving path, whose folder and stem name its recordings;
+  // `eventSeconds`: how far into a recording its event lies; `inProgress`: the file being
+  // recorded now, or empty.
+  CRecordingsDlg(const QString& savePath, double eventSeconds, const QString& inProgress, QWidget* parent = nullptr);
+  ~CRecordingsDlg() override;
+
+  // What the camera's recorder reports while the window is open.
+  void RecordingStarted(const QString& path);
+  void RecordingSaved(const QString& path);
+  void RecordingRemoved(const QString& path);
+
+  QTreeWidget* List() const { return m_list; }
+  WeekChart* Chart() const { return m_chart; }
+  // Rows whose thumbnail is in place (or known to be impossible): for tests and the benchmark.
+  int ThumbnailsDone() const { return m_thumbnailsDone; }
+  int ThumbnailsFromCache() const { return m_fromCache; }
+  // Rows in view still waiting for their picture.
+  int VisibleRowsWaiting() const;
+
+  void PlaySelected();
+  void ShowSelectedInFolder();
+  void DeleteSelected();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void AddRow(const RecordingEntry& entry, bool inProgress, bool sorted);
+  QTreeWidgetItem* DayItem(const QDate& day, bool sorted);
+  QTreeWidgetItem* RowOf(const QString& path) const;
+  QString SelectedPath() const;
+  void RequestVisibleThumbnails();
+  void OnThumbnail(const QString& path, const QImage& image, double seconds, const QString& error, bool fromCache);
+  void ScrollToHour(const QDateTime& hour);
+  void UpdateChart();
+  void UpdateButtons();
+
+  QString m_savePath;
+  QString m_inProgress;
+  QTreeWidget* m_list = nullptr;
+  WeekChart* m_chart = nullptr;
+  QPushButton* m_btnPlay = nullptr;
+  QPushButton* m_btnShow = nullptr;
+  QPushButton* m_btnDelete = nullptr;
+  ThumbnailLoader* m_loader = nullptr;
+  QHash<QString, QTreeWidgetItem*> m_rows;
+  QHash<QDate, QTreeWidgetItem*> m_days;
+  int m_thumbnailsDone = 0;
+  int m_fromCache = 0;
+};

@@ -1,0 +1,104 @@
+#include "record/thumbnail.h"
+
+#include <algorithm>
+
+#include "record/ffmpeg_ptr.h"
+
+namespace zent {
+
+Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth, int maxHeight) {
+  Thumbnail result;
+  AVFormatContext* raw = nullptr;
+  int error = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  if (error < 0) {
+    result.error = ErrorText(error);
+    return result;
+  }
+  InputPtr input(raw);
+  const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0) {
+    result.error = "no video in the file";
+    return result;
+  }
+  const AVStream& stream = *input->streams[index];
+  if (stream.duration != AV_NOPTS_VALUE) result.seconds = static_cast<double>(stream.duration) * av_q2d(stream.time_base);
+  else if (input->duration != AV_NOPTS_VALUE) result.seconds = static_cast<double>(input->duration) / AV_TIME_BASE;
+  const AVCodecParameters& parameters = *stream.codecpar;
+  const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
+  if (!codec || parameters.width <= 0 || parameters.height <= 0) {
+    result.error = "no picture this program can decode";
+    return result;
+  }
+  CodecPtr decoder(avcodec_alloc_context3(codec));
+  if (!decoder || avcodec_parameters_to_context(decoder.get(), &parameters) < 0) {
+    result.error = ErrorText(AVERROR(ENOMEM));
+    return result;
+  }
+  // A JPEG decodes at 1/2, 1/4 or 1/8 of its size for almost nothing.
+  int lowres = 0;
+  while (lowres < std::min(3, static_cast<int>(codec->max_lowres)) && (parameters.width >> (lowres + 1)) >= maxWidth &&
+         (parameters.height >> (lowres + 1)) >= maxHeight)
+    ++lowres;
+  decoder->lowres = lowres;
+  decoder->thread_count = 1;
+  if ((error = avcodec_open2(decoder.get(), codec, nullptr)) < 0) {
+    result.error = ErrorText(error);
+    return result;
+  }
+  const double target = std::clamp(atSeconds, 0.0, std::max(0.0, result.seconds - 0.1));
+  if (target > 0) {
+    av_seek_frame(input.get(), index, static_cast<std::int64_t>(target / av_q2d(stream.time_base)),
+                  AVSEEK_FLAG_BACKWARD);
+  }
+  const std::int64_t targetTs = static_cast<std::int64_t>(target / av_q2d(stream.time_base));
+
+  PacketPtr packet = NewPacket();
+  FramePtr frame = NewFrame();
+  FramePtr picture;
+  for (int packets = 0; !picture && packets < 600;) {
+    const int read = av_read_frame(input.get(), packet.get());
+    const bool end = read < 0;
+    if (!end && packet->stream_index != index) {
+      av_packet_unref(packet.get());
+      continue;
+    }
+    ++packets;
+    avcodec_send_packet(decoder.get(), end ? nullptr : packet.get());
+    av_packet_unref(packet.get());
+    while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+      const std::int64_t ts = frame->best_effort_timestamp;
+      if (ts == AV_NOPTS_VALUE || ts >= targetTs || end) {
+        picture = std::move(frame);
+        break;
+      }
+    }
+    if (end) break;
+  }
+  if (!picture) {
+    result.error = "no picture could be decoded";
+    return result;
+  }
+
+  int width = maxWidth;
+  int height = std::max(1, static_cast<int>(static_cast<std::int64_t>(maxWidth) * picture->height / picture->width));
+  if (height > maxHeight) {
+    height = maxHeight;
+    width = std::max(1, static_cast<int>(static_cast<std::int64_t>(maxHeight) * picture->width / picture->height));
+  }
+  ScalerPtr scaler(sws_getContext(picture->width, picture->height, static_cast<AVPixelFormat>(picture->format), width,
+                                  height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr));
+  if (!scaler) {
+    result.error = "the picture's format cannot be converted";
+    return result;
+  }
+  result.width = width;
+  result.height = height;
+  result.pixels.resize(static_cast<std::size_t>(width) * height * 4);
+  std::uint8_t* planes[4] = {result.pixels.data(), nullptr, nullptr, nullptr};
+  int strides[4] = {width * 4, 0, 0, 0};
+  sws_scale(scaler.get(), picture->data, picture->linesize, 0, picture->height, planes, strides);
+  result.ok = true;
+  return result;
+}
+
+}  // namespace zent

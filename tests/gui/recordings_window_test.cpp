@@ -1,0 +1,103 @@
+// The Recordings window over a folder of real recordings, offscreen.
+
+#include <QDir>
+#include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
+
+#include "../support/avi_probe.h"
+#include "app/recordings/recordings_dlg.h"
+#include "gui_fixture.h"
+
+namespace zent::testing {
+namespace {
+
+class RecordingsWindow : public GuiTest {
+ protected:
+  RecordingsWindow() {
+    folder = home.path() + "/Videos";
+    std::filesystem::create_directories(folder);
+    previousConfirm = ConfirmDeletion();
+    ConfirmDeletion() = [this](QWidget*, const QString& text) {
+      asked << text;
+      return true;
+    };
+  }
+  ~RecordingsWindow() override { ConfirmDeletion() = previousConfirm; }
+
+  std::string File(const std::string& name) const { return folder + "/" + name; }
+  std::unique_ptr<CRecordingsDlg> Open() {
+    return std::make_unique<CRecordingsDlg>(QString::fromStdString(File("door.avi")), 0.2, QString());
+  }
+  // The rows under each day, as "day: time time …".
+  static QStringList Rows(const CRecordingsDlg& dlg) {
+    QStringList rows;
+    for (int d = 0; d < dlg.List()->topLevelItemCount(); ++d) {
+      const QTreeWidgetItem* day = dlg.List()->topLevelItem(d);
+      QString line = QString::number(day->childCount()) + ":";
+      for (int r = 0; r < day->childCount(); ++r) line += " " + day->child(r)->text(1);
+      rows << line;
+    }
+    return rows;
+  }
+
+  std::string folder;
+  QStringList asked;
+  DeleteConfirmation previousConfirm;
+};
+
+TEST_F(RecordingsWindow, ListsOnlyOurRecordingsNewestFirstByDayAndMakesEachPictureOnce) {
+  for (const char* name : {"door_20261206_235959.avi", "door_20261207_031502.avi", "door_20261207_031502-1.avi"})
+    ASSERT_TRUE(WriteTestAvi(File(name), 10));
+  for (const char* other : {"door.avi", "gate_20261207_010101.avi", "door_20261207_0315.avi", "notes.txt"})
+    ASSERT_TRUE(WriteTestAvi(File(other), 2));
+  std::ofstream(File("door_20261207_040000.avi")) << "RIFF, but cut short";
+
+  auto dlg = Open();
+  EXPECT_EQ(Rows(*dlg), (QStringList{"3: 04:00:00 03:15:02 03:15:02", "1: 23:59:59"}));
+  EXPECT_TRUE(dlg->List()->topLevelItem(0)->child(1)->data(0, Qt::UserRole).toString().endsWith("-1.avi"));
+  ASSERT_TRUE(WaitUntil([&] { return dlg->ThumbnailsDone() == 4; }, 10000));
+  EXPECT_EQ(dlg->ThumbnailsFromCache(), 0);
+  const QTreeWidgetItem* damaged = dlg->List()->topLevelItem(0)->child(0);
+  EXPECT_TRUE(damaged->toolTip(0).contains("No picture: ")) << damaged->toolTip(0).toStdString();
+  EXPECT_EQ(dlg->List()->topLevelItem(1)->child(0)->text(2), "0:01");  // ten frames at ten a second
+
+  dlg = Open();  // a second opening decodes nothing
+  ASSERT_TRUE(WaitUntil([&] { return dlg->ThumbnailsDone() == 4; }, 10000));
+  EXPECT_EQ(dlg->ThumbnailsFromCache(), 4);
+}
+
+TEST_F(RecordingsWindow, DeleteGoesToTheTrashAndARecordingAppearsAsTheRecorderReportsIt) {
+  ASSERT_TRUE(WriteTestAvi(File("door_20261207_031502.avi"), 5));
+  auto dlg = Open();
+  dlg->List()->setCurrentItem(dlg->List()->topLevelItem(0)->child(0));
+  dlg->DeleteSelected();
+  EXPECT_EQ(asked.size(), 1);
+  EXPECT_FALSE(std::filesystem::exists(File("door_20261207_031502.avi")));
+  bool inTrash = false;  // the user's trash, or the trash of the file system the file was on
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(home.path()))
+    inTrash |= entry.path().filename() == "door_20261207_031502.avi" &&
+               entry.path().string().find("Trash") != std::string::npos;
+  EXPECT_TRUE(inTrash);
+  EXPECT_EQ(dlg->List()->topLevelItemCount(), 0);
+
+  // A recording starts: shown at once, without a picture, and it cannot be deleted.
+  const std::string now = File("door_20261207_090000.avi");
+  std::ofstream(now) << "";
+  dlg->RecordingStarted(QString::fromStdString(now));
+  ASSERT_EQ(Rows(*dlg), (QStringList{"1: 09:00:00"}));
+  QTreeWidgetItem* row = dlg->List()->topLevelItem(0)->child(0);
+  EXPECT_EQ(row->text(2), "Recording\u2026");
+  dlg->List()->setCurrentItem(row);
+  dlg->DeleteSelected();
+  EXPECT_EQ(asked.size(), 1);
+  EXPECT_TRUE(std::filesystem::exists(now));
+
+  ASSERT_TRUE(WriteTestAvi(now, 20));
+  dlg->RecordingSaved(QString::fromStdString(now));
+  ASSERT_TRUE(WaitUntil([&] { return dlg->ThumbnailsDone() == 1; }, 10000));
+  EXPECT_EQ(row->text(2), "0:02");
+}
+
+}  // namespace
+}  // namespace zent::testing
