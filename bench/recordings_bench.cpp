@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "bench/pump_events.h"
 #include "app/recordings/recordings_dlg.h"
 #include "app/recordings/thumbnail_loader.h"
 #include "tests/support/avi_probe.h"
@@ -23,13 +24,6 @@ double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-bool PumpUntil(const std::function<bool()>& done, int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  return done();
 }
 
 struct Opening {
@@ -47,7 +41,7 @@ Opening Open(const QString& savePath, std::unique_ptr<CRecordingsDlg>& dlg) {
   Opening opening;
   opening.listMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
   opening.visibleRows = dlg->VisibleRowsWaiting();
-  PumpUntil([&] { return dlg->VisibleRowsWaiting() == 0; }, 60000);
+  bench::PumpUntil([&] { return dlg->VisibleRowsWaiting() == 0; }, 60000);
   opening.visibleMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
   return opening;
 }
@@ -78,7 +72,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<CRecordingsDlg> dlg;
   const double cpuBefore = CpuSeconds();
   const Opening cold = Open(savePath, dlg);
-  PumpUntil([&] { return dlg->ThumbnailsDone() == count; }, 600000);
+  bench::PumpUntil([&] { return dlg->ThumbnailsDone() == count; }, 600000);
   const double cpuPerThumbnail = (CpuSeconds() - cpuBefore) / std::max(1, dlg->ThumbnailsDone());
   const int made = dlg->ThumbnailsDone();
   dlg.reset();

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "bench/pump_events.h"
 #include "app/client_app.h"
 #include "app/main/main_dlg.h"
 #include "app/record/record_dlg.h"
@@ -36,13 +37,6 @@ long ResidentKiB() {
   for (std::string line; std::getline(status, line);)
     if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
   return 0;
-}
-
-bool PumpUntil(const std::function<bool()>& done, int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  return done();
 }
 
 int Count(const QListWidget& list, const QString& prefix) {
@@ -81,7 +75,7 @@ int main(int argc, char** argv) {
     dlg.OnLogIn();
     for (int cycle = 0; cycle <= cycles; ++cycle) {
       // Armed and idle: the recorder is ready and nothing is being recorded.
-      if (!PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.m_bRecording == 0 && g_pRecordDlg &&
+      if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.m_bRecording == 0 && g_pRecordDlg &&
                                   !g_pRecordDlg->isVisible() && Count(status, "Successfully connected.") == cycle + 1; },
                      15000)) {
         std::fprintf(stderr, "cycle %d: not armed again\n", cycle);
@@ -89,7 +83,7 @@ int main(int argc, char** argv) {
       }
       camera.Command("event");
       ++sent;
-      if (!PumpUntil([&] { return Count(status, "Saved ") == sent; }, 10000)) {
+      if (!bench::PumpUntil([&] { return Count(status, "Saved ") == sent; }, 10000)) {
         std::fprintf(stderr, "cycle %d: the event was not recorded\n", cycle);
         break;
       }
@@ -101,13 +95,13 @@ int main(int argc, char** argv) {
       }
       if (cycle == cycles) break;
       camera.Command("close");
-      if (!PumpUntil([&] { return Count(status, "Disconnected Network. Logging in again in ") == cycle + 1; }, 10000)) {
+      if (!bench::PumpUntil([&] { return Count(status, "Disconnected Network. Logging in again in ") == cycle + 1; }, 10000)) {
         std::fprintf(stderr, "cycle %d: the drop was not noticed\n", cycle);
         break;
       }
       done = cycle + 1;
       if (status.count() > 5000) status.clear();  // the window keeps 100,000 lines; the soak needs none
-      PumpUntil([] { return false; }, 1100);  // a new second: a new file name
+      bench::PumpUntil([] { return false; }, 1100);  // a new second: a new file name
     }
     const int fdsAfter = CountEntries("/proc/self/fd");
     const int threadsAfter = CountEntries("/proc/self/task");

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "config/paths.h"
 #include "record/avi_writer.h"
 #include "record/packet_source.h"
 #include "record/pre_event_buffer.h"
@@ -143,7 +144,7 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
   begin.arrival = requested;
   begin.event = event;
   begin.guard = diskGuard_;
-  begin.stem = RecordingStem(path.substr(path.rfind('/') + 1));
+  begin.stem = RecordingStem(path.substr(path.rfind(kPathSeparator) + 1));
   begin.bytesPerSecond = bytesPerSecond_;
   std::lock_guard lock(bufferMutex_);
   begin.reportPreEvent = preEvent_.Seconds() > 0;

@@ -131,18 +131,18 @@ CRecordingsDlg::~CRecordingsDlg() = default;
 QTreeWidgetItem* CRecordingsDlg::DayItem(const QDate& day, bool sorted) {
   if (QTreeWidgetItem* item = m_days.value(day)) return item;
   auto* item = new QTreeWidgetItem;
-  item->setText(kTime, QLocale::system().toString(day, QLocale::LongFormat));
-  item->setFirstColumnSpanned(false);
+  item->setText(kPicture, QLocale::system().toString(day, QLocale::LongFormat));
   item->setFlags(Qt::ItemIsEnabled);
-  QFont font = item->font(kTime);
+  QFont font = item->font(kPicture);
   font.setBold(true);
-  item->setFont(kTime, font);
+  item->setFont(kPicture, font);
   int at = m_list->topLevelItemCount();
   if (sorted) {  // days newest first
     at = 0;
     while (at < m_list->topLevelItemCount() && m_days.key(m_list->topLevelItem(at)) > day) ++at;
   }
   m_list->insertTopLevelItem(at, item);
+  item->setFirstColumnSpanned(true);  // the day reads across the whole row
   item->setExpanded(true);
   m_days.insert(day, item);
   return item;
