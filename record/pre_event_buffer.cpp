@@ -42,15 +42,14 @@ void PreEventBuffer::Push(RecordJob job) {
   }
 }
 
-std::vector<RecordJob> PreEventBuffer::Take(Clock::time_point event) {
+std::vector<RecordJob> PreEventBuffer::Take(Clock::time_point event) const {
   const auto from = event - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds_));
   std::size_t start = 0;
   for (std::size_t i = 0; i < jobs_.size() && jobs_[i].arrival <= from; ++i)
     if (IsKey(jobs_[i])) start = i;
   std::vector<RecordJob> taken;
   taken.reserve(jobs_.size() - start);
-  for (std::size_t i = start; i < jobs_.size(); ++i) taken.push_back(std::move(jobs_[i]));
-  Clear();
+  for (std::size_t i = start; i < jobs_.size(); ++i) taken.push_back(ShareJob(jobs_[i]));
   return taken;
 }
 

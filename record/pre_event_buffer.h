@@ -29,8 +29,9 @@ class PreEventBuffer {
   // older than needed.
   void Push(RecordJob job);
   // The packets from the last key frame at or before `event` minus the seconds on, oldest first
-  // (from the oldest key frame when the viewer has not run that long); the buffer is then empty.
-  std::vector<RecordJob> Take(Clock::time_point event);
+  // (from the oldest key frame when the viewer has not run that long). The buffer keeps them: an
+  // event soon after this one reaches back over the same seconds.
+  std::vector<RecordJob> Take(Clock::time_point event) const;
   void Clear();
 
   std::size_t Bytes() const { return bytes_; }

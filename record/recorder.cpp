@@ -25,6 +25,20 @@ double Milliseconds(Clock::duration d) { return std::chrono::duration<double, st
 
 }  // namespace
 
+RecordJob ShareJob(const RecordJob& job) {
+  RecordJob copy(job.kind);
+  copy.packet = NewPacket();
+  if (copy.packet && job.packet && av_packet_ref(copy.packet.get(), job.packet.get()) < 0) copy.packet.reset();
+  copy.parameters = job.parameters;
+  copy.segment = job.segment;
+  copy.mode = job.mode;
+  copy.frameRate = job.frameRate;
+  copy.arrivalClock = job.arrivalClock;
+  copy.sourceTimeBase = job.sourceTimeBase;
+  copy.arrival = job.arrival;
+  return copy;
+}
+
 Recorder::Recorder(VideoListener& listener) : listener_(listener), thread_([this] { Run(); }) {}
 
 Recorder::~Recorder() {

@@ -42,6 +42,10 @@ struct RecordJob {
   double bytesPerSecond = 0;    // Begin: the stream's data rate before the recording
 };
 
+// A second hold on a packet's bytes, with the same details: for the pre-event buffer beside the
+// writer, both of which only read them.
+RecordJob ShareJob(const RecordJob& job);
+
 class Recorder {
  public:
   explicit Recorder(VideoListener& listener);

@@ -47,21 +47,6 @@ std::optional<AVRational> MeasuredRate(const std::deque<Clock::time_point>& arri
 // A recording asked for this long after the window marked its event still begins before that event.
 constexpr auto kEventMarkValidity = std::chrono::seconds(10);
 
-// A second hold on a packet's bytes, for the pre-event buffer beside the writer: both only read them.
-RecordJob ShareJob(const RecordJob& job) {
-  RecordJob copy(job.kind);
-  copy.packet = NewPacket();
-  if (av_packet_ref(copy.packet.get(), job.packet.get()) < 0) copy.packet.reset();
-  copy.parameters = job.parameters;
-  copy.segment = job.segment;
-  copy.mode = job.mode;
-  copy.frameRate = job.frameRate;
-  copy.arrivalClock = job.arrivalClock;
-  copy.sourceTimeBase = job.sourceTimeBase;
-  copy.arrival = job.arrival;
-  return copy;
-}
-
 // The stream's parameters with the size of the pictures that now arrive (a JPEG stream says its
 // size only in each picture).
 std::shared_ptr<AVCodecParameters> CopyParameters(const AVCodecParameters& stream, const VideoMode& mode) {
@@ -149,8 +134,12 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
   std::lock_guard lock(bufferMutex_);
   begin.reportPreEvent = preEvent_.Seconds() > 0;
   recorder_->Post(std::move(begin));
-  for (RecordJob& job : preEvent_.Take(event)) {
+  std::vector<RecordJob> before = preEvent_.Take(event);
+  for (RecordJob& job : before) {
     job.buffered = true;
+    // Packets from the viewer's first seconds carry an early guess of the frame rate; the file
+    // is stamped with the one measured last.
+    job.frameRate = before.back().frameRate;
     recorder_->Post(std::move(job));
   }
   recordingWanted_ = true;

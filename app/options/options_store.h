@@ -1,5 +1,5 @@
 #pragma once
-// The program's Options in the user's config folder (~/.config/zent-client/zent-client.conf).
+// The program's Options in the user's config folder (~/.config/zent-client/zent-client.ini).
 
 #include "config/options.h"
 
