@@ -46,7 +46,9 @@ class FormatSource : public PacketSource {
   const AVCodecParameters& Parameters() const override { return *stream_.codecpar; }
   AVRational TimeBase() const override { return stream_.time_base; }
   AVRational DeclaredRate() const override {
-    return stream_.avg_frame_rate.num > 0 ? stream_.avg_frame_rate : AVRational{25, 1};
+    if (stream_.avg_frame_rate.num > 0 && stream_.avg_frame_rate.den > 0) return stream_.avg_frame_rate;
+    if (stream_.r_frame_rate.num > 0 && stream_.r_frame_rate.den > 0) return stream_.r_frame_rate;
+    return {25, 1};
   }
   bool ArrivalClock() const override { return UsesArrivalClock(input_->iformat); }
 

@@ -22,7 +22,6 @@ constexpr auto kDiskCheckPeriod = std::chrono::seconds(2);
 
 double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-
 }  // namespace
 
 RecordJob ShareJob(const RecordJob& job) {

@@ -285,7 +285,9 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
       job.parameters = parameters;
       job.segment = segment;
       job.mode = *mode_;
-      job.frameRate = MeasuredRate(arrivals_).value_or(declared);
+      // A stream with time stamps of its own says its rate; arrivals right after connecting come
+      // in bursts. Motion JPEG has only its arrivals to go by.
+      job.frameRate = arrivalClock ? MeasuredRate(arrivals_).value_or(declared) : declared;
       job.arrivalClock = arrivalClock;
       job.sourceTimeBase = source.TimeBase();
       job.arrival = arrival;
