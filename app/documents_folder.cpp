@@ -11,8 +11,7 @@ std::string GetDocumentsFolder() {
   return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toLocal8Bit().toStdString();
 }
 
-bool EnsureDocumentsFolder() {
-  const std::string folder = GetDocumentsFolder();
+bool EnsureDocumentsFolder(const std::string& folder) {
   if (folder.empty()) return false;
   return ::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
 }

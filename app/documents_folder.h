@@ -8,8 +8,8 @@ namespace zent {
 // configuration file and of the default recording path.
 std::string GetDocumentsFolder();
 
-// Creates the documents folder (that folder only) when it is missing, for the configuration file
-// and the default recordings; false when it is still not there.
-bool EnsureDocumentsFolder();
+// Creates the documents folder (that folder only, as GetDocumentsFolder names it) when it is
+// missing, for the configuration file and the default recordings; false when it is still not there.
+bool EnsureDocumentsFolder(const std::string& folder = GetDocumentsFolder());
 
 }  // namespace zent

@@ -27,8 +27,8 @@ std::string SizeText(std::int64_t bytes) {
   char text[32];
   const double value = static_cast<double>(bytes);
   if (value >= 1e9) std::snprintf(text, sizeof text, "%.1f GB", value / 1e9);
-  else if (value >= 1e6) std::snprintf(text, sizeof text, "%.0f MB", value / 1e6);
-  else std::snprintf(text, sizeof text, "%.0f kB", value / 1e3);
+  else if (value >= 1e6) std::snprintf(text, sizeof text, "%.1f MB", value / 1e6);
+  else std::snprintf(text, sizeof text, "%lld kB", static_cast<long long>((bytes + 999) / 1000));
   return text;
 }
 

@@ -20,7 +20,7 @@ std::int64_t FreeBytes(const std::string& path);
 // What must stay free: the reserve, or more for a stream of `bytesPerSecond`.
 std::int64_t NeededBytes(const DiskGuard& guard, double bytesPerSecond);
 
-// "1.2 GB", "850 MB", "12 kB": for status lines.
+// "1.2 GB", "850.3 MB", "12 kB": for status lines and the Recordings window.
 std::string SizeText(std::int64_t bytes);
 
 }  // namespace zent

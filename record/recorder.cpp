@@ -1,6 +1,5 @@
 #include "record/recorder.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -170,15 +169,13 @@ bool Recorder::MakeRoom(const RecordJob& begin) {
   if (guard_.deleteOldest) {
     // Only names this program gives its recordings of this camera, oldest first; never the file
     // just made for this recording.
-    for (const std::string& old : OwnRecordings(DirectoryPart(path_), begin.stem)) {
-      if (old == path_) continue;
-      struct stat info{};
-      const std::int64_t size = ::stat(old.c_str(), &info) == 0 ? info.st_size : 0;
-      if (::unlink(old.c_str()) != 0) continue;
+    for (const RecordingFile& old : FindRecordings(DirectoryPart(path_), begin.stem)) {
+      if (old.path == path_) continue;
+      if (::unlink(old.path.c_str()) != 0) continue;
       listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted,
-                               "Deleted the oldest recording " + old + " (" + SizeText(size) + ") to keep " +
-                                   SizeText(needed) + " free",
-                               old});
+                               "Deleted the oldest recording " + old.path + " (" + SizeText(old.size) +
+                                   ") to keep " + SizeText(needed) + " free",
+                               old.path});
       free = FreeBytes(path_);
       if (free >= needed) return true;
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The name of the AVI file an event is recorded into.
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -19,7 +20,15 @@ bool IsRecordingName(const std::string& fileName, const std::string& stem);
 // none that this program gives.
 std::string RecordingStem(const std::string& fileName);
 
-// This program's recordings of `stem` in `folder`, oldest first (by the time in their names).
-std::vector<std::string> OwnRecordings(const std::string& folder, const std::string& stem);
+struct RecordingFile {
+  std::string path;
+  std::string name;  // without the folder
+  std::int64_t size = 0;
+  std::int64_t modifiedMs = 0;  // since the epoch
+};
+
+// This program's recordings of `stem` in `folder` (regular files only), oldest first: by the time
+// in their names, then by their -N.
+std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::string& stem);
 
 }  // namespace zent

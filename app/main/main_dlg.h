@@ -135,7 +135,6 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
 
   // The Recordings window of the selected camera, non-modal; one at a time.
   void OnRecordings();
-  CRecordingsDlg* RecordingsWindow() const { return m_recordingsDlg; }
 
   // Keyboard filter: true when the key event is swallowed.
   bool PreTranslateMessage(QObject* target, QEvent* event);

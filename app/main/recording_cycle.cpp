@@ -35,7 +35,7 @@ long CMainDlg::OnCameraEvent(unsigned long /*wParam*/, long /*lParam*/) {
   const std::tm now = m_clock();
   const std::string name = zent::RecordingFileName(currentProfile.savePath, currentProfile.insertTime, now);
   // The default saving path is in the documents folder, which a new account may not have yet.
-  if (zent::DirectoryPart(name) == zent::GetDocumentsFolder()) zent::EnsureDocumentsFolder();
+  if (zent::DirectoryPart(name) == m_documentsFolder) zent::EnsureDocumentsFolder(m_documentsFolder);
   if (g_pRecordDlg && m_bArmed && m_bRecorderReady) {
     g_pRecordDlg->SetFileName(QString::fromLocal8Bit(name));
     g_pRecordDlg->SetRecordMinutes(currentProfile.fileMinutes);

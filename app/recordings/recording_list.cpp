@@ -1,11 +1,6 @@
 #include "app/recordings/recording_list.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <QDir>
 #include <QFileInfo>
-#include <algorithm>
 
 #include "record/recording_name.h"
 
@@ -35,28 +30,13 @@ QString StemOf(const QString& savePath) {
 
 QList<RecordingEntry> ListRecordings(const QString& savePath) {
   const std::string stem = StemOf(savePath).toLocal8Bit().toStdString();
-  const QString folder = QFileInfo(savePath).absolutePath();
-  const std::string folderBytes = folder.toLocal8Bit().toStdString();
+  const std::vector<zent::RecordingFile> files =
+      zent::FindRecordings(QFileInfo(savePath).absolutePath().toLocal8Bit().toStdString(), stem);
   QList<RecordingEntry> entries;
-  // readdir and fstatat directly: a folder of 10,000 recordings lists in milliseconds.
-  DIR* dir = ::opendir(folderBytes.c_str());
-  if (!dir) return entries;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (!zent::IsRecordingName(name, stem)) continue;
-    struct stat info{};
-    if (::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
-    entries.append({folder + "/" + QString::fromLocal8Bit(name), StartOf(name, stem.size()),
-                    static_cast<qint64>(info.st_size),
-                    static_cast<qint64>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000});
-  }
-  ::closedir(dir);
+  entries.reserve(static_cast<qsizetype>(files.size()));
   // Newest first; of two in one second, the later name (-1, -2, …) first.
-  std::sort(entries.begin(), entries.end(), [](const RecordingEntry& a, const RecordingEntry& b) {
-    if (a.start != b.start) return a.start > b.start;
-    if (a.path.size() != b.path.size()) return a.path.size() > b.path.size();
-    return a.path > b.path;
-  });
+  for (auto file = files.rbegin(); file != files.rend(); ++file)
+    entries.append({QString::fromLocal8Bit(file->path), StartOf(file->name, stem.size()), file->size, file->modifiedMs});
   return entries;
 }
 

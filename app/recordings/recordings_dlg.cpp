@@ -19,17 +19,14 @@
 #include "app/message_box.h"
 #include "app/recordings/thumbnail_loader.h"
 #include "app/recordings/week_chart.h"
+#include "record/disk_space.h"
 
 namespace {
 
 enum Column { kPicture, kTime, kLength, kSize };
 constexpr int kPathRole = Qt::UserRole;
 
-QString SizeText(qint64 bytes) {
-  if (bytes >= 1000LL * 1000 * 1000) return QString::number(bytes / 1e9, 'f', 1) + " GB";
-  if (bytes >= 1000LL * 1000) return QString::number(bytes / 1e6, 'f', 1) + " MB";
-  return QString::number((bytes + 999) / 1000) + " kB";
-}
+QString SizeText(qint64 bytes) { return QString::fromStdString(zent::SizeText(bytes)); }
 
 QString LengthText(double seconds) {
   const int whole = static_cast<int>(seconds + 0.5);

@@ -39,7 +39,6 @@ class CRecordingsDlg : public QDialog {
   void RecordingRemoved(const QString& path);
 
   QTreeWidget* List() const { return m_list; }
-  WeekChart* Chart() const { return m_chart; }
   // Rows whose thumbnail is in place (or known to be impossible): for tests and the benchmark.
   int ThumbnailsDone() const { return m_thumbnailsDone; }
   int ThumbnailsFromCache() const { return m_fromCache; }

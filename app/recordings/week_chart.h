@@ -13,7 +13,6 @@ class WeekChart : public QWidget {
 
   // The recordings' start times; those outside the last seven days are not shown.
   void SetEvents(const QVector<QDateTime>& starts, const QDateTime& now);
-  int EventsInHour(int hourIndex) const { return m_counts.value(hourIndex); }
   // The hour a bar stands for: 0 is the oldest of the 168.
   QDateTime HourAt(int hourIndex) const { return m_firstHour.addSecs(3600LL * hourIndex); }
   int HourIndexAt(int x) const;
