@@ -12,6 +12,8 @@ struct DiskGuard {
   bool deleteOldest = false;           // below it, delete this program's oldest recordings first
   // Never less than this much of the stream at its measured rate, so one more stretch of it fits.
   double minimumSeconds = 60;
+
+  bool operator==(const DiskGuard&) const = default;
 };
 
 // Bytes an ordinary writer may still use on the file system of `path`'s folder; -1 when unknown.

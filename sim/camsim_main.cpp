@@ -1,5 +1,6 @@
 // zent-camsim: a stand-in network camera on loopback for tests, benchmarks and the demo.
 
+#include <arpa/inet.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -19,12 +20,13 @@ namespace {
 void Usage() {
   std::fprintf(stderr,
                "usage: zent-camsim [options]\n"
-               "  --event-port N            event channel port on 127.0.0.1 (0: any free port; default 11000)\n"
+               "  --address 127.0.0.N       the loopback address to serve on (default 127.0.0.1)\n"
+               "  --event-port N            event channel port (0: any free port; default 11000)\n"
                "  --user ID --password PW   accept only this user (default: anyone)\n"
                "  --event-every SECONDS     send an event this often (default: only on command)\n"
                "  --auth-answer NNNN        answer the authentication packet with this unit\n"
                "  --close-after-auth-packet close the connection right after the packet\n"
-               "  --video-port N            MJPEG over HTTP port on 127.0.0.1 (0: any free port; default 8080)\n"
+               "  --video-port N            MJPEG over HTTP port (0: any free port; default 8080)\n"
                "  --size WxH --fps N        picture size and frame rate (default 640x480, 15)\n"
                "  --quality Q               JPEG quality 1-100 (default 75)\n"
                "commands on standard input, one a line:\n"
@@ -46,7 +48,12 @@ int main(int argc, char** argv) {
       }
       return argv[++i];
     };
-    if (arg == "--event-port") events.port = std::atoi(value().c_str());
+    if (arg == "--address") {
+      // A stand-in camera never serves beyond this machine.
+      in_addr parsed{};
+      if (::inet_pton(AF_INET, value().c_str(), &parsed) != 1 || (ntohl(parsed.s_addr) >> 24) != 127) return Usage(), 2;
+      events.address = ntohl(parsed.s_addr);
+    } else if (arg == "--event-port") events.port = std::atoi(value().c_str());
     else if (arg == "--user") events.user = value();
     else if (arg == "--password") events.password = value();
     else if (arg == "--event-every") events.eventEverySeconds = std::atof(value().c_str());
@@ -63,6 +70,7 @@ int main(int argc, char** argv) {
     }
   }
   signal(SIGPIPE, SIG_IGN);
+  video.address = events.address;
   video.user = events.user;
   video.password = events.password;
   if (video.fps <= 0 || video.width < 16 || video.height < 16) {

@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 namespace camsim {
 
 struct EventOptions {
+  std::uint32_t address = 0x7F000001;     // host order; always a loopback address
   int port = 11000;                       // 0: any free port
   std::optional<std::string> user;        // checked when set
   std::optional<std::string> password;    // checked when set

@@ -17,6 +17,7 @@
 namespace camsim {
 
 struct VideoOptions {
+  std::uint32_t address = 0x7F000001;  // host order; always a loopback address
   int port = 8080;  // 0: any free port
   int width = 640;
   int height = 480;

@@ -9,7 +9,7 @@
 #include <QPushButton>
 
 #include "app/data_exchange.h"
-#include "app/documents_folder.h"
+#include "settings/documents_folder.h"
 #include "app/message_box.h"
 #include "app/typing_keys.h"
 #include "app/main/current_profile.h"

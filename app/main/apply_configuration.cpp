@@ -5,7 +5,7 @@
 #include <QComboBox>
 
 #include "app/main/default_profile.h"
-#include "app/documents_folder.h"
+#include "settings/documents_folder.h"
 #include "app/main/main_dlg.h"
 #include "config/paths.h"
 #include "config/profile_file.h"

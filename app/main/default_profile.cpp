@@ -1,6 +1,6 @@
 #include "app/main/default_profile.h"
 
-#include "app/documents_folder.h"
+#include "settings/documents_folder.h"
 #include "config/paths.h"
 
 zent::CameraProfile DefaultProfile() {

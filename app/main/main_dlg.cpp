@@ -9,10 +9,10 @@
 #include <QPushButton>
 
 #include "app/data_exchange.h"
-#include "app/documents_folder.h"
+#include "settings/documents_folder.h"
 #include "app/id_timer.h"
 #include "app/message_box.h"
-#include "app/options/options_store.h"
+#include "settings/options_store.h"
 #include "config/paths.h"
 #include "config/profile_file.h"
 #include "link/protocol.h"

@@ -4,7 +4,7 @@
 #include <QComboBox>
 #include <utility>
 
-#include "app/documents_folder.h"
+#include "settings/documents_folder.h"
 #include "app/id_timer.h"
 #include "app/main/main_dlg.h"
 #include "app/record/record_dlg.h"

@@ -3,13 +3,13 @@
 #include <QApplication>
 #include <QListWidget>
 #include <algorithm>
-#include <cstdio>
 #include <thread>
 
 #include "app/main/main_dlg.h"
 #include "app/id_timer.h"
 #include "app/message_box.h"
 #include "link/event_session.h"
+#include "link/relogin.h"
 #include "app/main/main_dlg_session_host.h"
 #include "app/record/record_dlg.h"
 
@@ -60,11 +60,14 @@ void MainDlgSessionHost::SessionEnded(zent::SessionEnd end) {
 
 namespace {
 
-std::vector<int> g_reloginDelaysMs = {5000, 10000, 20000, 40000, 60000};
+zent::ReloginSchedule g_relogin;
 
 }  // namespace
 
-void CMainDlg::SetReloginDelays(std::vector<int> milliseconds) { g_reloginDelaysMs = std::move(milliseconds); }
+void CMainDlg::SetReloginDelays(std::vector<int> milliseconds) {
+  g_relogin.delays.clear();
+  for (int ms : milliseconds) g_relogin.delays.emplace_back(ms);
+}
 
 void CMainDlg::OnLogIn() {
   UpdateData(true);
@@ -95,12 +98,9 @@ void CMainDlg::StartSession() {
 
 void CMainDlg::OnSessionEnded(zent::SessionEnd end) {
   if (end == zent::SessionEnd::Dropped && m_session.keepTrying) {
-    const int delay = g_reloginDelaysMs[std::min<std::size_t>(m_reloginAttempt, g_reloginDelaysMs.size() - 1)];
-    ++m_reloginAttempt;
-    char text[96];
-    std::snprintf(text, sizeof text, "Disconnected Network. Logging in again in %d s.", (delay + 999) / 1000);
-    AddStatusLine(text);
-    Timers().Start(IDT_RELOGIN, delay);
+    const std::chrono::milliseconds delay = g_relogin.DelayFor(m_reloginAttempt++);
+    AddStatusLine(zent::ReloginStatusLine(delay));
+    Timers().Start(IDT_RELOGIN, static_cast<int>(delay.count()));
     return;
   }
   // Nobody will log in again by themselves: free the Configuration button rather than leave it

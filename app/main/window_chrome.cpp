@@ -10,7 +10,7 @@
 #include "app/main/main_dlg.h"
 #include "app/message_box.h"
 #include "app/options/options_dlg.h"
-#include "app/options/options_store.h"
+#include "settings/options_store.h"
 #include "app/recordings/recordings_dlg.h"
 
 void CMainDlg::OnAboutBox() {

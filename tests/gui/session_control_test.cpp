@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 
 #include "app/id_timer.h"
-#include "app/options/options_store.h"
+#include "settings/options_store.h"
 #include "app/record/record_dlg.h"
 #include "fake_viewer.h"
 #include "gui_fixture.h"

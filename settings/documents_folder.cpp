@@ -1,4 +1,4 @@
-#include "app/documents_folder.h"
+#include "settings/documents_folder.h"
 
 #include <QStandardPaths>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "app/options/options_store.h"
+#include "settings/options_store.h"
 
 #include <QSettings>
 #include <algorithm>

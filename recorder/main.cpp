@@ -1,0 +1,135 @@
+// zent-recorder: records every camera of the camera list on its events, with no window and no
+// display, until SIGTERM or SIGINT; SIGHUP reads the camera list and the credentials again.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "config/paths.h"
+#include "config/profile_file.h"
+#include "service/camera_check.h"
+#include "service/camera_setup.h"
+#include "service/credentials.h"
+#include "service/recorder_service.h"
+#include "service/status_output.h"
+#include "settings/documents_folder.h"
+#include "settings/options_store.h"
+
+namespace {
+
+// Exit status for settings that cannot work; the service unit does not restart on it.
+constexpr int kExitBadSettings = 2;
+
+void Usage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: zent-recorder [--camera ADDRESS]... [--check]\n"
+               "Records every camera of the camera list (DOCUMENTS/zent.cfg1) on its events, each\n"
+               "with its own session, video and recordings, until SIGTERM or SIGINT.\n"
+               "  --camera ADDRESS  only this camera (repeatable)\n"
+               "  --check           print the cameras, their URLs and whether they answer, then exit\n"
+               "IDs and passwords: $CREDENTIALS_DIRECTORY/zent-recorder, else\n"
+               "~/.config/zent-client/credentials, one \"ADDRESS ID PASSWORD\" a line, mode 600.\n"
+               "SIGHUP reads the camera list, the Options and the credentials again.\n");
+}
+
+struct Loaded {
+  std::vector<zent::CameraSetup> cameras;
+  std::vector<std::string> warnings;
+  std::string error;
+};
+
+Loaded Load(const std::string& documentsFolder, const std::vector<std::string>& only) {
+  Loaded loaded;
+  const std::string listPath = zent::ConfigFilePath(documentsFolder);
+  const zent::ReadResult list = zent::ReadProfiles(listPath, false);
+  if (!list.opened || !list.error.empty()) {
+    loaded.error = "Cannot read the camera list " + listPath + (list.error.empty() ? "" : ": " + list.error);
+    return loaded;
+  }
+  const zent::CredentialsFile credentials = zent::ReadCredentials(
+      zent::CredentialsPath(std::getenv("CREDENTIALS_DIRECTORY"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+  if (!credentials.error.empty()) {
+    loaded.error = credentials.error;
+    return loaded;
+  }
+  zent::SetupResult setups = zent::BuildSetups(list.profiles, credentials, zent::LoadOptions(), only);
+  loaded.warnings = std::move(setups.warnings);
+  loaded.error = std::move(setups.error);
+  loaded.cameras = std::move(setups.cameras);
+  if (loaded.error.empty() && loaded.cameras.empty()) loaded.error = "The camera list " + listPath + " has no camera";
+  return loaded;
+}
+
+std::string AddressList(const std::vector<zent::CameraSetup>& cameras) {
+  std::string text;
+  for (const auto& camera : cameras) text += (text.empty() ? "" : ", ") + camera.Address();
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> only;
+  bool check = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--camera" && i + 1 < argc) {
+      only.push_back(argv[++i]);
+    } else if (arg == "--check") {
+      check = true;
+    } else if (arg == "--help") {
+      Usage(stdout);
+      return 0;
+    } else {
+      Usage(stderr);
+      return kExitBadSettings;
+    }
+  }
+
+  // The signals are taken by sigwait below, in this thread alone: blocked before any other
+  // thread starts, so that every thread inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, s);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  const std::string documentsFolder = zent::GetDocumentsFolder();
+  Loaded loaded = Load(documentsFolder, only);
+  if (!loaded.error.empty()) {
+    std::fprintf(stderr, "zent-recorder: %s\n", loaded.error.c_str());
+    return kExitBadSettings;
+  }
+  zent::StatusOutput output(stdout, documentsFolder);
+  for (const std::string& warning : loaded.warnings) output.Program(warning);
+  if (check) return zent::CheckCameras(loaded.cameras, stdout) ? 0 : 1;
+
+  output.Program("recording " + AddressList(loaded.cameras));
+  zent::RecorderService service(output);
+  service.Apply(loaded.cameras);
+  for (;;) {
+    int received = 0;
+    if (sigwait(&signals, &received) != 0) continue;
+    if (received == SIGHUP) {
+      Loaded again = Load(documentsFolder, only);
+      for (const std::string& warning : again.warnings) output.Program(warning);
+      if (!again.error.empty()) {
+        output.Program("not reloaded, recording as before: " + again.error);
+        continue;
+      }
+      service.Apply(again.cameras);
+      output.Program("reloaded; recording " + AddressList(again.cameras));
+      continue;
+    }
+    output.Program(std::string("stopping (") + strsignal(received) + ")");
+    service.StopAll();
+    output.Flush();
+    output.Program("stopped");
+    return 0;
+  }
+}

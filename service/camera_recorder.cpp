@@ -1,0 +1,193 @@
+#include "service/camera_recorder.h"
+
+#include <atomic>
+
+#include "record/recording_name.h"
+
+namespace zent {
+
+struct CameraRecorder::Input {
+  enum class Kind { LoginAccepted, CameraEvent, SessionEnded, VideoModeChanged, Stop };
+  Kind kind;
+  unsigned session = 0;  // which session sent it; older sessions' news is stale
+  SessionEnd end = SessionEnd::Dropped;
+};
+
+class CameraRecorder::Mailbox {
+ public:
+  void Post(Input input) {
+    {
+      std::lock_guard lock(mutex_);
+      inputs_.push_back(input);
+    }
+    wake_.notify_one();
+  }
+  // The next input, or nothing once `deadline` passed.
+  std::optional<Input> Wait(std::optional<RecordingCycle::Clock::time_point> deadline) {
+    std::unique_lock lock(mutex_);
+    auto ready = [this] { return !inputs_.empty(); };
+    if (deadline) wake_.wait_until(lock, *deadline, ready);
+    else wake_.wait(lock, ready);
+    if (inputs_.empty()) return std::nullopt;
+    Input input = inputs_.front();
+    inputs_.pop_front();
+    return input;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Input> inputs_;
+};
+
+// The session's host: status lines and boxes go straight out, the rest to the mailbox. Nothing
+// here waits, so the session never waits for the cycle.
+class CameraRecorder::SessionLink : public SessionHost {
+ public:
+  SessionLink(CameraRecorder& owner, unsigned id)
+      : mailbox_(owner.mailbox_), output_(owner.output_), address_(owner.setup_.Address()), log_(owner.log_), id_(id) {}
+
+  void AddStatusLine(const std::string& text) override { output_.Line(address_, log_, text); }
+  void ShowMessage(const std::string& text) override { output_.Line(address_, log_, text); }
+  void LoginAccepted() override { mailbox_->Post({Input::Kind::LoginAccepted, id_}); }
+  void CameraEvent() override { mailbox_->Post({Input::Kind::CameraEvent, id_}); }
+  void ResetButtons() override {}
+  void SessionEnded(SessionEnd end) override { mailbox_->Post({Input::Kind::SessionEnded, id_, end}); }
+
+  unsigned Id() const { return id_; }
+
+ private:
+  const std::shared_ptr<Mailbox> mailbox_;
+  StatusOutput& output_;
+  const std::string address_;
+  const LogSettings log_;
+  const unsigned id_;
+};
+
+namespace {
+
+CycleSettings CycleSettingsOf(const CameraSetup& setup, const RecorderTuning& tuning) {
+  CycleSettings settings;
+  settings.fileMinutes = setup.profile.fileMinutes;
+  settings.minute = tuning.minute;
+  settings.relogin = setup.relogin;
+  settings.reloginSchedule = tuning.reloginSchedule;
+  settings.modeChangePause = tuning.modeChangePause;
+  return settings;
+}
+
+}  // namespace
+
+CameraRecorder::CameraRecorder(CameraSetup setup, StatusOutput& output, RecorderTuning tuning)
+    : setup_(std::move(setup)),
+      log_(LogSettingsOf(setup_.profile)),
+      output_(output),
+      tuning_(std::move(tuning)),
+      mailbox_(std::make_shared<Mailbox>()),
+      cycle_(*this, CycleSettingsOf(setup_, tuning_)),
+      engine_(*this, tuning_.engineTimings) {
+  thread_ = std::thread([this] { Run(); });
+}
+
+CameraRecorder::~CameraRecorder() {
+  RequestStop();
+  Join();
+}
+
+void CameraRecorder::RequestStop() { mailbox_->Post({Input::Kind::Stop}); }
+
+void CameraRecorder::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void CameraRecorder::Run() {
+  cycle_.Start(RecordingCycle::Clock::now());
+  for (;;) {
+    const std::optional<Input> input = mailbox_->Wait(cycle_.NextDeadline());
+    if (input && input->kind == Input::Kind::Stop) break;
+    if (input) Handle(*input);
+    cycle_.Tick(RecordingCycle::Clock::now());
+  }
+  cycle_.Stop();
+  // The session was told to stop and calls nobody any more; waiting for its thread keeps the
+  // program from ending under it.
+  if (stoppedSession_) stoppedSession_->WaitUntilEnded(std::chrono::milliseconds(1000));
+  stoppedSession_.reset();
+}
+
+void CameraRecorder::Handle(const Input& input) {
+  const auto now = RecordingCycle::Clock::now();
+  if (input.kind == Input::Kind::VideoModeChanged) {
+    cycle_.VideoModeChanged(now);
+    return;
+  }
+  if (!sessionLink_ || input.session != sessionLink_->Id()) return;
+  switch (input.kind) {
+    case Input::Kind::LoginAccepted: cycle_.LoginAccepted(now); break;
+    case Input::Kind::CameraEvent: cycle_.CameraEvent(now); break;
+    case Input::Kind::SessionEnded: cycle_.SessionEnded(input.end, now); break;
+    case Input::Kind::VideoModeChanged:
+    case Input::Kind::Stop: break;
+  }
+}
+
+void CameraRecorder::Say(const std::string& text) { output_.Line(setup_.Address(), log_, text); }
+
+void CameraRecorder::StartSession() {
+  StopSession();
+  static std::atomic<unsigned> lastId{0};
+  sessionLink_ = std::make_shared<SessionLink>(*this, ++lastId);
+  SessionSettings settings;
+  settings.cameraAddress = setup_.Address();
+  settings.privatePort = setup_.profile.privatePort;
+  settings.userId = setup_.credentials.userId;
+  settings.password = setup_.credentials.password;
+  settings.keepTrying = setup_.relogin;
+  session_ = EventSession::Start(settings, sessionLink_);
+  if (!session_) {
+    Say("Cannot start the event channel's thread.");
+    mailbox_->Post({Input::Kind::SessionEnded, sessionLink_->Id(), SessionEnd::Dropped});
+  }
+}
+
+void CameraRecorder::StopSession() {
+  if (!session_) return;
+  session_->RequestStop();
+  stoppedSession_ = std::move(session_);
+}
+
+void CameraRecorder::StartVideo() {
+  VideoSource source;
+  source.address = setup_.Address();
+  source.port = setup_.profile.videoPort;
+  source.user = setup_.credentials.userId;
+  source.password = setup_.credentials.password;
+  source.urlTemplate = setup_.videoUrlTemplate;
+  engine_.SetSource(source);
+  engine_.SetPreEventSeconds(setup_.preEventSeconds);
+  engine_.SetDiskGuard(setup_.diskGuard);
+  engine_.StartView();
+}
+
+void CameraRecorder::StopVideo() { engine_.StopView(); }
+
+bool CameraRecorder::StartRecording() {
+  const std::string wanted = RecordingFileName(setup_.profile.savePath, setup_.profile.insertTime, tuning_.clock());
+  engine_.MarkEvent();
+  std::string error;
+  if (!engine_.StartRecording(wanted, error).empty()) return true;
+  Say("Cannot record to " + wanted + ": " + error);
+  return false;
+}
+
+void CameraRecorder::StopRecording() { engine_.StopRecording(); }
+
+void CameraRecorder::OnVideoModeChanged() { mailbox_->Post({Input::Kind::VideoModeChanged}); }
+
+void CameraRecorder::OnVideoReport(const VideoReport& report) {
+  using Kind = VideoReport::Kind;
+  if (report.kind == Kind::Connecting || report.kind == Kind::Connected) return;
+  Say(report.text);
+}
+
+}  // namespace zent

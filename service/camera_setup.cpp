@@ -1,0 +1,43 @@
+#include "service/camera_setup.h"
+
+#include <algorithm>
+#include <set>
+
+namespace zent {
+
+SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
+                        const std::vector<std::string>& only) {
+  SetupResult result;
+  std::set<std::string> taken;
+  for (const CameraProfile& profile : profiles) {
+    const std::string& address = profile.cameraAddress;
+    if (!only.empty() && std::find(only.begin(), only.end(), address) == only.end()) continue;
+    if (!taken.insert(address).second) {
+      result.warnings.push_back("A second camera at " + address + " in the camera list is skipped");
+      continue;
+    }
+    const auto found = credentials.cameras.find(address);
+    if (found == credentials.cameras.end()) {
+      result.error = "No line for camera " + address + " in the credentials file " + credentials.path;
+      return result;
+    }
+    CameraSetup setup;
+    setup.profile = profile;
+    setup.credentials = found->second;
+    setup.videoUrlTemplate = VideoUrlTemplateFor(options, address);
+    setup.preEventSeconds = options.preEventSeconds;
+    setup.relogin = options.relogin;
+    setup.diskGuard.reserveBytes = options.diskReserveBytes;
+    setup.diskGuard.deleteOldest = options.deleteOldestRecordings;
+    result.cameras.push_back(std::move(setup));
+  }
+  for (const std::string& address : only) {
+    if (!taken.count(address)) {
+      result.error = "No camera at " + address + " in the camera list";
+      return result;
+    }
+  }
+  return result;
+}
+
+}  // namespace zent

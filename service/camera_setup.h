@@ -1,0 +1,39 @@
+#pragma once
+// What one camera is recorded with: its profile from the camera list, its credentials, and the
+// Options that concern it. Two setups that compare equal need no restart on a reload.
+
+#include <string>
+#include <vector>
+
+#include "config/camera_profile.h"
+#include "config/options.h"
+#include "record/disk_space.h"
+#include "service/credentials.h"
+
+namespace zent {
+
+struct CameraSetup {
+  CameraProfile profile;
+  CameraCredentials credentials;
+  std::string videoUrlTemplate;
+  int preEventSeconds = 5;
+  bool relogin = true;
+  DiskGuard diskGuard;
+
+  const std::string& Address() const { return profile.cameraAddress; }
+  bool operator==(const CameraSetup&) const = default;
+};
+
+struct SetupResult {
+  std::vector<CameraSetup> cameras;  // in the camera list's order
+  std::vector<std::string> warnings;
+  std::string error;  // nothing can be recorded as asked
+};
+
+// Every camera of the list, or only those whose address is in `only`. A camera without a line in
+// the credentials file, or an address in `only` that the list does not have, is an error; a
+// second profile with an address already taken is skipped with a warning.
+SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
+                        const std::vector<std::string>& only);
+
+}  // namespace zent
