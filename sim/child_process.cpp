@@ -11,7 +11,8 @@
 
 namespace camsim {
 
-ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> arguments) {
+ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> arguments,
+                           const std::vector<std::string>& environment) {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   std::vector<char*> argv;
@@ -19,6 +20,19 @@ ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> 
   argv.push_back(path.data());
   for (auto& a : arguments) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // Built before the fork: the child may only call async-signal-safe functions.
+  std::vector<std::string> variables;
+  for (char** entry = environ; *entry; ++entry) {
+    const std::string variable = *entry;
+    const std::string name = variable.substr(0, variable.find('=') + 1);
+    bool replaced = false;
+    for (const auto& added : environment) replaced = replaced || added.rfind(name, 0) == 0;
+    if (!replaced) variables.push_back(variable);
+  }
+  variables.insert(variables.end(), environment.begin(), environment.end());
+  std::vector<char*> envp;
+  for (auto& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
 
   pid_ = ::fork();
   if (pid_ == 0) {
@@ -27,7 +41,7 @@ ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> 
     ::dup2(in[0], STDIN_FILENO);
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(out[1], STDERR_FILENO);
-    ::execv(argv[0], argv.data());
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
   ::close(in[0]);
@@ -38,7 +52,7 @@ ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> 
 }
 
 ChildProcess::~ChildProcess() {
-  if (pid_ > 0) {
+  if (pid_ > 0 && !exitStatus_) {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
   }
@@ -50,6 +64,31 @@ ChildProcess::~ChildProcess() {
 void ChildProcess::Command(const std::string& line) {
   const std::string text = line + "\n";
   [[maybe_unused]] ssize_t n = ::write(stdinFd_, text.data(), text.size());
+}
+
+void ChildProcess::Signal(int signal) {
+  if (pid_ > 0 && !exitStatus_) ::kill(pid_, signal);
+}
+
+std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!exitStatus_) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return exitStatus_;
+}
+
+std::string ChildProcess::Output() {
+  std::lock_guard lock(mutex_);
+  std::string text;
+  for (const auto& line : lines_) text += line + "\n";
+  return text;
 }
 
 void ChildProcess::ReadOutput() {

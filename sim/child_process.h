@@ -16,13 +16,21 @@ namespace camsim {
 
 class ChildProcess {
  public:
-  ChildProcess(const std::string& program, std::vector<std::string> arguments);
+  // `environment`: "NAME=VALUE" entries added to (or replacing) the caller's.
+  ChildProcess(const std::string& program, std::vector<std::string> arguments,
+               const std::vector<std::string>& environment = {});
   virtual ~ChildProcess();  // SIGTERM, then waits for the child
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   void Command(const std::string& line);
   pid_t Pid() const { return pid_; }
+  void Signal(int signal);
+  // The exit status once the child has ended (-1 when a signal ended it); nothing if it is
+  // still running after `timeout`.
+  std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
+  // Every output line so far, one after another.
+  std::string Output();
 
   // The first output line at or after line `from` that contains `text`.
   std::optional<std::string> WaitForLine(const std::string& text, std::chrono::milliseconds timeout,
@@ -39,6 +47,7 @@ class ChildProcess {
   void ReadOutput();
 
   pid_t pid_ = -1;
+  std::optional<int> exitStatus_;  // the test's thread only
   int stdinFd_ = -1;
   int stdoutFd_ = -1;
   std::thread reader_;

@@ -1,0 +1,114 @@
+// The headless recorder's cameras against stand-in cameras on their own loopback addresses.
+
+#include "service/recorder_service.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "../support/avi_probe.h"
+#include "../unit/temp_dir.h"
+#include "sim/camsim_process.h"
+
+namespace zent::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using camsim::CamSimProcess;
+
+class RecorderServiceTest : public ::testing::Test {
+ protected:
+  CameraSetup Camera(const std::string& address, const CamSimProcess& sim) {
+    std::filesystem::create_directory(dir.file(address));
+    CameraSetup setup;
+    setup.profile.cameraAddress = address;
+    setup.profile.privatePort = sim.EventPort();
+    setup.profile.videoPort = sim.VideoPort();
+    setup.profile.savePath = dir.file(address) + "/cam.avi";
+    setup.profile.insertTime = 1;
+    setup.profile.fileMinutes = 1;
+    setup.credentials = {"cam", "pw"};
+    setup.preEventSeconds = 1;
+    return setup;
+  }
+  static std::unique_ptr<CamSimProcess> Sim(const std::string& address) {
+    return std::make_unique<CamSimProcess>(
+        std::vector<std::string>{"--address", address, "--user", "cam", "--password", "pw", "--size", "160x120"});
+  }
+  // Waits until the output holds `count` lines with both texts.
+  bool WaitForLines(const std::string& a, const std::string& b, int count, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Count(a, b) >= count) return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+  int Count(const std::string& a, const std::string& b) {
+    const std::string text = ReadFile(outputPath);
+    int count = 0;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      const std::string line = text.substr(start, end - start);
+      count += line.find(a) != std::string::npos && line.find(b) != std::string::npos;
+    }
+    return count;
+  }
+  std::vector<std::string> Recordings(const std::string& address) {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file(address))) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
+  TempDir dir;
+  const std::string outputPath = dir.file("output.txt");
+  std::FILE* out = std::fopen(outputPath.c_str(), "w");
+  StatusOutput output{out, dir.path()};
+  ~RecorderServiceTest() override { std::fclose(out); }
+};
+
+TEST_F(RecorderServiceTest, EachCameraRecordsItsOwnEventsAndAReloadAddsOneWithoutDisturbingTheOthers) {
+  auto door = Sim("127.0.0.2"), shop = Sim("127.0.0.3"), lab = Sim("127.0.0.4");
+  RecorderTuning tuning;
+  tuning.minute = 3s;
+  {
+    RecorderService service(output, tuning);
+    const std::vector<CameraSetup> two{Camera("127.0.0.2", *door), Camera("127.0.0.3", *shop)};
+    service.Apply(two);
+    ASSERT_TRUE(WaitForLines("127.0.0.", "Successfully connected.", 2, 10s));
+    std::this_thread::sleep_for(1500ms);  // the video's first second, for the pre-event buffer
+
+    door->Command("event");
+    ASSERT_TRUE(WaitForLines("127.0.0.2 ", "Recording to", 1, 10s));
+    std::this_thread::sleep_for(1500ms);
+    shop->Command("event");
+    ASSERT_TRUE(WaitForLines("127.0.0.3 ", "Recording to", 1, 10s));
+    // The door's recording goes on while the list gains a camera.
+    service.Apply({two[0], two[1], Camera("127.0.0.4", *lab)});
+    ASSERT_TRUE(WaitForLines("127.0.0.4 ", "Successfully connected.", 1, 10s));
+    std::this_thread::sleep_for(1500ms);
+    lab->Command("event");
+    ASSERT_TRUE(WaitForLines("127.0.0.", "Saved ", 3, 15s)) << ReadFile(outputPath);
+  }
+  for (const char* address : {"127.0.0.2", "127.0.0.3"})
+    EXPECT_EQ(Count(std::string(address) + " ", "Connecting server..."), 1) << address << " was restarted";
+  EXPECT_EQ(Count("127.0.0.", "Stopping"), 0);
+
+  std::vector<std::string> names;
+  for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
+    const std::vector<std::string> files = Recordings(address);
+    ASSERT_EQ(files.size(), 1u) << address;
+    names.push_back(std::filesystem::path(files[0]).filename());
+    const AviProbe probe = ProbeAvi(files[0]);
+    EXPECT_TRUE(probe.opened && probe.startsWithKeyFrame) << files[0];
+    // The event's minute plus its second before, in one file: nothing cut it short.
+    EXPECT_NEAR(probe.seconds, 4.0, 0.5) << files[0];
+    for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i)
+      ASSERT_GT(probe.cameraFrames[i], probe.cameraFrames[i - 1]) << files[0];
+  }
+  EXPECT_NE(names[0], names[1]);  // named by each camera's own event time
+}
+
+}  // namespace
+}  // namespace zent::testing

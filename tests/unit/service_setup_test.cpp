@@ -1,0 +1,62 @@
+// What the headless recorder records each camera with: the credentials file and the camera list.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "service/camera_setup.h"
+#include "service/credentials.h"
+#include "tests/unit/temp_dir.h"
+
+namespace {
+
+using zent::testing::TempDir;
+
+TEST(ServiceSetup, CredentialsComeOnlyFromAPrivateFileAndNeverShowTheirPasswords) {
+  TempDir dir;
+  const std::string path = dir.file("credentials");
+  zent::testing::WriteFile(path, "# cameras\n\n127.0.0.2 door s3cret\r\n127.0.0.3  shop   other\n");
+  ::chmod(path.c_str(), 0640);
+  zent::CredentialsFile file = zent::ReadCredentials(path);
+  EXPECT_NE(file.error.find("chmod 600"), std::string::npos) << file.error;
+  EXPECT_TRUE(file.cameras.empty());
+
+  ::chmod(path.c_str(), 0600);
+  file = zent::ReadCredentials(path);
+  ASSERT_EQ(file.error, "");
+  EXPECT_EQ(file.cameras.at("127.0.0.2"), (zent::CameraCredentials{"door", "s3cret"}));
+  EXPECT_EQ(file.cameras.at("127.0.0.3"), (zent::CameraCredentials{"shop", "other"}));
+
+  for (const char* bad : {"127.0.0.2 door\n", "127.0.0.2 door longersecret1\n", "127.0.0.2 a s3cret\n127.0.0.2 b s3cret\n"}) {
+    zent::testing::WriteFile(path, bad);
+    file = zent::ReadCredentials(path);
+    EXPECT_NE(file.error.find(" line "), std::string::npos) << bad;
+    EXPECT_EQ(file.error.find("secret"), std::string::npos) << file.error;
+    EXPECT_TRUE(file.cameras.empty());
+  }
+}
+
+TEST(ServiceSetup, EveryCameraNeedsCredentialsAndAChosenCameraMustBeInTheList) {
+  zent::CameraProfile door, shop, doorAgain;
+  door.cameraAddress = doorAgain.cameraAddress = "127.0.0.2";
+  shop.cameraAddress = "127.0.0.3";
+  doorAgain.fileMinutes = 7;
+  zent::CredentialsFile credentials;
+  credentials.cameras["127.0.0.2"] = {"door", "pw"};
+  zent::Options options;
+  options.cameraVideoUrlTemplates["127.0.0.2"] = "rtsp://{address}:{port}/door";
+
+  zent::SetupResult result = zent::BuildSetups({door, shop}, credentials, options, {});
+  EXPECT_NE(result.error.find("127.0.0.3"), std::string::npos);
+
+  result = zent::BuildSetups({door, shop, doorAgain}, credentials, options, {"127.0.0.2"});
+  ASSERT_EQ(result.error, "");
+  ASSERT_EQ(result.cameras.size(), 1u);
+  EXPECT_EQ(result.cameras[0].profile, door);  // the first profile of an address counts
+  EXPECT_EQ(result.cameras[0].videoUrlTemplate, "rtsp://{address}:{port}/door");
+  EXPECT_EQ(result.warnings.size(), 1u);
+
+  result = zent::BuildSetups({door}, credentials, options, {"127.0.0.9"});
+  EXPECT_NE(result.error.find("No camera at 127.0.0.9"), std::string::npos);
+}
+
+}  // namespace
