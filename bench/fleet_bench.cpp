@@ -1,0 +1,154 @@
+// zent-bench-fleet K: K stand-in cameras at 1280 x 720, 15 fps, all recorded at once by one
+// zent-recorder for a one-minute event each. Prints the recorder's CPU, memory, lost frames and
+// disk write rate; last, one line "RESULT key=value ...".
+//
+// usage: zent-bench-fleet [K] [--folder DIR]   (K: 16; DIR, where recordings go: /var/tmp)
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/camsim_process.h"
+#include "tests/support/avi_probe.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// CPU seconds a process has used so far (user + system).
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stoull(field);
+    if (i == 15) stime = std::stoull(field);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// A line of /proc/PID/status in MB ("VmHWM", "VmRSS").
+double StatusMegabytes(pid_t pid, const std::string& key) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(key + ":", 0) == 0) return std::atof(line.c_str() + key.size() + 1) / 1024.0;
+  return 0;
+}
+
+std::string Address(int camera) { return "127.0.0." + std::to_string(2 + camera); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int cameras = 16;
+  std::string folder = "/var/tmp";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--folder" && i + 1 < argc) folder = argv[++i];
+    else cameras = std::atoi(argv[i]);
+  }
+  if (cameras < 1 || cameras > 200) {
+    std::fprintf(stderr, "usage: zent-bench-fleet [K] [--folder DIR]\n");
+    return 2;
+  }
+
+  std::string pattern = folder + "/zent-fleet-XXXXXX";
+  if (!::mkdtemp(pattern.data())) {
+    std::perror(pattern.c_str());
+    return 1;
+  }
+  const std::string home = pattern;
+  const std::string documents = home + "/Documents";
+  std::filesystem::create_directories(documents);
+  std::filesystem::create_directories(home + "/.config/zent-client");
+
+  std::printf("starting %d stand-in cameras at 1280x720, 15 fps...\n", cameras);
+  std::vector<std::unique_ptr<camsim::CamSimProcess>> sims;
+  std::string list, credentials;
+  for (int i = 0; i < cameras; ++i) {
+    sims.push_back(std::make_unique<camsim::CamSimProcess>(std::vector<std::string>{
+        "--address", Address(i), "--size", "1280x720", "--fps", "15", "--user", "cam", "--password", "fleet"}));
+    list += "1," + documents + "/cam" + std::to_string(i) + ".avi,cam.avi,1,1," + Address(i) + "," +
+            std::to_string(sims.back()->EventPort()) + "," + std::to_string(sims.back()->VideoPort()) +
+            ",40008,15.,1,0,0, ,zent_log.txt;";
+    credentials += Address(i) + " cam fleet\n";
+  }
+  std::ofstream(documents + "/zent.cfg1") << list;
+  const std::string credentialsFile = home + "/.config/zent-client/credentials";
+  std::ofstream(credentialsFile) << credentials;
+  ::chmod(credentialsFile.c_str(), 0600);
+
+  camsim::ChildProcess recorder(ZENT_RECORDER_PATH, {},
+                                {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config", "CREDENTIALS_DIRECTORY="});
+  for (int i = 0; i < 200 && recorder.Count("Successfully connected.") < cameras; ++i) std::this_thread::sleep_for(100ms);
+  if (recorder.Count("Successfully connected.") < cameras) {
+    std::fprintf(stderr, "not every camera connected:\n%s", recorder.Output().c_str());
+    return 1;
+  }
+  std::this_thread::sleep_for(7s);  // the pre-event buffers fill (5 s by default)
+
+  auto camsimCpu = [&] {
+    double total = 0;
+    for (const auto& sim : sims) total += CpuSeconds(sim->Pid());
+    return total;
+  };
+  const double recorderCpu0 = CpuSeconds(recorder.Pid()), camsimCpu0 = camsimCpu();
+  const auto start = Clock::now();
+  std::printf("event on every camera; recording a minute...\n");
+  for (const auto& sim : sims) sim->Command("event");
+  for (int i = 0; i < 1200 && recorder.Count("Saved ") < cameras; ++i) std::this_thread::sleep_for(100ms);
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  const double recorderCpu = CpuSeconds(recorder.Pid()) - recorderCpu0, simCpu = camsimCpu() - camsimCpu0;
+  const double peakMb = StatusMegabytes(recorder.Pid(), "VmHWM");
+  const int saved = recorder.Count("Saved ");
+  recorder.Signal(SIGTERM);
+  const std::optional<int> exit = recorder.WaitForExit(10s);
+
+  std::int64_t frames = 0, lost = 0, bytes = 0;
+  double seconds = 0;
+  int files = 0;
+  std::printf("\n%-24s %8s %8s %8s %10s\n", "recording", "frames", "lost", "seconds", "MB");
+  for (const auto& entry : std::filesystem::directory_iterator(documents)) {
+    if (entry.path().extension() != ".avi") continue;
+    const zent::testing::AviProbe probe = zent::testing::ProbeAvi(entry.path());
+    std::int64_t gaps = 0;
+    for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i)
+      if (probe.cameraFrames[i] > probe.cameraFrames[i - 1] + 1) gaps += probe.cameraFrames[i] - probe.cameraFrames[i - 1] - 1;
+    const std::int64_t size = static_cast<std::int64_t>(entry.file_size());
+    std::printf("%-24s %8lld %8lld %8.1f %10.1f\n", entry.path().filename().c_str(), static_cast<long long>(probe.packets),
+                static_cast<long long>(gaps), probe.seconds, size / 1e6);
+    ++files;
+    frames += probe.packets;
+    lost += gaps;
+    bytes += size;
+    seconds = std::max(seconds, probe.seconds);
+  }
+  std::filesystem::remove_all(home);
+
+  const double recordedMinutes = cameras * wall / 60.0;
+  std::printf("\ncameras %d, recordings %d (saved %d), recorder exit %d\n", cameras, files, saved, exit.value_or(-99));
+  std::printf("recorder CPU %.1f s in %.1f s: %.3f of one core, %.2f s per camera per recorded minute\n", recorderCpu,
+              wall, recorderCpu / wall, recorderCpu / recordedMinutes);
+  std::printf("stand-in cameras CPU %.1f s: %.3f of one core\n", simCpu, simCpu / wall);
+  std::printf("peak resident memory %.1f MB; frames %lld, lost %lld; disk %.1f MB/s\n", peakMb,
+              static_cast<long long>(frames), static_cast<long long>(lost), bytes / 1e6 / seconds);
+  std::printf("RESULT cameras=%d recordings=%d cpu_cores=%.3f cpu_s_per_camera_minute=%.3f camsim_cores=%.3f "
+              "peak_rss_mb=%.1f frames=%lld frames_lost=%lld disk_mb_per_s=%.1f\n",
+              cameras, files, recorderCpu / wall, recorderCpu / recordedMinutes, simCpu / wall, peakMb,
+              static_cast<long long>(frames), static_cast<long long>(lost), bytes / 1e6 / seconds);
+  return files == cameras && lost == 0 && exit == 0 ? 0 : 1;
+}
