@@ -118,6 +118,14 @@ int main(int argc, char** argv) {
   recorder.Signal(SIGTERM);
   const std::optional<int> exit = recorder.WaitForExit(10s);
 
+  // Frames the stand-ins themselves skipped: their sender found the connection still full.
+  std::int64_t skippedBySender = 0;
+  for (const auto& sim : sims) {
+    const std::optional<std::string> ended = sim->WaitForLine("ended:", 5s);
+    if (ended && ended->find("dropped ") != std::string::npos)
+      skippedBySender += std::atoll(ended->c_str() + ended->find("dropped ") + 8);
+  }
+
   std::int64_t frames = 0, lost = 0, bytes = 0;
   double seconds = 0;
   int files = 0;
@@ -144,11 +152,14 @@ int main(int argc, char** argv) {
   std::printf("recorder CPU %.1f s in %.1f s: %.3f of one core, %.2f s per camera per recorded minute\n", recorderCpu,
               wall, recorderCpu / wall, recorderCpu / recordedMinutes);
   std::printf("stand-in cameras CPU %.1f s: %.3f of one core\n", simCpu, simCpu / wall);
-  std::printf("peak resident memory %.1f MB; frames %lld, lost %lld; disk %.1f MB/s\n", peakMb,
-              static_cast<long long>(frames), static_cast<long long>(lost), bytes / 1e6 / seconds);
+  std::printf("peak resident memory %.1f MB; frames %lld, lost %lld (%lld of them not sent: the connection was "
+              "still full); disk %.1f MB/s\n",
+              peakMb, static_cast<long long>(frames), static_cast<long long>(lost),
+              static_cast<long long>(skippedBySender), bytes / 1e6 / seconds);
   std::printf("RESULT cameras=%d recordings=%d cpu_cores=%.3f cpu_s_per_camera_minute=%.3f camsim_cores=%.3f "
-              "peak_rss_mb=%.1f frames=%lld frames_lost=%lld disk_mb_per_s=%.1f\n",
+              "peak_rss_mb=%.1f frames=%lld frames_lost=%lld not_sent=%lld disk_mb_per_s=%.1f\n",
               cameras, files, recorderCpu / wall, recorderCpu / recordedMinutes, simCpu / wall, peakMb,
-              static_cast<long long>(frames), static_cast<long long>(lost), bytes / 1e6 / seconds);
+              static_cast<long long>(frames), static_cast<long long>(lost), static_cast<long long>(skippedBySender),
+              bytes / 1e6 / seconds);
   return files == cameras && lost == 0 && exit == 0 ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <vector>
 
 #include "record/multipart_reader.h"
@@ -112,6 +113,9 @@ bool IsHttp(const std::string& url) { return url.rfind("http://", 0) == 0 || url
 }  // namespace
 
 std::unique_ptr<PacketSource> OpenPacketSource(const std::string& url, const AVIOInterruptCB& interrupt, int& error) {
+  // FFmpeg's own messages could carry the camera's URL, password and all.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
   AvioPtr io;
   if (IsHttp(url)) {
     // Our own connection, so that a multipart stream can be read without FFmpeg's demuxer.

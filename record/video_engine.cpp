@@ -61,9 +61,7 @@ std::shared_ptr<AVCodecParameters> CopyParameters(const AVCodecParameters& strea
 
 }  // namespace
 
-VideoEngine::VideoEngine(VideoListener& listener, EngineTimings timings) : listener_(listener), timings_(timings) {
-  av_log_set_level(AV_LOG_QUIET);  // FFmpeg's own messages could carry the camera's URL
-}
+VideoEngine::VideoEngine(VideoListener& listener, EngineTimings timings) : listener_(listener), timings_(timings) {}
 
 VideoEngine::~VideoEngine() { StopView(); }
 
