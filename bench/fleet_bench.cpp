@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -115,8 +116,18 @@ int main(int argc, char** argv) {
   const double recorderCpu = CpuSeconds(recorder.Pid()) - recorderCpu0, simCpu = camsimCpu() - camsimCpu0;
   const double peakMb = StatusMegabytes(recorder.Pid(), "VmHWM");
   const int saved = recorder.Count("Saved ");
+  std::vector<std::filesystem::path> minuteFiles;
+  for (const auto& entry : std::filesystem::directory_iterator(documents))
+    if (entry.path().extension() == ".avi") minuteFiles.push_back(entry.path());
+
+  // Stopping with every camera recording: each file must be closed with its index.
+  for (const auto& sim : sims) sim->Command("event");
+  for (int i = 0; i < 100 && recorder.Count("Recording to") < 2 * cameras; ++i) std::this_thread::sleep_for(100ms);
+  std::this_thread::sleep_for(2s);
+  const auto stopAsked = Clock::now();
   recorder.Signal(SIGTERM);
   const std::optional<int> exit = recorder.WaitForExit(10s);
+  const double stopMs = std::chrono::duration<double, std::milli>(Clock::now() - stopAsked).count();
 
   // Frames the stand-ins themselves skipped: their sender found the connection still full.
   std::int64_t skippedBySender = 0;
@@ -130,9 +141,14 @@ int main(int argc, char** argv) {
   double seconds = 0;
   int files = 0;
   std::printf("\n%-24s %8s %8s %8s %10s\n", "recording", "frames", "lost", "seconds", "MB");
+  int playableAtStop = 0;
   for (const auto& entry : std::filesystem::directory_iterator(documents)) {
     if (entry.path().extension() != ".avi") continue;
     const zent::testing::AviProbe probe = zent::testing::ProbeAvi(entry.path());
+    if (std::find(minuteFiles.begin(), minuteFiles.end(), entry.path()) == minuteFiles.end()) {
+      playableAtStop += probe.opened && probe.packets > 0 && zent::testing::DecodeErrors(entry.path()).empty();
+      continue;
+    }
     std::int64_t gaps = 0;
     for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i)
       if (probe.cameraFrames[i] > probe.cameraFrames[i - 1] + 1) gaps += probe.cameraFrames[i] - probe.cameraFrames[i - 1] - 1;
@@ -148,7 +164,9 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(home);
 
   const double recordedMinutes = cameras * wall / 60.0;
-  std::printf("\ncameras %d, recordings %d (saved %d), recorder exit %d\n", cameras, files, saved, exit.value_or(-99));
+  std::printf("\ncameras %d, recordings %d (saved %d)\n", cameras, files, saved);
+  std::printf("SIGTERM while all %d were recording again: exit %d after %.0f ms, %d files playable\n", cameras,
+              exit.value_or(-99), stopMs, playableAtStop);
   std::printf("recorder CPU %.1f s in %.1f s: %.3f of one core, %.2f s per camera per recorded minute\n", recorderCpu,
               wall, recorderCpu / wall, recorderCpu / recordedMinutes);
   std::printf("stand-in cameras CPU %.1f s: %.3f of one core\n", simCpu, simCpu / wall);
@@ -157,9 +175,9 @@ int main(int argc, char** argv) {
               peakMb, static_cast<long long>(frames), static_cast<long long>(lost),
               static_cast<long long>(skippedBySender), bytes / 1e6 / seconds);
   std::printf("RESULT cameras=%d recordings=%d cpu_cores=%.3f cpu_s_per_camera_minute=%.3f camsim_cores=%.3f "
-              "peak_rss_mb=%.1f frames=%lld frames_lost=%lld not_sent=%lld disk_mb_per_s=%.1f\n",
+              "peak_rss_mb=%.1f frames=%lld frames_lost=%lld not_sent=%lld disk_mb_per_s=%.1f stop_ms=%.0f playable_at_stop=%d\n",
               cameras, files, recorderCpu / wall, recorderCpu / recordedMinutes, simCpu / wall, peakMb,
               static_cast<long long>(frames), static_cast<long long>(lost), static_cast<long long>(skippedBySender),
-              bytes / 1e6 / seconds);
-  return files == cameras && lost == 0 && exit == 0 ? 0 : 1;
+              bytes / 1e6 / seconds, stopMs, playableAtStop);
+  return files == cameras && lost == 0 && exit == 0 && playableAtStop == cameras ? 0 : 1;
 }

@@ -41,7 +41,7 @@ class ZentRecorderTest : public ::testing::Test {
   std::unique_ptr<ChildProcess> Run(std::vector<std::string> arguments = {}) {
     return std::make_unique<ChildProcess>(ZENT_RECORDER_PATH, std::move(arguments),
                                           std::vector<std::string>{"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + "/.config",
-                                                                   "CREDENTIALS_DIRECTORY=", "QT_QPA_PLATFORM="});
+                                                                   "CREDENTIALS_DIRECTORY=", "DISPLAY=", "WAYLAND_DISPLAY="});
   }
   static void ExpectNoPassword(const std::string& output) { EXPECT_EQ(output.find("Zq9!k"), std::string::npos) << output; }
 
