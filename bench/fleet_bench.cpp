@@ -2,7 +2,9 @@
 // zent-recorder for a one-minute event each. Prints the recorder's CPU, memory, lost frames and
 // disk write rate; last, one line "RESULT key=value ...".
 //
-// usage: zent-bench-fleet [K] [--folder DIR]   (K: 16; DIR, where recordings go: /var/tmp)
+// usage: zent-bench-fleet [K] [--folder DIR] [--keep]
+//   K: 16; DIR, where recordings go: /var/tmp; --keep: leave the recordings and every program's
+//   output there
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -57,9 +60,11 @@ std::string Address(int camera) { return "127.0.0." + std::to_string(2 + camera)
 int main(int argc, char** argv) {
   int cameras = 16;
   std::string folder = "/var/tmp";
+  bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--folder" && i + 1 < argc) folder = argv[++i];
+    else if (arg == "--keep") keep = true;
     else cameras = std::atoi(argv[i]);
   }
   if (cameras < 1 || cameras > 200) {
@@ -116,6 +121,15 @@ int main(int argc, char** argv) {
   const double recorderCpu = CpuSeconds(recorder.Pid()) - recorderCpu0, simCpu = camsimCpu() - camsimCpu0;
   const double peakMb = StatusMegabytes(recorder.Pid(), "VmHWM");
   const int saved = recorder.Count("Saved ");
+  // What the recorder itself said of trouble: streams it lost, frames its writers had no room for.
+  const int streamsLost = recorder.Count(" lost (");
+  long long droppedBySlowDisk = 0;
+  {
+    std::istringstream lines(recorder.Output());
+    for (std::string line; std::getline(lines, line);)
+      if (const auto at = line.find(" frames dropped: the disk was too slow"); at != std::string::npos)
+        droppedBySlowDisk += std::atoll(line.c_str() + line.rfind('(', at) + 1);
+  }
   std::vector<std::filesystem::path> minuteFiles;
   for (const auto& entry : std::filesystem::directory_iterator(documents))
     if (entry.path().extension() == ".avi") minuteFiles.push_back(entry.path());
@@ -132,9 +146,9 @@ int main(int argc, char** argv) {
   // Frames the stand-ins themselves skipped: their sender found the connection still full.
   std::int64_t skippedBySender = 0;
   for (const auto& sim : sims) {
-    const std::optional<std::string> ended = sim->WaitForLine("ended:", 5s);
-    if (ended && ended->find("dropped ") != std::string::npos)
-      skippedBySender += std::atoll(ended->c_str() + ended->find("dropped ") + 8);
+    // "video client N ended: sent … dropped D"; the event session's end says no "dropped".
+    const std::optional<std::string> ended = sim->WaitForLine(", dropped ", 5s);
+    if (ended) skippedBySender += std::atoll(ended->c_str() + ended->find(", dropped ") + 10);
   }
 
   std::int64_t frames = 0, lost = 0, bytes = 0;
@@ -142,6 +156,7 @@ int main(int argc, char** argv) {
   int files = 0;
   std::printf("\n%-24s %8s %8s %8s %10s\n", "recording", "frames", "lost", "seconds", "MB");
   int playableAtStop = 0;
+  std::map<std::uint64_t, int> gapSizes;  // frames missing in a row (10: 10 or more) → how often
   for (const auto& entry : std::filesystem::directory_iterator(documents)) {
     if (entry.path().extension() != ".avi") continue;
     const zent::testing::AviProbe probe = zent::testing::ProbeAvi(entry.path());
@@ -151,7 +166,11 @@ int main(int argc, char** argv) {
     }
     std::int64_t gaps = 0;
     for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i)
-      if (probe.cameraFrames[i] > probe.cameraFrames[i - 1] + 1) gaps += probe.cameraFrames[i] - probe.cameraFrames[i - 1] - 1;
+      if (probe.cameraFrames[i] > probe.cameraFrames[i - 1] + 1) {
+        const std::uint64_t gap = probe.cameraFrames[i] - probe.cameraFrames[i - 1] - 1;
+        gaps += static_cast<std::int64_t>(gap);
+        ++gapSizes[std::min<std::uint64_t>(gap, 10)];
+      }
     const std::int64_t size = static_cast<std::int64_t>(entry.file_size());
     std::printf("%-24s %8lld %8lld %8.1f %10.1f\n", entry.path().filename().c_str(), static_cast<long long>(probe.packets),
                 static_cast<long long>(gaps), probe.seconds, size / 1e6);
@@ -161,10 +180,23 @@ int main(int argc, char** argv) {
     bytes += size;
     seconds = std::max(seconds, probe.seconds);
   }
-  std::filesystem::remove_all(home);
+  if (keep) {
+    // The recordings with what the recorder and every stand-in said, to look into afterwards.
+    std::ofstream(home + "/recorder.log") << recorder.Output();
+    for (int i = 0; i < cameras; ++i) std::ofstream(home + "/camsim" + std::to_string(i) + ".log") << sims[i]->Output();
+    std::printf("kept in %s\n", home.c_str());
+  } else {
+    std::filesystem::remove_all(home);
+  }
+  if (!gapSizes.empty()) {
+    std::printf("\ngaps (frames missing in a row: times):");
+    for (const auto& [size, count] : gapSizes) std::printf(" %llu%s: %d", static_cast<unsigned long long>(size), size == 10 ? "+" : "", count);
+    std::printf("\n");
+  }
 
   const double recordedMinutes = cameras * wall / 60.0;
-  std::printf("\ncameras %d, recordings %d (saved %d)\n", cameras, files, saved);
+  std::printf("\ncameras %d, recordings %d (saved %d); streams lost %d, frames the writers dropped %lld\n", cameras,
+              files, saved, streamsLost, droppedBySlowDisk);
   std::printf("SIGTERM while all %d were recording again: exit %d after %.0f ms, %d files playable\n", cameras,
               exit.value_or(-99), stopMs, playableAtStop);
   std::printf("recorder CPU %.1f s in %.1f s: %.3f of one core, %.2f s per camera per recorded minute\n", recorderCpu,

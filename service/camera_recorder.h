@@ -40,10 +40,11 @@ class CameraRecorder : private CycleHost, private VideoListener {
   void RequestStop();
   void Join();
 
+ private:
   struct Input;
   class Mailbox;
+  class SessionLink;
 
- private:
   void Run();
   void Handle(const Input& input);
   void Say(const std::string& text);
@@ -69,7 +70,6 @@ class CameraRecorder : private CycleHost, private VideoListener {
   std::shared_ptr<Mailbox> mailbox_;
   RecordingCycle cycle_;
   VideoEngine engine_;
-  class SessionLink;
   std::shared_ptr<SessionLink> sessionLink_;
   std::shared_ptr<EventSession> session_;
   std::shared_ptr<EventSession> stoppedSession_;  // the last one, so the thread can wait for it
