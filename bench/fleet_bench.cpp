@@ -202,8 +202,8 @@ int main(int argc, char** argv) {
   std::printf("recorder CPU %.1f s in %.1f s: %.3f of one core, %.2f s per camera per recorded minute\n", recorderCpu,
               wall, recorderCpu / wall, recorderCpu / recordedMinutes);
   std::printf("stand-in cameras CPU %.1f s: %.3f of one core\n", simCpu, simCpu / wall);
-  std::printf("peak resident memory %.1f MB; frames %lld, lost %lld (%lld of them not sent: the connection was "
-              "still full); disk %.1f MB/s\n",
+  std::printf("peak resident memory %.1f MB; frames %lld, lost %lld; frames the stand-ins skipped over their whole "
+              "run (their sender was late or the connection still full): %lld; disk %.1f MB/s\n",
               peakMb, static_cast<long long>(frames), static_cast<long long>(lost),
               static_cast<long long>(skippedBySender), bytes / 1e6 / seconds);
   std::printf("RESULT cameras=%d recordings=%d cpu_cores=%.3f cpu_s_per_camera_minute=%.3f camsim_cores=%.3f "
