@@ -76,13 +76,7 @@ bool CheckCameras(const std::vector<CameraSetup>& cameras, std::FILE* out, std::
     checks.emplace_back([&, i] {
       const CameraSetup& camera = cameras[i];
       verdicts[i].eventError = ConnectError(camera.Address(), camera.profile.privatePort, timeout);
-      VideoSource source;
-      source.address = camera.Address();
-      source.port = camera.profile.videoPort;
-      source.user = camera.credentials.userId;
-      source.password = camera.credentials.password;
-      source.urlTemplate = camera.videoUrlTemplate;
-      verdicts[i].videoError = VideoError(source, timeout);
+      verdicts[i].videoError = VideoError(camera.Video(), timeout);
     });
   }
   for (auto& check : checks) check.join();
@@ -90,10 +84,9 @@ bool CheckCameras(const std::vector<CameraSetup>& cameras, std::FILE* out, std::
   bool allAnswer = true;
   for (std::size_t i = 0; i < cameras.size(); ++i) {
     const CameraSetup& camera = cameras[i];
-    VideoSource shown;  // the URL as the camera serves it, without the ID and password
-    shown.address = camera.Address();
-    shown.port = camera.profile.videoPort;
-    shown.urlTemplate = camera.videoUrlTemplate;
+    VideoSource shown = camera.Video();  // the URL as the camera serves it, without the ID and password
+    shown.user.clear();
+    shown.password.clear();
     std::fprintf(out, "%s\n  records to %s, %d min per event, as user %s\n", camera.Address().c_str(),
                  camera.profile.savePath.c_str(), camera.profile.fileMinutes, camera.credentials.userId.c_str());
     std::fprintf(out, "  event port %s:%d %s\n", camera.Address().c_str(), camera.profile.privatePort,

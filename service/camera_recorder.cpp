@@ -157,13 +157,7 @@ void CameraRecorder::StopSession() {
 }
 
 void CameraRecorder::StartVideo() {
-  VideoSource source;
-  source.address = setup_.Address();
-  source.port = setup_.profile.videoPort;
-  source.user = setup_.credentials.userId;
-  source.password = setup_.credentials.password;
-  source.urlTemplate = setup_.videoUrlTemplate;
-  engine_.SetSource(source);
+  engine_.SetSource(setup_.Video());
   engine_.SetPreEventSeconds(setup_.preEventSeconds);
   engine_.SetDiskGuard(setup_.diskGuard);
   engine_.StartView();

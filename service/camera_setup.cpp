@@ -5,6 +5,16 @@
 
 namespace zent {
 
+VideoSource CameraSetup::Video() const {
+  VideoSource source;
+  source.address = Address();
+  source.port = profile.videoPort;
+  source.user = credentials.userId;
+  source.password = credentials.password;
+  source.urlTemplate = videoUrlTemplate;
+  return source;
+}
+
 SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
                         const std::vector<std::string>& only) {
   SetupResult result;

@@ -8,6 +8,7 @@
 #include "config/camera_profile.h"
 #include "config/options.h"
 #include "record/disk_space.h"
+#include "record/video_source.h"
 #include "service/credentials.h"
 
 namespace zent {
@@ -21,6 +22,8 @@ struct CameraSetup {
   DiskGuard diskGuard;
 
   const std::string& Address() const { return profile.cameraAddress; }
+  // Where the camera's video comes from, with the ID and password.
+  VideoSource Video() const;
   bool operator==(const CameraSetup&) const = default;
 };
 
