@@ -9,12 +9,12 @@
 #include <QPushButton>
 
 #include "app/data_exchange.h"
-#include "settings/documents_folder.h"
+#include "app/main/current_profile.h"
 #include "app/message_box.h"
 #include "app/typing_keys.h"
-#include "app/main/current_profile.h"
 #include "config/paths.h"
 #include "config/settings_validation.h"
+#include "settings/documents_folder.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <QComboBox>
 
 #include "app/main/default_profile.h"
-#include "settings/documents_folder.h"
 #include "app/main/main_dlg.h"
 #include "config/paths.h"
 #include "config/profile_file.h"
+#include "settings/documents_folder.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "app/main/default_profile.h"
 
-#include "settings/documents_folder.h"
 #include "config/paths.h"
+#include "settings/documents_folder.h"
 
 zent::CameraProfile DefaultProfile() {
   zent::CameraProfile p;

@@ -9,15 +9,15 @@
 #include <QPushButton>
 
 #include "app/data_exchange.h"
-#include "settings/documents_folder.h"
 #include "app/id_timer.h"
 #include "app/message_box.h"
-#include "settings/options_store.h"
 #include "config/paths.h"
 #include "config/profile_file.h"
 #include "link/protocol.h"
 #include "res/app_icon.h"
 #include "res/strings.h"
+#include "settings/documents_folder.h"
+#include "settings/options_store.h"
 
 zent::CameraProfile currentProfile;
 

@@ -4,13 +4,13 @@
 #include <QComboBox>
 #include <utility>
 
-#include "settings/documents_folder.h"
 #include "app/id_timer.h"
 #include "app/main/main_dlg.h"
 #include "app/record/record_dlg.h"
 #include "app/recordings/recordings_dlg.h"
 #include "config/paths.h"
 #include "record/recording_name.h"
+#include "settings/documents_folder.h"
 
 void CMainDlg::PrepareRecorder() {
   if (g_pRecordDlg || m_bRecorderReady || !m_bArmed || m_bModeChanged) return;

@@ -10,8 +10,8 @@
 #include "app/main/main_dlg.h"
 #include "app/message_box.h"
 #include "app/options/options_dlg.h"
-#include "settings/options_store.h"
 #include "app/recordings/recordings_dlg.h"
+#include "settings/options_store.h"
 
 void CMainDlg::OnAboutBox() {
   CAboutDlg about(this);

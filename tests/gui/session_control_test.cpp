@@ -6,11 +6,11 @@
 #include <QRegularExpression>
 
 #include "app/id_timer.h"
-#include "settings/options_store.h"
 #include "app/record/record_dlg.h"
 #include "fake_viewer.h"
 #include "gui_fixture.h"
 #include "link/event_session.h"
+#include "settings/options_store.h"
 #include "sim/camsim_process.h"
 
 namespace zent::testing {
