@@ -74,7 +74,9 @@ TEST_F(RecorderServiceTest, EachCameraRecordsItsOwnEventsAndAReloadAddsOneWithou
   tuning.minute = 3s;
   {
     RecorderService service(output, tuning);
-    const std::vector<CameraSetup> two{Camera("127.0.0.2", *door), Camera("127.0.0.3", *shop)};
+    std::vector<CameraSetup> two{Camera("127.0.0.2", *door), Camera("127.0.0.3", *shop)};
+    two[1].profile.logToFile = 1;  // the shop's lines also go to its own log file, as in the desktop program
+    two[1].profile.logPath = "shop.log";
     service.Apply(two);
     ASSERT_TRUE(WaitForLines("127.0.0.", "Successfully connected.", 2, 10s));
     std::this_thread::sleep_for(1500ms);  // the video's first second, for the pre-event buffer
@@ -94,6 +96,10 @@ TEST_F(RecorderServiceTest, EachCameraRecordsItsOwnEventsAndAReloadAddsOneWithou
   for (const char* address : {"127.0.0.2", "127.0.0.3"})
     EXPECT_EQ(Count(std::string(address) + " ", "Connecting server..."), 1) << address << " was restarted";
   EXPECT_EQ(Count("127.0.0.", "Stopping"), 0);
+  output.Flush();
+  const std::string shopLog = ReadFile(dir.file("shop.log"));  // a relative path: in the documents folder
+  EXPECT_NE(shopLog.find(" : Recording to " + dir.file("127.0.0.3")), std::string::npos) << shopLog;
+  EXPECT_EQ(shopLog.find(dir.file("127.0.0.2")), std::string::npos) << "another camera's line in the shop's log";
 
   std::vector<std::string> names;
   for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
