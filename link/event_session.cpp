@@ -185,9 +185,10 @@ SessionEnd EventSession::Run() {
   }
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    Message(Format("tcp socket create error: error code is %d", errno));
-    ResetButtons();
-    return SessionEnd::Final;
+    // Out of descriptors, most likely: passing, so worth another try later.
+    DropMessage(Format("tcp socket create error: error code is %d", errno));
+    ResetButtonsAfter(SessionEnd::Dropped);
+    return SessionEnd::Dropped;
   }
   {
     std::lock_guard lock(mutex_);
@@ -195,18 +196,27 @@ SessionEnd EventSession::Run() {
     if (stop_) ::shutdown(fd, SHUT_RDWR);
   }
 
+  // An address that is neither a host name nor a whole dotted address can never work; a name
+  // that does not resolve now may well resolve after a blip of the name service.
   std::optional<std::uint32_t> destination;
+  bool lookupFailed = false;
   if (IsAsciiLetter(address[0])) {
-    destination = settings_.resolveName(address);
-  } else {
+    if (IsHostName(address)) {
+      destination = settings_.resolveName(address);
+      lookupFailed = !destination;
+    }
+  } else if (IsDottedIPv4(address)) {
     const in_addr_t parsed = ::inet_addr(address.c_str());
     if (parsed != INADDR_NONE) destination = parsed;
   }
   if (!destination) {
-    Message(Format("unknown server name = %s", address.c_str()));
+    const std::string text = Format("unknown server name = %s", address.c_str());
+    const SessionEnd end = lookupFailed ? SessionEnd::Dropped : SessionEnd::Final;
+    if (lookupFailed) DropMessage(text);
+    else Message(text);
     CloseChannel();
-    ResetButtons();
-    return SessionEnd::Final;
+    ResetButtonsAfter(end);
+    return end;
   }
 
   const timeval timeout = ToTimeval(settings_.ioTimeout);
@@ -248,10 +258,8 @@ SessionEnd EventSession::RunEventLoop() {
     Status("Waiting Event Message...");
     const int received = ReceiveAll(fd, unit.data(), kUnitLength);
     Status("Receive Message.");
-    if (received == kUnitLength && ReadUnit(unit) == MSG_EVENT) {
-      Status(">>> Event message arrived.");
-      if (!stop_) host_->CameraEvent();
-    }
+    if (received >= 0 && received < kUnitLength) return CameraClosed();
+    if (received == kUnitLength && ReadUnit(unit) == MSG_EVENT) Event();
 
     const Unit keepAlive = FormatUnit(MSG_KEEP_ALIVE);
     const int sent = SendBytes(fd, keepAlive.data(), kUnitLength);
@@ -272,20 +280,35 @@ SessionEnd EventSession::RunEventLoop() {
       Status("Disconnected Network.");
       return SessionEnd::Dropped;
     }
-    if (answered == kUnitLength) {
-      const int answer = ReadUnit(unit);
-      if (answer == MSG_KEEP_ALIVE_BROKEN || answer == MSG_INVALID_ID) {
-        Status(answer == MSG_KEEP_ALIVE_BROKEN ? "ZENT connection was broken." : "Error: Invalid message id.");
-        CloseChannel();
-        DropMessage("Disconnected Network.");
-        Status("Disconnected.");
-        return SessionEnd::Dropped;
-      }
+    if (answered < kUnitLength) return CameraClosed();
+    const int answer = ReadUnit(unit);
+    // A camera may announce an event just as it is asked for the keep-alive answer.
+    if (answer == MSG_EVENT) Event();
+    if (answer == MSG_KEEP_ALIVE_BROKEN || answer == MSG_INVALID_ID) {
+      Status(answer == MSG_KEEP_ALIVE_BROKEN ? "ZENT connection was broken." : "Error: Invalid message id.");
+      CloseChannel();
+      DropMessage("Disconnected Network.");
+      Status("Disconnected.");
+      return SessionEnd::Dropped;
     }
     Pause(kLoopPause);
   }
   CloseChannel();
   return SessionEnd::Final;  // stopped by the window: nothing more is said
+}
+
+void EventSession::Event() {
+  Status(">>> Event message arrived.");
+  if (!stop_) host_->CameraEvent();
+}
+
+SessionEnd EventSession::CameraClosed() {
+  // A read that ends before its unit means the camera closed its side. Its end of the socket may
+  // still take our keep-alives (a proxy passing the close on does), so nothing else would notice.
+  CloseChannel();
+  DropMessage("Disconnected Network.");
+  Status("Disconnected Network.");
+  return SessionEnd::Dropped;
 }
 
 AuthResult AuthenticateUser(EventSession& session) {
@@ -323,16 +346,17 @@ AuthResult AuthenticateUser(EventSession& session) {
                                               : Format("Error: unexpected message from camera(%d)", value));
     return AuthResult::Refused;
   }
+  // No answer in time, or the connection closed before one: the camera may be restarting.
   if (received == -1) {
-    session.Message("read error!");
+    session.DropMessage("read error!");
     session.Status("read error.");
-    return AuthResult::Refused;
+    return AuthResult::Unreachable;
   }
   const std::string text = Format("nRead(%d) is not equal to IMG_XFER_USER_AUTH_RSLT_PKT_LEN(%d)", received,
                                   IMG_XFER_USER_AUTH_RSLT_PKT_LEN);
-  session.Message(text);
+  session.DropMessage(text);
   session.Status(text);
-  return AuthResult::Refused;
+  return AuthResult::Unreachable;
 }
 
 }  // namespace zent

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "config/camera_address.h"
 #include "link/session_host.h"
 
 namespace zent {
@@ -36,7 +37,6 @@ struct SessionSettings {
   bool keepTrying = false;
 };
 
-inline constexpr std::size_t kMaxCameraAddressBytes = 100;
 inline constexpr int kConnectAttempts = 10;
 inline constexpr std::chrono::milliseconds kConnectRetryPause{200};
 inline constexpr std::chrono::milliseconds kEndPause{200};
@@ -72,6 +72,8 @@ class EventSession {
   int ThreadTcpReceiveImage();
   SessionEnd Run();
   SessionEnd RunEventLoop();
+  void Event();
+  SessionEnd CameraClosed();
   bool Connect(std::uint32_t address);
   void CloseChannel();
   void ResetButtons();
@@ -92,7 +94,8 @@ class EventSession {
 enum class AuthResult { Accepted, Refused, Unreachable };
 
 // Sends the 48-byte packet and reads the camera's answer, reporting every failure to the user.
-// Refused: the camera said no, or did not answer; Unreachable: the packet could not be sent.
+// Refused: the camera said no, or the settings cannot work; Unreachable: the packet could not be
+// sent or the answer did not come, which a camera that is away or restarting may mend.
 AuthResult AuthenticateUser(EventSession& session);
 
 }  // namespace zent

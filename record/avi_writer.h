@@ -9,22 +9,19 @@
 #include <string>
 
 #include "record/ffmpeg_ptr.h"
+#include "record/file_io.h"
 #include "record/video_mode.h"
 
 namespace zent {
-
-// Creates `wanted`, or the first free STEM-1.avi, STEM-2.avi, … when it exists: an existing file
-// is never overwritten. Returns the path created, or an empty path with the reason in `error`.
-std::string CreateFreeFile(const std::string& wanted, std::string& error);
 
 // Whether an AVI file can carry video of this codec.
 bool AviCarries(int codecId);
 
 class AviWriter {
  public:
-  // Starts the AVI on `path` (already created) for the source's stream at `frameRate`.
-  static std::unique_ptr<AviWriter> Open(const std::string& path, const AVCodecParameters& source,
-                                         AVRational frameRate, std::string& error);
+  // Starts the AVI in `file` (created for it, empty) for the source's stream at `frameRate`.
+  static std::unique_ptr<AviWriter> Open(UniqueFd file, const AVCodecParameters& source, AVRational frameRate,
+                                         std::string& error);
   ~AviWriter();  // finishes the file if Finish was not called
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
@@ -45,6 +42,7 @@ class AviWriter {
 
  private:
   AviWriter() = default;
+  std::unique_ptr<FdIo> io_;  // outlives the muxer that writes through it
   OutputPtr output_;
   AVStream* stream_ = nullptr;
   AVRational timeBase_{1, 25};

@@ -15,10 +15,10 @@ namespace zent {
 struct InputCloser {
   void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
-// An output context owns its file once opened.
+// An output context owns its file once opened, unless the file is written through I/O of our own.
 struct OutputCloser {
   void operator()(AVFormatContext* c) const {
-    if (c->pb && !(c->oformat->flags & AVFMT_NOFILE)) avio_closep(&c->pb);
+    if (c->pb && !(c->oformat->flags & AVFMT_NOFILE) && !(c->flags & AVFMT_FLAG_CUSTOM_IO)) avio_closep(&c->pb);
     avformat_free_context(c);
   }
 };

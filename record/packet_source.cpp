@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "record/ffmpeg_limits.h"
 #include "record/multipart_reader.h"
 
 extern "C" {
@@ -31,11 +32,39 @@ struct ParametersFreer {
   void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
 };
 
+// Ends FFmpeg's work on a connection the moment it would talk to a host other than the one our
+// own URL names: FFmpeg's RTSP client follows a redirect with the credentials of the first URL.
+// FFmpeg checks the interrupt before every write and while connecting, so a redirected
+// connection is given up before a request, and so a password, is sent.
+struct HostGuard {
+  AVIOInterruptCB inner{};
+  const AVFormatContext* context = nullptr;
+  std::string host;
+  std::string checkedUrl;  // the URL last found to name `host`
+  bool redirected = false;
+
+  static int Check(void* opaque) {
+    auto* guard = static_cast<HostGuard*>(opaque);
+    const char* url = guard->context ? guard->context->url : nullptr;
+    if (url && guard->checkedUrl != url) {
+      if (UrlHost(url) != guard->host) {
+        guard->redirected = true;
+        return 1;
+      }
+      guard->checkedUrl = url;
+    }
+    return guard->inner.callback ? guard->inner.callback(guard->inner.opaque) : 0;
+  }
+};
+
 // A stream FFmpeg demuxes.
 class FormatSource : public PacketSource {
  public:
-  FormatSource(InputPtr input, AvioPtr io, int streamIndex)
-      : io_(std::move(io)), input_(std::move(input)), stream_(*input_->streams[streamIndex]) {}
+  FormatSource(InputPtr input, AvioPtr io, std::unique_ptr<HostGuard> guard, int streamIndex)
+      : io_(std::move(io)),
+        guard_(std::move(guard)),
+        input_(std::move(input)),
+        stream_(*input_->streams[streamIndex]) {}
 
   int Read(AVPacket& packet) override {
     for (;;) {
@@ -55,6 +84,7 @@ class FormatSource : public PacketSource {
 
  private:
   AvioPtr io_;  // set when the demuxer reads a connection we opened; it outlives the demuxer
+  std::unique_ptr<HostGuard> guard_;  // the demuxer's interrupt callback; outlives it too
   InputPtr input_;
   const AVStream& stream_;
 };
@@ -116,12 +146,30 @@ std::unique_ptr<PacketSource> OpenPacketSource(const std::string& url, const AVI
   // FFmpeg's own messages could carry the camera's URL, password and all.
   static std::once_flag quiet;
   std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+  const bool http = IsHttp(url);
+  const std::string host = UrlHost(url);
   AvioPtr io;
-  if (IsHttp(url)) {
+  if (http) {
     // Our own connection, so that a multipart stream can be read without FFmpeg's demuxer.
     AVIOContext* raw = nullptr;
-    if ((error = avio_open2(&raw, url.c_str(), AVIO_FLAG_READ, &interrupt, nullptr)) < 0) return nullptr;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", kHttpProtocols, 0);
+    av_dict_set_int(&options, "rw_timeout", kIoTimeoutMicroseconds, 0);
+    error = avio_open2(&raw, url.c_str(), AVIO_FLAG_READ, &interrupt, &options);
+    av_dict_free(&options);
+    if (error < 0) return nullptr;
     io.reset(raw);
+    // FFmpeg's HTTP client follows redirects (without the credentials when the host changes);
+    // video from another host than the camera's is not the camera's video.
+    std::uint8_t* location = nullptr;
+    if (av_opt_get(raw, "location", AV_OPT_SEARCH_CHILDREN, &location) >= 0 && location) {
+      const bool elsewhere = UrlHost(reinterpret_cast<const char*>(location)) != host;
+      av_free(location);
+      if (elsewhere) {
+        error = kErrorRedirected;
+        return nullptr;
+      }
+    }
     std::uint8_t* mime = nullptr;
     std::string contentType;
     if (av_opt_get(raw, "mime_type", AV_OPT_SEARCH_CHILDREN, &mime) >= 0 && mime) contentType = (const char*)mime;
@@ -138,31 +186,54 @@ std::unique_ptr<PacketSource> OpenPacketSource(const std::string& url, const AVI
   }
 
   AVFormatContext* raw = avformat_alloc_context();
+  auto guard = std::make_unique<HostGuard>();
   if (!raw) {
     error = AVERROR(ENOMEM);
     return nullptr;
   }
-  raw->interrupt_callback = interrupt;
+  guard->inner = interrupt;
+  guard->context = raw;
+  guard->host = host;
+  raw->interrupt_callback = {&HostGuard::Check, guard.get()};
   if (io) raw->pb = io.get();  // the connection is open already: the demuxer reads it
+  // Whatever the camera answers, only the demuxers and decoders of camera video run, and they
+  // open nothing but the camera's own kind of connection.
   AVDictionary* options = nullptr;
-  if (url.rfind("rtsp://", 0) == 0) av_dict_set(&options, "rtsp_transport", "tcp", 0);
+  av_dict_set(&options, "protocol_whitelist", http ? kHttpProtocols : kRtspProtocols, 0);
+  av_dict_set(&options, "format_whitelist", kCameraFormats, 0);
+  av_dict_set(&options, "codec_whitelist", kRecordedCodecs, 0);
+  av_dict_set_int(&options, "probesize", kProbeBytes, 0);
+  av_dict_set_int(&options, "analyzeduration", kAnalyzeMicroseconds, 0);
+  if (url.rfind("rtsp://", 0) == 0) {
+    av_dict_set(&options, "rtsp_transport", "tcp", 0);
+    av_dict_set_int(&options, "timeout", kIoTimeoutMicroseconds, 0);
+  }
   error = avformat_open_input(&raw, url.c_str(), nullptr, &options);
   av_dict_free(&options);
-  if (error < 0) return nullptr;  // avformat_open_input freed the context
+  if (error < 0) {  // avformat_open_input freed the context
+    if (guard->redirected) error = kErrorRedirected;
+    return nullptr;
+  }
   InputPtr input(raw);
-  if (!UsesArrivalClock(input->iformat)) avformat_find_stream_info(input.get(), nullptr);
+  if (!UsesArrivalClock(input->iformat)) {
+    std::vector<AVDictionary*> decoderOptions(input->nb_streams, nullptr);
+    for (AVDictionary*& each : decoderOptions) av_dict_set_int(&each, "max_pixels", kMaxPixels, 0);
+    avformat_find_stream_info(input.get(), decoderOptions.data());
+    for (AVDictionary*& each : decoderOptions) av_dict_free(&each);
+  }
   const int streamIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (streamIndex < 0) {
     error = AVERROR_STREAM_NOT_FOUND;
     return nullptr;
   }
-  return std::make_unique<FormatSource>(std::move(input), std::move(io), streamIndex);
+  return std::make_unique<FormatSource>(std::move(input), std::move(io), std::move(guard), streamIndex);
 }
 
 std::string SourceErrorText(int error) {
   if (error == kErrorPartTooLarge) return "frame larger than " + std::to_string(kMaxPartBytes >> 20) + " MiB";
   if (error == AVERROR_EXIT) return "no data for a while";
   if (error == AVERROR_STREAM_NOT_FOUND) return "the camera sends no video stream";
+  if (error == kErrorRedirected) return "the camera sent us to another host; not followed, so its password stays with it";
   return ErrorText(error);
 }
 

@@ -1,7 +1,5 @@
 #include "record/recorder.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -76,6 +74,7 @@ void Recorder::Run() {
       case RecordJob::Kind::Begin:
         Close();
         path_ = job.path;
+        file_ = std::move(job.file);
         requested_ = job.arrival;
         event_ = job.event;
         reportPreEvent_ = job.reportPreEvent;
@@ -102,7 +101,7 @@ void Recorder::Write(RecordJob& job) {
   if (!writer_) {
     if (!key) return;
     std::string error;
-    writer_ = AviWriter::Open(path_, *job.parameters, job.frameRate, error);
+    writer_ = AviWriter::Open(std::move(file_.fd), *job.parameters, job.frameRate, error);
     if (!writer_) {
       Fail(error);
       return;
@@ -170,8 +169,8 @@ bool Recorder::MakeRoom(const RecordJob& begin) {
     // Only names this program gives its recordings of this camera, oldest first; never the file
     // just made for this recording.
     for (const RecordingFile& old : FindRecordings(DirectoryPart(path_), begin.stem)) {
-      if (old.path == path_) continue;
-      if (::unlink(old.path.c_str()) != 0) continue;
+      if (old.name == file_.name) continue;
+      if (!DeleteIn(*file_.folder, old.name)) continue;
       listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted,
                                "Deleted the oldest recording " + old.path + " (" + SizeText(old.size) +
                                    ") to keep " + SizeText(needed) + " free",
@@ -180,7 +179,7 @@ bool Recorder::MakeRoom(const RecordJob& begin) {
       if (free >= needed) return true;
     }
   }
-  ::unlink(path_.c_str());  // made empty for this recording; nothing will go into it
+  DeleteOwnFile();  // made empty for this recording; nothing will go into it
   listener_.OnVideoReport({VideoReport::Kind::RecordingFailed,
                            "Disk almost full: not recording " + path_ + "; " + SizeText(free) + " left", path_});
   return false;
@@ -210,7 +209,7 @@ void Recorder::Close() {
   if (path_.empty()) return;
   const std::string path = std::exchange(path_, {});
   if (!writer_) {
-    ::unlink(path.c_str());  // an empty file helps nobody
+    DeleteOwnFile();  // an empty file helps nobody
     listener_.OnVideoReport({VideoReport::Kind::RecordingFailed, "Nothing saved to " + path + ": no video arrived",
                              path});
     return;
@@ -243,10 +242,14 @@ void Recorder::Fail(const std::string& error) {
     kept = writer_->Frames();
     writer_.reset();
   }
-  if (kept == 0) ::unlink(path.c_str());  // nothing in it worth keeping
+  if (kept == 0) DeleteOwnFile();  // nothing in it worth keeping
   listener_.OnVideoReport({VideoReport::Kind::RecordingFailed,
                            "Could not write " + path + ": " + error + "; " + std::to_string(kept) + " frames kept",
                            path, kept});
+}
+
+void Recorder::DeleteOwnFile() {
+  if (file_.folder) DeleteIn(*file_.folder, file_.name);
 }
 
 double Recorder::PreEventSeconds() const {

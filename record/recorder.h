@@ -14,6 +14,7 @@
 
 #include "record/disk_space.h"
 #include "record/ffmpeg_ptr.h"
+#include "record/file_io.h"
 #include "record/video_listener.h"
 #include "record/video_mode.h"
 
@@ -25,7 +26,8 @@ struct RecordJob {
   enum class Kind { Begin, Packet, End, Quit };
   explicit RecordJob(Kind k = Kind::Quit) : kind(k) {}
   Kind kind;
-  std::string path;  // Begin: the file, already created
+  std::string path;  // Begin: the file's path, for reports
+  CreatedFile file;  // Begin: the file, already created, written and deleted only through it
   PacketPtr packet;
   std::shared_ptr<const AVCodecParameters> parameters;  // the stream's, for the file's header
   std::uint64_t segment = 0;  // which connection to the camera the packet came over
@@ -60,6 +62,8 @@ class Recorder {
   void Write(RecordJob& job);
   void Close();
   void Fail(const std::string& error);
+  // Deletes the recording's own file, made for it; nothing else.
+  void DeleteOwnFile();
   std::uint64_t Dropped();
   // How much of the file lies before its event.
   double PreEventSeconds() const;
@@ -77,6 +81,7 @@ class Recorder {
 
   // Writing thread only.
   std::string path_;
+  CreatedFile file_;
   std::unique_ptr<AviWriter> writer_;
   AVRational rate_{25, 1};
   std::chrono::steady_clock::time_point requested_, event_, firstArrival_, lastFlush_;

@@ -1,6 +1,7 @@
 #include "record/recording_name.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <strings.h>
 
@@ -65,7 +66,7 @@ std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::
       const std::string name = entry->d_name;
       if (!IsRecordingName(name, stem)) continue;
       struct stat info{};
-      if (::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+      if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
       // "YYYYMMDD_HHMMSS" sorts by time; the number after it, zero-padded, by the order taken.
       const std::string stamp = name.substr(stem.size() + 1, 15);
       const std::size_t dash = name.find('-', stem.size() + 16);

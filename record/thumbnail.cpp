@@ -1,17 +1,49 @@
 #include "record/thumbnail.h"
 
 #include <algorithm>
+#include <chrono>
 
+#include "record/ffmpeg_limits.h"
 #include "record/ffmpeg_ptr.h"
+#include "record/file_io.h"
 
 namespace zent {
 
+namespace {
+
+// A file in the recordings folder may have been put there by anyone: a FIFO, a link, a file made
+// to send a demuxer round in circles. It is read as an AVI through a descriptor we checked, and
+// given up on after a few seconds.
+constexpr auto kGiveUpAfter = std::chrono::seconds(5);
+
+int PastDeadline(void* opaque) {
+  return std::chrono::steady_clock::now() > *static_cast<std::chrono::steady_clock::time_point*>(opaque) ? 1 : 0;
+}
+
+}  // namespace
+
 Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth, int maxHeight) {
   Thumbnail result;
-  AVFormatContext* raw = nullptr;
-  int error = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  auto deadline = std::chrono::steady_clock::now() + kGiveUpAfter;
+  UniqueFd fd = OpenRecordingForReading(path, result.error);
+  if (!fd) return result;
+  std::unique_ptr<FdIo> io = FdIo::ForReading(std::move(fd), deadline);
+  AVFormatContext* raw = io ? avformat_alloc_context() : nullptr;
+  if (!raw) {
+    result.error = ErrorText(AVERROR(ENOMEM));
+    return result;
+  }
+  raw->pb = io->Context();
+  raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+  raw->interrupt_callback = {&PastDeadline, &deadline};
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  av_dict_set(&options, "format_whitelist", "avi", 0);
+  av_dict_set(&options, "codec_whitelist", kRecordedCodecs, 0);
+  int error = avformat_open_input(&raw, nullptr, av_find_input_format("avi"), &options);
+  av_dict_free(&options);
   if (error < 0) {
-    result.error = ErrorText(error);
+    result.error = error == AVERROR_EXIT ? "the file could not be read in time" : ErrorText(error);
     return result;
   }
   InputPtr input(raw);
@@ -41,7 +73,7 @@ Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth,
     ++lowres;
   decoder->lowres = lowres;
   decoder->thread_count = 1;
-  if ((error = avcodec_open2(decoder.get(), codec, nullptr)) < 0) {
+  if ((error = OpenDecoder(decoder.get(), codec)) < 0) {
     result.error = ErrorText(error);
     return result;
   }

@@ -9,6 +9,7 @@
 
 #include "config/paths.h"
 #include "record/avi_writer.h"
+#include "record/ffmpeg_limits.h"
 #include "record/packet_source.h"
 #include "record/pre_event_buffer.h"
 #include "record/recording_name.h"
@@ -114,8 +115,9 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
             " video";
     return {};
   }
-  const std::string path = CreateFreeFile(wanted, error);
-  if (path.empty()) return {};
+  CreatedFile file = CreateFreeFile(wanted, error);
+  if (file.path.empty()) return {};
+  const std::string path = file.path;
   // The event marked by the window that asked for this recording, if it is recent.
   Clock::time_point event = requested;
   const std::int64_t marked = eventTime_.exchange(0);
@@ -124,6 +126,7 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
 
   RecordJob begin(RecordJob::Kind::Begin);
   begin.path = path;
+  begin.file = std::move(file);
   begin.arrival = requested;
   begin.event = event;
   begin.guard = diskGuard_;
@@ -318,7 +321,7 @@ void VideoEngine::Decode(const AVPacket& packet, const AVCodecParameters& parame
     // A small live picture: the deblocking filter costs much and shows little at this size.
     decoder_->skip_loop_filter = AVDISCARD_ALL;
     decoder_->flags2 |= AV_CODEC_FLAG2_FAST;
-    if (avcodec_open2(decoder_.get(), codec, nullptr) < 0) {
+    if (OpenDecoder(decoder_.get(), codec) < 0) {
       decoder_.reset();
       return;
     }

@@ -1,5 +1,6 @@
 #include "record/video_source.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zent {
@@ -40,6 +41,15 @@ std::string SourceUrl(const VideoSource& source) {
   const std::size_t scheme = url.find("://");
   const std::size_t at = scheme == std::string::npos ? 0 : scheme + 3;
   return url.insert(at, PercentEncode(source.user) + ":" + PercentEncode(source.password) + "@");
+}
+
+std::string UrlWithoutCredentials(const std::string& url) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+  const std::size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
+  if (at == std::string::npos || at < start) return url;
+  return url.substr(0, start) + url.substr(at + 1);
 }
 
 std::string SourceLabel(const VideoSource& source) {

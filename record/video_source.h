@@ -21,5 +21,8 @@ struct VideoSource {
 std::string SourceUrl(const VideoSource& source);
 // ADDRESS:PORT, for reports: never the credentials.
 std::string SourceLabel(const VideoSource& source);
+// `url` without the ID and password in its authority, for what a person reads: a URL template may
+// carry them too.
+std::string UrlWithoutCredentials(const std::string& url);
 
 }  // namespace zent

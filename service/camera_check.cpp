@@ -91,7 +91,8 @@ bool CheckCameras(const std::vector<CameraSetup>& cameras, std::FILE* out, std::
                  camera.profile.savePath.c_str(), camera.profile.fileMinutes, camera.credentials.userId.c_str());
     std::fprintf(out, "  event port %s:%d %s\n", camera.Address().c_str(), camera.profile.privatePort,
                  Answer(verdicts[i].eventError).c_str());
-    std::fprintf(out, "  video %s %s\n", SourceUrl(shown).c_str(), Answer(verdicts[i].videoError).c_str());
+    std::fprintf(out, "  video %s %s\n", UrlWithoutCredentials(SourceUrl(shown)).c_str(),
+                 Answer(verdicts[i].videoError).c_str());
     allAnswer = allAnswer && verdicts[i].eventError.empty() && verdicts[i].videoError.empty();
   }
   std::fflush(out);

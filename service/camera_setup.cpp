@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "config/camera_address.h"
+
 namespace zent {
 
 VideoSource CameraSetup::Video() const {
@@ -22,6 +24,12 @@ SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& cred
   for (const CameraProfile& profile : profiles) {
     const std::string& address = profile.cameraAddress;
     if (!only.empty() && std::find(only.begin(), only.end(), address) == only.end()) continue;
+    if (!IsCameraAddress(address)) {
+      // Anything else could send the video URL, with the password, to another host.
+      result.error = "The camera address \"" + address +
+                     "\" in the camera list is not a host name or an IPv4 address; not starting";
+      return result;
+    }
     if (!taken.insert(address).second) {
       result.warnings.push_back("A second camera at " + address + " in the camera list is skipped");
       continue;

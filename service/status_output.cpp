@@ -7,13 +7,13 @@ StatusOutput::StatusOutput(std::FILE* out, std::string documentsFolder, LocalClo
 
 void StatusOutput::Line(const std::string& address, const LogSettings& log, const std::string& text) {
   const std::tm now = clock_();
-  const std::string line = FormatStatusLine(now, text);
-  {
-    std::lock_guard lock(mutex_);
+  std::lock_guard lock(mutex_);
+  for (const std::string& shown : repeats_[address].Take(text, RepeatFilter::Clock::now())) {
+    const std::string line = FormatStatusLine(now, shown);
     std::fprintf(out_, "%s %s\n", address.c_str(), line.c_str());
     std::fflush(out_);  // a pipe to the journal would otherwise hold lines back
+    if (log.logToFile != 0) logWriter_.Append(LogFileName(log, now, documentsFolder_), line);
   }
-  if (log.logToFile != 0) logWriter_.Append(LogFileName(log, now, documentsFolder_), line);
 }
 
 void StatusOutput::Program(const std::string& text) {

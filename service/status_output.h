@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <mutex>
+#include <map>
 #include <string>
 
 #include "log/log_writer.h"
+#include "log/repeat_filter.h"
 #include "log/status_line.h"
 
 namespace zent {
@@ -27,6 +29,7 @@ class StatusOutput {
   const std::string documentsFolder_;
   const LocalClock clock_;
   std::mutex mutex_;
+  std::map<std::string, RepeatFilter> repeats_;  // by camera address
   LogWriter logWriter_;
 };
 

@@ -30,7 +30,7 @@ void Usage() {
                "  --size WxH --fps N        picture size and frame rate (default 640x480, 15)\n"
                "  --quality Q               JPEG quality 1-100 (default 75)\n"
                "commands on standard input, one a line:\n"
-               "  event | split-event | broken | invalid | answer NNNN | send NNNN | silent | close\n"
+               "  event | split-event | broken | invalid | answer NNNN | send NNNN | silent | close | half-close\n"
                "  refuse | accept | size WxH | video-off | video-on | quit\n");
 }
 

@@ -150,7 +150,7 @@ void EventServer::HandleUnit(const std::string& unit) {
 }
 
 void EventServer::SendUnit(const std::string& unit) {
-  if (sessionFd_ < 0) return;
+  if (sessionFd_ < 0 || halfClosed_) return;
   Log("send %s", unit.c_str());  // stamped before it leaves, so measured delays are not flattered
   ::send(sessionFd_, unit.data(), unit.size(), MSG_NOSIGNAL);
 }
@@ -174,6 +174,7 @@ void EventServer::CloseSession(const char* why) {
   ::close(sessionFd_);
   sessionFd_ = -1;
   authenticated_ = false;
+  halfClosed_ = false;
   Log("session %d ended: %s", sessionCount_, why);
 }
 
@@ -185,6 +186,12 @@ bool EventServer::Command(const std::string& word, const std::string& argument) 
   else if (word == "answer" && argument.size() == 4) nextAnswer_ = argument;
   else if (word == "send" && argument.size() == 4) SendUnit(argument);
   else if (word == "silent") silent_ = true;
+  else if (word == "half-close") {
+    // As a TCP proxy passes a camera's close on: our side is shut, theirs is still read.
+    if (sessionFd_ >= 0 && !halfClosed_) ::shutdown(sessionFd_, SHUT_WR);
+    halfClosed_ = true;
+    Log("half-closed the session");
+  }
   else if (word == "close") {
     if (sessionFd_ >= 0) CloseSession("closed on command");
   } else if (word == "refuse") {

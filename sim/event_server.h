@@ -55,6 +55,7 @@ class EventServer {
   int sessionCount_ = 0;
   bool authenticated_ = false;
   bool silent_ = false;
+  bool halfClosed_ = false;
   std::optional<std::string> nextAnswer_;
   std::string inbox_;
   std::chrono::steady_clock::time_point nextEvent_;

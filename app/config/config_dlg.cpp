@@ -13,6 +13,7 @@
 #include "app/message_box.h"
 #include "app/typing_keys.h"
 #include "config/paths.h"
+#include "config/camera_address.h"
 #include "config/settings_validation.h"
 #include "settings/documents_folder.h"
 
@@ -241,6 +242,14 @@ bool CConfigDlg::Validate(bool modify) {
       ShowMessageBox(this, QString("%1 must not be empty and must not contain \",\" or \";\".").arg(name), "Error!");
       return false;
     }
+  }
+  // Anything else in it could send the video URL, with the password, to another host.
+  if (!zent::IsCameraAddress(m_cameraAddress)) {
+    ShowMessageBox(this,
+                   "Address of Network Camera must be a host name (such as door-cam.local) or an IPv4 address "
+                   "(such as 192.168.1.7), and nothing else.",
+                   "Error!");
+    return false;
   }
   return true;
 }

@@ -20,6 +20,7 @@
 #include "config/options.h"
 #include "link/event_session.h"
 #include "log/log_writer.h"
+#include "log/repeat_filter.h"
 #include "log/status_line.h"
 
 class QComboBox;
@@ -170,6 +171,9 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
  private:
   void CreateControls();
   void AddStatusLineHere(const std::string& text);
+  void WriteStatusLine(const std::string& text);
+  void LogStatusLine(const std::string& line, const std::tm& time);
+  void ClearStatusWindow();
   void StartSession();
   void LogInAgain();
   // Disconnect's end of the recorder: timers stopped, window and viewer gone, Configuration free.
@@ -189,5 +193,6 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   zent::Options m_options;
   QPointer<CRecordingsDlg> m_recordingsDlg;
   std::string m_recordingNow;  // the file being recorded, or empty
+  zent::RepeatFilter m_repeats;
   zent::LogWriter m_logWriter;
 };

@@ -71,7 +71,7 @@ void CMainDlg::SetReloginDelays(std::vector<int> milliseconds) {
 
 void CMainDlg::OnLogIn() {
   UpdateData(true);
-  m_listStatus->clear();
+  ClearStatusWindow();
   AddStatusLine("Connecting server...");
   EnableDlgItem(IDC_LOGIN, false);
   EnableDlgItem(IDC_DISCONNECT, true);

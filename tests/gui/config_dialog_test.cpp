@@ -85,22 +85,33 @@ TEST_F(ConfigDialog, OpensOnTheSelectedCameraWithItsNumbers) {
 
 TEST_F(ConfigDialog, AddWithTheDefaultsAppendsSelectsAndApplies) {
   Start(kThree);
-  Configure([&](CConfigDlg&) {
+  Configure([&](CConfigDlg& config) {
     Click(IDC_ADD);
     EXPECT_TRUE(Box(IDC_CAMERA_ADDRESS)->isEnabled());
+    // The address is to be completed; anything but a host name or an IPv4 address could send the
+    // video URL, with the password, elsewhere.
+    for (const char* address : {"192.168.1.", "10.0.0.7 @evil.xx"}) {
+      Box(IDC_CAMERA_ADDRESS)->setText(address);
+      Click(IDC_SAVE);
+      EXPECT_TRUE(config.isVisible());
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "Address of Network Camera must be a host name (such as door-cam.local) or an IPv4 "
+                             "address (such as 192.168.1.7), and nothing else.");
+    Box(IDC_CAMERA_ADDRESS)->setText("192.168.1.7");
     Click(IDC_SAVE);
   });
-  EXPECT_EQ(Cameras(), (QStringList{"cam-one", "cam-two", "cam-three", "192.168.1."}));
+  EXPECT_EQ(Cameras(), (QStringList{"cam-one", "cam-two", "cam-three", "192.168.1.7"}));
   EXPECT_EQ(dlg->m_comboCamera->currentIndex(), 3);
   const ProfileList profiles = ReadProfiles(configPath(), false).profiles;
   ASSERT_EQ(profiles.size(), 4u);
-  EXPECT_EQ(profiles[3].cameraAddress, "192.168.1.");
+  EXPECT_EQ(profiles[3].cameraAddress, "192.168.1.7");
   EXPECT_EQ(profiles[3].privatePort, 11000);
   EXPECT_EQ(profiles[3].videoPort, 8080);
   EXPECT_EQ(profiles[3].audioPort, 40008);
   EXPECT_EQ(profiles[3].fileMinutes, 1);
   EXPECT_EQ(profiles[3].logPath, " ");
-  EXPECT_EQ(currentProfile.cameraAddress, "192.168.1.");
+  EXPECT_EQ(currentProfile.cameraAddress, "192.168.1.7");
   EXPECT_TRUE(Applied());
 }
 
@@ -135,6 +146,7 @@ TEST_F(ConfigDialog, LengthSixtyOneIsRefusedOnModifyAndStoredOnAdd) {
     EXPECT_EQ(boxes[0].caption, "Saving Time Error!");
     EXPECT_EQ(config.m_mode, 2);
     Click(IDC_ADD);
+    Box(IDC_CAMERA_ADDRESS)->setText("192.168.1.9");
     Box(IDC_FILE_MINUTES)->setText("61");
     Click(IDC_SAVE);
   });
@@ -235,6 +247,7 @@ TEST_F(ConfigDialog, AFileThatCannotBeWrittenIsReportedAndTheListKept) {
   ::setrlimit(RLIMIT_FSIZE, &small);
   Configure([&](CConfigDlg& config) {
     Click(IDC_ADD);
+    Box(IDC_CAMERA_ADDRESS)->setText("192.168.1.9");
     Click(IDC_SAVE);
     EXPECT_TRUE(config.isVisible());
   });
@@ -252,6 +265,7 @@ TEST_F(ConfigDialog, AddIntoAFolderInPlaceOfTheFileFailsWithoutChangingTheList) 
   std::filesystem::create_directory(configPath());
   Configure([&](CConfigDlg&) {
     Click(IDC_ADD);
+    Box(IDC_CAMERA_ADDRESS)->setText("192.168.1.9");
     Click(IDC_SAVE);
   });
   ASSERT_EQ(boxes.size(), 1u);
@@ -308,6 +322,7 @@ TEST_F(ConfigDialog, ModifyOrDeleteOnAFileThatCannotBeWrittenSaysSoAndChangesNot
     Configure([&](CConfigDlg& config) {
       if (button == IDC_MODIFY) {
         Click(IDC_MODIFY);
+        Box(IDC_CAMERA_ADDRESS)->setText("192.168.1.9");
         Click(IDC_SAVE);
       } else {
         Click(IDC_DELETE);
@@ -328,6 +343,7 @@ TEST_F(ConfigDialog, SaveAfterOpeningAgainDoesNotRepeatTheLastAdd) {
   Start(kThree);
   Configure([&](CConfigDlg&) {
     Click(IDC_ADD);
+    Box(IDC_CAMERA_ADDRESS)->setText("192.168.1.9");
     Click(IDC_SAVE);
   });
   Configure([&](CConfigDlg&) { Click(IDC_SAVE); });

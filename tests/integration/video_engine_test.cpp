@@ -16,6 +16,7 @@
 
 #include "../support/avi_probe.h"
 #include "../support/recording_listener.h"
+#include "../support/scripted_server.h"
 #include "../unit/temp_dir.h"
 #include "sim/camsim_process.h"
 
@@ -125,6 +126,30 @@ TEST_F(VideoEngineTest, AnExistingFileIsKeptAndTheNextFreeNameTaken) {
   EXPECT_EQ(ReadFile(dir.file("clip.avi")), "precious");
   EXPECT_EQ(ReadFile(dir.file("clip-1.avi")), "also precious");
   EXPECT_GT(ProbeAvi(path).packets, 0);
+}
+
+TEST_F(VideoEngineTest, TheFileMadeForARecordingIsTheOneWrittenNeverALinkOrAUrl) {
+  StartCamera({"--size", "160x120", "--fps", "10"});
+  WriteFile(dir.file("victim"), "precious");
+  engine->SetPreEventSeconds(0);  // the file is opened for writing only when the first frame comes
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  std::string error;
+  path = engine->StartRecording(dir.file("swap.avi"), error);
+  ASSERT_FALSE(path.empty()) << error;
+  // Another program that may write the folder swaps the new, empty file for a link.
+  std::filesystem::create_symlink(dir.file("victim"), dir.file("link"));
+  std::filesystem::rename(dir.file("link"), path);
+  std::this_thread::sleep_for(500ms);
+  engine->StopRecording();
+  ASSERT_TRUE(listener.WaitFor(Kind::RecordingSaved, 5s));
+  EXPECT_EQ(ReadFile(dir.file("victim")), "precious");
+
+  // A saving path is a file, never an FFmpeg URL or a name relative to wherever we were started.
+  for (const char* wanted : {"pipe:1", "file:clip.avi", "clip.avi"}) {
+    EXPECT_TRUE(engine->StartRecording(wanted, error).empty()) << wanted;
+    EXPECT_EQ(error, "not a full path to a file");
+  }
 }
 
 TEST_F(VideoEngineTest, ALostStreamGoesOnInTheSameFileWhenItReturns) {
@@ -474,6 +499,70 @@ TEST_F(VideoEngineTest, ACameraThatSendsEndlessDataIsCutOffWithMemoryToSpare) {
     EXPECT_LT(PeakResidentKiB() - peakBefore, 160u * 1024u);
 #endif
   }
+}
+
+TEST_F(VideoEngineTest, ACameraCannotSendUsOrItsPasswordToAnotherHost) {
+  // The other host, on a loopback address of its own, answers anything.
+  ScriptedServer other("127.0.0.3", [](const std::string& request) {
+    return request.rfind("RTSP", 0) == 0 || request.find(" RTSP/1.0") != std::string::npos
+               ? "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\nPublic: DESCRIBE\r\n\r\n"
+               : std::string("HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=x\r\n\r\n");
+  });
+  const std::string elsewhere = "127.0.0.3:" + std::to_string(other.Port());
+  struct Case {
+    const char* name;
+    const char* urlTemplate;
+    ScriptedServer::Answer answer;
+  };
+  const Case cases[] = {
+      // A playlist would make FFmpeg's HLS demuxer fetch whatever it names.
+      {"playlist", "",
+       [&](const std::string&) {
+         const std::string playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\nhttp://" + elsewhere +
+                                      "/a.ts\n#EXTINF:2,\nfile:///etc/passwd\n#EXT-X-ENDLIST\n";
+         return "HTTP/1.0 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\nContent-Length: " +
+                std::to_string(playlist.size()) + "\r\n\r\n" + playlist;
+       }},
+      {"HTTP redirect after the password", "",
+       [&](const std::string& request) {
+         return request.find("Authorization:") == std::string::npos
+                    ? std::string("HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n")
+                    : "HTTP/1.0 302 Found\r\nLocation: http://" + elsewhere + "/video\r\n\r\n";
+       }},
+      // FFmpeg's RTSP client would take the password along to the new host.
+      {"RTSP redirect after the password", "rtsp://{address}:{port}/stream",
+       [&](const std::string& request) {
+         const std::string cseq = "CSeq: " + CSeqOf(request) + "\r\n";
+         return request.find("Authorization:") == std::string::npos
+                    ? "RTSP/1.0 401 Unauthorized\r\n" + cseq + "WWW-Authenticate: Basic realm=\"cam\"\r\n\r\n"
+                    : "RTSP/1.0 302 Moved\r\n" + cseq + "Location: rtsp://" + elsewhere + "/stream\r\n\r\n";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer camera("127.0.0.2", c.answer);
+    const std::size_t otherBefore = other.Requests().size();
+    listener.Clear();
+    engine->SetSource({"127.0.0.2", camera.Port(), "admin", "kwolt", c.urlTemplate});
+    engine->StartView();
+    const auto noVideo = listener.WaitFor(Kind::NoVideo, 10s);
+    engine->StopView();
+    ASSERT_TRUE(noVideo);
+    EXPECT_EQ(noVideo->text.find("kwolt"), std::string::npos);
+    EXPECT_GE(camera.Requests().size(), 1u);
+    for (const std::string& request : other.Requests())
+      EXPECT_EQ(request.find("Authorization"), std::string::npos) << request;
+    if (c.urlTemplate[0] != 0) {
+      // Given up before a request, let alone a password, went out.
+      EXPECT_EQ(other.Requests().size(), otherBefore);
+      EXPECT_EQ(noVideo->text,
+                "No video: the camera sent us to another host; not followed, so its password stays with it");
+    }
+  }
+  // The playlist's other host was never fetched; the redirected HTTP one never saw a password.
+  const auto requests = other.Requests();
+  EXPECT_LE(requests.size(), 1u);
+  for (const std::string& request : requests) EXPECT_EQ(request.rfind("GET /video ", 0), 0u) << request;
 }
 
 class NullListener : public VideoListener {

@@ -1,5 +1,7 @@
 #include "avi_probe.h"
 
+#include <fcntl.h>
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -63,7 +65,8 @@ bool WriteTestAvi(const std::string& path, int frames, int width, int height) {
   if (ok) {
     AVCodecParameters* parameters = avcodec_parameters_alloc();
     avcodec_parameters_from_context(parameters, encoder);
-    writer = zent::AviWriter::Open(path, *parameters, {10, 1}, error);
+    zent::UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (file) writer = zent::AviWriter::Open(std::move(file), *parameters, {10, 1}, error);
     avcodec_parameters_free(&parameters);
   }
   AVPacket* packet = av_packet_alloc();

@@ -1,3 +1,4 @@
+#include "config/camera_address.h"
 #include "config/settings_validation.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,18 @@ TEST(IsNumericText, DigitsDotsAndALeadingMinus) {
   for (const char* ok : {"", "0", "8080", "8080.9", "-8080", "5.", "-", "1.2.3"}) EXPECT_TRUE(IsNumericText(ok)) << ok;
   for (const char* bad : {".8080", "8-080", "8080a", " 8080", "8080 ", "+8080", "--1", "1,5"})
     EXPECT_FALSE(IsNumericText(bad)) << bad;
+}
+
+TEST(CameraAddress, AHostNameOrAWholeDottedAddressAndNothingElse) {
+  for (const char* good : {"192.168.1.7", "0.0.0.0", "cam", "door-cam.local", "a1.b2"})
+    EXPECT_TRUE(IsCameraAddress(good)) << good;
+  for (const char* bad : {"", "192.168.1.7 @evil.example", "192.168.1.7@evil.example", "cam/x", "cam:8080",
+                          "user@cam", "256.1.1.1", "1.2.3", "1.2.3.4.", "-cam", "cam-", "cam..local", "3com",
+                          "cam\n", "caméra"})
+    EXPECT_FALSE(IsCameraAddress(bad)) << bad;
+  EXPECT_TRUE(IsCameraAddress(std::string(63, 'a') + "." + std::string(36, 'b')));   // 100 bytes
+  EXPECT_FALSE(IsCameraAddress(std::string(63, 'a') + "." + std::string(37, 'b')));  // 101
+  EXPECT_FALSE(IsCameraAddress(std::string(64, 'a')));                             // a label over 63
 }
 
 TEST(ValidateSettings, PortRangeEdgesForEachPort) {

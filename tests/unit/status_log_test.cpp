@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "log/log_writer.h"
+#include "log/repeat_filter.h"
 #include "log/status_line.h"
 #include "temp_dir.h"
 
@@ -145,6 +146,27 @@ TEST(LogWriter, DestructionWritesWhatIsQueued) {
   std::string expected;
   for (int i = 0; i < 100; ++i) expected += "line\r\n";
   EXPECT_EQ(ReadFile(path), expected);
+}
+
+TEST(RepeatFilter, RepeatsAreCountedAndSaidAtMostOnceAMinute) {
+  RepeatFilter filter;
+  using Lines = std::vector<std::string>;
+  const auto t0 = RepeatFilter::Clock::time_point{} + std::chrono::hours(1);
+  EXPECT_EQ(filter.Take("lost", t0), Lines{"lost"});
+  // A night of the same line every 2 s: one count line a minute, not 30.
+  Lines written;
+  for (int i = 1; i <= 90; ++i) {
+    for (auto& line : filter.Take("lost", t0 + std::chrono::seconds(2 * i))) written.push_back(line);
+  }
+  EXPECT_EQ(written, (Lines{"(last line repeated 30 times)", "(last line repeated 30 times)",
+                            "(last line repeated 30 times)"}));
+  // Another line brings out the count still owed first; then it stands on its own.
+  EXPECT_EQ(filter.Take("back", t0 + std::chrono::seconds(181)), Lines{"back"});
+  EXPECT_EQ(filter.Take("back", t0 + std::chrono::seconds(182)), Lines{});
+  EXPECT_EQ(filter.Take("lost", t0 + std::chrono::seconds(183)), (Lines{"(last line repeated 1 times)", "lost"}));
+  EXPECT_EQ(filter.Take("lost", t0 + std::chrono::seconds(184)), Lines{});
+  EXPECT_EQ(filter.Reset(), Lines{"(last line repeated 1 times)"});
+  EXPECT_EQ(filter.Take("lost", t0 + std::chrono::seconds(185)), Lines{"lost"});  // after a reset, said again
 }
 
 }  // namespace

@@ -1,0 +1,163 @@
+#include "record/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "config/paths.h"
+
+namespace zent {
+namespace {
+
+constexpr int kIoBufferBytes = 64 << 10;
+
+std::string NumberedName(const std::string& wanted, int n) {
+  const std::string suffix = "-" + std::to_string(n);
+  const std::size_t dot = wanted.size() >= 4 ? wanted.size() - 4 : std::string::npos;
+  if (dot != std::string::npos && strcasecmp(wanted.c_str() + dot, ".avi") == 0)
+    return wanted.substr(0, dot) + suffix + wanted.substr(dot);
+  return wanted + suffix;
+}
+
+}  // namespace
+
+void UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+CreatedFile CreateFreeFile(const std::string& wanted, std::string& error) {
+  CreatedFile file;
+  const std::size_t slash = wanted.rfind(kPathSeparator);
+  if (wanted.empty() || wanted[0] != kPathSeparator || slash == std::string::npos || slash + 1 == wanted.size()) {
+    error = "not a full path to a file";
+    return file;
+  }
+  const std::string folderPath = slash == 0 ? std::string(1, kPathSeparator) : wanted.substr(0, slash);
+  auto folder = std::make_shared<UniqueFd>(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!*folder) {
+    error = std::strerror(errno);
+    return file;
+  }
+  const std::string wantedName = wanted.substr(slash + 1);
+  for (int n = 0; n < 10000; ++n) {
+    const std::string name = n == 0 ? wantedName : NumberedName(wantedName, n);
+    UniqueFd fd(::openat(folder->Get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd) {
+      file.path = JoinPath(folderPath == "/" ? "" : folderPath, name);
+      file.name = name;
+      file.folder = std::move(folder);
+      file.fd = std::move(fd);
+      return file;
+    }
+    if (errno != EEXIST) {
+      error = std::strerror(errno);
+      return file;
+    }
+  }
+  error = "no free file name";
+  return file;
+}
+
+bool DeleteIn(const UniqueFd& folder, const std::string& name) {
+  return ::unlinkat(folder.Get(), name.c_str(), 0) == 0;
+}
+
+UniqueFd OpenRecordingForReading(const std::string& path, std::string& error) {
+  // Non-blocking, so that opening a FIFO planted under a recording's name cannot wait for a writer.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
+    error = errno == ELOOP ? "a link, not a recording" : std::strerror(errno);
+    return fd;
+  }
+  struct stat info{};
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = "not a regular file";
+    return UniqueFd();
+  }
+  return fd;
+}
+
+std::unique_ptr<FdIo> FdIo::ForWriting(UniqueFd fd) {
+  std::unique_ptr<FdIo> io(new FdIo(std::move(fd), std::chrono::steady_clock::time_point::max()));
+  auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
+  if (!buffer) return nullptr;
+  io->context_ = avio_alloc_context(buffer, kIoBufferBytes, 1, io.get(), nullptr, &FdIo::Write, &FdIo::Seek);
+  if (!io->context_) {
+    av_free(buffer);
+    return nullptr;
+  }
+  return io;
+}
+
+std::unique_ptr<FdIo> FdIo::ForReading(UniqueFd fd, std::chrono::steady_clock::time_point deadline) {
+  std::unique_ptr<FdIo> io(new FdIo(std::move(fd), deadline));
+  auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
+  if (!buffer) return nullptr;
+  io->context_ = avio_alloc_context(buffer, kIoBufferBytes, 0, io.get(), &FdIo::Read, nullptr, &FdIo::Seek);
+  if (!io->context_) {
+    av_free(buffer);
+    return nullptr;
+  }
+  return io;
+}
+
+FdIo::~FdIo() {
+  if (context_) {
+    av_freep(&context_->buffer);
+    avio_context_free(&context_);
+  }
+}
+
+int FdIo::Close() {
+  int result = 0;
+  if (context_) {
+    avio_flush(context_);
+    result = context_->error;
+  }
+  if (fd_ && ::close(fd_.Release()) != 0 && result >= 0) result = AVERROR(errno);
+  return result;
+}
+
+int FdIo::Read(void* opaque, std::uint8_t* buffer, int size) {
+  auto* io = static_cast<FdIo*>(opaque);
+  if (std::chrono::steady_clock::now() > io->deadline_) return AVERROR_EXIT;
+  for (;;) {
+    const ssize_t n = ::read(io->fd_.Get(), buffer, static_cast<std::size_t>(size));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return AVERROR(errno);
+    return n == 0 ? AVERROR_EOF : static_cast<int>(n);
+  }
+}
+
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+int FdIo::Write(void* opaque, const std::uint8_t* buffer, int size) {
+#else
+int FdIo::Write(void* opaque, std::uint8_t* buffer, int size) {
+#endif
+  auto* io = static_cast<FdIo*>(opaque);
+  int done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(io->fd_.Get(), buffer + done, static_cast<std::size_t>(size - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return AVERROR(errno);
+    if (n == 0) return AVERROR(EIO);
+    done += static_cast<int>(n);
+  }
+  return size;
+}
+
+std::int64_t FdIo::Seek(void* opaque, std::int64_t offset, int whence) {
+  auto* io = static_cast<FdIo*>(opaque);
+  if (whence & AVSEEK_SIZE) {
+    struct stat info{};
+    return ::fstat(io->fd_.Get(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : AVERROR(errno);
+  }
+  const off_t at = ::lseek(io->fd_.Get(), static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(errno) : static_cast<std::int64_t>(at);
+}
+
+}  // namespace zent
