@@ -59,7 +59,9 @@ bool AppendLogLine(const std::string& path, std::string_view line) {
   std::string record(line);
   record += "\r\n";
   std::lock_guard lock(appendMutex);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  // Readable by the group at most: status lines name cameras, users and folders. A link in the
+  // log's place is not followed, so nobody can have our lines appended to a file of their choice.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
   if (fd < 0) return false;
   std::size_t done = 0;
   bool ok = true;

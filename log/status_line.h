@@ -33,7 +33,8 @@ std::string FormatStatusLine(const std::tm& time, std::string_view text);
 // `documentsFolder`, never in whatever folder the program was started from.
 std::string LogFileName(const LogSettings& settings, const std::tm& time, std::string_view documentsFolder);
 
-// Appends the line and CR LF in one write, opening and closing the file for this line alone.
+// Appends the line and CR LF in one write, opening and closing the file for this line alone; a
+// new file is made 0640, and a link in the file's place is not followed.
 // Appends are serialised within the process so lines never interleave. A file that cannot be
 // opened or written is skipped; the result only tells tests what happened.
 bool AppendLogLine(const std::string& path, std::string_view line);

@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +75,9 @@ std::string AddressList(const std::vector<zent::CameraSetup>& cameras) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The process holds every camera's password: no core file, and no other process of the same
+  // user may read its memory.
+  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   std::vector<std::string> only;
   bool check = false;
   for (int i = 1; i < argc; ++i) {

@@ -4,15 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "link/protocol.h"
 
 namespace zent {
 namespace {
+
+constexpr off_t kMaxCredentialsBytes = 1 << 20;
 
 std::string LineError(const std::string& path, int line, const std::string& what) {
   return path + " line " + std::to_string(line) + ": " + what;
@@ -26,46 +30,73 @@ std::string CredentialsPath(const char* credentialsDirectory, const char* config
   return config + "/zent-client/credentials";
 }
 
+void WipeSecret(std::string& text) {
+  if (!text.empty()) explicit_bzero(text.data(), text.size());
+}
+
 CredentialsFile ReadCredentials(const std::string& path) {
   CredentialsFile result;
   result.path = path;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: a FIFO in its place must not hold the thread that waits for SIGTERM.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     result.error = "Cannot read the credentials file " + path + ": " + std::strerror(errno);
     return result;
   }
-  // The mode of the file actually opened, so it cannot be swapped between the check and the read.
+  // The file actually opened is checked, so it cannot be swapped between the check and the read.
   struct stat info {};
   std::string text;
-  if (::fstat(fd, &info) == 0 && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    result.error = "The credentials file " + path + " is not a regular file";
+  } else if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+    result.error = "The credentials file " + path + " belongs to another user (uid " +
+                   std::to_string(info.st_uid) + "); it must be this user's or root's";
+  } else if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
     result.error = "The credentials file " + path + " may be read by other users (mode " + mode +
                    "); make it private with: chmod 600 " + path;
+  } else if (info.st_size > kMaxCredentialsBytes) {
+    result.error = "The credentials file " + path + " is larger than " + std::to_string(kMaxCredentialsBytes >> 10) +
+                   " kB";
   } else {
     char buffer[4096];
     for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    explicit_bzero(buffer, sizeof buffer);
   }
   ::close(fd);
   if (!result.error.empty()) return result;
+  struct Wipe {
+    std::string& text;
+    ~Wipe() { WipeSecret(text); }
+  } wipeText{text};
 
-  std::istringstream lines(text);
-  std::string line;
-  for (int number = 1; std::getline(lines, line); ++number) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::istringstream fields(line);
-    std::string address, id, password, extra;
-    fields >> address;
-    if (address.empty() || address[0] == '#') continue;
+  // Parsed in place, so that no stream keeps a copy of the passwords.
+  std::string_view rest(text);
+  for (int number = 1; !rest.empty(); ++number) {
+    const std::size_t newline = rest.find('\n');
+    std::string_view line = rest.substr(0, newline);
+    rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
+    std::vector<std::string_view> fields;
+    while (fields.size() < 4) {
+      const std::size_t start = line.find_first_not_of(" \t\r");
+      if (start == std::string_view::npos) break;
+      line.remove_prefix(start);
+      const std::size_t end = std::min(line.find_first_of(" \t\r"), line.size());
+      fields.push_back(line.substr(0, end));
+      line.remove_prefix(end);
+    }
+    if (fields.empty() || fields[0][0] == '#') continue;
     // The line itself is never quoted back: it holds a password.
-    if (!(fields >> id >> password) || (fields >> extra)) {
+    if (fields.size() != 3) {
       result.error = LineError(path, number, "expected ADDRESS ID PASSWORD");
-    } else if (id.size() > kMaxUserIdBytes || password.size() > kMaxPasswordBytes) {
+    } else if (fields[1].size() > kMaxUserIdBytes || fields[2].size() > kMaxPasswordBytes) {
       result.error = LineError(path, number,
                                "the ID may have at most " + std::to_string(kMaxUserIdBytes) +
                                    " bytes and the password " + std::to_string(kMaxPasswordBytes));
-    } else if (!result.cameras.emplace(address, CameraCredentials{id, password}).second) {
-      result.error = LineError(path, number, "a second line for " + address);
+    } else if (!result.cameras.try_emplace(std::string(fields[0]), std::string(fields[1]), std::string(fields[2]))
+                    .second) {
+      result.error = LineError(path, number, "a second line for " + std::string(fields[0]));
     }
     if (!result.error.empty()) {
       result.cameras.clear();

@@ -8,9 +8,18 @@
 
 namespace zent {
 
+// Overwrites the text's bytes, so that freeing it leaves no copy behind.
+void WipeSecret(std::string& text);
+
 struct CameraCredentials {
   std::string userId;
   std::string password;
+  CameraCredentials() = default;
+  CameraCredentials(std::string id, std::string pass) : userId(std::move(id)), password(std::move(pass)) {}
+  CameraCredentials(const CameraCredentials&) = default;
+  CameraCredentials& operator=(const CameraCredentials&) = default;
+  // A password no longer needed does not stay in freed memory, where a core file would find it.
+  ~CameraCredentials() { WipeSecret(password); }
   bool operator==(const CameraCredentials&) const = default;
 };
 
@@ -24,7 +33,8 @@ struct CredentialsFile {
 // $XDG_CONFIG_HOME/zent-client/credentials (~/.config when unset).
 std::string CredentialsPath(const char* credentialsDirectory, const char* configHome, const char* home);
 
-// Refuses a file that its group or others may read or change.
+// Refuses a file that its group or others may read or change, one that belongs to another user
+// than the one running or root, and anything but a regular file (a FIFO there would block).
 CredentialsFile ReadCredentials(const std::string& path);
 
 }  // namespace zent

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QStandardPaths>
@@ -53,7 +54,14 @@ void ThumbnailLoader::Forget(const QString& path) {
   queued_.remove(path);
 }
 
+void ThumbnailLoader::TrimCache(const QString& folder, int keep) {
+  const QFileInfoList pictures =
+      QDir(folder).entryInfoList({"*.png"}, QDir::Files | QDir::NoSymLinks, QDir::Time);  // newest first
+  for (int i = keep; i < pictures.size(); ++i) QFile::remove(pictures[i].filePath());
+}
+
 void ThumbnailLoader::Run() {
+  TrimCache(cacheFolder_, kMaxCachedPictures);
   for (;;) {
     Job job;
     {
@@ -91,6 +99,8 @@ void ThumbnailLoader::Make(const Job& job) {
   image.setText("seconds", QString::number(thumbnail.seconds, 'f', 3));
   QDir().mkpath(cacheFolder_);
   QImageWriter(cached, "png").write(image);
+  // A folder of recordings that comes and goes would otherwise leave pictures behind for ever.
+  if (++written_ % kTrimEvery == 0) TrimCache(cacheFolder_, kMaxCachedPictures);
   const QString error = QString::fromLocal8Bit(thumbnail.error);
   emit Ready(job.path, thumbnail.ok ? image : QImage(), thumbnail.seconds, error, false);
 }

@@ -26,6 +26,10 @@ class ThumbnailLoader : public QObject {
 
   static QString CacheFolder();
   static QSize Size() { return {128, 72}; }
+  // Keeps the `keep` newest pictures of the cache folder and deletes the rest.
+  static void TrimCache(const QString& folder, int keep);
+  static constexpr int kMaxCachedPictures = 20000;  // pictures of a few kB each
+  static constexpr int kTrimEvery = 500;
 
  signals:
   // On the GUI thread. `image` is null when the file could not be read; `error` says why.
@@ -47,5 +51,6 @@ class ThumbnailLoader : public QObject {
   std::deque<Job> queue_;
   QSet<QString> queued_;  // paths waiting; a job whose path is no longer here was done or forgotten
   bool stopping_ = false;
+  int written_ = 0;  // worker thread only
   std::thread worker_;  // last: starts once everything above is ready
 };

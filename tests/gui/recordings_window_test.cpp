@@ -2,11 +2,13 @@
 
 #include <QDir>
 #include <QTreeWidget>
+#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
 
 #include "../support/avi_probe.h"
 #include "app/recordings/recordings_dlg.h"
+#include "app/recordings/thumbnail_loader.h"
 #include "gui_fixture.h"
 
 namespace zent::testing {
@@ -52,6 +54,10 @@ TEST_F(RecordingsWindow, ListsOnlyOurRecordingsNewestFirstByDayAndMakesEachPictu
   for (const char* other : {"door.avi", "gate_20261207_010101.avi", "door_20261207_0315.avi", "notes.txt"})
     ASSERT_TRUE(WriteTestAvi(File(other), 2));
   std::ofstream(File("door_20261207_040000.avi")) << "RIFF, but cut short";
+  // Named like ours but planted: a link out of the folder, and a FIFO that would block a reader.
+  ASSERT_TRUE(WriteTestAvi(home.path() + "/elsewhere.avi", 2));
+  std::filesystem::create_symlink(home.path() + "/elsewhere.avi", File("door_20261207_050000.avi"));
+  ASSERT_EQ(::mkfifo(File("door_20261207_060000.avi").c_str(), 0600), 0);
 
   auto dlg = Open();
   EXPECT_EQ(Rows(*dlg), (QStringList{"3: 04:00:00 03:15:02 03:15:02", "1: 23:59:59"}));
@@ -65,6 +71,13 @@ TEST_F(RecordingsWindow, ListsOnlyOurRecordingsNewestFirstByDayAndMakesEachPictu
   dlg = Open();  // a second opening decodes nothing
   ASSERT_TRUE(WaitUntil([&] { return dlg->ThumbnailsDone() == 4; }, 10000));
   EXPECT_EQ(dlg->ThumbnailsFromCache(), 4);
+
+  // The cache keeps the newest pictures only.
+  const QString cache = ThumbnailLoader::CacheFolder();
+  const QStringList before = QDir(cache).entryList({"*.png"}, QDir::Files, QDir::Time);
+  ASSERT_EQ(before.size(), 4);
+  ThumbnailLoader::TrimCache(cache, 3);
+  EXPECT_EQ(QDir(cache).entryList({"*.png"}, QDir::Files, QDir::Time), before.mid(0, 3));
 }
 
 TEST_F(RecordingsWindow, DeleteGoesToTheTrashAndARecordingAppearsAsTheRecorderReportsIt) {

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "../support/recording_listener.h"
 #include "../support/scripted_server.h"
 #include "../unit/temp_dir.h"
+#include "record/thumbnail.h"
 #include "sim/camsim_process.h"
 
 namespace zent::testing {
@@ -563,6 +565,25 @@ TEST_F(VideoEngineTest, ACameraCannotSendUsOrItsPasswordToAnotherHost) {
   const auto requests = other.Requests();
   EXPECT_LE(requests.size(), 1u);
   for (const std::string& request : requests) EXPECT_EQ(request.rfind("GET /video ", 0), 0u) << request;
+}
+
+TEST(Thumbnail, APlantedFileGivesNoPictureAndNeverHoldsTheReader) {
+  TempDir dir;
+  ASSERT_TRUE(WriteTestAvi(dir.file("good.avi"), 10));
+  EXPECT_TRUE(MakeThumbnail(dir.file("good.avi"), 0.5, 128, 72).ok);
+  std::filesystem::create_symlink(dir.file("good.avi"), dir.file("link.avi"));
+  ASSERT_EQ(::mkfifo(dir.file("fifo.avi").c_str(), 0600), 0);  // opened in the old way, this waits forever
+  // A playlist under an AVI's name: read as anything but an AVI it would fetch what it names.
+  WriteFile(dir.file("playlist.avi"), "#EXTM3U\n#EXTINF:2,\nfile://" + dir.file("good.avi") + "\n#EXT-X-ENDLIST\n");
+  const std::pair<const char*, const char*> planted[] = {
+      {"link.avi", "a link, not a recording"}, {"fifo.avi", "not a regular file"}, {"playlist.avi", nullptr}};
+  for (const auto& [name, why] : planted) {
+    const Thumbnail thumbnail = MakeThumbnail(dir.file(name), 0.5, 128, 72);
+    EXPECT_FALSE(thumbnail.ok) << name;
+    if (why) {
+      EXPECT_EQ(thumbnail.error, why) << name;
+    }
+  }
 }
 
 class NullListener : public VideoListener {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "service/camera_setup.h"
 #include "service/credentials.h"
@@ -32,6 +33,18 @@ TEST(ServiceSetup, CredentialsComeOnlyFromAPrivateFileAndNeverShowTheirPasswords
     EXPECT_NE(file.error.find(" line "), std::string::npos) << bad;
     EXPECT_EQ(file.error.find("secret"), std::string::npos) << file.error;
     EXPECT_TRUE(file.cameras.empty());
+  }
+
+  // A FIFO in its place answers at once instead of holding the reader; a file of another user's
+  // is refused, since that user could put their own camera passwords in it.
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(zent::ReadCredentials(fifo).error, "The credentials file " + fifo + " is not a regular file");
+  if (::geteuid() == 0) {
+    zent::testing::WriteFile(path, "127.0.0.2 door s3cret\n");
+    ASSERT_EQ(::chown(path.c_str(), 4242, 4242), 0);
+    EXPECT_EQ(zent::ReadCredentials(path).error,
+              "The credentials file " + path + " belongs to another user (uid 4242); it must be this user's or root's");
   }
 }
 

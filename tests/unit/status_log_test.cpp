@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <thread>
@@ -73,6 +74,15 @@ TEST(LogAppend, LinesEndInCrLfAndAnUnopenableFileIsSkipped) {
   EXPECT_EQ(ReadFile(path), "12:00:00 : first\r\n12:00:00 : \r\n");
   EXPECT_FALSE(AppendLogLine(dir.file("no/such/dir/log.txt"), "lost"));
   EXPECT_FALSE(AppendLogLine(dir.path(), "a folder is no file"));
+
+  // Private to the group at most, and never written through a link planted in its place.
+  struct stat info{};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0037, 0u);
+  testing::WriteFile(dir.file("victim"), "precious");
+  std::filesystem::create_symlink(dir.file("victim"), dir.file("planted.txt"));
+  EXPECT_FALSE(AppendLogLine(dir.file("planted.txt"), "12:00:00 : line"));
+  EXPECT_EQ(ReadFile(dir.file("victim")), "precious");
 }
 
 TEST(LogAppend, AFileRemovedBetweenLinesIsStartedAnew) {
