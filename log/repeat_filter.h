@@ -1,7 +1,8 @@
 #pragma once
 // Keeps a camera that says the same thing again and again from flooding the status window, the
 // log file and the journal: the first line is written, its repeats only counted, and the count
-// written at most once a minute or when another line comes.
+// written at most once a minute or when another line comes (a line said just twice is written
+// again instead of a count of one).
 
 #include <chrono>
 #include <cstdint>
@@ -23,6 +24,8 @@ class RepeatFilter {
   static std::string RepeatedLine(std::uint64_t times);
 
  private:
+  std::string Owed() const;
+
   std::string last_;
   bool any_ = false;
   std::uint64_t repeats_ = 0;
