@@ -21,11 +21,14 @@ struct Options {
   std::int64_t diskReserveBytes = std::int64_t{1} << 30;
   // Below the reserve, delete this program's oldest recordings of the camera before a recording.
   bool deleteOldestRecordings = false;
+  // Recordings older than this many days are deleted (this program's names only); 0: kept for ever.
+  int keepDays = 0;
 
   bool operator==(const Options&) const = default;
 };
 
 inline constexpr int kMaxPreEventSeconds = 30;
+inline constexpr int kMaxKeepDays = 3650;
 
 // The template for the camera at `address`: its own, else the one for all cameras, else empty.
 std::string VideoUrlTemplateFor(const Options& options, const std::string& address);

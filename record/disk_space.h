@@ -16,6 +16,16 @@ struct DiskGuard {
   bool operator==(const DiskGuard&) const = default;
 };
 
+// How long a camera's recordings are kept: those whose name says they are older than `keepDays`
+// are deleted, at the recorder's start and every hour. Only names this program gives.
+struct Retention {
+  std::string folder;
+  std::string stem;
+  int keepDays = 0;  // 0: for ever
+
+  bool operator==(const Retention&) const = default;
+};
+
 // Bytes an ordinary writer may still use on the file system of `path`'s folder; -1 when unknown.
 std::int64_t FreeBytes(const std::string& path);
 

@@ -1,7 +1,10 @@
 #include "record/recorder.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <utility>
 
 #include "config/paths.h"
@@ -16,6 +19,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxQueuedBytes = 128u << 20;  // beyond this the disk is too slow: drop
 constexpr auto kFlushPeriod = std::chrono::seconds(1);
 constexpr auto kDiskCheckPeriod = std::chrono::seconds(2);
+constexpr auto kPrunePeriod = std::chrono::hours(1);
 
 double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -35,7 +39,8 @@ RecordJob ShareJob(const RecordJob& job) {
   return copy;
 }
 
-Recorder::Recorder(VideoListener& listener) : listener_(listener), thread_([this] { Run(); }) {}
+Recorder::Recorder(VideoListener& listener, Retention retention)
+    : listener_(listener), retention_(std::move(retention)), thread_([this] { Run(); }) {}
 
 Recorder::~Recorder() {
   Post(RecordJob(RecordJob::Kind::End));
@@ -60,11 +65,18 @@ void Recorder::Post(RecordJob job) {
 }
 
 void Recorder::Run() {
+  Prune();
+  auto nextPrune = Clock::now() + kPrunePeriod;
   for (;;) {
     RecordJob job;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return !queue_.empty(); });
+      if (!wake_.wait_until(lock, nextPrune, [this] { return !queue_.empty(); })) {
+        lock.unlock();
+        Prune();
+        nextPrune = Clock::now() + kPrunePeriod;
+        continue;
+      }
       job = std::move(queue_.front());
       queue_.pop_front();
       if (job.kind == RecordJob::Kind::Packet && !job.buffered)
@@ -165,24 +177,52 @@ bool Recorder::MakeRoom(const RecordJob& begin) {
   const std::int64_t needed = NeededBytes(guard_, begin.bytesPerSecond);
   std::int64_t free = FreeBytes(path_);
   if (needed == 0 || free < 0 || free >= needed) return true;
+  std::string why;
   if (guard_.deleteOldest) {
     // Only names this program gives its recordings of this camera, oldest first; never the file
     // just made for this recording.
-    for (const RecordingFile& old : FindRecordings(DirectoryPart(path_), begin.stem)) {
-      if (old.name == file_.name) continue;
-      if (!DeleteIn(*file_.folder, old.name)) continue;
-      listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted,
-                               "Deleted the oldest recording " + old.path + " (" + SizeText(old.size) +
-                                   ") to keep " + SizeText(needed) + " free",
-                               old.path});
-      free = FreeBytes(path_);
-      if (free >= needed) return true;
+    std::vector<RecordingFile> old = FindRecordings(DirectoryPart(path_), begin.stem);
+    std::erase_if(old, [this](const RecordingFile& file) { return file.name == file_.name; });
+    std::int64_t deletable = 0;
+    for (const RecordingFile& file : old) deletable += file.allocated;
+    // A disk filled by something else would otherwise cost every recording of the camera, and
+    // the new one would still not be made.
+    if (free + deletable < needed) {
+      why = " (deleting all " + std::to_string(old.size()) + " older recordings would free only " +
+            SizeText(deletable) + ", so none was deleted)";
+    } else {
+      for (const RecordingFile& file : old) {
+        if (!DeleteIn(*file_.folder, file.name)) continue;
+        listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted,
+                                 "Deleted the oldest recording " + file.path + " (" + SizeText(file.size) +
+                                     ") to keep " + SizeText(needed) + " free",
+                                 file.path});
+        free = FreeBytes(path_);
+        if (free >= needed) return true;
+      }
     }
   }
   DeleteOwnFile();  // made empty for this recording; nothing will go into it
   listener_.OnVideoReport({VideoReport::Kind::RecordingFailed,
-                           "Disk almost full: not recording " + path_ + "; " + SizeText(free) + " left", path_});
+                           "Disk almost full: not recording " + path_ + "; " + SizeText(free) + " left" + why, path_});
   return false;
+}
+
+void Recorder::Prune() {
+  if (retention_.keepDays <= 0 || retention_.stem.empty()) return;
+  const std::time_t limit = std::time(nullptr) - static_cast<std::time_t>(retention_.keepDays) * 24 * 3600;
+  UniqueFd folder(::open(retention_.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) return;
+  for (const RecordingFile& old : FindRecordings(retention_.folder, retention_.stem)) {
+    const std::time_t made = RecordingTime(old.name);
+    if (made < 0 || made >= limit) break;  // oldest first: the rest are younger
+    if (!path_.empty() && old.path == path_) continue;
+    if (!DeleteIn(folder, old.name)) continue;
+    listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted,
+                             "Deleted " + old.path + " (" + SizeText(old.size) + "): older than " +
+                                 std::to_string(retention_.keepDays) + (retention_.keepDays == 1 ? " day" : " days"),
+                             old.path});
+  }
 }
 
 void Recorder::CheckRoom() {

@@ -50,7 +50,7 @@ RecordJob ShareJob(const RecordJob& job);
 
 class Recorder {
  public:
-  explicit Recorder(VideoListener& listener);
+  Recorder(VideoListener& listener, Retention retention = {});
   ~Recorder();  // closes an open file with its index
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
@@ -71,8 +71,11 @@ class Recorder {
   bool MakeRoom(const RecordJob& begin);
   // While recording: stops with the index written when the disk is almost full.
   void CheckRoom();
+  // Deletes this camera's recordings older than the retention allows, never the one being made.
+  void Prune();
 
   VideoListener& listener_;
+  const Retention retention_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<RecordJob> queue_;

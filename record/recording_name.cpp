@@ -73,6 +73,7 @@ std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::
       const std::string number = dash == std::string::npos ? "0" : name.substr(dash + 1, name.size() - 4 - dash - 1);
       found.emplace_back(stamp + std::string(12 - std::min<std::size_t>(12, number.size()), '0') + number,
                          RecordingFile{JoinPath(folder, name), name, static_cast<std::int64_t>(info.st_size),
+                                       static_cast<std::int64_t>(info.st_blocks) * 512,
                                        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 +
                                            info.st_mtim.tv_nsec / 1000000});
     }
@@ -83,6 +84,27 @@ std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::
   files.reserve(found.size());
   for (auto& [key, file] : found) files.push_back(std::move(file));
   return files;
+}
+
+RecordingsPlace PlaceOf(const std::string& savePath, int insertTime) {
+  if (insertTime != 1) return {DirectoryPart(savePath), {}};
+  const std::string name = RecordingFileName(savePath, insertTime, std::tm{});
+  const std::size_t separator = name.rfind(kPathSeparator);
+  return {DirectoryPart(name), RecordingStem(separator == std::string::npos ? name : name.substr(separator + 1))};
+}
+
+std::time_t RecordingTime(const std::string& fileName) {
+  const std::size_t at = StampAt(fileName);
+  if (at == std::string::npos) return -1;
+  std::tm time{};
+  time.tm_year = std::stoi(fileName.substr(at + 1, 4)) - 1900;
+  time.tm_mon = std::stoi(fileName.substr(at + 5, 2)) - 1;
+  time.tm_mday = std::stoi(fileName.substr(at + 7, 2));
+  time.tm_hour = std::stoi(fileName.substr(at + 10, 2));
+  time.tm_min = std::stoi(fileName.substr(at + 12, 2));
+  time.tm_sec = std::stoi(fileName.substr(at + 14, 2));
+  time.tm_isdst = -1;
+  return std::mktime(&time);
 }
 
 }  // namespace zent

@@ -24,11 +24,25 @@ struct RecordingFile {
   std::string path;
   std::string name;  // without the folder
   std::int64_t size = 0;
+  std::int64_t allocated = 0;   // what deleting it gives back to the disk
   std::int64_t modifiedMs = 0;  // since the epoch
 };
 
 // This program's recordings of `stem` in `folder` (regular files only), oldest first: by the time
 // in their names, then by their -N.
 std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::string& stem);
+
+// Where a camera's recordings go, as its saving path gives them: the folder and the stem of the
+// names; an empty stem when the names carry no time (insertTime other than 1).
+struct RecordingsPlace {
+  std::string folder;
+  std::string stem;
+  bool operator==(const RecordingsPlace&) const = default;
+};
+RecordingsPlace PlaceOf(const std::string& savePath, int insertTime);
+
+// When the recording was made, from the time in the name this program gave it (local time);
+// -1 for a name without one.
+std::time_t RecordingTime(const std::string& fileName);
 
 }  // namespace zent

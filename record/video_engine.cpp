@@ -76,7 +76,7 @@ void VideoEngine::SetDisplaySize(int width, int height) {
 void VideoEngine::StartView() {
   if (reader_.joinable()) return;
   stop_ = false;
-  recorder_ = std::make_unique<Recorder>(listener_);
+  recorder_ = std::make_unique<Recorder>(listener_, retention_);
   reader_ = std::thread([this] { ReadLoop(); });
 }
 
@@ -159,6 +159,8 @@ void VideoEngine::SetPreEventSeconds(double seconds) {
 }
 
 void VideoEngine::SetDiskGuard(DiskGuard guard) { diskGuard_ = guard; }
+
+void VideoEngine::SetRetention(Retention retention) { retention_ = std::move(retention); }
 
 void VideoEngine::MarkEvent() { eventTime_ = Nanoseconds(Clock::now()); }
 

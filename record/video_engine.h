@@ -58,6 +58,8 @@ class VideoEngine {
   void MarkEvent();
   // What recordings keep free on their disk; checked before each starts and while it runs.
   void SetDiskGuard(DiskGuard guard);
+  // Applied from the next StartView on: at its start and every hour.
+  void SetRetention(Retention retention);
 
   // Creates the file now (an existing one is never overwritten) and records from the last key
   // frame at or before the event minus the pre-event seconds, or from the next key frame when
@@ -100,6 +102,7 @@ class VideoEngine {
   std::chrono::steady_clock::time_point lastArrival_;
   std::atomic<double> bytesPerSecond_{0};  // the stream's recent data rate
   DiskGuard diskGuard_;                    // GUI thread
+  Retention retention_;                    // GUI thread
 
   std::atomic<bool> recordingWanted_{false};
   std::unique_ptr<Recorder> recorder_;

@@ -160,6 +160,7 @@ void CameraRecorder::StartVideo() {
   engine_.SetSource(setup_.Video());
   engine_.SetPreEventSeconds(setup_.preEventSeconds);
   engine_.SetDiskGuard(setup_.diskGuard);
+  engine_.SetRetention(setup_.retention);
   engine_.StartView();
 }
 

@@ -1,11 +1,24 @@
 #include "service/camera_setup.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
+#include <tuple>
 
 #include "config/camera_address.h"
+#include "config/paths.h"
+#include "record/recording_name.h"
 
 namespace zent {
+namespace {
+
+struct PlaceOrder {
+  bool operator()(const RecordingsPlace& a, const RecordingsPlace& b) const {
+    return std::tie(a.folder, a.stem) < std::tie(b.folder, b.stem);
+  }
+};
+
+}  // namespace
 
 VideoSource CameraSetup::Video() const {
   VideoSource source;
@@ -20,6 +33,21 @@ VideoSource CameraSetup::Video() const {
 SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
                         const std::vector<std::string>& only) {
   SetupResult result;
+  std::map<RecordingsPlace, std::string, PlaceOrder> places;  // the camera whose recordings go there
+  std::set<std::string> addresses;
+  for (const CameraProfile& profile : profiles) {
+    if (!addresses.insert(profile.cameraAddress).second) continue;  // skipped below
+    const RecordingsPlace place = PlaceOf(profile.savePath, profile.insertTime);
+    if (place.stem.empty()) continue;  // names without a time are never deleted
+    const auto [other, added] = places.emplace(place, profile.cameraAddress);
+    if (!added) {
+      result.error = "Cameras " + other->second + " and " + profile.cameraAddress + " both record to " +
+                     JoinPath(place.folder, place.stem) +
+                     "_…avi: each would delete the other's recordings as its own; give one of them another "
+                     "saving path";
+      return result;
+    }
+  }
   std::set<std::string> taken;
   for (const CameraProfile& profile : profiles) {
     const std::string& address = profile.cameraAddress;
@@ -47,6 +75,8 @@ SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& cred
     setup.relogin = options.relogin;
     setup.diskGuard.reserveBytes = options.diskReserveBytes;
     setup.diskGuard.deleteOldest = options.deleteOldestRecordings;
+    const RecordingsPlace place = PlaceOf(profile.savePath, profile.insertTime);
+    setup.retention = {place.folder, place.stem, options.keepDays};
     result.cameras.push_back(std::move(setup));
   }
   for (const std::string& address : only) {

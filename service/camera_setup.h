@@ -20,6 +20,7 @@ struct CameraSetup {
   int preEventSeconds = 5;
   bool relogin = true;
   DiskGuard diskGuard;
+  Retention retention;
 
   const std::string& Address() const { return profile.cameraAddress; }
   // Where the camera's video comes from, with the ID and password.
@@ -35,7 +36,9 @@ struct SetupResult {
 
 // Every camera of the list, or only those whose address is in `only`. A camera without a line in
 // the credentials file, or an address in `only` that the list does not have, is an error; a
-// second profile with an address already taken is skipped with a warning.
+// second profile with an address already taken is skipped with a warning. Two cameras of the list
+// whose recordings would share a folder and a name stem are an error: each would delete the
+// other's recordings as its own.
 SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
                         const std::vector<std::string>& only);
 

@@ -26,6 +26,7 @@ Options LoadOptions() {
   options.diskReserveBytes =
       std::max<qint64>(0, settings.value("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20)).toLongLong()) << 20;
   options.deleteOldestRecordings = settings.value("disk/deleteOldest", options.deleteOldestRecordings).toBool();
+  options.keepDays = std::clamp(settings.value("disk/keepDays", options.keepDays).toInt(), 0, kMaxKeepDays);
   settings.beginGroup("cameraVideoUrl");
   for (const QString& key : settings.childKeys())
     options.cameraVideoUrlTemplates[AddressOfKey(key)] = settings.value(key).toString().toStdString();
@@ -40,6 +41,7 @@ bool SaveOptions(const Options& options) {
   settings.setValue("session/relogin", options.relogin);
   settings.setValue("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20));
   settings.setValue("disk/deleteOldest", options.deleteOldestRecordings);
+  settings.setValue("disk/keepDays", options.keepDays);
   settings.remove("cameraVideoUrl");
   settings.beginGroup("cameraVideoUrl");
   for (const auto& [address, url] : options.cameraVideoUrlTemplates)

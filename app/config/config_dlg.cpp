@@ -14,6 +14,8 @@
 #include "app/typing_keys.h"
 #include "config/paths.h"
 #include "config/camera_address.h"
+#include "config/paths.h"
+#include "record/recording_name.h"
 #include "config/settings_validation.h"
 #include "settings/documents_folder.h"
 
@@ -274,6 +276,23 @@ zent::CameraProfile CConfigDlg::NewProfile() const {
   return p;
 }
 
+void CConfigDlg::WarnOfSharedRecordings(const zent::ProfileList& list, const zent::CameraProfile& profile,
+                                        int replacing) {
+  const zent::RecordingsPlace place = zent::PlaceOf(profile.savePath, profile.insertTime);
+  if (place.stem.empty()) return;
+  for (int i = 0; i < static_cast<int>(list.size()); ++i) {
+    const zent::CameraProfile& other = list[static_cast<std::size_t>(i)];
+    if (i == replacing || zent::PlaceOf(other.savePath, other.insertTime) != place) continue;
+    ShowMessageBox(this,
+                   QString("Camera %1 also records to %2_\u2026.avi. Each camera would delete the other's recordings "
+                           "as its own when space runs low or they grow old, and zent-recorder will not start "
+                           "with both. Give one of them another saving path.")
+                       .arg(Text(other.cameraAddress), Text(zent::JoinPath(place.folder, place.stem))),
+                   "Warning");
+    return;
+  }
+}
+
 bool CConfigDlg::ReadForChange(zent::ReadResult& read) {
   read = zent::ReadProfiles(zent::ConfigFilePath(zent::GetDocumentsFolder()), true);
   if (!read.cannotWrite.empty()) return Written({false, read.cannotWrite});
@@ -299,6 +318,7 @@ void CConfigDlg::ApplyModify() {
   zent::ReadResult read;
   if (!ReadForChange(read)) return;
   if (read.opened) {
+    WarnOfSharedRecordings(read.profiles, profile, m_selection);
     const bool replaced = zent::ReplaceProfile(read.profiles, m_selection, profile);
     const std::string path = zent::ConfigFilePath(zent::GetDocumentsFolder());
     if (!Written(zent::WriteProfiles(path, read.profiles, zent::WriteForm::Rewrite))) return;
@@ -320,6 +340,7 @@ void CConfigDlg::ApplyAdd() {
   zent::EnsureDocumentsFolder();
   const std::string path = zent::ConfigFilePath(zent::GetDocumentsFolder());
   zent::ProfileList& list = read.profiles;
+  WarnOfSharedRecordings(list, profile, -1);
   zent::AppendProfile(list, profile);
   if (!Written(zent::WriteProfiles(path, list, zent::WriteForm::Create))) return;
   if (!read.opened && m_host && m_host->SelectedCamera() >= 0) m_host->ReloadSelectedCamera();

@@ -99,6 +99,8 @@ class CConfigDlg : public QDialog {
   bool Validate(bool modify);
   zent::CameraProfile NewProfile() const;
   // Reads the file for a change; false (with a message) when it exists but cannot be read.
+  // A box when another camera's recordings would share the folder and names of `profile`'s.
+  void WarnOfSharedRecordings(const zent::ProfileList& list, const zent::CameraProfile& profile, int replacing);
   bool ReadForChange(zent::ReadResult& read);
   bool Written(const zent::WriteResult& result);
   void CloseWithOk();

@@ -26,6 +26,8 @@ void CMainDlg::PrepareRecorder() {
       QString::fromLocal8Bit(zent::VideoUrlTemplateFor(m_options, currentProfile.cameraAddress)));
   g_pRecordDlg->SetPreEventSeconds(m_options.preEventSeconds);
   g_pRecordDlg->SetDiskReserve(m_options.diskReserveBytes, m_options.deleteOldestRecordings);
+  const zent::RecordingsPlace place = zent::PlaceOf(currentProfile.savePath, currentProfile.insertTime);
+  g_pRecordDlg->SetRetention({place.folder, place.stem, m_options.keepDays});
   if (g_pRecordDlg->CreateViewer()) Timers().Start(IDT_RECORDER_READY, 1000);
 }
 

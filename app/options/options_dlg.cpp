@@ -61,6 +61,13 @@ COptionsDlg::COptionsDlg(const zent::Options& options, const std::string& camera
   m_checkDeleteOldest->setObjectName("deleteOldestRecordings");
   m_checkDeleteOldest->setChecked(options.deleteOldestRecordings);
   form->addRow(m_checkDeleteOldest);
+  m_spinKeepDays = new QSpinBox(this);
+  m_spinKeepDays->setObjectName("keepDays");
+  m_spinKeepDays->setRange(0, zent::kMaxKeepDays);
+  m_spinKeepDays->setSuffix(" days");
+  m_spinKeepDays->setSpecialValueText("for ever");
+  m_spinKeepDays->setValue(options.keepDays);
+  form->addRow("Keep recordings for:", m_spinKeepDays);
 
   auto* note = new QLabel(
       "{address} and {port} are the camera's address and video port from its profile; the ID and "
@@ -90,6 +97,7 @@ void COptionsDlg::accept() {
   m_options.relogin = m_checkRelogin->isChecked();
   m_options.diskReserveBytes = static_cast<std::int64_t>(m_spinDiskReserveMiB->value()) << 20;
   m_options.deleteOldestRecordings = m_checkDeleteOldest->isChecked();
+  m_options.keepDays = m_spinKeepDays->value();
   if (!m_cameraAddress.empty()) m_options.cameraVideoUrlTemplates[m_cameraAddress] = Bytes(m_editCameraVideoUrl->text());
   QDialog::accept();
 }

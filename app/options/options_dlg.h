@@ -32,4 +32,5 @@ class COptionsDlg : public QDialog {
   QCheckBox* m_checkRelogin = nullptr;
   QSpinBox* m_spinDiskReserveMiB = nullptr;
   QCheckBox* m_checkDeleteOldest = nullptr;
+  QSpinBox* m_spinKeepDays = nullptr;
 };

@@ -25,6 +25,7 @@ class CKRLActiveX : public ViewerControl, private zent::VideoListener {
   void SetPreEventSeconds(int seconds) override { m_engine.SetPreEventSeconds(seconds); }
   void MarkEvent() override { m_engine.MarkEvent(); }
   void SetDiskReserve(qint64 bytes, bool deleteOldest) override;
+  void SetRetention(const zent::Retention& retention) override { m_engine.SetRetention(retention); }
 
   // What the control shows while it has no picture; empty once a picture is there.
   QString PlaceholderText() const { return m_picture.isNull() ? m_placeholder : QString(); }

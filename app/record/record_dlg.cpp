@@ -75,6 +75,7 @@ int CRecordDlg::CreateViewer() {
   m_pViewer->SetVideoUrlTemplate(m_strVideoUrlTemplate);
   m_pViewer->SetPreEventSeconds(m_nPreEventSeconds);
   m_pViewer->SetDiskReserve(m_nDiskReserve, m_bDeleteOldest);
+  m_pViewer->SetRetention(m_retention);
   // Queued, so that the handler may delete the viewer that raised the event.
   connect(m_pViewer, &ViewerControl::VideoModeChanged, this, &CRecordDlg::OnVideoModeChanged, Qt::QueuedConnection);
   connect(m_pViewer, &ViewerControl::Reported, this,

@@ -35,6 +35,7 @@ class CRecordDlg : public QDialog {
     m_nDiskReserve = bytes;
     m_bDeleteOldest = deleteOldest;
   }
+  void SetRetention(zent::Retention retention) { m_retention = std::move(retention); }
   void SetRecordMinutes(int minutes);
   // Tests shorten a minute so that recordings take moments.
   static void SetMillisecondsPerMinute(int milliseconds);
@@ -61,6 +62,7 @@ class CRecordDlg : public QDialog {
   int m_nPreEventSeconds = 0;
   qint64 m_nDiskReserve = 0;
   bool m_bDeleteOldest = false;
+  zent::Retention m_retention;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -7,6 +7,8 @@
 #include <functional>
 #include <stdexcept>
 
+#include "record/disk_space.h"
+
 inline constexpr int IDC_VIEWER = 1035;
 
 // The commands of Record.
@@ -57,6 +59,8 @@ class ViewerControl : public QWidget {
   virtual void MarkEvent() {}
   // Free space recordings keep on their disk (0: none), and whether old recordings may go for it.
   virtual void SetDiskReserve(qint64 /*bytes*/, bool /*deleteOldest*/) {}
+  // Which recordings are deleted for their age, from the next StartView on.
+  virtual void SetRetention(const zent::Retention& /*retention*/) {}
 
   void SetAddressProp(const QString& address) { SetProperty(DISPID_ADDRESS, address); }
   void SetViewWidth(int width) { SetProperty(DISPID_VIEW_WIDTH, width); }

@@ -252,9 +252,12 @@ TEST_F(ConfigDialog, AFileThatCannotBeWrittenIsReportedAndTheListKept) {
     EXPECT_TRUE(config.isVisible());
   });
   ::setrlimit(RLIMIT_FSIZE, &saved);
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_TRUE(boxes[0].text.startsWith("The camera list could not be saved: Cannot write ")) << boxes[0].text.toStdString();
-  EXPECT_TRUE(boxes[0].text.endsWith("File too large"));
+  // The new camera took the selected one's saving path: the two would delete each other's files.
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].caption, "Warning");
+  EXPECT_TRUE(boxes[0].text.startsWith("Camera cam-one also records to /v/a_\u2026.avi.")) << boxes[0].text.toStdString();
+  EXPECT_TRUE(boxes[1].text.startsWith("The camera list could not be saved: Cannot write ")) << boxes[1].text.toStdString();
+  EXPECT_TRUE(boxes[1].text.endsWith("File too large"));
   EXPECT_EQ(Cameras(), (QStringList{"cam-one", "cam-two", "cam-three"}));
   EXPECT_EQ(ReadFile(configPath()), kThree);
   EXPECT_FALSE(Applied());

@@ -19,6 +19,7 @@
 #include "../support/recording_listener.h"
 #include "../support/scripted_server.h"
 #include "../unit/temp_dir.h"
+#include "config/paths.h"
 #include "record/thumbnail.h"
 #include "sim/camsim_process.h"
 
@@ -415,7 +416,34 @@ TEST_F(VideoEngineTest, ARecordingStopsBeforeTheDiskIsFullAndOnlyOurOldestRecord
   EXPECT_TRUE(std::filesystem::exists(disk.File("gate_20261201_000000.avi")));
   EXPECT_TRUE(std::filesystem::exists(disk.File("door.avi")));
   ASSERT_TRUE(listener.WaitFor(Kind::RecordingSaved, 5s));
+
+  // Another program fills the disk: deleting every recording of ours could not make room, so
+  // none is deleted and the recording is not made.
+  WriteBytes(disk.File("other-program.bin"), static_cast<std::size_t>(FreeBytes(second)) - (1 << 20));
+  listener.Clear();
+  ASSERT_FALSE(engine->StartRecording(disk.File("door_20261207_140000.avi"), error).empty()) << error;
+  const auto refused = listener.WaitFor(Kind::RecordingFailed, 5s);
+  ASSERT_TRUE(refused);
+  EXPECT_NE(refused->text.find("so none was deleted"), std::string::npos) << refused->text;
+  EXPECT_TRUE(std::filesystem::exists(second));
   engine->StopView();
+
+  // Retention by age: at the recorder's start, our recordings older than the days kept go (here
+  // one from 2000, kept 10 years), nobody else's.
+  WriteBytes(disk.File("door_20000101_000000.avi"), 1000);
+  WriteBytes(disk.File("gate_20000101_000000.avi"), 1000);
+  listener.Clear();
+  engine->SetRetention({DirectoryPart(second), "door", 3650});
+  View();
+  const auto expired = listener.WaitFor(Kind::RecordingDeleted, 5s);
+  ASSERT_TRUE(expired);
+  EXPECT_EQ(expired->text, "Deleted " + disk.File("door_20000101_000000.avi") + " (1 kB): older than 3650 days");
+  EXPECT_FALSE(std::filesystem::exists(disk.File("door_20000101_000000.avi")));
+  EXPECT_TRUE(std::filesystem::exists(disk.File("gate_20000101_000000.avi")));
+  EXPECT_TRUE(std::filesystem::exists(second));
+  engine->StopView();
+  const auto reports = listener.Reports();
+  EXPECT_EQ(std::count_if(reports.begin(), reports.end(), [](const auto& r) { return r.kind == Kind::RecordingDeleted; }), 1);
 }
 
 // A camera gone wrong: a few good frames, then a part without end.

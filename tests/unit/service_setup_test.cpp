@@ -52,6 +52,9 @@ TEST(ServiceSetup, EveryCameraNeedsCredentialsAndAChosenCameraMustBeInTheList) {
   zent::CameraProfile door, shop, doorAgain;
   door.cameraAddress = doorAgain.cameraAddress = "127.0.0.2";
   shop.cameraAddress = "127.0.0.3";
+  door.savePath = doorAgain.savePath = "/srv/rec/door.avi";
+  shop.savePath = "/srv/rec/shop.avi";
+  door.insertTime = shop.insertTime = doorAgain.insertTime = 1;
   doorAgain.fileMinutes = 7;
   zent::CredentialsFile credentials;
   credentials.cameras["127.0.0.2"] = {"door", "pw"};
@@ -70,6 +73,14 @@ TEST(ServiceSetup, EveryCameraNeedsCredentialsAndAChosenCameraMustBeInTheList) {
 
   result = zent::BuildSetups({door}, credentials, options, {"127.0.0.9"});
   EXPECT_NE(result.error.find("No camera at 127.0.0.9"), std::string::npos);
+
+  // Two cameras whose recordings share a folder and a name would delete each other's as their own.
+  credentials.cameras["127.0.0.3"] = {"shop", "pw"};
+  shop.savePath = "/srv/rec/door.avi";
+  result = zent::BuildSetups({door, shop}, credentials, options, {"127.0.0.2"});
+  EXPECT_EQ(result.error.rfind("Cameras 127.0.0.2 and 127.0.0.3 both record to /srv/rec/door_", 0), 0u) << result.error;
+  shop.insertTime = 0;  // one fixed name, never deleted
+  EXPECT_EQ(zent::BuildSetups({door, shop}, credentials, options, {}).error, "");
 }
 
 }  // namespace
