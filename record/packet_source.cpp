@@ -1,7 +1,6 @@
 #include "record/packet_source.h"
 
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -89,9 +88,13 @@ class FormatSource : public PacketSource {
   const AVStream& stream_;
 };
 
-// Motion JPEG over HTTP, split by our own bounded reader; every part is one key frame.
+// Motion JPEG over HTTP, split by our own bounded reader; every part is one key frame. The
+// connection is read straight into the part's own buffer, which becomes the packet's: the
+// pre-event buffer and the writer share it by reference.
 class MultipartSource : public PacketSource {
  public:
+  static_assert(kPartPadding >= AV_INPUT_BUFFER_PADDING_SIZE);
+
   MultipartSource(AvioPtr io, std::string boundary)
       : io_(std::move(io)), reader_(std::move(boundary)), parameters_(avcodec_parameters_alloc()) {
     if (parameters_) {
@@ -101,27 +104,35 @@ class MultipartSource : public PacketSource {
   }
 
   int Read(AVPacket& packet) override {
-    std::uint8_t chunk[kReadChunk];
-    while (parts_.empty()) {
-      const int n = avio_read_partial(io_.get(), chunk, sizeof chunk);
+    while (next_ == parts_.size()) {
+      parts_.clear();
+      next_ = 0;
+      const std::span<std::uint8_t> space = reader_.Space(kReadChunk);
+      const int n = avio_read_partial(io_.get(), space.data(), static_cast<int>(space.size()));
       if (n < 0) return n;
       if (n == 0) {
         if (avio_feof(io_.get())) return AVERROR_EOF;
         continue;
       }
-      std::vector<std::vector<std::uint8_t>> parts;
-      switch (reader_.Feed(chunk, static_cast<std::size_t>(n), parts)) {
+      switch (reader_.Commit(static_cast<std::size_t>(n), parts_)) {
         case MultipartReader::Status::Ok: break;
         case MultipartReader::Status::PartTooLarge: return kErrorPartTooLarge;
         case MultipartReader::Status::BadHeader: return AVERROR_INVALIDDATA;
       }
-      for (auto& part : parts) parts_.push_back(std::move(part));
     }
-    const std::vector<std::uint8_t> part = std::move(parts_.front());
-    parts_.pop_front();
-    const int result = av_new_packet(&packet, static_cast<int>(part.size()));
-    if (result < 0) return result;
-    std::memcpy(packet.data, part.data(), part.size());
+    PartBuffer& part = parts_[next_++];
+    const int size = static_cast<int>(part.size());
+    const std::size_t allocated = part.capacity() + kPartPadding;
+    std::uint8_t* bytes = part.Release();
+    AVBufferRef* buffer = av_buffer_create(bytes, allocated, &FreePart, nullptr, 0);
+    if (!buffer) {
+      delete[] bytes;
+      return AVERROR(ENOMEM);
+    }
+    av_packet_unref(&packet);
+    packet.buf = buffer;
+    packet.data = bytes;
+    packet.size = size;
     packet.flags |= AV_PKT_FLAG_KEY;
     return 0;
   }
@@ -132,10 +143,13 @@ class MultipartSource : public PacketSource {
   bool Ready() const { return parameters_ != nullptr; }
 
  private:
+  static void FreePart(void*, std::uint8_t* bytes) { delete[] bytes; }
+
   AvioPtr io_;
   MultipartReader reader_;
   std::unique_ptr<AVCodecParameters, ParametersFreer> parameters_;
-  std::deque<std::vector<std::uint8_t>> parts_;
+  std::vector<PartBuffer> parts_;  // read, and handed out from next_ on
+  std::size_t next_ = 0;
 };
 
 bool IsHttp(const std::string& url) { return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0; }

@@ -12,13 +12,13 @@ namespace {
 
 // Feeds `stream` in reads of `chunk` bytes; the parts as text.
 std::vector<std::string> Split(MultipartReader& reader, const std::string& stream, std::size_t chunk) {
-  std::vector<std::vector<std::uint8_t>> parts;
+  std::vector<PartBuffer> parts;
   for (std::size_t at = 0; at < stream.size(); at += chunk) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(stream.data()) + at;
     EXPECT_EQ(reader.Feed(data, std::min(chunk, stream.size() - at), parts), MultipartReader::Status::Ok);
   }
   std::vector<std::string> texts;
-  for (const auto& part : parts) texts.emplace_back(part.begin(), part.end());
+  for (const auto& part : parts) texts.emplace_back(part.Text());
   return texts;
 }
 
@@ -40,7 +40,7 @@ TEST(MultipartReader, SplitsSizedAndUnsizedPartsWhateverTheReads) {
 
 TEST(MultipartReader, RefusesAPartOverTheBoundBeforeBufferingIt) {
   MultipartReader declared("b", 1000);
-  std::vector<std::vector<std::uint8_t>> parts;
+  std::vector<PartBuffer> parts;
   const std::string header = "--b\r\nContent-Length: 1001\r\n\r\n";
   EXPECT_EQ(declared.Feed(reinterpret_cast<const std::uint8_t*>(header.data()), header.size(), parts),
             MultipartReader::Status::PartTooLarge);
