@@ -23,6 +23,9 @@ struct Options {
   bool deleteOldestRecordings = false;
   // Recordings older than this many days are deleted (this program's names only); 0: kept for ever.
   int keepDays = 0;
+  // Video held in memory by all cameras together (pre-event seconds, frames waiting for the disk);
+  // 0: 1 GiB, or a quarter of the machine's memory where that is less.
+  std::int64_t memoryBudgetBytes = 0;
 
   bool operator==(const Options&) const = default;
 };

@@ -90,6 +90,9 @@ std::unique_ptr<FdIo> FdIo::ForWriting(UniqueFd fd) {
     av_free(buffer);
     return nullptr;
   }
+  // A frame goes from its packet to the file without a copy into the buffer; only the muxer's
+  // small headers and index are gathered there.
+  io->context_->direct = 1;
   return io;
 }
 

@@ -68,6 +68,10 @@ class MultipartReader {
   // Space() and Commit() for bytes that are somewhere else already.
   Status Feed(const std::uint8_t* data, std::size_t size, std::vector<PartBuffer>& parts);
 
+  // The body of a part whose length was declared is being read: Space() is exactly what is
+  // still missing of it, so a reader may wait for all of it at once.
+  bool ReadingSizedBody() const { return state_ == State::SizedBody && status_ == Status::Ok; }
+
   // Bytes held for a part not yet complete (never more than the bound plus one read).
   std::size_t Buffered() const { return (end_ - start_) + part_.capacity(); }
 

@@ -107,8 +107,12 @@ class MultipartSource : public PacketSource {
     while (next_ == parts_.size()) {
       parts_.clear();
       next_ = 0;
-      const std::span<std::uint8_t> space = reader_.Space(kReadChunk);
-      const int n = avio_read_partial(io_.get(), space.data(), static_cast<int>(space.size()));
+      // A body of known length is read whole, and from a size above FFmpeg's buffer straight
+      // from the connection into the part: no copy on the way.
+      const bool whole = reader_.ReadingSizedBody();
+      const std::span<std::uint8_t> space = reader_.Space(whole ? kMaxPartBytes : kReadChunk);
+      const int n = whole ? avio_read(io_.get(), space.data(), static_cast<int>(space.size()))
+                          : avio_read_partial(io_.get(), space.data(), static_cast<int>(space.size()));
       if (n < 0) return n;
       if (n == 0) {
         if (avio_feof(io_.get())) return AVERROR_EOF;

@@ -21,6 +21,13 @@ void PreEventBuffer::DropFront() {
   jobs_.pop_front();
 }
 
+bool PreEventBuffer::DropOldestGroup() {
+  if (jobs_.empty()) return false;
+  DropFront();
+  while (!jobs_.empty() && !IsKey(jobs_.front())) DropFront();
+  return true;
+}
+
 void PreEventBuffer::Push(RecordJob job) {
   if (seconds_ == 0 || !job.packet) return;
   if (jobs_.empty() && !IsKey(job)) return;  // nothing decodes before the first key frame

@@ -33,6 +33,9 @@ class PreEventBuffer {
   // event soon after this one reaches back over the same seconds.
   std::vector<RecordJob> Take(Clock::time_point event) const;
   void Clear();
+  // Lets go of the oldest key frame and the frames that depend on it, to make room; false when
+  // nothing was held.
+  bool DropOldestGroup();
 
   std::size_t Bytes() const { return bytes_; }
   std::size_t Packets() const { return jobs_.size(); }

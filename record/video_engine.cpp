@@ -10,10 +10,12 @@
 #include "config/paths.h"
 #include "record/avi_writer.h"
 #include "record/ffmpeg_limits.h"
+#include "record/memory_budget.h"
 #include "record/packet_source.h"
 #include "record/pre_event_buffer.h"
 #include "record/recording_name.h"
 #include "record/recorder.h"
+#include "record/recorder_finishing.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -62,9 +64,17 @@ std::shared_ptr<AVCodecParameters> CopyParameters(const AVCodecParameters& strea
 
 }  // namespace
 
-VideoEngine::VideoEngine(VideoListener& listener, EngineTimings timings) : listener_(listener), timings_(timings) {}
+VideoEngine::VideoEngine(VideoListener& listener, EngineTimings timings)
+    : listener_(listener), timings_(timings), link_(std::make_shared<ListenerLink>(listener)) {}
 
-VideoEngine::~VideoEngine() { StopView(); }
+VideoEngine::~VideoEngine() {
+  StopView();
+  link_->CutOff();  // a recording still finishing reports to nobody from now on
+}
+
+bool VideoEngine::WaitUntilFinished(std::chrono::steady_clock::time_point deadline) {
+  return finishing_.WaitUntil(deadline);
+}
 
 void VideoEngine::SetSource(VideoSource source) { source_ = std::move(source); }
 
@@ -76,7 +86,7 @@ void VideoEngine::SetDisplaySize(int width, int height) {
 void VideoEngine::StartView() {
   if (reader_.joinable()) return;
   stop_ = false;
-  recorder_ = std::make_unique<Recorder>(listener_, retention_);
+  recorder_ = std::make_unique<Recorder>(*link_, retention_);
   reader_ = std::thread([this] { ReadLoop(); });
 }
 
@@ -89,7 +99,8 @@ void VideoEngine::StopView() {
   pauseWake_.notify_all();
   reader_.join();
   recordingWanted_ = false;
-  recorder_.reset();  // closes an open recording with its index
+  // Closes an open recording with its index, without waiting for the disk.
+  finishing_.Start(std::move(recorder_), link_);
   {
     std::lock_guard lock(bufferMutex_);
     preEvent_.Clear();
@@ -161,6 +172,28 @@ void VideoEngine::SetPreEventSeconds(double seconds) {
 void VideoEngine::SetDiskGuard(DiskGuard guard) { diskGuard_ = guard; }
 
 void VideoEngine::SetRetention(Retention retention) { retention_ = std::move(retention); }
+
+bool VideoEngine::Charge(AVPacket& packet, bool buffering) {
+  MemoryBudget& budget = MemoryBudget::Process();
+  // The camera's own oldest seconds before an event give way first; then the frame is dropped.
+  bool charged = ChargePacket(packet, budget);
+  while (!charged && buffering && preEvent_.DropOldestGroup()) charged = ChargePacket(packet, budget);
+  if (charged) {
+    if (droppedForMemory_ > 0) {
+      listener_.OnVideoReport({VideoReport::Kind::FramesDropped,
+                               "Memory for buffered video free again; " + std::to_string(droppedForMemory_) +
+                                   " frames were dropped"});
+      droppedForMemory_ = 0;
+    }
+    return true;
+  }
+  if (droppedForMemory_++ == 0) {
+    listener_.OnVideoReport({VideoReport::Kind::FramesDropped,
+                             "Memory for buffered video full (" + SizeText(budget.Limit()) +
+                                 " for all cameras; the disk is too slow?): dropping frames"});
+  }
+  return false;
+}
 
 void VideoEngine::MarkEvent() { eventTime_ = Nanoseconds(Clock::now()); }
 
@@ -285,6 +318,10 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
         av_packet_move_ref(job.packet.get(), packet.get());
       }
       if (codec == AV_CODEC_ID_MJPEG) job.packet->flags |= AV_PKT_FLAG_KEY;
+      if (!Charge(*job.packet, buffering)) {
+        av_packet_unref(packet.get());
+        continue;
+      }
       job.parameters = parameters;
       job.segment = segment;
       job.mode = *mode_;

@@ -20,6 +20,7 @@
 #include "record/ffmpeg_ptr.h"
 #include "record/pre_event_buffer.h"
 #include "record/recorder.h"
+#include "record/recorder_finishing.h"
 #include "record/video_listener.h"
 #include "record/video_mode.h"
 #include "record/video_source.h"
@@ -48,8 +49,11 @@ class VideoEngine {
   void PictureTaken() { pictureInFlight_ = false; }
 
   void StartView();
-  // Stops both threads and closes an open recording properly; returns within about 200 ms.
+  // Stops both threads and closes an open recording properly; returns within about 200 ms, and
+  // never waits for the disk: the recording is finished in the background.
   void StopView();
+  // True once the recordings closed by StopView are finished, false at `deadline` if not.
+  bool WaitUntilFinished(std::chrono::steady_clock::time_point deadline);
 
   // Keeps the last `seconds` of packets while viewing, so that a recording can begin before its
   // event (0: recordings begin at the next key frame after they are asked for).
@@ -76,9 +80,14 @@ class VideoEngine {
   void Decode(const AVPacket& packet, const AVCodecParameters& parameters, bool wantPicture);
   bool PauseReading(std::chrono::milliseconds duration);
   static int Interrupt(void* engine);
+  // Charges a packet to the process's memory budget, making room in the pre-event buffer if it
+  // must; false when the frame is to be dropped. Reader thread, with bufferMutex_ held.
+  bool Charge(AVPacket& packet, bool buffering);
 
   VideoListener& listener_;
   const EngineTimings timings_;
+  const std::shared_ptr<ListenerLink> link_;  // what the writing thread reports through
+  Finishing finishing_;
   VideoSource source_;
 
   std::thread reader_;
@@ -97,6 +106,7 @@ class VideoEngine {
   std::atomic<int> streamCodec_{0};  // AVCodecID of the stream last connected; 0 before
   ScalerPtr scaler_;
 
+  std::uint64_t droppedForMemory_ = 0;  // reader thread: frames dropped since the budget filled
   std::optional<VideoMode> mode_;
   std::deque<std::chrono::steady_clock::time_point> arrivals_;  // for the measured frame rate
   std::chrono::steady_clock::time_point lastArrival_;

@@ -24,7 +24,8 @@ struct VideoReport {
     RecordingStarted,
     RecordingSaved,
     RecordingFailed,
-    RecordingDeleted  // an old recording made room on the disk
+    RecordingDeleted,  // an old recording made room on the disk
+    FramesDropped      // the process's memory for buffered video was full
   };
   VideoReport(Kind k, std::string t, std::string p = {}, std::int64_t f = 0, double s = 0)
       : kind(k), text(std::move(t)), path(std::move(p)), frames(f), seconds(s) {}

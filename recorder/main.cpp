@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,8 @@
 
 #include "config/paths.h"
 #include "config/profile_file.h"
+#include "record/memory_budget.h"
+#include "record/recorder_finishing.h"
 #include "service/camera_check.h"
 #include "service/camera_setup.h"
 #include "service/credentials.h"
@@ -58,9 +61,11 @@ Loaded Load(const std::string& documentsFolder, const std::vector<std::string>& 
     loaded.error = credentials.error;
     return loaded;
   }
-  zent::SetupResult setups = zent::BuildSetups(list.profiles, credentials, zent::LoadOptions(), only);
+  const zent::Options options = zent::LoadOptions();
+  zent::SetupResult setups = zent::BuildSetups(list.profiles, credentials, options, only);
   loaded.warnings = std::move(setups.warnings);
   loaded.error = std::move(setups.error);
+  if (loaded.error.empty()) zent::MemoryBudget::Process().SetLimit(zent::MemoryBudgetFor(options.memoryBudgetBytes));
   loaded.cameras = std::move(setups.cameras);
   if (loaded.error.empty() && loaded.cameras.empty()) loaded.error = "The camera list " + listPath + " has no camera";
   return loaded;
@@ -131,8 +136,12 @@ int main(int argc, char** argv) {
       continue;
     }
     output.Program(std::string("stopping (") + strsignal(received) + ")");
-    service.StopAll();
+    service.StopAll();  // every camera finishes its file at once, each waiting for its disk at most 2 s
     output.Flush();
+    if (!zent::Finishing::WaitForAll(std::chrono::steady_clock::now() + std::chrono::milliseconds(200))) {
+      output.Program("stopped; a recording on a disk that does not answer is left without its index");
+      std::_Exit(0);  // nothing is torn down under the thread still writing to it
+    }
     output.Program("stopped");
     return 0;
   }

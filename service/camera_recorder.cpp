@@ -100,6 +100,10 @@ void CameraRecorder::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
+namespace {
+constexpr std::chrono::seconds kFinishWait{2};
+}  // namespace
+
 void CameraRecorder::Run() {
   cycle_.Start(RecordingCycle::Clock::now());
   for (;;) {
@@ -109,6 +113,9 @@ void CameraRecorder::Run() {
     cycle_.Tick(RecordingCycle::Clock::now());
   }
   cycle_.Stop();
+  // The camera's file is finished on a thread of its own; a disk that does not answer within
+  // 2 s is not waited for, so one stalled disk holds up no other camera's stop.
+  engine_.WaitUntilFinished(std::chrono::steady_clock::now() + kFinishWait);
   // The session was told to stop and calls nobody any more; waiting for its thread keeps the
   // program from ending under it.
   if (stoppedSession_) stoppedSession_->WaitUntilEnded(std::chrono::milliseconds(1000));

@@ -27,6 +27,7 @@ Options LoadOptions() {
       std::max<qint64>(0, settings.value("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20)).toLongLong()) << 20;
   options.deleteOldestRecordings = settings.value("disk/deleteOldest", options.deleteOldestRecordings).toBool();
   options.keepDays = std::clamp(settings.value("disk/keepDays", options.keepDays).toInt(), 0, kMaxKeepDays);
+  options.memoryBudgetBytes = std::max<qint64>(0, settings.value("memory/budgetMiB", 0).toLongLong()) << 20;
   settings.beginGroup("cameraVideoUrl");
   for (const QString& key : settings.childKeys())
     options.cameraVideoUrlTemplates[AddressOfKey(key)] = settings.value(key).toString().toStdString();
@@ -42,6 +43,7 @@ bool SaveOptions(const Options& options) {
   settings.setValue("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20));
   settings.setValue("disk/deleteOldest", options.deleteOldestRecordings);
   settings.setValue("disk/keepDays", options.keepDays);
+  settings.setValue("memory/budgetMiB", static_cast<qint64>(options.memoryBudgetBytes >> 20));
   settings.remove("cameraVideoUrl");
   settings.beginGroup("cameraVideoUrl");
   for (const auto& [address, url] : options.cameraVideoUrlTemplates)

@@ -17,6 +17,7 @@
 #include "res/app_icon.h"
 #include "res/strings.h"
 #include "settings/documents_folder.h"
+#include "record/memory_budget.h"
 #include "settings/options_store.h"
 
 zent::CameraProfile currentProfile;
@@ -47,6 +48,7 @@ constexpr QRect kStatusRect(10, 198, 260, 220);
 
 CMainDlg::CMainDlg(QWidget* parent)
     : QDialog(parent), m_documentsFolder(zent::GetDocumentsFolder()), m_options(zent::LoadOptions()) {
+  zent::MemoryBudget::Process().SetLimit(zent::MemoryBudgetFor(m_options.memoryBudgetBytes));
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle("Jpeg ZENT");

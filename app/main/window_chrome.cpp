@@ -11,6 +11,7 @@
 #include "app/message_box.h"
 #include "app/options/options_dlg.h"
 #include "app/recordings/recordings_dlg.h"
+#include "record/memory_budget.h"
 #include "settings/options_store.h"
 
 void CMainDlg::OnAboutBox() {
@@ -36,6 +37,7 @@ void CMainDlg::OnOptions() {
   COptionsDlg dialog(m_options, address, this);
   if (dialog.exec() != QDialog::Accepted) return;
   m_options = dialog.Result();
+  zent::MemoryBudget::Process().SetLimit(zent::MemoryBudgetFor(m_options.memoryBudgetBytes));
   if (!zent::SaveOptions(m_options))
     ShowMessageBox(this, "The options are in force but could not be saved for the next start.", "Error!");
 }

@@ -8,6 +8,7 @@
 #include <QSpinBox>
 
 #include "app/message_box.h"
+#include "record/memory_budget.h"
 
 namespace {
 
@@ -68,6 +69,13 @@ COptionsDlg::COptionsDlg(const zent::Options& options, const std::string& camera
   m_spinKeepDays->setSpecialValueText("for ever");
   m_spinKeepDays->setValue(options.keepDays);
   form->addRow("Keep recordings for:", m_spinKeepDays);
+  m_spinMemoryMiB = new QSpinBox(this);
+  m_spinMemoryMiB->setObjectName("memoryBudgetMiB");
+  m_spinMemoryMiB->setRange(0, 1 << 20);
+  m_spinMemoryMiB->setSuffix(" MiB");
+  m_spinMemoryMiB->setSpecialValueText(QString("automatic (%1 MiB)").arg(zent::DefaultMemoryBudget() >> 20));
+  m_spinMemoryMiB->setValue(static_cast<int>(options.memoryBudgetBytes >> 20));
+  form->addRow("Memory for buffered video:", m_spinMemoryMiB);
 
   auto* note = new QLabel(
       "{address} and {port} are the camera's address and video port from its profile; the ID and "
@@ -98,6 +106,7 @@ void COptionsDlg::accept() {
   m_options.diskReserveBytes = static_cast<std::int64_t>(m_spinDiskReserveMiB->value()) << 20;
   m_options.deleteOldestRecordings = m_checkDeleteOldest->isChecked();
   m_options.keepDays = m_spinKeepDays->value();
+  m_options.memoryBudgetBytes = static_cast<std::int64_t>(m_spinMemoryMiB->value()) << 20;
   if (!m_cameraAddress.empty()) m_options.cameraVideoUrlTemplates[m_cameraAddress] = Bytes(m_editCameraVideoUrl->text());
   QDialog::accept();
 }

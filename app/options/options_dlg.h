@@ -33,4 +33,5 @@ class COptionsDlg : public QDialog {
   QSpinBox* m_spinDiskReserveMiB = nullptr;
   QCheckBox* m_checkDeleteOldest = nullptr;
   QSpinBox* m_spinKeepDays = nullptr;
+  QSpinBox* m_spinMemoryMiB = nullptr;
 };

@@ -20,6 +20,7 @@
 #include "../support/scripted_server.h"
 #include "../unit/temp_dir.h"
 #include "config/paths.h"
+#include "record/memory_budget.h"
 #include "record/thumbnail.h"
 #include "sim/camsim_process.h"
 
@@ -502,6 +503,100 @@ std::size_t PeakResidentKiB() {
   for (std::string line; std::getline(status, line);)
     if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6));
   return 0;
+}
+
+std::size_t ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoul(line.substr(6));
+  return 0;
+}
+
+// An ext4 file system in a file, mounted through a loop device, that stops answering on command
+// as a disk of a stalled NAS or a dying drive does.
+class FreezableDisk {
+ public:
+  FreezableDisk(const std::string& where, int mebibytes) : path_(where), image_(where + ".img") {
+    std::filesystem::create_directories(path_);
+    const std::string size = std::to_string(mebibytes) + "M";
+    mounted_ = std::system(("truncate -s " + size + " " + image_ + " && mkfs.ext4 -q " + image_ + " && mount -o loop " +
+                            image_ + " " + path_ + " 2>/dev/null")
+                               .c_str()) == 0;
+  }
+  ~FreezableDisk() {
+    if (!mounted_) return;
+    Thaw();
+    std::system(("umount -l " + path_).c_str());
+  }
+  bool Mounted() const { return mounted_; }
+  bool Freeze() { return std::system(("fsfreeze --freeze " + path_).c_str()) == 0; }
+  void Thaw() { std::system(("fsfreeze --unfreeze " + path_ + " 2>/dev/null").c_str()); }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_, image_;
+  bool mounted_ = false;
+};
+
+TEST_F(VideoEngineTest, SlowStalledDiskCostsFramesNeverMemoryNorAWaitingCaller) {
+  FreezableDisk disk(dir.file("disk"), 128);
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a file system image here (needs root and loop devices)";
+  MemoryBudget& budget = MemoryBudget::Process();
+  const std::int64_t limit = budget.Limit();
+  budget.SetLimit(16 << 20);
+  StartCamera({"--size", "1280x720", "--fps", "30", "--quality", "90"});
+  engine->SetPreEventSeconds(1);
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  std::this_thread::sleep_for(1500ms);
+  std::string error;
+  for (const char* name : {"before.avi", "during.avi"}) {
+    listener.Clear();
+    path = engine->StartRecording(disk.File(name), error);
+    ASSERT_FALSE(path.empty()) << error;
+    std::this_thread::sleep_for(1s);
+    if (std::string(name) == "before.avi") {
+      engine->StopRecording();
+      ASSERT_TRUE(listener.WaitFor(Kind::RecordingSaved, 5s));
+    }
+  }
+  const std::size_t residentBefore = ResidentKiB();
+  ASSERT_TRUE(disk.Freeze());
+  std::size_t residentPeak = residentBefore;
+  for (int i = 0; i < 40; ++i) {  // 8 s of a camera sending about 4 MB a second
+    std::this_thread::sleep_for(200ms);
+    residentPeak = std::max(residentPeak, ResidentKiB());
+    EXPECT_LE(budget.Used(), budget.Limit());
+  }
+  const auto full = listener.WaitFor(Kind::FramesDropped, 1s);
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->text.rfind("Memory for buffered video full (16.8 MB for all cameras", 0), 0u) << full->text;
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)  // their shadow memory grows with ours
+  std::printf("resident growth while the disk was frozen: %zu MiB\n", (residentPeak - residentBefore) / 1024);
+  EXPECT_LT((residentPeak - residentBefore) / 1024, 16u + 24u) << "MiB: the budget and working room";
+#endif
+  // Neither stopping the recording nor the viewer waits for the disk.
+  const auto stopping = std::chrono::steady_clock::now();
+  engine->StopRecording();
+  engine->StopView();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
+  EXPECT_FALSE(engine->WaitUntilFinished(std::chrono::steady_clock::now() + 300ms));  // still stalled
+  disk.Thaw();
+  ASSERT_TRUE(engine->WaitUntilFinished(std::chrono::steady_clock::now() + 20s));
+  EXPECT_EQ(DecodeErrors(path), "");
+  EXPECT_GT(ProbeAvi(path).packets, 30);
+
+  // And the disk back, the next recording as whole as the first.
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  const std::string during = path;
+  listener.Clear();
+  path = engine->StartRecording(disk.File("after.avi"), error);
+  std::this_thread::sleep_for(1s);
+  engine->StopRecording();
+  ASSERT_TRUE(listener.WaitFor(Kind::RecordingSaved, 5s));
+  for (const std::string& file : {disk.File("before.avi"), during, path}) EXPECT_EQ(DecodeErrors(file), "") << file;
+  budget.SetLimit(limit);
 }
 
 TEST_F(VideoEngineTest, ACameraThatSendsEndlessDataIsCutOffWithMemoryToSpare) {

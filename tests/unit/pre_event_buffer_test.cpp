@@ -2,6 +2,8 @@
 
 #include "record/pre_event_buffer.h"
 
+#include "record/memory_budget.h"
+
 #include <gtest/gtest.h>
 
 namespace zent {
@@ -59,6 +61,27 @@ TEST(PreEventBuffer, TheByteBoundWinsOverTheSecondsByWholeGroups) {
   ASSERT_FALSE(taken.empty());
   EXPECT_TRUE(taken.front().packet->flags & AV_PKT_FLAG_KEY);
   EXPECT_EQ(Arrivals(taken).back(), 1100);
+}
+
+TEST(MemoryBudget, APacketIsChargedOnceForAsLongAsAnythingHoldsIt) {
+  MemoryBudget budget;
+  budget.SetLimit(1000);
+  RecordJob first = Packet(0ms, true, 400), second = Packet(10ms, false, 400), third = Packet(20ms, false, 400);
+  const std::int64_t each = first.packet->buf->size;  // the bytes and their padding
+  ASSERT_TRUE(ChargePacket(*first.packet, budget));
+  ASSERT_TRUE(ChargePacket(*second.packet, budget));
+  EXPECT_EQ(budget.Used(), 2 * each);
+  EXPECT_FALSE(ChargePacket(*third.packet, budget));  // over the limit: dropped, nothing charged
+  EXPECT_EQ(budget.Used(), 2 * each);
+
+  // The pre-event buffer and the writer share the bytes: one charge, released with the last hold.
+  RecordJob shared = ShareJob(first);
+  first.packet.reset();
+  EXPECT_EQ(budget.Used(), 2 * each);
+  shared.packet.reset();
+  second.packet.reset();
+  EXPECT_EQ(budget.Used(), 0);
+  EXPECT_TRUE(ChargePacket(*third.packet, budget));
 }
 
 }  // namespace
