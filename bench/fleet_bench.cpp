@@ -7,6 +7,7 @@
 //   output there
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -180,6 +181,32 @@ int main(int argc, char** argv) {
     bytes += size;
     seconds = std::max(seconds, probe.seconds);
   }
+  // The same stand-ins recorded by one `ffmpeg -c copy` process a camera, as the reference: CPU a
+  // frame (from the children's own accounting once they have ended) and memory summed.
+  constexpr int kCopySeconds = 30;
+  std::filesystem::create_directories(home + "/ffmpeg");
+  rusage before{};
+  ::getrusage(RUSAGE_CHILDREN, &before);
+  std::vector<std::unique_ptr<camsim::ChildProcess>> copies;
+  for (int i = 0; i < cameras; ++i)
+    copies.push_back(std::make_unique<camsim::ChildProcess>(
+        "/usr/bin/ffmpeg",
+        std::vector<std::string>{"-nostdin", "-loglevel", "error", "-i",
+                                 "http://cam:fleet@" + Address(i) + ":" + std::to_string(sims[i]->VideoPort()) + "/",
+                                 "-c", "copy", "-t", std::to_string(kCopySeconds), "-y",
+                                 home + "/ffmpeg/cam" + std::to_string(i) + ".avi"}));
+  std::this_thread::sleep_for(std::chrono::seconds(kCopySeconds - 3));
+  double copyMemoryMb = 0;
+  for (const auto& copy : copies) copyMemoryMb += StatusMegabytes(copy->Pid(), "VmHWM");
+  for (const auto& copy : copies) copy->WaitForExit(20s);
+  rusage after{};
+  ::getrusage(RUSAGE_CHILDREN, &after);
+  const double copyCpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) + (after.ru_stime.tv_sec - before.ru_stime.tv_sec) +
+                         ((after.ru_utime.tv_usec - before.ru_utime.tv_usec) + (after.ru_stime.tv_usec - before.ru_stime.tv_usec)) / 1e6;
+  std::int64_t copyFrames = 0;
+  for (int i = 0; i < cameras; ++i)
+    copyFrames += zent::testing::ProbeAvi(home + "/ffmpeg/cam" + std::to_string(i) + ".avi").packets;
+
   if (keep) {
     // The recordings with what the recorder and every stand-in said, to look into afterwards.
     std::ofstream(home + "/recorder.log") << recorder.Output();
@@ -202,14 +229,21 @@ int main(int argc, char** argv) {
   std::printf("recorder CPU %.1f s in %.1f s: %.3f of one core, %.2f s per camera per recorded minute\n", recorderCpu,
               wall, recorderCpu / wall, recorderCpu / recordedMinutes);
   std::printf("stand-in cameras CPU %.1f s: %.3f of one core\n", simCpu, simCpu / wall);
+  const double msPerFrame = frames > 0 ? 1000 * recorderCpu / static_cast<double>(frames) : 0;
+  const double copyMsPerFrame = copyFrames > 0 ? 1000 * copyCpu / static_cast<double>(copyFrames) : 0;
+  std::printf("CPU a recorded frame: zent-recorder %.3f ms (one process, peak %.1f MB); %d ffmpeg -c copy %.3f ms "
+              "(%lld frames in %d s, memory summed %.1f MB): %.2fx\n",
+              msPerFrame, peakMb, cameras, copyMsPerFrame, static_cast<long long>(copyFrames), kCopySeconds,
+              copyMemoryMb, copyMsPerFrame > 0 ? msPerFrame / copyMsPerFrame : 0);
   std::printf("peak resident memory %.1f MB; frames %lld, lost %lld; frames the stand-ins skipped over their whole "
               "run (their sender was late or the connection still full): %lld; disk %.1f MB/s\n",
               peakMb, static_cast<long long>(frames), static_cast<long long>(lost),
               static_cast<long long>(skippedBySender), bytes / 1e6 / seconds);
   std::printf("RESULT cameras=%d recordings=%d cpu_cores=%.3f cpu_s_per_camera_minute=%.3f camsim_cores=%.3f "
-              "peak_rss_mb=%.1f frames=%lld frames_lost=%lld not_sent=%lld disk_mb_per_s=%.1f stop_ms=%.0f playable_at_stop=%d\n",
+              "peak_rss_mb=%.1f frames=%lld frames_lost=%lld not_sent=%lld disk_mb_per_s=%.1f stop_ms=%.0f playable_at_stop=%d "
+              "cpu_ms_per_frame=%.3f ffmpeg_cpu_ms_per_frame=%.3f ffmpeg_memory_mb=%.1f\n",
               cameras, files, recorderCpu / wall, recorderCpu / recordedMinutes, simCpu / wall, peakMb,
               static_cast<long long>(frames), static_cast<long long>(lost), static_cast<long long>(skippedBySender),
-              bytes / 1e6 / seconds, stopMs, playableAtStop);
+              bytes / 1e6 / seconds, stopMs, playableAtStop, msPerFrame, copyMsPerFrame, copyMemoryMb);
   return files == cameras && lost == 0 && exit == 0 && playableAtStop == cameras ? 0 : 1;
 }
