@@ -575,11 +575,13 @@ TEST_F(VideoEngineTest, SlowStalledDiskCostsFramesNeverMemoryNorAWaitingCaller) 
   std::printf("resident growth while the disk was frozen: %zu MiB\n", (residentPeak - residentBefore) / 1024);
   EXPECT_LT((residentPeak - residentBefore) / 1024, 16u + 24u) << "MiB: the budget and working room";
 #endif
-  // Neither stopping the recording nor the viewer waits for the disk.
+  // Neither stopping the recording nor the viewer, nor starting another recording, waits for the disk.
   const auto stopping = std::chrono::steady_clock::now();
   engine->StopRecording();
+  EXPECT_TRUE(engine->StartRecording(disk.File("frozen.avi"), error).empty());
+  EXPECT_EQ(error, "the disk does not answer");
   engine->StopView();
-  EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2500ms);
   EXPECT_FALSE(engine->WaitUntilFinished(std::chrono::steady_clock::now() + 300ms));  // still stalled
   disk.Thaw();
   ASSERT_TRUE(engine->WaitUntilFinished(std::chrono::steady_clock::now() + 20s));
@@ -596,6 +598,7 @@ TEST_F(VideoEngineTest, SlowStalledDiskCostsFramesNeverMemoryNorAWaitingCaller) 
   engine->StopRecording();
   ASSERT_TRUE(listener.WaitFor(Kind::RecordingSaved, 5s));
   for (const std::string& file : {disk.File("before.avi"), during, path}) EXPECT_EQ(DecodeErrors(file), "") << file;
+  EXPECT_FALSE(std::filesystem::exists(disk.File("frozen.avi")));  // made after the thaw, and deleted
   budget.SetLimit(limit);
 }
 
