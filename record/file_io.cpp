@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "config/paths.h"
 
@@ -60,6 +64,45 @@ CreatedFile CreateFreeFile(const std::string& wanted, std::string& error) {
   }
   error = "no free file name";
   return file;
+}
+
+CreatedFile CreateFileInTime(const std::string& wanted, std::string& error) {
+  // On a thread of its own: a disk that does not answer (a frozen or stalled file system) would
+  // otherwise hold the caller, a window or a camera's cycle, until it answers again.
+  struct Creation {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool abandoned = false;
+    CreatedFile file;
+    std::string error;
+  };
+  auto creation = std::make_shared<Creation>();
+  try {
+    std::thread([creation, wanted] {
+      std::string why;
+      CreatedFile file = CreateFreeFile(wanted, why);
+      std::lock_guard lock(creation->mutex);
+      if (creation->abandoned) {
+        if (file.folder) DeleteIn(*file.folder, file.name);  // nobody records into it any more
+      } else {
+        creation->file = std::move(file);
+        creation->error = std::move(why);
+      }
+      creation->finished = true;
+      creation->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return CreateFreeFile(wanted, error);
+  }
+  std::unique_lock lock(creation->mutex);
+  if (!creation->done.wait_for(lock, kCreateFileTimeout, [&] { return creation->finished; })) {
+    creation->abandoned = true;
+    error = "the disk does not answer";
+    return {};
+  }
+  error = std::move(creation->error);
+  return std::move(creation->file);
 }
 
 bool DeleteIn(const UniqueFd& folder, const std::string& name) {

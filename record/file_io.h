@@ -49,6 +49,12 @@ struct CreatedFile {
 // on failure.
 CreatedFile CreateFreeFile(const std::string& wanted, std::string& error);
 
+// How long a recording's start waits for its file to be created before it gives up.
+inline constexpr std::chrono::milliseconds kCreateFileTimeout{1000};
+
+// CreateFreeFile, given up after kCreateFileTimeout; a file created later is deleted again.
+CreatedFile CreateFileInTime(const std::string& wanted, std::string& error);
+
 // Deletes `name` in the folder; false with errno set when it could not.
 bool DeleteIn(const UniqueFd& folder, const std::string& name);
 

@@ -1,6 +1,7 @@
 #pragma once
 // The name of the AVI file an event is recorded into.
 
+#include <compare>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -37,7 +38,7 @@ std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::
 struct RecordingsPlace {
   std::string folder;
   std::string stem;
-  bool operator==(const RecordingsPlace&) const = default;
+  auto operator<=>(const RecordingsPlace&) const = default;
 };
 RecordingsPlace PlaceOf(const std::string& savePath, int insertTime);
 

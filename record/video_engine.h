@@ -35,12 +35,6 @@ struct EngineTimings {
   std::chrono::milliseconds readTimeout{10000};  // no data for this long: the stream is lost
 };
 
-// How long a recording's start waits for its file to be created before it gives up.
-inline constexpr std::chrono::milliseconds kCreateFileTimeout{1000};
-
-// CreateFreeFile, given up after kCreateFileTimeout; a file created later is deleted again.
-CreatedFile CreateFileInTime(const std::string& wanted, std::string& error);
-
 class VideoEngine {
  public:
   explicit VideoEngine(VideoListener& listener, EngineTimings timings = {});

@@ -3,22 +3,12 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <tuple>
 
 #include "config/camera_address.h"
 #include "config/paths.h"
 #include "record/recording_name.h"
 
 namespace zent {
-namespace {
-
-struct PlaceOrder {
-  bool operator()(const RecordingsPlace& a, const RecordingsPlace& b) const {
-    return std::tie(a.folder, a.stem) < std::tie(b.folder, b.stem);
-  }
-};
-
-}  // namespace
 
 VideoSource CameraSetup::Video() const {
   VideoSource source;
@@ -33,7 +23,7 @@ VideoSource CameraSetup::Video() const {
 SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
                         const std::vector<std::string>& only) {
   SetupResult result;
-  std::map<RecordingsPlace, std::string, PlaceOrder> places;  // the camera whose recordings go there
+  std::map<RecordingsPlace, std::string> places;  // the camera whose recordings go there
   std::set<std::string> addresses;
   for (const CameraProfile& profile : profiles) {
     if (!addresses.insert(profile.cameraAddress).second) continue;  // skipped below
