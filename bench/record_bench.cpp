@@ -28,6 +28,7 @@
 #include "app/client_app.h"
 #include "app/main/main_dlg.h"
 #include "app/record/record_dlg.h"
+#include "record/memory_budget.h"
 #include "record/video_engine.h"
 #include "bench/bench_stats.h"
 #include "sim/camsim_process.h"
@@ -154,27 +155,29 @@ int EventScenario(const std::string& size, double fps, int events) {
   QApplication app(argc, argv);
 
   camsim::CamSimProcess camera({"--size", size, "--fps", std::to_string(fps)});
-  currentProfile.cameraAddress = "127.0.0.1";
-  currentProfile.privatePort = camera.EventPort();
-  currentProfile.videoPort = camera.VideoPort();
-  currentProfile.savePath = home + "/Documents/bench.avi";
-  currentProfile.insertTime = 1;
-  currentProfile.fileMinutes = 1;
-  CRecordDlg::SetMillisecondsPerMinute(300);  // short recordings: the start is what is measured
+  zent::CameraProfile profile;
+  profile.cameraAddress = "127.0.0.1";
+  profile.privatePort = camera.EventPort();
+  profile.videoPort = camera.VideoPort();
+  profile.savePath = home + "/Documents/bench.avi";
+  profile.insertTime = 1;
+  profile.fileMinutes = 1;
   std::vector<double> latencies;
   std::vector<std::pair<std::string, double>> recordings;  // file, the event's send time
   std::vector<double> firstFrameOffsets;
   {
     CMainDlg dlg;
+    dlg.m_currentProfile = profile;
+    dlg.SetMillisecondsPerMinute(300);  // short recordings: what is measured is around them
     dlg.OnLogIn();
-    if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && g_pRecordDlg && g_pRecordDlg->m_pViewer; }, 10000))
+    if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.RecordDlg() && dlg.RecordDlg()->m_pViewer; }, 10000))
       return 1;
     bench::PumpUntil([] { return false; }, 1500);  // the viewer has measured the frame rate
     bench::PumpUntil([] { return false; }, (kPreEventSeconds + 1) * 1000);  // the buffer reaches back far enough
     Clock::time_point firstFrame;
     bool recordingStarted = false;
     std::string recording;
-    QObject::connect(g_pRecordDlg->m_pViewer, &ViewerControl::Reported, [&](const QString& text) {
+    QObject::connect(dlg.RecordDlg()->m_pViewer, &ViewerControl::Reported, [&](const QString& text) {
       if (text.startsWith("Recording to ")) {
         firstFrame = Clock::now();
         recordingStarted = true;
@@ -182,7 +185,7 @@ int EventScenario(const std::string& size, double fps, int events) {
       }
     });
     for (int i = 0; i < events; ++i) {
-      if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.m_bRecording == 0 && !g_pRecordDlg->isVisible(); },
+      if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.m_bRecording == 0 && !dlg.RecordDlg()->isVisible(); },
                      5000))
         return 1;
       bench::PumpUntil([] { return false; }, 1100);  // a new second: a new file name
@@ -196,7 +199,7 @@ int EventScenario(const std::string& size, double fps, int events) {
                            camsim::MonotonicStamp(*line)) * 1000.0);
       recordings.emplace_back(recording, camsim::MonotonicStamp(*line));
     }
-    if (!bench::PumpUntil([&] { return dlg.m_bRecording == 0 && !g_pRecordDlg->isVisible(); }, 5000)) return 1;
+    if (!bench::PumpUntil([&] { return dlg.m_bRecording == 0 && !dlg.RecordDlg()->isVisible(); }, 5000)) return 1;
   }
   // Where each file begins against the camera's event: its first frame's number on the camera's
   // frame clock (frame 1 at the "video port" line, one every 1/fps) against the 0520's send time.
@@ -372,6 +375,7 @@ H264Result RunH264(const std::string& self, const std::string& dir, int seconds,
 }  // namespace
 
 int main(int argc, char** argv) {
+  zent::KeepFreedFrameMemory();  // as both programs do
   if (argc >= 6 && std::strcmp(argv[1], "--scenario") == 0) {
     const std::string scenario = argv[2];
     const int port = std::atoi(argv[3]), seconds = std::atoi(argv[4]);

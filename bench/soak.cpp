@@ -57,26 +57,28 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
 
   camsim::CamSimProcess camera({"--size", "160x120", "--fps", "10"});
-  currentProfile.cameraAddress = "127.0.0.1";
-  currentProfile.privatePort = camera.EventPort();
-  currentProfile.videoPort = camera.VideoPort();
-  currentProfile.savePath = home + "/Documents/door.avi";
-  currentProfile.insertTime = 1;
-  currentProfile.fileMinutes = 1;
-  CRecordDlg::SetMillisecondsPerMinute(300);  // short recordings: the returns are what is measured
-  CMainDlg::SetReloginDelays({50});
+  zent::CameraProfile profile;
+  profile.cameraAddress = "127.0.0.1";
+  profile.privatePort = camera.EventPort();
+  profile.videoPort = camera.VideoPort();
+  profile.savePath = home + "/Documents/door.avi";
+  profile.insertTime = 1;
+  profile.fileMinutes = 1;
 
   int sent = 0, recorded = 0, done = 0;
   int fdsBefore = 0, threadsBefore = 0;
   long rssStart = 0;
   {
     CMainDlg dlg;
+    dlg.m_currentProfile = profile;
+    dlg.SetMillisecondsPerMinute(300);  // short recordings: what is measured is around them
+    dlg.SetReloginDelays({50});
     QListWidget& status = *dlg.m_listStatus;
     dlg.OnLogIn();
     for (int cycle = 0; cycle <= cycles; ++cycle) {
       // Armed and idle: the recorder is ready and nothing is being recorded.
-      if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.m_bRecording == 0 && g_pRecordDlg &&
-                                  !g_pRecordDlg->isVisible() && Count(status, "Successfully connected.") == cycle + 1; },
+      if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.m_bRecording == 0 && dlg.RecordDlg() &&
+                                  !dlg.RecordDlg()->isVisible() && Count(status, "Successfully connected.") == cycle + 1; },
                      15000)) {
         std::fprintf(stderr, "cycle %d: not armed again\n", cycle);
         break;

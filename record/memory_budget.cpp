@@ -1,5 +1,6 @@
 #include "record/memory_budget.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,6 +62,13 @@ bool ChargePacket(AVPacket& packet, MemoryBudget& budget) {
   }
   packet.buf = charged;  // the packet's own reference now lives in the charge
   return true;
+}
+
+void KeepFreedFrameMemory() {
+  // Above any compressed frame, 8K included; the trim threshold only says when freed memory at the
+  // top of a heap goes back, and what is freed was within the budget.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
 }
 
 }  // namespace zent

@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
   // The process holds every camera's password: no core file, and no other process of the same
   // user may read its memory.
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  zent::KeepFreedFrameMemory();
   std::vector<std::string> only;
   bool check = false;
   for (int i = 1; i < argc; ++i) {

@@ -9,10 +9,9 @@
 #include <QPushButton>
 
 #include "app/data_exchange.h"
-#include "app/main/current_profile.h"
+#include "app/config/default_profile.h"
 #include "app/message_box.h"
 #include "app/typing_keys.h"
-#include "config/paths.h"
 #include "config/camera_address.h"
 #include "config/paths.h"
 #include "record/recording_name.h"
@@ -256,6 +255,31 @@ bool CConfigDlg::Validate(bool modify) {
   return true;
 }
 
+void CConfigDlg::LoadProfile(const zent::CameraProfile& profile, bool withNumberTexts) {
+  m_enableSaving = profile.savingEnabled;
+  m_savePath = profile.savePath;
+  m_saveFileName = profile.saveFileName;
+  m_insertTime = profile.insertTime;
+  m_fileMinutes = profile.fileMinutes;
+  m_cameraAddress = profile.cameraAddress;
+  m_privatePort = profile.privatePort;
+  m_videoPort = profile.videoPort;
+  m_audioPort = profile.audioPort;
+  m_spareReal = profile.spareReal;
+  m_logFileName = profile.logFileName;
+  if (!withNumberTexts) return;
+  m_fileMinutesText = std::to_string(profile.fileMinutes);
+  m_privatePortText = std::to_string(profile.privatePort);
+  m_videoPortText = std::to_string(profile.videoPort);
+  m_audioPortText = std::to_string(profile.audioPort);
+}
+
+void CConfigDlg::LoadDefaults() {
+  const std::string logFileName = m_logFileName;
+  LoadProfile(DefaultProfile());
+  m_logFileName = logFileName;
+}
+
 zent::CameraProfile CConfigDlg::NewProfile() const {
   zent::CameraProfile p;
   p.savingEnabled = m_enableSaving;
@@ -348,7 +372,7 @@ void CConfigDlg::ApplyAdd() {
     m_host->AddCamera(Text(profile.cameraAddress));
     m_host->SelectCamera(static_cast<int>(list.size()) - 1);
   }
-  currentProfile = list.back();
+  if (m_host) m_host->ProfileAdded(list.back());
   CloseWithOk();
 }
 

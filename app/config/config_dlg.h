@@ -25,6 +25,7 @@ class CameraListHost {
   virtual void SelectCamera(int index) = 0;  // -1: none; sends no selection change
   virtual int SelectedCamera() const = 0;
   virtual void ReloadSelectedCamera() = 0;   // the main window's selection handler
+  virtual void ProfileAdded(const zent::CameraProfile& profile) = 0;  // now the camera in force
 };
 
 // The save-file dialog, replaceable by tests: returns the chosen path or nothing.
@@ -53,6 +54,13 @@ class CConfigDlg : public QDialog {
  public:
   explicit CConfigDlg(QWidget* parent = nullptr);
   void SetCameraList(CameraListHost* host) { m_host = host; }
+
+  // The fields the dialog opens with; `withNumberTexts` also fills the number boxes' texts.
+  void LoadProfile(const zent::CameraProfile& profile, bool withNumberTexts = false);
+  // A new camera's fields; the log file name stays as it is.
+  void LoadDefaults();
+  // The profile as the fields last saved it.
+  zent::CameraProfile SavedProfile() const { return NewProfile(); }
 
   // Opens the dialog modally: Accepted after a Save or Delete that closed it, Rejected otherwise.
   int DoModal();

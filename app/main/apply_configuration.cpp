@@ -4,7 +4,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 
-#include "app/main/default_profile.h"
+#include "app/config/default_profile.h"
 #include "app/main/main_dlg.h"
 #include "config/paths.h"
 #include "config/profile_file.h"
@@ -25,14 +25,10 @@ void CMainDlg::OnConfiguration() {
   const zent::ReadResult before = zent::ReadProfiles(path, false);
   if (before.opened) {
     if (const zent::CameraProfile* p = ProfileAt(before, m_comboCamera->currentIndex())) {
-      LoadProfileIntoConfigDlg(*p);
-      m_dlgConfig.m_fileMinutesText = std::to_string(p->fileMinutes);
-      m_dlgConfig.m_privatePortText = std::to_string(p->privatePort);
-      m_dlgConfig.m_videoPortText = std::to_string(p->videoPort);
-      m_dlgConfig.m_audioPortText = std::to_string(p->audioPort);
+      m_dlgConfig.LoadProfile(*p, true);
     }
   } else {
-    LoadConfigDlgDefaults();
+    m_dlgConfig.LoadDefaults();
   }
   const int s0 = m_comboCamera->currentIndex();
   m_dlgConfig.m_selection = s0;
@@ -42,26 +38,15 @@ void CMainDlg::OnConfiguration() {
   const zent::ReadResult after = zent::ReadProfiles(path, false);
   if (after.opened) {
     if (const zent::CameraProfile* p = ProfileAt(after, m_comboCamera->currentIndex())) {
-      LoadProfileIntoConfigDlg(*p);
-      const CConfigDlg& dlg = m_dlgConfig;
-      currentProfile.savingEnabled = dlg.m_enableSaving;
-      currentProfile.savePath = dlg.m_savePath;
-      currentProfile.saveFileName = dlg.m_saveFileName;
-      currentProfile.insertTime = dlg.m_insertTime;
-      currentProfile.fileMinutes = dlg.m_fileMinutes;
-      currentProfile.cameraAddress = dlg.m_cameraAddress;
-      currentProfile.privatePort = dlg.m_privatePort;
-      currentProfile.videoPort = dlg.m_videoPort;
-      currentProfile.audioPort = dlg.m_audioPort;
-      currentProfile.spareReal = dlg.m_spareReal;
-      currentProfile.logFileName = dlg.m_logFileName;
-      currentProfile.spareFlag = 1;
-      currentProfile.logToFile = 0;
-      currentProfile.logPeriod = 0;
+      m_dlgConfig.LoadProfile(*p);
+      // The profile as the dialog shows it, not as the file holds it: logging to a file stays off.
+      const std::string logPath = m_currentProfile.logPath;
+      m_currentProfile = m_dlgConfig.SavedProfile();
+      m_currentProfile.logPath = logPath;
       AddStatusLine("Configuration applied.");
     }
   } else {
-    currentProfile = DefaultProfile();
+    m_currentProfile = DefaultProfile();
   }
   if (s0 >= 0 && s0 < m_comboCamera->count())
     m_comboCamera->view()->scrollTo(m_comboCamera->model()->index(s0, 0), QAbstractItemView::PositionAtTop);

@@ -6,7 +6,6 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
-#include "app/main/default_profile.h"
 #include "app/main/main_dlg.h"
 #include "config/paths.h"
 #include "config/profile_file.h"
@@ -22,13 +21,13 @@ constexpr int kMinBottomMargin = 6;
 void CMainDlg::OnSelchangeCamera() {
   const zent::ReadResult read = zent::ReadProfiles(zent::ConfigFilePath(zent::GetDocumentsFolder()), false);
   if (!read.opened) {
-    LoadConfigDlgDefaults();
+    m_dlgConfig.LoadDefaults();
     return;
   }
   const int s = m_comboCamera->currentIndex();
   if (s < 0 || s >= static_cast<int>(read.profiles.size())) return;
-  currentProfile = read.profiles[static_cast<std::size_t>(s)];
-  LoadProfileIntoConfigDlg(currentProfile);
+  m_currentProfile = read.profiles[static_cast<std::size_t>(s)];
+  m_dlgConfig.LoadProfile(m_currentProfile);
 }
 
 void CMainDlg::OnExpand() { ToggleExpand(); }
@@ -57,28 +56,6 @@ void CMainDlg::ToggleExpand() {
   const int lowest = (m_bCollapsed ? configuration : status).bottom() + 1 + kMinBottomMargin;
   setFixedSize(width - frame.width(), std::max(height - frame.height(), lowest));
   move(topLeft);
-}
-
-void CMainDlg::LoadProfileIntoConfigDlg(const zent::CameraProfile& profile) {
-  CConfigDlg& dlg = m_dlgConfig;
-  dlg.m_enableSaving = profile.savingEnabled;
-  dlg.m_savePath = profile.savePath;
-  dlg.m_saveFileName = profile.saveFileName;
-  dlg.m_insertTime = profile.insertTime;
-  dlg.m_fileMinutes = profile.fileMinutes;
-  dlg.m_cameraAddress = profile.cameraAddress;
-  dlg.m_privatePort = profile.privatePort;
-  dlg.m_videoPort = profile.videoPort;
-  dlg.m_audioPort = profile.audioPort;
-  dlg.m_spareReal = profile.spareReal;
-  dlg.m_logFileName = profile.logFileName;
-}
-
-void CMainDlg::LoadConfigDlgDefaults() {
-  // Everything but the log file name, which the dialog keeps.
-  const std::string logFileName = m_dlgConfig.m_logFileName;
-  LoadProfileIntoConfigDlg(DefaultProfile());
-  m_dlgConfig.m_logFileName = logFileName;
 }
 
 void CMainDlg::AddCamera(const QString& address) { m_comboCamera->addItem(address); }

@@ -20,7 +20,6 @@
 #include "record/memory_budget.h"
 #include "settings/options_store.h"
 
-zent::CameraProfile currentProfile;
 
 namespace {
 
@@ -184,7 +183,7 @@ bool CMainDlg::OnInitDialog() {
       m_comboCamera->addItem(QString::fromLocal8Bit(profile.cameraAddress));
     if (!read.profiles.empty()) {
       m_comboCamera->setCurrentIndex(0);
-      currentProfile = read.profiles[0];
+      m_currentProfile = read.profiles[0];
     }
   }
 

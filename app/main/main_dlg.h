@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "app/config/config_dlg.h"
-#include "app/main/current_profile.h"
 #include "app/record/recording_host.h"
 #include "app/recordings/recordings_dlg.h"
 #include "config/camera_profile.h"
 #include "config/options.h"
 #include "link/event_session.h"
+#include "link/relogin.h"
 #include "log/log_writer.h"
 #include "log/repeat_filter.h"
 #include "log/status_line.h"
@@ -29,6 +29,7 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPushButton;
+class CRecordDlg;
 class IdTimers;
 class MainDlgSessionHost;
 namespace zent {
@@ -74,8 +75,6 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   void OnSelchangeCamera();
   void OnExpand();
   void ToggleExpand();
-  void LoadProfileIntoConfigDlg(const zent::CameraProfile& profile);
-  void LoadConfigDlgDefaults();
 
   // The camera list as the configuration dialog changes it.
   void AddCamera(const QString& address) override;
@@ -84,6 +83,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   void SelectCamera(int index) override;
   int SelectedCamera() const override;
   void ReloadSelectedCamera() override { OnSelchangeCamera(); }
+  void ProfileAdded(const zent::CameraProfile& profile) override { m_currentProfile = profile; }
 
   // Applying the configuration: runs the dialog on the selected camera, then puts it in force.
   void OnConfiguration();
@@ -115,8 +115,11 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   // The session's thread ended without a Disconnect: log in again after a wait when the camera
   // dropped it and the Options say so, else stand down the recorder.
   void OnSessionEnded(zent::SessionEnd end);
-  // Tests and the soak shorten the waits between log-in attempts.
-  static void SetReloginDelays(std::vector<int> milliseconds);
+  // Tests and the soak shorten the waits between log-in attempts, and the minute recordings last.
+  void SetReloginDelays(std::vector<int> milliseconds);
+  void SetMillisecondsPerMinute(int milliseconds) { m_millisecondsPerMinute = milliseconds; }
+  // The recording window while there is one: it is made before any event and kept between them.
+  CRecordDlg* RecordDlg() const { return m_pRecordDlg; }
 
   // Recording cycle.
   void PrepareRecorder();
@@ -163,6 +166,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   int m_bModeChanged = 0;
   int m_bModeChangeBusy = 0;
   QString m_strAboutMenu;  // the context menu's About item; empty: no item
+  zent::CameraProfile m_currentProfile;  // the camera in force
 
  protected:
   bool eventFilter(QObject* target, QEvent* event) override;
@@ -186,6 +190,9 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   IdTimers* m_timers = nullptr;
   std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
   zent::SessionSettings m_session;  // what the last Log-In started, for logging in again
+  zent::ReloginSchedule m_relogin;
+  CRecordDlg* m_pRecordDlg = nullptr;
+  int m_millisecondsPerMinute = 60000;
   int m_reloginAttempt = 0;         // tries since the camera last accepted us
   bool m_bLoggingInAgain = false;   // the current session is a try of our own, not a Log-In
   zent::LocalClock m_clock = zent::LocalTimeNow;

@@ -13,38 +13,38 @@
 #include "settings/documents_folder.h"
 
 void CMainDlg::PrepareRecorder() {
-  if (g_pRecordDlg || m_bRecorderReady || !m_bArmed || m_bModeChanged) return;
-  g_pRecordDlg = new CRecordDlg(*this);
-  g_pRecordDlg->move(0, 0);
-  g_pRecordDlg->resize(0, 0);
-  g_pRecordDlg->hide();
-  g_pRecordDlg->SetUser(m_strID);
-  g_pRecordDlg->SetPassword(m_strPassword);
-  g_pRecordDlg->SetAddress(QString::fromLocal8Bit(currentProfile.cameraAddress));
-  g_pRecordDlg->SetPort(currentProfile.videoPort);
-  g_pRecordDlg->SetVideoUrlTemplate(
-      QString::fromLocal8Bit(zent::VideoUrlTemplateFor(m_options, currentProfile.cameraAddress)));
-  g_pRecordDlg->SetPreEventSeconds(m_options.preEventSeconds);
-  g_pRecordDlg->SetDiskReserve(m_options.diskReserveBytes, m_options.deleteOldestRecordings);
-  const zent::RecordingsPlace place = zent::PlaceOf(currentProfile.savePath, currentProfile.insertTime);
-  g_pRecordDlg->SetRetention({place.folder, place.stem, m_options.keepDays});
-  if (g_pRecordDlg->CreateViewer()) Timers().Start(IDT_RECORDER_READY, 1000);
+  if (m_pRecordDlg || m_bRecorderReady || !m_bArmed || m_bModeChanged) return;
+  m_pRecordDlg = new CRecordDlg(*this);
+  m_pRecordDlg->move(0, 0);
+  m_pRecordDlg->resize(0, 0);
+  m_pRecordDlg->hide();
+  m_pRecordDlg->SetUser(m_strID);
+  m_pRecordDlg->SetPassword(m_strPassword);
+  m_pRecordDlg->SetAddress(QString::fromLocal8Bit(m_currentProfile.cameraAddress));
+  m_pRecordDlg->SetPort(m_currentProfile.videoPort);
+  m_pRecordDlg->SetVideoUrlTemplate(
+      QString::fromLocal8Bit(zent::VideoUrlTemplateFor(m_options, m_currentProfile.cameraAddress)));
+  m_pRecordDlg->SetPreEventSeconds(m_options.preEventSeconds);
+  m_pRecordDlg->SetDiskReserve(m_options.diskReserveBytes, m_options.deleteOldestRecordings);
+  const zent::RecordingsPlace place = zent::PlaceOf(m_currentProfile.savePath, m_currentProfile.insertTime);
+  m_pRecordDlg->SetRetention({place.folder, place.stem, m_options.keepDays});
+  if (m_pRecordDlg->CreateViewer()) Timers().Start(IDT_RECORDER_READY, 1000);
 }
 
 long CMainDlg::OnCameraEvent(unsigned long /*wParam*/, long /*lParam*/) {
   if (m_bRecording || !m_bArmed || m_bModeChanged) return 0;
   UpdateData(false);
   const std::tm now = m_clock();
-  const std::string name = zent::RecordingFileName(currentProfile.savePath, currentProfile.insertTime, now);
+  const std::string name = zent::RecordingFileName(m_currentProfile.savePath, m_currentProfile.insertTime, now);
   // The default saving path is in the documents folder, which a new account may not have yet.
   if (zent::DirectoryPart(name) == m_documentsFolder) zent::EnsureDocumentsFolder(m_documentsFolder);
-  if (g_pRecordDlg && m_bArmed && m_bRecorderReady) {
-    g_pRecordDlg->SetFileName(QString::fromLocal8Bit(name));
-    g_pRecordDlg->SetRecordMinutes(currentProfile.fileMinutes);
-    g_pRecordDlg->show();
-    g_pRecordDlg->raise();
-    g_pRecordDlg->activateWindow();
-    g_pRecordDlg->BeginRecording();
+  if (m_pRecordDlg && m_bArmed && m_bRecorderReady) {
+    m_pRecordDlg->SetFileName(QString::fromLocal8Bit(name));
+    m_pRecordDlg->SetRecordMinutes(m_currentProfile.fileMinutes, m_millisecondsPerMinute);
+    m_pRecordDlg->show();
+    m_pRecordDlg->raise();
+    m_pRecordDlg->activateWindow();
+    m_pRecordDlg->BeginRecording();
     EnableDlgItem(IDC_LOGIN, false);
     EnableDlgItem(IDC_DISCONNECT, false);
   }
@@ -128,5 +128,5 @@ bool CMainDlg::VideoModeChanged() {
 
 void CMainDlg::DeleteRecorder() {
   // Taken out of the global first: deleting stops the viewer, which may report on its way out.
-  delete std::exchange(g_pRecordDlg, nullptr);
+  delete std::exchange(m_pRecordDlg, nullptr);
 }

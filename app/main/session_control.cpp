@@ -58,15 +58,9 @@ void MainDlgSessionHost::SessionEnded(zent::SessionEnd end) {
   OnGuiThread([end](CMainDlg& dlg) { dlg.OnSessionEnded(end); });
 }
 
-namespace {
-
-zent::ReloginSchedule g_relogin;
-
-}  // namespace
-
 void CMainDlg::SetReloginDelays(std::vector<int> milliseconds) {
-  g_relogin.delays.clear();
-  for (int ms : milliseconds) g_relogin.delays.emplace_back(ms);
+  m_relogin.delays.clear();
+  for (int ms : milliseconds) m_relogin.delays.emplace_back(ms);
 }
 
 void CMainDlg::OnLogIn() {
@@ -83,8 +77,8 @@ void CMainDlg::OnLogIn() {
 
   // The session takes its own copies: later changes of the profile or the boxes do not reach it.
   m_session = zent::SessionSettings{};
-  m_session.cameraAddress = currentProfile.cameraAddress;
-  m_session.privatePort = currentProfile.privatePort;
+  m_session.cameraAddress = m_currentProfile.cameraAddress;
+  m_session.privatePort = m_currentProfile.privatePort;
   m_session.userId = GetUserID().toLocal8Bit().toStdString();
   m_session.password = GetPassword().toLocal8Bit().toStdString();
   StartSession();
@@ -98,7 +92,7 @@ void CMainDlg::StartSession() {
 
 void CMainDlg::OnSessionEnded(zent::SessionEnd end) {
   if (end == zent::SessionEnd::Dropped && m_session.keepTrying) {
-    const std::chrono::milliseconds delay = g_relogin.DelayFor(m_reloginAttempt++);
+    const std::chrono::milliseconds delay = m_relogin.DelayFor(m_reloginAttempt++);
     AddStatusLine(zent::ReloginStatusLine(delay));
     Timers().Start(IDT_RELOGIN, static_cast<int>(delay.count()));
     return;
@@ -150,7 +144,7 @@ void CMainDlg::OnLoginAccepted() {
   m_reloginAttempt = 0;
   // Logged in again by ourselves: the recorder never stood down, and a recording in progress
   // goes on to its end.
-  const bool recorderKept = m_bLoggingInAgain && g_pRecordDlg;
+  const bool recorderKept = m_bLoggingInAgain && m_pRecordDlg;
   m_bLoggingInAgain = false;
   if (!recorderKept) Timers().Start(IDT_PREPARE_RECORDER, 1000);
 }

@@ -38,7 +38,7 @@ void CMainDlg::WriteStatusLine(const std::string& text) {
 }
 
 void CMainDlg::LogStatusLine(const std::string& line, const std::tm& time) {
-  if (currentProfile.logToFile == 0) return;
-  const zent::LogSettings settings = zent::LogSettingsOf(currentProfile);
+  if (m_currentProfile.logToFile == 0) return;
+  const zent::LogSettings settings = zent::LogSettingsOf(m_currentProfile);
   m_logWriter.Append(zent::LogFileName(settings, time, m_documentsFolder), line);
 }

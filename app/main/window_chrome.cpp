@@ -25,7 +25,7 @@ void CMainDlg::OnRecordings() {
     m_recordingsDlg->activateWindow();
     return;
   }
-  m_recordingsDlg = new CRecordingsDlg(QString::fromLocal8Bit(currentProfile.savePath), m_options.preEventSeconds,
+  m_recordingsDlg = new CRecordingsDlg(QString::fromLocal8Bit(m_currentProfile.savePath), m_options.preEventSeconds,
                                        QString::fromLocal8Bit(m_recordingNow), this);
   m_recordingsDlg->setAttribute(Qt::WA_DeleteOnClose);
   m_recordingsDlg->show();
@@ -33,7 +33,7 @@ void CMainDlg::OnRecordings() {
 
 void CMainDlg::OnOptions() {
   const int selected = m_comboCamera->currentIndex();
-  const std::string address = selected >= 0 ? currentProfile.cameraAddress : std::string();
+  const std::string address = selected >= 0 ? m_currentProfile.cameraAddress : std::string();
   COptionsDlg dialog(m_options, address, this);
   if (dialog.exec() != QDialog::Accepted) return;
   m_options = dialog.Result();

@@ -11,13 +11,10 @@
 #include "app/typing_keys.h"
 #include "config/paths.h"
 
-CRecordDlg* g_pRecordDlg = nullptr;
-
 namespace {
 
 constexpr QRect kViewerRect(0, 0, 320, 260);
 constexpr std::chrono::milliseconds kViewerStopPause{200};
-int g_millisecondsPerMinute = 60000;
 
 }  // namespace
 
@@ -48,13 +45,11 @@ void CRecordDlg::SetAddress(const QString& address) {
   m_strAddress = address;
 }
 
-void CRecordDlg::SetRecordMinutes(int minutes) {
+void CRecordDlg::SetRecordMinutes(int minutes, int millisecondsPerMinute) {
   // A hand-edited length must not wrap into a negative or tiny timer period.
-  const long long ms = static_cast<long long>(minutes) * g_millisecondsPerMinute;
+  const long long ms = static_cast<long long>(minutes) * millisecondsPerMinute;
   m_nRecordMs = static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
 }
-
-void CRecordDlg::SetMillisecondsPerMinute(int milliseconds) { g_millisecondsPerMinute = milliseconds; }
 
 int CRecordDlg::CreateViewer() {
   DestroyViewer();

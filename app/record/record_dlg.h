@@ -36,9 +36,8 @@ class CRecordDlg : public QDialog {
     m_bDeleteOldest = deleteOldest;
   }
   void SetRetention(zent::Retention retention) { m_retention = std::move(retention); }
-  void SetRecordMinutes(int minutes);
   // Tests shorten a minute so that recordings take moments.
-  static void SetMillisecondsPerMinute(int milliseconds);
+  void SetRecordMinutes(int minutes, int millisecondsPerMinute = 60000);
 
   int CreateViewer();
   int BeginRecording();
@@ -76,6 +75,3 @@ class CRecordDlg : public QDialog {
   RecordingHost& m_host;
   IdTimers* m_timers = nullptr;
 };
-
-// The one live recording window, or null; the main window creates and deletes it.
-extern CRecordDlg* g_pRecordDlg;

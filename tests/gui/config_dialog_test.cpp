@@ -60,7 +60,7 @@ class ConfigDialog : public GuiTest {
 TEST_F(ConfigDialog, OpensOnTheSelectedCameraWithItsNumbers) {
   Start(kThree);
   Select(1);
-  const CameraProfile before = currentProfile;
+  const CameraProfile before = dlg->m_currentProfile;
   Configure([&](CConfigDlg& config) {
     EXPECT_EQ(config.windowTitle(), "Jpeg ZENT Client Configuration");
     EXPECT_EQ(Box(IDC_CAMERA_ADDRESS)->text(), "cam-two");
@@ -78,7 +78,7 @@ TEST_F(ConfigDialog, OpensOnTheSelectedCameraWithItsNumbers) {
     Click(IDC_SAVE);  // neither Add nor Modify chosen yet: nothing happens
     EXPECT_TRUE(config.isVisible());
   });
-  EXPECT_EQ(currentProfile, before);
+  EXPECT_EQ(dlg->m_currentProfile, before);
   EXPECT_FALSE(Applied());
   EXPECT_EQ(ReadFile(configPath()), kThree);
 }
@@ -111,14 +111,14 @@ TEST_F(ConfigDialog, AddWithTheDefaultsAppendsSelectsAndApplies) {
   EXPECT_EQ(profiles[3].audioPort, 40008);
   EXPECT_EQ(profiles[3].fileMinutes, 1);
   EXPECT_EQ(profiles[3].logPath, " ");
-  EXPECT_EQ(currentProfile.cameraAddress, "192.168.1.7");
+  EXPECT_EQ(dlg->m_currentProfile.cameraAddress, "192.168.1.7");
   EXPECT_TRUE(Applied());
 }
 
 TEST_F(ConfigDialog, ModifyReplacesTheSelectedCameraOnly) {
   Start(kThree);
   Select(2);
-  currentProfile.logPath = "/kept/log";
+  dlg->m_currentProfile.logPath = "/kept/log";
   Configure([&](CConfigDlg&) {
     Click(IDC_MODIFY);
     Box(IDC_CAMERA_ADDRESS)->setText("new-cam");
@@ -127,10 +127,10 @@ TEST_F(ConfigDialog, ModifyReplacesTheSelectedCameraOnly) {
   EXPECT_EQ(Cameras(), (QStringList{"cam-one", "cam-two", "new-cam"}));
   EXPECT_EQ(dlg->m_comboCamera->currentIndex(), 2);
   EXPECT_EQ(Addresses(), (std::vector<std::string>{"cam-one", "cam-two", "new-cam"}));
-  EXPECT_EQ(currentProfile.cameraAddress, "new-cam");
-  EXPECT_EQ(currentProfile.logToFile, 0);
-  EXPECT_EQ(currentProfile.logPeriod, 0);
-  EXPECT_EQ(currentProfile.logPath, "/kept/log");
+  EXPECT_EQ(dlg->m_currentProfile.cameraAddress, "new-cam");
+  EXPECT_EQ(dlg->m_currentProfile.logToFile, 0);
+  EXPECT_EQ(dlg->m_currentProfile.logPeriod, 0);
+  EXPECT_EQ(dlg->m_currentProfile.logPath, "/kept/log");
   EXPECT_TRUE(Applied());
 }
 
@@ -156,13 +156,13 @@ TEST_F(ConfigDialog, LengthSixtyOneIsRefusedOnModifyAndStoredOnAdd) {
 TEST_F(ConfigDialog, DeletingTheFirstOfThreeLeavesNothingSelected) {
   Start(kThree);
   Select(0);
-  const CameraProfile before = currentProfile;
+  const CameraProfile before = dlg->m_currentProfile;
   Configure([&](CConfigDlg&) { Click(IDC_DELETE); });
   EXPECT_EQ(Cameras(), (QStringList{"cam-two", "cam-three"}));
   EXPECT_EQ(dlg->m_comboCamera->currentIndex(), -1);
   EXPECT_EQ(dlg->m_dlgConfig.m_selection, -1);
   EXPECT_EQ(Addresses(), (std::vector<std::string>{"cam-two", "cam-three"}));
-  EXPECT_EQ(currentProfile, before);  // nothing selected: nothing to apply
+  EXPECT_EQ(dlg->m_currentProfile, before);  // nothing selected: nothing to apply
   EXPECT_FALSE(Applied());
 }
 
@@ -170,13 +170,13 @@ TEST_F(ConfigDialog, DeletingTheOnlyCameraDeletesTheFileAndRestoresTheDefaults) 
   Start("1,/v/a.avi,a.avi,1,5,cam-one,11000,8080,40008,15.,1,1,1,/logs/x,l.txt;");
   Configure([&](CConfigDlg&) { Click(IDC_DELETE); });
   EXPECT_FALSE(std::filesystem::exists(configPath()));
-  EXPECT_EQ(currentProfile.cameraAddress, "192.168.1.");
-  EXPECT_EQ(currentProfile.privatePort, 11000);
-  EXPECT_EQ(currentProfile.fileMinutes, 10);
-  EXPECT_EQ(currentProfile.savePath, documents() + "/zent.avi");
-  EXPECT_EQ(currentProfile.logToFile, 0);
-  EXPECT_EQ(currentProfile.logPath, "tmpPath");
-  EXPECT_EQ(currentProfile.logFileName, "zent_log.txt");
+  EXPECT_EQ(dlg->m_currentProfile.cameraAddress, "192.168.1.");
+  EXPECT_EQ(dlg->m_currentProfile.privatePort, 11000);
+  EXPECT_EQ(dlg->m_currentProfile.fileMinutes, 10);
+  EXPECT_EQ(dlg->m_currentProfile.savePath, documents() + "/zent.avi");
+  EXPECT_EQ(dlg->m_currentProfile.logToFile, 0);
+  EXPECT_EQ(dlg->m_currentProfile.logPath, "tmpPath");
+  EXPECT_EQ(dlg->m_currentProfile.logFileName, "zent_log.txt");
   EXPECT_FALSE(Applied());
 }
 
@@ -287,7 +287,7 @@ TEST_F(ConfigDialog, AddingTheFirstCameraCreatesTheFileAndTheDocumentsFolder) {
   });
   EXPECT_EQ(Addresses(), (std::vector<std::string>{"10.1.2.3"}));
   EXPECT_EQ(Cameras(), (QStringList{"10.1.2.3"}));
-  EXPECT_EQ(currentProfile.cameraAddress, "10.1.2.3");
+  EXPECT_EQ(dlg->m_currentProfile.cameraAddress, "10.1.2.3");
   EXPECT_TRUE(Applied());
 }
 
@@ -316,7 +316,7 @@ TEST_F(ConfigDialog, OpeningNeverCutsAValueAndSaveRefusesOneOverItsLimit) {
 TEST_F(ConfigDialog, ModifyOrDeleteOnAFileThatCannotBeWrittenSaysSoAndChangesNothing) {
   Start(kThree);
   Select(1);
-  const CameraProfile before = currentProfile;
+  const CameraProfile before = dlg->m_currentProfile;
   // Something the program cannot write where the file was (as root, permissions would not stop it).
   std::filesystem::remove(configPath());
   std::filesystem::create_directory(configPath());
@@ -338,7 +338,7 @@ TEST_F(ConfigDialog, ModifyOrDeleteOnAFileThatCannotBeWrittenSaysSoAndChangesNot
               "The camera list could not be saved: Cannot write " + configPath() + ": Is a directory");
   }
   EXPECT_EQ(Cameras(), (QStringList{"cam-one", "cam-two", "cam-three"}));
-  EXPECT_EQ(currentProfile, before);
+  EXPECT_EQ(dlg->m_currentProfile, before);
   EXPECT_FALSE(Applied());
 }
 

@@ -24,13 +24,14 @@ std::string SavedFile(const QListWidget& list, int count) {
 
 TEST_F(GuiTest, SlowEveryEventBecomesAWholePlayableRecording) {
   camsim::CamSimProcess camera({"--size", "320x240", "--fps", "15", "--user", "admin", "--password", "kwolt"});
-  currentProfile.cameraAddress = "127.0.0.1";
-  currentProfile.privatePort = camera.EventPort();
-  currentProfile.videoPort = camera.VideoPort();
-  currentProfile.savePath = documents() + "/door.avi";
-  currentProfile.insertTime = 1;
-  currentProfile.fileMinutes = 1;
+  profile.cameraAddress = "127.0.0.1";
+  profile.privatePort = camera.EventPort();
+  profile.videoPort = camera.VideoPort();
+  profile.savePath = documents() + "/door.avi";
+  profile.insertTime = 1;
+  profile.fileMinutes = 1;
   CMainDlg dlg;
+  dlg.m_currentProfile = profile;
   dlg.OnLogIn();
   ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }, 5000));
   QTest::qWait(6000);  // the viewer has kept more than the 5 s before the event
@@ -47,25 +48,29 @@ TEST_F(GuiTest, SlowEveryEventBecomesAWholePlayableRecording) {
   EXPECT_NEAR(probe.frameRate, 15.0, 0.01);
   // 5 s before the event, the recording window's 200 ms start, then the minute.
   EXPECT_NEAR(probe.seconds, 65.2, 1.0 / 15 + 0.03);
-  const auto texts = StatusTexts(*dlg.m_listStatus);
-  EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
-    return text.rfind("Saved " + first + ": ", 0) == 0 && text.find(" (5.0 s before the event)") != std::string::npos;
-  }));
+  // The first buffered frame lies up to a frame interval before the event's fifth second back.
+  double before = -1;
+  for (const std::string& text : StatusTexts(*dlg.m_listStatus)) {
+    std::smatch match;
+    if (text.rfind("Saved " + first + ": ", 0) == 0 &&
+        std::regex_search(text, match, std::regex(R"( \((\d+\.\d) s before the event\)$)")))
+      before = std::stod(match[1]);
+  }
+  EXPECT_NEAR(before, 5.0, 1.0 / 15 + 0.05);
   ASSERT_FALSE(probe.cameraFrames.empty());
   EXPECT_EQ(probe.cameraFrames.back() - probe.cameraFrames.front() + 1, static_cast<std::uint64_t>(probe.packets));
 
   // The same window and viewer take the next event.
-  CRecordDlg* window = g_pRecordDlg;
+  CRecordDlg* window = dlg.RecordDlg();
   ViewerControl* viewer = window->m_pViewer;
-  CRecordDlg::SetMillisecondsPerMinute(3000);
+  dlg.SetMillisecondsPerMinute(3000);
   ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }, 3000));
   QTest::qWait(1100);  // another second, another file name
   camera.Command("event");
   ASSERT_TRUE(WaitUntil([&] { return !SavedFile(*dlg.m_listStatus, 2).empty(); }, 10000));
-  CRecordDlg::SetMillisecondsPerMinute(60000);
   const std::string second = SavedFile(*dlg.m_listStatus, 2);
   EXPECT_NE(second, first);
-  EXPECT_EQ(g_pRecordDlg, window);
+  EXPECT_EQ(dlg.RecordDlg(), window);
   EXPECT_EQ(window->m_pViewer, viewer);
   const double secondSeconds = ProbeAvi(second).seconds;  // what the buffer had since the first ended
   EXPECT_GT(secondSeconds, 3.0);

@@ -38,7 +38,6 @@ class GuiTest : public ::testing::Test {
     std::filesystem::create_directories(documents());
     previousHandler = SetMessageBoxHandler(
         [this](const QString& caption, const QString& text, QWidget*) { boxes.push_back({caption, text}); });
-    currentProfile = CameraProfile{};
   }
   ~GuiTest() override { SetMessageBoxHandler(previousHandler); }
 
@@ -46,6 +45,7 @@ class GuiTest : public ::testing::Test {
   std::string configPath() const { return ConfigFilePath(documents()); }
 
   TempDir home;
+  CameraProfile profile;  // the camera a test gives its main window to work with
   std::vector<RecordedBox> boxes;
   MessageBoxHandler previousHandler;
 };

@@ -45,7 +45,7 @@ TEST_F(MainWindow, StartsLoggedOutAndCollapsedWithoutAConfigurationFile) {
   EXPECT_EQ(Button(dlg, IDC_EXPAND)->text(), ">>");
   EXPECT_EQ(dlg.m_bCollapsed, 1);
   EXPECT_EQ(dlg.m_bArmed + dlg.m_bRecorderReady + dlg.m_bRecording + dlg.m_bModeChanged + dlg.m_bModeChangeBusy, 0);
-  EXPECT_EQ(currentProfile, CameraProfile{});
+  EXPECT_EQ(dlg.m_currentProfile, CameraProfile{});
   EXPECT_TRUE(boxes.empty());
   for (int id : {IDC_LOGIN, IDC_ID, IDC_PASSWORD, IDC_CONFIGURATION, IDC_DISCONNECT, IDC_STATUS, IDC_CAMERA, IDC_EXPAND})
     EXPECT_TRUE(dlg.GetDlgItem(id)->objectName().startsWith("IDC_")) << id;
@@ -60,11 +60,11 @@ TEST_F(MainWindow, ListsEveryProfileInFileOrderAndFollowsTheSelection) {
   EXPECT_EQ(dlg.m_comboCamera->currentIndex(), 0);
   EXPECT_EQ(dlg.m_strCamera, "cam-one");
   const ProfileList profiles = ParseProfiles(kProfiles[0] + kProfiles[1] + kProfiles[2]);
-  EXPECT_EQ(currentProfile, profiles[0]);
+  EXPECT_EQ(dlg.m_currentProfile, profiles[0]);
 
   dlg.m_comboCamera->setCurrentIndex(2);
   emit dlg.m_comboCamera->activated(2);
-  EXPECT_EQ(currentProfile, profiles[2]);  // every field, the log settings too
+  EXPECT_EQ(dlg.m_currentProfile, profiles[2]);  // every field, the log settings too
   EXPECT_EQ(dlg.m_dlgConfig.m_cameraAddress, "cam-three");
   EXPECT_EQ(dlg.m_dlgConfig.m_privatePort, 11002);
   EXPECT_EQ(dlg.m_dlgConfig.m_logFileName, "third.txt");
@@ -74,7 +74,7 @@ TEST_F(MainWindow, ListsEveryProfileInFileOrderAndFollowsTheSelection) {
   std::filesystem::remove(configPath());
   dlg.m_comboCamera->setCurrentIndex(1);
   emit dlg.m_comboCamera->activated(1);
-  EXPECT_EQ(currentProfile, profiles[2]);
+  EXPECT_EQ(dlg.m_currentProfile, profiles[2]);
   EXPECT_EQ(dlg.m_dlgConfig.m_cameraAddress, "192.168.1.");
   EXPECT_EQ(dlg.m_dlgConfig.m_savePath, documents() + "/zent.avi");
   EXPECT_EQ(dlg.m_dlgConfig.m_fileMinutes, 10);
@@ -87,7 +87,7 @@ TEST_F(MainWindow, CameraTextGoesBackByPrefixWithoutChangingTheProfile) {
   dlg.m_strCamera = "CAM-T";
   dlg.UpdateData(false);
   EXPECT_EQ(dlg.m_comboCamera->currentIndex(), 1);  // first entry that begins with it, any case
-  EXPECT_EQ(currentProfile.cameraAddress, "cam-one");
+  EXPECT_EQ(dlg.m_currentProfile.cameraAddress, "cam-one");
   dlg.m_strCamera = "elsewhere";
   dlg.UpdateData(false);
   EXPECT_EQ(dlg.m_comboCamera->currentText(), "elsewhere");
@@ -217,10 +217,11 @@ TEST_F(MainWindow, EnterStillPressesOkInAMessageBox) {
 }
 
 TEST_F(MainWindow, StatusLinesFromAnotherThreadKeepTheirOrderInWindowAndLog) {
-  currentProfile.logToFile = 1;
-  currentProfile.logPeriod = 0;
-  currentProfile.logPath = home.file("status.log");
+  profile.logToFile = 1;
+  profile.logPeriod = 0;
+  profile.logPath = home.file("status.log");
   CMainDlg dlg;
+  dlg.m_currentProfile = profile;
   dlg.SetStatusClock([] { std::tm t{}; t.tm_hour = 8; t.tm_min = 9; t.tm_sec = 10; return t; });
   constexpr int kLines = 300;
   std::atomic<bool> done{false};
@@ -247,7 +248,7 @@ TEST_F(MainWindow, StatusLinesFromAnotherThreadKeepTheirOrderInWindowAndLog) {
     expectedLog += line.toStdString() + "\r\n";
   }
   EXPECT_EQ(nextWorker, kLines);
-  EXPECT_EQ(ReadFile(currentProfile.logPath), expectedLog);
+  EXPECT_EQ(ReadFile(profile.logPath), expectedLog);
 }
 
 TEST_F(MainWindow, StatusWindowKeepsTheNewestHundredThousandLines) {

@@ -33,19 +33,22 @@ class RecordingCycle : public GuiTest {
   RecordingCycle() {
     previousFactory = ViewerControlFactory();
     ViewerControlFactory() = [this](QWidget* parent) { return new FakeViewer(parent, log); };
-    CRecordDlg::SetMillisecondsPerMinute(kRecordMs);
-    currentProfile.cameraAddress = "127.0.0.1";
-    currentProfile.videoPort = 8080;
-    currentProfile.savePath = "/video/cam.avi";
-    currentProfile.insertTime = 1;
-    currentProfile.fileMinutes = 1;
-    dlg = std::make_unique<CMainDlg>();
+    profile.cameraAddress = "127.0.0.1";
+    profile.videoPort = 8080;
+    profile.savePath = "/video/cam.avi";
+    profile.insertTime = 1;
+    profile.fileMinutes = 1;
+    MakeWindow();
     dlg->SetStatusClock([this] { return clock; });
+  }
+  void MakeWindow() {
+    dlg = std::make_unique<CMainDlg>();
+    dlg->m_currentProfile = profile;
+    dlg->SetMillisecondsPerMinute(kRecordMs);
   }
   ~RecordingCycle() override {
     dlg.reset();
     ViewerControlFactory() = previousFactory;
-    CRecordDlg::SetMillisecondsPerMinute(60000);
   }
 
   // Log-in accepted, recorder built and marked ready.
@@ -72,17 +75,17 @@ TEST_F(RecordingCycle, PreparesOnLogInRecordsEachEventAndReusesTheWindow) {
   elapsed.start();
   dlg->OnLoginAccepted();
   EXPECT_EQ(dlg->m_bArmed, 1);
-  ASSERT_TRUE(WaitUntil([] { return g_pRecordDlg != nullptr; }, 2000));
+  ASSERT_TRUE(WaitUntil([this] { return dlg->RecordDlg() != nullptr; }, 2000));
   EXPECT_GE(elapsed.elapsed(), 950);  // one second after the log-in
-  EXPECT_FALSE(g_pRecordDlg->isVisible());
-  EXPECT_EQ(g_pRecordDlg->windowTitle(), "127.0.0.1");
+  EXPECT_FALSE(dlg->RecordDlg()->isVisible());
+  EXPECT_EQ(dlg->RecordDlg()->windowTitle(), "127.0.0.1");
   EXPECT_EQ(log.calls, (QStringList{"create", "put 1 127.0.0.1", "put 7 1", "put 12 0", "put 8 admin", "put 2 320",
                                     "put 3 260", "put 9 8080", "put 4 false", "put 11 kwolt", "put 10 15",
                                     "put 5 false", "put 6 false", "StartView"}));
   EXPECT_EQ(dlg->m_bRecorderReady, 0);
   ASSERT_TRUE(WaitUntil([&] { return dlg->m_bRecorderReady == 1; }, 2000));  // the next tick
   EXPECT_FALSE(Enabled(IDC_CONFIGURATION));
-  CRecordDlg* window = g_pRecordDlg;
+  CRecordDlg* window = dlg->RecordDlg();
 
   for (int event = 0; event < 2; ++event) {
     log.calls.clear();
@@ -111,7 +114,7 @@ TEST_F(RecordingCycle, PreparesOnLogInRecordsEachEventAndReusesTheWindow) {
     EXPECT_FALSE(window->isVisible());
     ASSERT_TRUE(WaitUntil([&] { return dlg->m_bRecorderReady == 1; }, 1500));
   }
-  EXPECT_EQ(g_pRecordDlg, window);
+  EXPECT_EQ(dlg->RecordDlg(), window);
   EXPECT_EQ(log.Count("create"), 0);  // the viewer stayed for the second event
 }
 
@@ -141,7 +144,7 @@ TEST_F(RecordingCycle, EventsAreDroppedWhileRecordingUnarmedOrAfterAModeChange) 
   dlg->m_bArmed = 0;
   dlg->OnCameraEvent(0, 0);
   QTest::qWait(300);
-  EXPECT_FALSE(g_pRecordDlg->isVisible());
+  EXPECT_FALSE(dlg->RecordDlg()->isVisible());
   EXPECT_EQ(log.Count(QString("Record %1 2").arg(Name(clock))), 0);
 }
 
@@ -150,15 +153,15 @@ TEST_F(RecordingCycle, ClosingTheWindowStopsSavingAndRebuildsASecondLater) {
   dlg->OnCameraEvent(0, 0);
   ASSERT_TRUE(WaitUntil([&] { return dlg->m_bRecording == 1; }, 1000));
   log.calls.clear();
-  g_pRecordDlg->close();
+  dlg->RecordDlg()->close();
   EXPECT_EQ(log.calls, (QStringList{QString("Record %1 0").arg(Name(clock)), "StopView", "destroy"}));
   EXPECT_EQ(dlg->m_bRecording, 0);
   EXPECT_EQ(dlg->m_bRecorderReady, 0);
   EXPECT_TRUE(Enabled(IDC_DISCONNECT));
   EXPECT_EQ(dlg->Timers().Interval(IDT_PREPARE_RECORDER), 1000);
   ASSERT_TRUE(WaitUntil([&] { return log.Count("create") == 1; }, 2000));
-  ASSERT_NE(g_pRecordDlg, nullptr);
-  EXPECT_FALSE(g_pRecordDlg->isVisible());
+  ASSERT_NE(dlg->RecordDlg(), nullptr);
+  EXPECT_FALSE(dlg->RecordDlg()->isVisible());
 }
 
 TEST_F(RecordingCycle, AModeChangeGivesUpTheWindowAndRebuildsAfterTenSeconds) {
@@ -179,10 +182,10 @@ TEST_F(RecordingCycle, AModeChangeGivesUpTheWindowAndRebuildsAfterTenSeconds) {
   const auto texts = StatusTexts(*dlg->m_listStatus);
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "[[[ Video Mode is Changed. ]]]"), 1);
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "Stop recording and close window."), 1);
-  EXPECT_FALSE(g_pRecordDlg->isVisible());
+  EXPECT_FALSE(dlg->RecordDlg()->isVisible());
   // Until the rebuild, events are ignored.
   dlg->OnCameraEvent(0, 0);
-  EXPECT_FALSE(g_pRecordDlg->isVisible());
+  EXPECT_FALSE(dlg->RecordDlg()->isVisible());
 }
 
 TEST_F(RecordingCycle, AViewerThatCannotSaveSaysWhyHidesAndTakesTheNextEvent) {
@@ -192,8 +195,8 @@ TEST_F(RecordingCycle, AViewerThatCannotSaveSaysWhyHidesAndTakesTheNextEvent) {
   ASSERT_TRUE(WaitUntil([&] { return log.Count(QString("Record %1 2").arg(Name(clock))) == 1; }, 1000));
   EXPECT_EQ(StatusTexts(*dlg->m_listStatus).back(), "Cannot record to " + Name(clock).toStdString() + ": Permission denied");
   EXPECT_EQ(dlg->m_bRecording, 0);
-  EXPECT_FALSE(g_pRecordDlg->Timers().IsActive(IDT_STOP_RECORDING));
-  EXPECT_FALSE(g_pRecordDlg->isVisible());
+  EXPECT_FALSE(dlg->RecordDlg()->Timers().IsActive(IDT_STOP_RECORDING));
+  EXPECT_FALSE(dlg->RecordDlg()->isVisible());
   EXPECT_TRUE(Enabled(IDC_DISCONNECT));
 
   log.refuseRecording = false;
@@ -216,7 +219,7 @@ TEST_F(RecordingCycle, RecordDoneWhileNotArmedStartsNothing) {
 TEST_F(RecordingCycle, DisconnectStopsTheReadyTimerSoConfigurationStaysAvailable) {
   ArmAndWaitUntilReady();
   dlg->OnDisconnect();
-  EXPECT_EQ(g_pRecordDlg, nullptr);
+  EXPECT_EQ(dlg->RecordDlg(), nullptr);
   EXPECT_TRUE(Enabled(IDC_CONFIGURATION));
   QTest::qWait(1300);
   EXPECT_TRUE(Enabled(IDC_CONFIGURATION));
@@ -228,9 +231,9 @@ TEST_F(RecordingCycle, EscapeAndEnterLeaveTheRecordingWindowOpen) {
   ArmAndWaitUntilReady();
   dlg->OnCameraEvent(0, 0);
   ASSERT_TRUE(WaitUntil([&] { return dlg->m_bRecording == 1; }, 1000));
-  QTest::keyClick(g_pRecordDlg, Qt::Key_Escape);
-  QTest::keyClick(g_pRecordDlg, Qt::Key_Return);
-  EXPECT_TRUE(g_pRecordDlg->isVisible());
+  QTest::keyClick(dlg->RecordDlg(), Qt::Key_Escape);
+  QTest::keyClick(dlg->RecordDlg(), Qt::Key_Return);
+  EXPECT_TRUE(dlg->RecordDlg()->isVisible());
   EXPECT_EQ(dlg->m_bRecording, 1);
 }
 
@@ -246,7 +249,7 @@ TEST_F(RecordingCycle, VideoUrlOptionsAreKeptAndReachTheViewerOfTheirCamera) {
   dlg->m_comboCamera->setCurrentIndex(0);
   dlg->OnOptions();
 
-  dlg = std::make_unique<CMainDlg>();  // read again from the user's config folder
+  MakeWindow();  // the Options read again from the user's config folder
   EXPECT_EQ(dlg->Options().videoUrlTemplate, "http://{address}:{port}/video.cgi");
   ArmAndWaitUntilReady();
   EXPECT_EQ(log.videoUrlTemplate, "rtsp://{address}:{port}/stream1");

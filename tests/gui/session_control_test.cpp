@@ -24,8 +24,8 @@ using Texts = std::vector<std::string>;
 class SessionControl : public GuiTest {
  protected:
   void UseCamera(int port) {
-    currentProfile.cameraAddress = "127.0.0.1";
-    currentProfile.privatePort = port;
+    profile.cameraAddress = "127.0.0.1";
+    profile.privatePort = port;
   }
   bool Enabled(CMainDlg& dlg, int id) { return dlg.GetDlgItem(id)->isEnabled(); }
   bool LoggedIn(CMainDlg& dlg) {
@@ -37,6 +37,7 @@ TEST_F(SessionControl, LogInShowsEachStepAndArmsTheRecorder) {
   CamSimProcess camera({"--user", "admin", "--password", "kwolt"});
   UseCamera(camera.EventPort());
   CMainDlg dlg;
+  dlg.m_currentProfile = profile;
   dlg.m_listStatus->addItem("an old line");
   static_cast<QPushButton*>(dlg.GetDlgItem(IDC_LOGIN))->click();
   EXPECT_FALSE(Enabled(dlg, IDC_LOGIN));
@@ -61,6 +62,7 @@ TEST_F(SessionControl, DisconnectEndsTheSessionAtOnceAndSilencesIt) {
   CamSimProcess camera;
   UseCamera(camera.EventPort());
   CMainDlg dlg;
+  dlg.m_currentProfile = profile;
   dlg.OnLogIn();
   ASSERT_TRUE(LoggedIn(dlg));
   static_cast<QPushButton*>(dlg.GetDlgItem(IDC_DISCONNECT))->click();
@@ -80,6 +82,7 @@ TEST_F(SessionControl, ASecondLogInReplacesTheRunningSession) {
   CamSimProcess camera;
   UseCamera(camera.EventPort());
   CMainDlg dlg;
+  dlg.m_currentProfile = profile;
   dlg.OnLogIn();
   ASSERT_TRUE(LoggedIn(dlg));
   dlg.OnLogIn();
@@ -95,6 +98,7 @@ TEST_F(SessionControl, ClosingTheWindowMidSessionStopsItQuietly) {
   UseCamera(camera.EventPort());
   {
     CMainDlg dlg;
+    dlg.m_currentProfile = profile;
     dlg.OnLogIn();
     ASSERT_TRUE(LoggedIn(dlg));
     camera.Command("event");  // the window goes while the session may be handing it over
@@ -108,6 +112,7 @@ TEST_F(SessionControl, ErrorsOfTheSessionComeAsMessageBoxesAndResetTheButtons) {
   CamSimProcess camera({"--password", "secret"});
   UseCamera(camera.EventPort());
   CMainDlg dlg;
+  dlg.m_currentProfile = profile;
   dlg.OnLogIn();
   ASSERT_TRUE(WaitUntil([&] { return Enabled(dlg, IDC_LOGIN); }));
   EXPECT_FALSE(Enabled(dlg, IDC_DISCONNECT));
@@ -124,12 +129,8 @@ class LogInAgain : public SessionControl {
   LogInAgain() {
     previousFactory = ViewerControlFactory();
     ViewerControlFactory() = [this](QWidget* parent) { return new FakeViewer(parent, viewers); };
-    CMainDlg::SetReloginDelays({1000, 2000});
   }
-  ~LogInAgain() override {
-    ViewerControlFactory() = previousFactory;
-    CMainDlg::SetReloginDelays({5000, 10000, 20000, 40000, 60000});
-  }
+  ~LogInAgain() override { ViewerControlFactory() = previousFactory; }
   int Count(CMainDlg& dlg, const std::string& text) {
     const Texts texts = StatusTexts(*dlg.m_listStatus);
     return static_cast<int>(std::count(texts.begin(), texts.end(), text));
@@ -141,11 +142,13 @@ class LogInAgain : public SessionControl {
 TEST_F(LogInAgain, ADroppedSessionIsLoggedInAgainAndTheNextEventRecorded) {
   CamSimProcess camera;
   UseCamera(camera.EventPort());
-  currentProfile.savePath = documents() + "/door.avi";
+  profile.savePath = documents() + "/door.avi";
   CMainDlg dlg;
+  dlg.m_currentProfile = profile;
+  dlg.SetReloginDelays({1000, 2000});
   dlg.OnLogIn();
   ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }));
-  CRecordDlg* recorder = g_pRecordDlg;
+  CRecordDlg* recorder = dlg.RecordDlg();
 
   // The camera closes the session and refuses connections for a while.
   camera.Command("refuse");
@@ -157,7 +160,7 @@ TEST_F(LogInAgain, ADroppedSessionIsLoggedInAgainAndTheNextEventRecorded) {
   EXPECT_TRUE(boxes.empty());
   EXPECT_FALSE(Enabled(dlg, IDC_LOGIN));
   EXPECT_TRUE(Enabled(dlg, IDC_DISCONNECT));
-  EXPECT_EQ(g_pRecordDlg, recorder);  // the recorder stayed armed throughout
+  EXPECT_EQ(dlg.RecordDlg(), recorder);  // the recorder stayed armed throughout
 
   // The camera breaks off again (0502): the waits start over after a successful log-in.
   camera.Command("broken");
@@ -174,6 +177,8 @@ TEST_F(LogInAgain, DisconnectStopsTheWaitAndWithTheOptionOffTheBoxComesAndConfig
   UseCamera(camera.EventPort());
   {
     CMainDlg dlg;
+    dlg.m_currentProfile = profile;
+    dlg.SetReloginDelays({1000, 2000});
     dlg.OnLogIn();
     ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }));
     camera.Command("close");
@@ -188,6 +193,8 @@ TEST_F(LogInAgain, DisconnectStopsTheWaitAndWithTheOptionOffTheBoxComesAndConfig
   off.relogin = false;
   ASSERT_TRUE(SaveOptions(off));
   CMainDlg dlg;
+  dlg.m_currentProfile = profile;
+  dlg.SetReloginDelays({1000, 2000});
   dlg.OnLogIn();
   ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1 && !Enabled(dlg, IDC_CONFIGURATION); }));
   camera.Command("close");
@@ -196,7 +203,7 @@ TEST_F(LogInAgain, DisconnectStopsTheWaitAndWithTheOptionOffTheBoxComesAndConfig
   EXPECT_EQ(boxes[0].text, "Disconnected Network.");
   EXPECT_TRUE(Enabled(dlg, IDC_LOGIN));
   EXPECT_FALSE(Enabled(dlg, IDC_DISCONNECT));
-  EXPECT_EQ(g_pRecordDlg, nullptr);
+  EXPECT_EQ(dlg.RecordDlg(), nullptr);
   EXPECT_FALSE(dlg.Timers().IsActive(IDT_RELOGIN));
   EXPECT_FALSE(dlg.Timers().IsActive(IDT_RECORDER_READY));
 }

@@ -1,4 +1,4 @@
-#include "app/main/default_profile.h"
+#include "app/config/default_profile.h"
 
 #include "config/paths.h"
 #include "settings/documents_folder.h"
