@@ -163,12 +163,13 @@ void CameraRecorder::StopSession() {
   stoppedSession_ = std::move(session_);
 }
 
-void CameraRecorder::StartVideo() {
+bool CameraRecorder::StartVideo() {
   engine_.SetSource(setup_.Video());
   engine_.SetPreEventSeconds(setup_.preEventSeconds);
   engine_.SetDiskGuard(setup_.diskGuard);
   engine_.SetRetention(setup_.retention);
   engine_.StartView();
+  return true;
 }
 
 void CameraRecorder::StopVideo() { engine_.StopView(); }

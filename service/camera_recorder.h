@@ -14,7 +14,7 @@
 #include "log/status_line.h"
 #include "record/video_engine.h"
 #include "service/camera_setup.h"
-#include "service/recording_cycle.h"
+#include "cycle/recording_cycle.h"
 #include "service/status_output.h"
 
 namespace zent {
@@ -52,7 +52,7 @@ class CameraRecorder : private CycleHost, private VideoListener {
   // CycleHost, on this object's thread.
   void StartSession() override;
   void StopSession() override;
-  void StartVideo() override;
+  bool StartVideo() override;
   void StopVideo() override;
   bool StartRecording() override;
   void StopRecording() override;
