@@ -27,7 +27,7 @@ void RecordingCycle::Stop() {
 }
 
 void RecordingCycle::LoginAccepted(Clock::time_point now) {
-  if (stopped_ || session_ != Session::LoggingIn) return;
+  if (stopped_ || (session_ != Session::LoggingIn && session_ != Session::Off)) return;
   session_ = Session::LoggedIn;
   reloginAttempt_ = 0;
   armed_ = true;

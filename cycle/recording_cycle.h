@@ -65,9 +65,15 @@ class RecordingCycle {
   RecordingCycle(CycleHost& host, CycleSettings settings);
 
   void Start(Clock::time_point now);
+  // The next recording's length; the desktop reads it from the profile at each event.
+  void SetLength(int fileMinutes, std::chrono::milliseconds minute) {
+    settings_.fileMinutes = fileMinutes;
+    settings_.minute = minute;
+  }
   // Stops everything; an open recording is closed. Nothing happens after this.
   void Stop();
 
+  // Also from before Start: a host may hand over a session it logged in itself.
   void LoginAccepted(Clock::time_point now);
   void CameraEvent(Clock::time_point now);
   void SessionEnded(SessionEnd end, Clock::time_point now);
@@ -110,7 +116,7 @@ class RecordingCycle {
   void ClearAll();
 
   CycleHost& host_;
-  const CycleSettings settings_;
+  CycleSettings settings_;
   bool stopped_ = false;
   bool armed_ = false;
   bool afterModeChange_ = false;

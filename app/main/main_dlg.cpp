@@ -55,6 +55,7 @@ CMainDlg::CMainDlg(QWidget* parent)
   m_timers = new IdTimers(this, [this](int id) { OnTimer(id); });
   m_dlgConfig.setParent(this, m_dlgConfig.windowFlags());  // this window owns it while it runs
   m_dlgConfig.SetCameraList(this);
+  m_cycle = std::make_unique<zent::RecordingCycle>(static_cast<zent::CycleHost&>(*this), CycleSettings());
   CreateControls();
   qApp->installEventFilter(this);
   OnInitDialog();

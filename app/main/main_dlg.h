@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "app/recordings/recordings_dlg.h"
 #include "config/camera_profile.h"
 #include "config/options.h"
+#include "cycle/recording_cycle.h"
 #include "link/event_session.h"
 #include "link/relogin.h"
 #include "log/log_writer.h"
@@ -57,7 +59,7 @@ inline constexpr int IDM_ABOUTBOX = 0x0010;
 inline constexpr int kMaxStatusLines = 100000;
 
 
-class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
+class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, private zent::CycleHost {
   Q_OBJECT
 
  public:
@@ -110,10 +112,9 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   void StopReceiverThread();
   QString GetUserID() const { return m_strID; }
   QString GetPassword() const { return m_strPassword; }
-  // The camera accepted the user (called on the GUI thread for the session).
+  // What the session reports, on the GUI thread: fed to the recording cycle.
   void OnLoginAccepted();
-  // The session's thread ended without a Disconnect: log in again after a wait when the camera
-  // dropped it and the Options say so, else stand down the recorder.
+  long OnCameraEvent(unsigned long wParam, long lParam);
   void OnSessionEnded(zent::SessionEnd end);
   // Tests and the soak shorten the waits between log-in attempts, and the minute recordings last.
   void SetReloginDelays(std::vector<int> milliseconds);
@@ -121,18 +122,10 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   // The recording window while there is one: it is made before any event and kept between them.
   CRecordDlg* RecordDlg() const { return m_pRecordDlg; }
 
-  // Recording cycle.
-  void PrepareRecorder();
-  long OnCameraEvent(unsigned long wParam, long lParam);
-  long OnRecordDone(unsigned long wParam, long lParam);
-  void StartModeChangeReset();
-  void DeleteRecorder();
-
   // What the recording window reports.
-  void RecorderReady() override;
   void RecordingStarted() override;
-  void RecordingStopped() override;
-  void RecordingFinished() override;
+  void RecordingRefused() override;
+  void RecordingTimeUp() override;
   void RecordingWindowClosed() override;
   bool VideoModeChanged() override;
   void RecordingFileChanged(FileChange change, const std::string& path) override;
@@ -160,6 +153,8 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   std::shared_ptr<zent::EventSession> m_pReceiverThread;
   CConfigDlg m_dlgConfig;
   int m_bCollapsed = 0;
+  // The recording cycle's state under the names the window has always used: read-only, set from
+  // the cycle after everything fed to it.
   int m_bArmed = 0;
   int m_bRecorderReady = 0;
   int m_bRecording = 0;
@@ -178,10 +173,23 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   void WriteStatusLine(const std::string& text);
   void LogStatusLine(const std::string& line, const std::tm& time);
   void ClearStatusWindow();
-  void StartSession();
-  void LogInAgain();
-  // Disconnect's end of the recorder: timers stopped, window and viewer gone, Configuration free.
-  void DisarmRecorder();
+  // The recording cycle's host: the window's session, recording window and timers.
+  void StartSession() override;
+  void StopSession() override { StopReceiverThread(); }
+  bool StartVideo() override;
+  void StopVideo() override;
+  bool StartRecording() override;
+  void StopRecording() override;
+  void Status(const std::string& text) override { AddStatusLine(text); }
+  void RecorderArmed() override;
+  void VideoModeChangeShown() override { AddStatusLine("Stop recording and close window."); }
+  void GaveUp() override;
+  void Schedule(zent::CycleDeadline kind, std::chrono::milliseconds after) override;
+  void Cancel(zent::CycleDeadline kind) override;
+  zent::CycleSettings CycleSettings() const;
+  // Feeds the cycle, then mirrors its state into the flags: the one place they are written.
+  void Feed(const std::function<void(zent::RecordingCycle&, zent::RecordingCycle::Clock::time_point)>& input);
+  void DeleteRecorder();
 
   QPushButton* m_btnLogIn = nullptr;
   QPushButton* m_btnDisconnect = nullptr;
@@ -190,11 +198,10 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost {
   IdTimers* m_timers = nullptr;
   std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
   zent::SessionSettings m_session;  // what the last Log-In started, for logging in again
+  std::unique_ptr<zent::RecordingCycle> m_cycle;  // made anew by each Log-In
   zent::ReloginSchedule m_relogin;
   CRecordDlg* m_pRecordDlg = nullptr;
   int m_millisecondsPerMinute = 60000;
-  int m_reloginAttempt = 0;         // tries since the camera last accepted us
-  bool m_bLoggingInAgain = false;   // the current session is a try of our own, not a Log-In
   zent::LocalClock m_clock = zent::LocalTimeNow;
   const std::string m_documentsFolder;  // read once: looking it up reads a file
   zent::Options m_options;

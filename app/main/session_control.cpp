@@ -66,12 +66,9 @@ void CMainDlg::SetReloginDelays(std::vector<int> milliseconds) {
 void CMainDlg::OnLogIn() {
   UpdateData(true);
   ClearStatusWindow();
-  AddStatusLine("Connecting server...");
   EnableDlgItem(IDC_LOGIN, false);
   EnableDlgItem(IDC_DISCONNECT, true);
-  Timers().Stop(IDT_RELOGIN);
-  m_reloginAttempt = 0;
-  m_bLoggingInAgain = false;
+  m_cycle->Stop();
   StopReceiverThread();
   std::this_thread::sleep_for(kLogInPause);
 
@@ -81,50 +78,37 @@ void CMainDlg::OnLogIn() {
   m_session.privatePort = m_currentProfile.privatePort;
   m_session.userId = GetUserID().toLocal8Bit().toStdString();
   m_session.password = GetPassword().toLocal8Bit().toStdString();
-  StartSession();
+  m_cycle = std::make_unique<zent::RecordingCycle>(static_cast<zent::CycleHost&>(*this), CycleSettings());
+  Feed([](zent::RecordingCycle& cycle, auto now) { cycle.Start(now); });
 }
 
 void CMainDlg::StartSession() {
+  StopReceiverThread();  // the same camera, ID and password as the session before
   m_session.keepTrying = m_options.relogin;
   m_sessionHost = std::make_shared<MainDlgSessionHost>(this);
   m_pReceiverThread = zent::EventSession::Start(m_session, m_sessionHost);
 }
 
+void CMainDlg::OnLoginAccepted() {
+  Feed([](zent::RecordingCycle& cycle, auto now) { cycle.LoginAccepted(now); });
+}
+
 void CMainDlg::OnSessionEnded(zent::SessionEnd end) {
-  if (end == zent::SessionEnd::Dropped && m_session.keepTrying) {
-    const std::chrono::milliseconds delay = m_relogin.DelayFor(m_reloginAttempt++);
-    AddStatusLine(zent::ReloginStatusLine(delay));
-    Timers().Start(IDT_RELOGIN, static_cast<int>(delay.count()));
-    return;
-  }
-  // Nobody will log in again by themselves: free the Configuration button rather than leave it
-  // locked behind a recorder that no event can reach.
-  DisarmRecorder();
+  Feed([end](zent::RecordingCycle& cycle, auto now) { cycle.SessionEnded(end, now); });
 }
 
-void CMainDlg::LogInAgain() {
-  Timers().Stop(IDT_RELOGIN);
-  StopReceiverThread();
-  AddStatusLine("Connecting server...");
-  m_bLoggingInAgain = true;
-  StartSession();  // the same camera, ID and password as the session that ended
-}
-
-void CMainDlg::DisarmRecorder() {
-  m_bArmed = 0;
+void CMainDlg::GaveUp() {
+  // The session's box said so. Free the Configuration button rather than leave it locked behind
+  // a recorder that no event can reach.
   EnableDlgItem(IDC_CONFIGURATION, true);
-  // Left running, these would arm again and lock the Configuration button a second later.
-  Timers().Stop(IDT_RECORDER_READY);
-  Timers().Stop(IDT_PREPARE_RECORDER);
   DeleteRecorder();
 }
 
 void CMainDlg::OnDisconnect() {
-  Timers().Stop(IDT_RELOGIN);
-  m_reloginAttempt = 0;
-  m_bLoggingInAgain = false;
+  Feed([](zent::RecordingCycle& cycle, auto) { cycle.Stop(); });
   StopReceiverThread();
-  DisarmRecorder();
+  EnableDlgItem(IDC_CONFIGURATION, true);
+  DeleteRecorder();
   AddStatusLine("Client socket was closed.");
   AddStatusLine("Disconnected.");
   EnableDlgItem(IDC_LOGIN, true);
@@ -137,14 +121,4 @@ void CMainDlg::StopReceiverThread() {
   if (!m_pReceiverThread) return;
   if (m_pReceiverThread->Running()) m_pReceiverThread->RequestStop();
   m_pReceiverThread.reset();
-}
-
-void CMainDlg::OnLoginAccepted() {
-  m_bArmed = 1;
-  m_reloginAttempt = 0;
-  // Logged in again by ourselves: the recorder never stood down, and a recording in progress
-  // goes on to its end.
-  const bool recorderKept = m_bLoggingInAgain && m_pRecordDlg;
-  m_bLoggingInAgain = false;
-  if (!recorderKept) Timers().Start(IDT_PREPARE_RECORDER, 1000);
 }

@@ -45,12 +45,6 @@ void CRecordDlg::SetAddress(const QString& address) {
   m_strAddress = address;
 }
 
-void CRecordDlg::SetRecordMinutes(int minutes, int millisecondsPerMinute) {
-  // A hand-edited length must not wrap into a negative or tiny timer period.
-  const long long ms = static_cast<long long>(minutes) * millisecondsPerMinute;
-  m_nRecordMs = static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
-}
-
 int CRecordDlg::CreateViewer() {
   DestroyViewer();
   m_pViewer = ViewerControlFactory()(this);
@@ -105,8 +99,6 @@ void CRecordDlg::StartRecording() {
   try {
     if (m_pViewer) {
       m_pViewer->Record(m_strFileName, kRecordStart);
-      Timers().Stop(IDT_STOP_RECORDING);
-      Timers().Start(IDT_STOP_RECORDING, m_nRecordMs);
       m_host.RecordingStarted();
     } else {
       Timers().Start(IDT_START_RECORDING, 500);
@@ -114,21 +106,19 @@ void CRecordDlg::StartRecording() {
   } catch (const ViewerDispatchError& error) {
     // Nothing is recording: say why, and stand ready for the next event as after a recording.
     m_host.AddStatusLine(error.what());
-    m_host.RecordingFinished();
+    m_host.RecordingRefused();
     done(QDialog::Accepted);
   }
 }
 
 void CRecordDlg::StopRecording() {
   if (m_pViewer) m_pViewer->Record(m_strFileName, kRecordStop);
-  m_host.RecordingStopped();
 }
 
 void CRecordDlg::OnTimer(int id) {
   switch (id) {
     case IDT_LAYOUT_VIEWER:
       if (!m_pViewer) return;
-      m_host.RecorderReady();
       Timers().Stop(IDT_LAYOUT_VIEWER);
       // The window just fits the viewer, at the screen's top-left corner, above the others.
       move(0, 0);
@@ -143,9 +133,7 @@ void CRecordDlg::OnTimer(int id) {
       break;
     case IDT_STOP_RECORDING:
       Timers().Stop(IDT_STOP_RECORDING);
-      StopRecording();
-      m_host.RecordingFinished();
-      done(QDialog::Accepted);  // hides; the window and its viewer wait for the next event
+      m_host.RecordingTimeUp();  // the owner stops saving and hides the window
       break;
     default:
       break;

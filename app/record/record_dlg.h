@@ -13,7 +13,7 @@ class IdTimers;
 // Recording-window timers.
 inline constexpr int IDT_LAYOUT_VIEWER = 1028;
 inline constexpr int IDT_START_RECORDING = 1029;
-inline constexpr int IDT_STOP_RECORDING = 1030;
+inline constexpr int IDT_STOP_RECORDING = 1030;  // set by the owner: the recording's length
 
 class CRecordDlg : public QDialog {
   Q_OBJECT
@@ -36,8 +36,6 @@ class CRecordDlg : public QDialog {
     m_bDeleteOldest = deleteOldest;
   }
   void SetRetention(zent::Retention retention) { m_retention = std::move(retention); }
-  // Tests shorten a minute so that recordings take moments.
-  void SetRecordMinutes(int minutes, int millisecondsPerMinute = 60000);
 
   int CreateViewer();
   int BeginRecording();
@@ -56,7 +54,6 @@ class CRecordDlg : public QDialog {
   QString m_strViewerUser;
   int m_nPort = 0;
   float m_fReal10 = 0.0f;
-  int m_nRecordMs = 0;
   QString m_strVideoUrlTemplate;
   int m_nPreEventSeconds = 0;
   qint64 m_nDiskReserve = 0;

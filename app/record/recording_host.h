@@ -8,13 +8,12 @@ class RecordingHost {
  public:
   virtual ~RecordingHost() = default;
 
-  // The viewer is laid out and may take the event that showed the window.
-  virtual void RecorderReady() = 0;
+  // Saving began: the recording's length counts from now.
   virtual void RecordingStarted() = 0;
-  // The control was told to stop saving.
-  virtual void RecordingStopped() = 0;
-  // The recording ran its length; the window hides and keeps its viewer for the next event.
-  virtual void RecordingFinished() = 0;
+  // Saving could not begin; the window said why and hides, its viewer kept for the next event.
+  virtual void RecordingRefused() = 0;
+  // The recording's length is up (the window's timer the owner set).
+  virtual void RecordingTimeUp() = 0;
   // The user closed the window: its viewer is gone, a new recorder is needed.
   virtual void RecordingWindowClosed() = 0;
   // The camera changed its picture size. False when a change is already being handled: the
