@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/config/config_dlg.h"
@@ -189,6 +190,8 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   zent::CycleSettings CycleSettings() const;
   // Feeds the cycle, then mirrors its state into the flags: the one place they are written.
   void Feed(const std::function<void(zent::RecordingCycle&, zent::RecordingCycle::Clock::time_point)>& input);
+  void Feed(void (zent::RecordingCycle::*input)(zent::RecordingCycle::Clock::time_point));
+  std::pair<IdTimers*, int> TimerFor(zent::CycleDeadline kind);
   void DeleteRecorder();
 
   QPushButton* m_btnLogIn = nullptr;

@@ -9,16 +9,9 @@
 #include "app/id_timer.h"
 #include "app/main/main_dlg.h"
 #include "app/record/record_dlg.h"
-#include "app/recordings/recordings_dlg.h"
 #include "config/paths.h"
 #include "record/recording_name.h"
 #include "settings/documents_folder.h"
-
-namespace {
-
-zent::RecordingCycle::Clock::time_point Now() { return zent::RecordingCycle::Clock::now(); }
-
-}  // namespace
 
 zent::CycleSettings CMainDlg::CycleSettings() const {
   zent::CycleSettings settings;
@@ -33,52 +26,45 @@ zent::CycleSettings CMainDlg::CycleSettings() const {
   return settings;
 }
 
-void CMainDlg::Feed(
-    const std::function<void(zent::RecordingCycle&, zent::RecordingCycle::Clock::time_point)>& input) {
-  input(*m_cycle, Now());
+void CMainDlg::Feed(const std::function<void(zent::RecordingCycle&, zent::RecordingCycle::Clock::time_point)>& input) {
+  input(*m_cycle, zent::RecordingCycle::Clock::now());
   m_bArmed = m_cycle->Armed() ? 1 : 0;
   m_bRecorderReady = m_cycle->RecorderReady() ? 1 : 0;
   m_bRecording = m_cycle->Recording() ? 1 : 0;
   m_bModeChanged = m_cycle->WaitingAfterModeChange() ? 1 : 0;
 }
 
-// Each of the cycle's deadlines has the timer id the window has always used for it.
-void CMainDlg::Schedule(zent::CycleDeadline kind, std::chrono::milliseconds after) {
-  const int ms = static_cast<int>(std::clamp<long long>(after.count(), 0, INT_MAX));
+void CMainDlg::Feed(void (zent::RecordingCycle::*input)(zent::RecordingCycle::Clock::time_point)) {
+  Feed([input](zent::RecordingCycle& cycle, auto now) { (cycle.*input)(now); });
+}
+
+// Each of the cycle's deadlines runs on the timer the window has always used for it.
+std::pair<IdTimers*, int> CMainDlg::TimerFor(zent::CycleDeadline kind) {
   switch (kind) {
-    case zent::CycleDeadline::Prepare: Timers().Start(IDT_PREPARE_RECORDER, ms); break;
-    case zent::CycleDeadline::Ready: Timers().Start(IDT_RECORDER_READY, ms); break;
-    case zent::CycleDeadline::Relogin: Timers().Start(IDT_RELOGIN, ms); break;
-    case zent::CycleDeadline::RecordingEnd:
-      if (m_pRecordDlg) m_pRecordDlg->Timers().Start(IDT_STOP_RECORDING, ms);
-      break;
+    case zent::CycleDeadline::Prepare: return {&Timers(), IDT_PREPARE_RECORDER};
+    case zent::CycleDeadline::Ready: return {&Timers(), IDT_RECORDER_READY};
+    case zent::CycleDeadline::Relogin: return {&Timers(), IDT_RELOGIN};
+    case zent::CycleDeadline::RecordingEnd: break;
   }
+  return {m_pRecordDlg ? &m_pRecordDlg->Timers() : nullptr, IDT_STOP_RECORDING};
+}
+
+void CMainDlg::Schedule(zent::CycleDeadline kind, std::chrono::milliseconds after) {
+  const auto [timers, id] = TimerFor(kind);
+  if (timers) timers->Start(id, static_cast<int>(std::min<long long>(after.count(), INT_MAX)));
 }
 
 void CMainDlg::Cancel(zent::CycleDeadline kind) {
-  switch (kind) {
-    case zent::CycleDeadline::Prepare: Timers().Stop(IDT_PREPARE_RECORDER); break;
-    case zent::CycleDeadline::Ready: Timers().Stop(IDT_RECORDER_READY); break;
-    case zent::CycleDeadline::Relogin: Timers().Stop(IDT_RELOGIN); break;
-    case zent::CycleDeadline::RecordingEnd:
-      if (m_pRecordDlg) m_pRecordDlg->Timers().Stop(IDT_STOP_RECORDING);
-      break;
-  }
+  if (const auto [timers, id] = TimerFor(kind); timers) timers->Stop(id);
 }
 
 void CMainDlg::OnTimer(int id) {
-  auto due = [this](zent::CycleDeadline kind) {
-    Feed([kind](zent::RecordingCycle& cycle, auto now) { cycle.Due(kind, now); });
-  };
-  switch (id) {
-    case IDT_MODE_CHANGE_RESET:
-      Timers().Stop(IDT_MODE_CHANGE_RESET);
-      m_bModeChangeBusy = 0;
-      break;
-    case IDT_PREPARE_RECORDER: due(zent::CycleDeadline::Prepare); break;
-    case IDT_RECORDER_READY: due(zent::CycleDeadline::Ready); break;
-    case IDT_RELOGIN: due(zent::CycleDeadline::Relogin); break;
-    default: break;
+  if (id == IDT_MODE_CHANGE_RESET) {
+    Timers().Stop(IDT_MODE_CHANGE_RESET);
+    m_bModeChangeBusy = 0;
+  }
+  for (const auto kind : {zent::CycleDeadline::Prepare, zent::CycleDeadline::Ready, zent::CycleDeadline::Relogin}) {
+    if (TimerFor(kind).second == id) Feed([kind](zent::RecordingCycle& cycle, auto now) { cycle.Due(kind, now); });
   }
 }
 
@@ -111,7 +97,7 @@ void CMainDlg::StopVideo() {
 void CMainDlg::RecorderArmed() { EnableDlgItem(IDC_CONFIGURATION, false); }
 
 long CMainDlg::OnCameraEvent(unsigned long /*wParam*/, long /*lParam*/) {
-  Feed([](zent::RecordingCycle& cycle, auto now) { cycle.CameraEvent(now); });
+  Feed(&zent::RecordingCycle::CameraEvent);
   return 0;
 }
 
@@ -140,25 +126,11 @@ void CMainDlg::StopRecording() {
   EnableDlgItem(IDC_DISCONNECT, true);
 }
 
-void CMainDlg::RecordingFileChanged(FileChange change, const std::string& path) {
-  if (change == FileChange::Started) m_recordingNow = path;
-  else if (path == m_recordingNow) m_recordingNow.clear();
-  if (!m_recordingsDlg) return;
-  const QString file = QString::fromLocal8Bit(path);
-  switch (change) {
-    case FileChange::Started: m_recordingsDlg->RecordingStarted(file); break;
-    case FileChange::Saved: m_recordingsDlg->RecordingSaved(file); break;
-    case FileChange::Removed: m_recordingsDlg->RecordingRemoved(file); break;
-  }
-}
-
-void CMainDlg::RecordingStarted() {
-  Feed([](zent::RecordingCycle& cycle, auto now) { cycle.RecordingConfirmed(now); });
-}
+void CMainDlg::RecordingStarted() { Feed(&zent::RecordingCycle::RecordingConfirmed); }
 
 void CMainDlg::RecordingRefused() {
   EnableDlgItem(IDC_DISCONNECT, true);
-  Feed([](zent::RecordingCycle& cycle, auto now) { cycle.RecordingRefused(now); });
+  Feed(&zent::RecordingCycle::RecordingRefused);
 }
 
 void CMainDlg::RecordingTimeUp() {
@@ -167,7 +139,7 @@ void CMainDlg::RecordingTimeUp() {
 
 void CMainDlg::RecordingWindowClosed() {
   EnableDlgItem(IDC_DISCONNECT, true);
-  Feed([](zent::RecordingCycle& cycle, auto now) { cycle.RecorderClosed(now); });
+  Feed(&zent::RecordingCycle::RecorderClosed);
 }
 
 bool CMainDlg::VideoModeChanged() {
@@ -176,7 +148,7 @@ bool CMainDlg::VideoModeChanged() {
   m_bModeChangeBusy = 1;
   Timers().Start(IDT_MODE_CHANGE_RESET, 10000);
   EnableDlgItem(IDC_DISCONNECT, true);
-  Feed([](zent::RecordingCycle& cycle, auto now) { cycle.VideoModeChanged(now); });
+  Feed(&zent::RecordingCycle::VideoModeChanged);
   return true;
 }
 

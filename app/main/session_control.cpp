@@ -79,7 +79,7 @@ void CMainDlg::OnLogIn() {
   m_session.userId = GetUserID().toLocal8Bit().toStdString();
   m_session.password = GetPassword().toLocal8Bit().toStdString();
   m_cycle = std::make_unique<zent::RecordingCycle>(static_cast<zent::CycleHost&>(*this), CycleSettings());
-  Feed([](zent::RecordingCycle& cycle, auto now) { cycle.Start(now); });
+  Feed(&zent::RecordingCycle::Start);
 }
 
 void CMainDlg::StartSession() {
@@ -89,9 +89,7 @@ void CMainDlg::StartSession() {
   m_pReceiverThread = zent::EventSession::Start(m_session, m_sessionHost);
 }
 
-void CMainDlg::OnLoginAccepted() {
-  Feed([](zent::RecordingCycle& cycle, auto now) { cycle.LoginAccepted(now); });
-}
+void CMainDlg::OnLoginAccepted() { Feed(&zent::RecordingCycle::LoginAccepted); }
 
 void CMainDlg::OnSessionEnded(zent::SessionEnd end) {
   Feed([end](zent::RecordingCycle& cycle, auto now) { cycle.SessionEnded(end, now); });

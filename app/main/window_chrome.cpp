@@ -31,6 +31,18 @@ void CMainDlg::OnRecordings() {
   m_recordingsDlg->show();
 }
 
+void CMainDlg::RecordingFileChanged(FileChange change, const std::string& path) {
+  if (change == FileChange::Started) m_recordingNow = path;
+  else if (path == m_recordingNow) m_recordingNow.clear();
+  if (!m_recordingsDlg) return;
+  const QString file = QString::fromLocal8Bit(path);
+  switch (change) {
+    case FileChange::Started: m_recordingsDlg->RecordingStarted(file); break;
+    case FileChange::Saved: m_recordingsDlg->RecordingSaved(file); break;
+    case FileChange::Removed: m_recordingsDlg->RecordingRemoved(file); break;
+  }
+}
+
 void CMainDlg::OnOptions() {
   const int selected = m_comboCamera->currentIndex();
   const std::string address = selected >= 0 ? m_currentProfile.cameraAddress : std::string();
