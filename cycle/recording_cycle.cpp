@@ -31,12 +31,15 @@ void RecordingCycle::LoginAccepted(Clock::time_point now) {
   session_ = Session::LoggedIn;
   reloginAttempt_ = 0;
   armed_ = true;
+  Tell(CycleEvent::Kind::LoggedIn, now);
   // Logged in again after a drop, the recorder never stood down: a recording goes on to its end.
   if (video_ == Video::Off) Prepare(now, settings_.preparePause, false);
 }
 
 void RecordingCycle::CameraEvent(Clock::time_point now) {
-  if (stopped_ || session_ != Session::LoggedIn || video_ != Video::Ready || saving_ == Saving::On) return;
+  if (stopped_ || session_ != Session::LoggedIn) return;
+  Tell(CycleEvent::Kind::CameraEvent, now);
+  if (video_ != Video::Ready || saving_ == Saving::On) return;
   // An event while the window is still starting starts it again, under the new event's name.
   if (!host_.StartRecording()) {
     saving_ = Saving::Off;  // armed still: the next event tries again
@@ -59,6 +62,7 @@ void RecordingCycle::RecordingRefused(Clock::time_point now) {
 
 void RecordingCycle::RecorderClosed(Clock::time_point now) {
   if (stopped_) return;
+  if (saving_ == Saving::On) Tell(CycleEvent::Kind::RecordingEnded, now);
   saving_ = Saving::Off;
   Clear(CycleDeadline::RecordingEnd);
   if (!VideoRunning()) return;
@@ -74,16 +78,18 @@ void RecordingCycle::SessionEnded(SessionEnd end, Clock::time_point now) {
     host_.Status(ReloginStatusLine(delay));
     session_ = Session::WaitingToLogIn;
     Set(CycleDeadline::Relogin, now, delay);
+    Tell(CycleEvent::Kind::SessionDropped, now, delay);
     return;
   }
   // Nothing will log in again by itself: the camera refused us, or we were told not to try.
-  GiveUp();
+  GiveUp(now);
 }
 
 void RecordingCycle::VideoModeChanged(Clock::time_point now) {
   if (stopped_ || !VideoRunning()) return;
   host_.Status("[[[ Video Mode is Changed. ]]]");
   host_.VideoModeChangeShown();
+  if (saving_ == Saving::On) Tell(CycleEvent::Kind::RecordingEnded, now);
   saving_ = Saving::Off;
   Clear(CycleDeadline::RecordingEnd);
   Clear(CycleDeadline::Ready);
@@ -99,6 +105,7 @@ void RecordingCycle::Due(CycleDeadline kind, Clock::time_point now) {
     case CycleDeadline::RecordingEnd:
       saving_ = Saving::Off;
       host_.StopRecording();
+      Tell(CycleEvent::Kind::RecordingEnded, now);
       Recorded(now);
       break;
     case CycleDeadline::Relogin:
@@ -107,7 +114,7 @@ void RecordingCycle::Due(CycleDeadline kind, Clock::time_point now) {
       host_.StartSession();
       break;
     case CycleDeadline::Prepare: Build(now); break;
-    case CycleDeadline::Ready: Arm(); break;
+    case CycleDeadline::Ready: Arm(now); break;
   }
 }
 
@@ -142,12 +149,13 @@ void RecordingCycle::Build(Clock::time_point now) {
 void RecordingCycle::Readying(Clock::time_point now) {
   video_ = Video::Readying;
   if (settings_.readyPause > std::chrono::milliseconds::zero()) Set(CycleDeadline::Ready, now, settings_.readyPause);
-  else Arm();
+  else Arm(now);
 }
 
-void RecordingCycle::Arm() {
+void RecordingCycle::Arm(Clock::time_point now) {
   video_ = Video::Ready;
   host_.RecorderArmed();
+  Tell(CycleEvent::Kind::Armed, now);
 }
 
 void RecordingCycle::Recorded(Clock::time_point now) {
@@ -156,18 +164,26 @@ void RecordingCycle::Recorded(Clock::time_point now) {
 
 void RecordingCycle::LengthFrom(Clock::time_point now) {
   saving_ = Saving::On;
+  Tell(CycleEvent::Kind::RecordingStarted, now);
   Set(CycleDeadline::RecordingEnd, now, std::max(0, settings_.fileMinutes) * settings_.minute);
 }
 
-void RecordingCycle::GiveUp() {
+void RecordingCycle::GiveUp(Clock::time_point now) {
   session_ = Session::GaveUp;
   armed_ = false;
   ClearAll();
+  if (saving_ == Saving::On) Tell(CycleEvent::Kind::RecordingEnded, now);
   saving_ = Saving::Off;
   if (VideoRunning()) host_.StopVideo();
   video_ = Video::Off;
   afterModeChange_ = false;
   host_.GaveUp();
+  Tell(CycleEvent::Kind::GaveUp, now);
+}
+
+void RecordingCycle::Tell(CycleEvent::Kind kind, Clock::time_point now, std::chrono::milliseconds reloginIn) {
+  const CycleEvent event{kind, now, reloginIn};
+  for (CycleObserver* observer : observers_) observer->OnCycleEvent(event);
 }
 
 void RecordingCycle::Set(CycleDeadline kind, Clock::time_point now, std::chrono::milliseconds after) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/relogin.h"
 #include "link/session_host.h"
@@ -42,6 +43,29 @@ class CycleHost {
   virtual void Cancel(CycleDeadline) {}
 };
 
+// What the cycle did, for whoever wants to tell people: the status lines, notifications, a web page.
+// Every one comes on the thread that feeds the cycle, in the order it happened.
+struct CycleEvent {
+  enum class Kind {
+    LoggedIn,          // the camera accepted us (again, after a drop)
+    Armed,             // ready for the next event
+    CameraEvent,       // the camera sent an event, recorded or not
+    RecordingStarted,  // saving began
+    RecordingEnded,    // its length is up, or it was cut short (a new picture size, a closed window)
+    SessionDropped,    // logging in again after `reloginIn`
+    GaveUp,            // not logging in again by itself
+  };
+  Kind kind;
+  std::chrono::steady_clock::time_point at;
+  std::chrono::milliseconds reloginIn{0};
+};
+
+class CycleObserver {
+ public:
+  virtual ~CycleObserver() = default;
+  virtual void OnCycleEvent(const CycleEvent& event) = 0;
+};
+
 struct CycleSettings {
   int fileMinutes = 10;
   std::chrono::milliseconds minute{60000};
@@ -63,6 +87,10 @@ class RecordingCycle {
   using Clock = std::chrono::steady_clock;
 
   RecordingCycle(CycleHost& host, CycleSettings settings);
+
+  // Observers are told of everything after this; each must outlive the cycle or be removed.
+  void AddObserver(CycleObserver& observer) { observers_.push_back(&observer); }
+  void RemoveObserver(CycleObserver& observer) { std::erase(observers_, &observer); }
 
   void Start(Clock::time_point now);
   // The next recording's length; the desktop reads it from the profile at each event.
@@ -107,10 +135,11 @@ class RecordingCycle {
   void Prepare(Clock::time_point now, std::chrono::milliseconds pause, bool afterModeChange);
   void Build(Clock::time_point now);
   void Readying(Clock::time_point now);
-  void Arm();
+  void Arm(Clock::time_point now);
   void Recorded(Clock::time_point now);
   void LengthFrom(Clock::time_point now);
-  void GiveUp();
+  void GiveUp(Clock::time_point now);
+  void Tell(CycleEvent::Kind kind, Clock::time_point now, std::chrono::milliseconds reloginIn = {});
   void Set(CycleDeadline kind, Clock::time_point now, std::chrono::milliseconds after);
   void Clear(CycleDeadline kind);
   void ClearAll();
@@ -125,6 +154,7 @@ class RecordingCycle {
   Saving saving_ = Saving::Off;
   std::size_t reloginAttempt_ = 0;
   std::array<std::optional<Clock::time_point>, kCycleDeadlineKinds> deadlines_;
+  std::vector<CycleObserver*> observers_;
 };
 
 }  // namespace zent

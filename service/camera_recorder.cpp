@@ -78,7 +78,8 @@ CycleSettings CycleSettingsOf(const CameraSetup& setup, const RecorderTuning& tu
 
 }  // namespace
 
-CameraRecorder::CameraRecorder(CameraSetup setup, StatusOutput& output, RecorderTuning tuning)
+CameraRecorder::CameraRecorder(CameraSetup setup, StatusOutput& output, RecorderTuning tuning,
+                               const std::vector<CycleObserver*>& observers)
     : setup_(std::move(setup)),
       log_(LogSettingsOf(setup_.profile)),
       output_(output),
@@ -86,6 +87,7 @@ CameraRecorder::CameraRecorder(CameraSetup setup, StatusOutput& output, Recorder
       mailbox_(std::make_shared<Mailbox>()),
       cycle_(*this, CycleSettingsOf(setup_, tuning_)),
       engine_(*this, tuning_.engineTimings) {
+  for (CycleObserver* observer : observers) cycle_.AddObserver(*observer);
   thread_ = std::thread([this] { Run(); });
 }
 

@@ -30,7 +30,9 @@ struct RecorderTuning {
 
 class CameraRecorder : private CycleHost, private VideoListener {
  public:
-  CameraRecorder(CameraSetup setup, StatusOutput& output, RecorderTuning tuning = {});
+  // `observers` hear of the camera's cycle on its thread, and must outlive this object.
+  CameraRecorder(CameraSetup setup, StatusOutput& output, RecorderTuning tuning = {},
+                 const std::vector<CycleObserver*>& observers = {});
   ~CameraRecorder();  // RequestStop, Join
   CameraRecorder(const CameraRecorder&) = delete;
   CameraRecorder& operator=(const CameraRecorder&) = delete;

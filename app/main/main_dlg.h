@@ -120,6 +120,8 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   // Tests and the soak shorten the waits between log-in attempts, and the minute recordings last.
   void SetReloginDelays(std::vector<int> milliseconds);
   void SetMillisecondsPerMinute(int milliseconds) { m_millisecondsPerMinute = milliseconds; }
+  // Hears of the recording cycle from now on, on the GUI thread; must outlive the window.
+  void AddCycleObserver(zent::CycleObserver& observer);
   // The recording window while there is one: it is made before any event and kept between them.
   CRecordDlg* RecordDlg() const { return m_pRecordDlg; }
 
@@ -202,6 +204,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
   zent::SessionSettings m_session;  // what the last Log-In started, for logging in again
   std::unique_ptr<zent::RecordingCycle> m_cycle;  // made anew by each Log-In
+  std::vector<zent::CycleObserver*> m_cycleObservers;
   zent::ReloginSchedule m_relogin;
   CRecordDlg* m_pRecordDlg = nullptr;
   int m_millisecondsPerMinute = 60000;

@@ -79,6 +79,7 @@ void CMainDlg::OnLogIn() {
   m_session.userId = GetUserID().toLocal8Bit().toStdString();
   m_session.password = GetPassword().toLocal8Bit().toStdString();
   m_cycle = std::make_unique<zent::RecordingCycle>(static_cast<zent::CycleHost&>(*this), CycleSettings());
+  for (zent::CycleObserver* observer : m_cycleObservers) m_cycle->AddObserver(*observer);
   Feed(&zent::RecordingCycle::Start);
 }
 
@@ -87,6 +88,11 @@ void CMainDlg::StartSession() {
   m_session.keepTrying = m_options.relogin;
   m_sessionHost = std::make_shared<MainDlgSessionHost>(this);
   m_pReceiverThread = zent::EventSession::Start(m_session, m_sessionHost);
+}
+
+void CMainDlg::AddCycleObserver(zent::CycleObserver& observer) {
+  m_cycleObservers.push_back(&observer);
+  m_cycle->AddObserver(observer);
 }
 
 void CMainDlg::OnLoginAccepted() { Feed(&zent::RecordingCycle::LoginAccepted); }

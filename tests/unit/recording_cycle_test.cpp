@@ -155,10 +155,22 @@ zent::CycleSettings WindowSettings() {
   return settings;
 }
 
+class EventLog : public zent::CycleObserver {
+ public:
+  void OnCycleEvent(const zent::CycleEvent& event) override {
+    static const char* const kNames[] = {"LoggedIn",       "Armed",          "CameraEvent", "RecordingStarted",
+                                         "RecordingEnded", "SessionDropped", "GaveUp"};
+    names.push_back(kNames[static_cast<int>(event.kind)]);
+  }
+  std::vector<std::string> names;
+};
+
 TEST(DesktopCycle, BuildsArmsAndRecordsOnTheWindowsTimers) {
   FakeHost host;
   host.withWindow = true;
   RecordingCycle cycle(host, WindowSettings());
+  EventLog events;
+  cycle.AddObserver(events);
   const auto t0 = RecordingCycle::Clock::time_point{} + 1h;
   cycle.Start(t0);
   cycle.LoginAccepted(t0);
@@ -200,6 +212,11 @@ TEST(DesktopCycle, BuildsArmsAndRecordsOnTheWindowsTimers) {
   EXPECT_FALSE(cycle.Recording());
   EXPECT_EQ(host.Take(), (Calls{"StartRecording", "timer 0 120000", "stop timer 0", "timer 2 1000"}));
   EXPECT_EQ(cycle.NextDeadline(), t0 + 141s);
+  // Every event of the camera is told, recorded or not; a recording's start when saving began.
+  EXPECT_EQ(events.names,
+            (Calls{"LoggedIn", "CameraEvent", "Armed", "CameraEvent", "CameraEvent", "RecordingStarted", "CameraEvent",
+                   "RecordingEnded", "CameraEvent", "Armed", "CameraEvent", "Armed", "CameraEvent",
+                   "RecordingStarted", "RecordingEnded"}));
 }
 
 TEST(DesktopCycle, ModeChangeDisconnectAndAClosedWindowWhileNotArmed) {
@@ -246,8 +263,11 @@ TEST(DesktopCycle, ModeChangeDisconnectAndAClosedWindowWhileNotArmed) {
   second.LoginAccepted(t0);
   second.Tick(t0 + 1s);
   host.Take();
+  EventLog events;
+  second.AddObserver(events);
   second.SessionEnded(SessionEnd::Dropped, t0 + 1500ms);
   EXPECT_EQ(host.Take(), (Calls{"stop timer 3", "StopVideo", "GaveUp"}));
+  EXPECT_EQ(events.names, (Calls{"GaveUp"}));
 }
 
 }  // namespace
