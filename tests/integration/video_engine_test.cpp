@@ -607,7 +607,7 @@ TEST_F(VideoEngineTest, ACameraThatSendsEndlessDataIsCutOffWithMemoryToSpare) {
     SCOPED_TRACE(hugeLength ? "Content-Length: 2147483647" : "a part that never ends");
     EndlessPartServer server(hugeLength);
     listener.Clear();
-    const std::size_t peakBefore = PeakResidentKiB();
+    [[maybe_unused]] const std::size_t peakBefore = PeakResidentKiB();
     engine->SetSource({"127.0.0.1", server.Port(), "", "", ""});
     engine->StartView();
     ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
