@@ -27,21 +27,8 @@ constexpr int kFileMinutesLimit = 2;
 QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
 std::string Bytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
 
-std::optional<QString> ChooseSaveFile(QWidget* owner, const QString& initialFolder) {
-  QFileDialog dialog(owner, "Save Avi file", initialFolder, "Avi Files (*.avi)");
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setDefaultSuffix("avi");
-  dialog.selectFile("*.avi");
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().first();
-}
 
 }  // namespace
-
-SaveFileChooser& SaveFileDialog() {
-  static SaveFileChooser chooser = ChooseSaveFile;
-  return chooser;
-}
 
 CConfigDlg::CConfigDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("IDD_CONFIG");
@@ -396,7 +383,7 @@ void CConfigDlg::ApplyDelete() {
 void CConfigDlg::OnBrowsePath() {
   const std::size_t separator = m_savePath.rfind(zent::kPathSeparator);
   const QString folder = separator == std::string::npos ? QString() : Text(m_savePath.substr(0, separator));
-  const std::optional<QString> chosen = SaveFileDialog()(this, folder);
+  const std::optional<QString> chosen = m_chooseSaveFile(this, folder);
   if (!chosen) return;
   m_savePath = Bytes(*chosen);
   const std::size_t nameStart = m_savePath.rfind(zent::kPathSeparator);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "app/desktop_services.h"
 #include "config/camera_profile.h"
 #include "config/profile_file.h"
 
@@ -28,9 +29,6 @@ class CameraListHost {
   virtual void ProfileAdded(const zent::CameraProfile& profile) = 0;  // now the camera in force
 };
 
-// The save-file dialog, replaceable by tests: returns the chosen path or nothing.
-using SaveFileChooser = std::function<std::optional<QString>(QWidget* owner, const QString& initialFolder)>;
-SaveFileChooser& SaveFileDialog();
 
 // Control ids of the dialog; each control's objectName is its IDC_ name.
 inline constexpr int IDC_INSERT_TIME = 1009;
@@ -54,6 +52,7 @@ class CConfigDlg : public QDialog {
  public:
   explicit CConfigDlg(QWidget* parent = nullptr);
   void SetCameraList(CameraListHost* host) { m_host = host; }
+  void SetSaveFileChooser(SaveFileChooser chooser) { m_chooseSaveFile = std::move(chooser); }
 
   // The fields the dialog opens with; `withNumberTexts` also fills the number boxes' texts.
   void LoadProfile(const zent::CameraProfile& profile, bool withNumberTexts = false);
@@ -114,6 +113,7 @@ class CConfigDlg : public QDialog {
   void CloseWithOk();
 
   CameraListHost* m_host = nullptr;
+  SaveFileChooser m_chooseSaveFile = DesktopServices::Real().chooseSaveFile;
   QCheckBox* m_checkEnableSaving = nullptr;
   QCheckBox* m_checkInsertTime = nullptr;
   QLineEdit* m_editFileMinutes = nullptr;

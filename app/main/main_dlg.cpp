@@ -45,8 +45,11 @@ constexpr QRect kStatusRect(10, 198, 260, 220);
 
 }  // namespace
 
-CMainDlg::CMainDlg(QWidget* parent)
-    : QDialog(parent), m_documentsFolder(zent::GetDocumentsFolder()), m_options(zent::LoadOptions()) {
+CMainDlg::CMainDlg(QWidget* parent, DesktopServices services)
+    : QDialog(parent),
+      m_documentsFolder(zent::GetDocumentsFolder()),
+      m_options(zent::LoadOptions()),
+      m_services(std::move(services)) {
   zent::MemoryBudget::Process().SetLimit(zent::MemoryBudgetFor(m_options.memoryBudgetBytes));
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -55,6 +58,7 @@ CMainDlg::CMainDlg(QWidget* parent)
   m_timers = new IdTimers(this, [this](int id) { OnTimer(id); });
   m_dlgConfig.setParent(this, m_dlgConfig.windowFlags());  // this window owns it while it runs
   m_dlgConfig.SetCameraList(this);
+  m_dlgConfig.SetSaveFileChooser(m_services.chooseSaveFile);
   m_cycle = std::make_unique<zent::RecordingCycle>(static_cast<zent::CycleHost&>(*this), CycleSettings());
   CreateControls();
   qApp->installEventFilter(this);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/config/config_dlg.h"
+#include "app/desktop_services.h"
 #include "app/record/recording_host.h"
 #include "app/recordings/recordings_dlg.h"
 #include "config/camera_profile.h"
@@ -64,7 +65,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   Q_OBJECT
 
  public:
-  explicit CMainDlg(QWidget* parent = nullptr);
+  explicit CMainDlg(QWidget* parent = nullptr, DesktopServices services = DesktopServices::Real());
   ~CMainDlg() override;
 
   // Start-up and data exchange.
@@ -211,6 +212,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   zent::LocalClock m_clock = zent::LocalTimeNow;
   const std::string m_documentsFolder;  // read once: looking it up reads a file
   zent::Options m_options;
+  const DesktopServices m_services;
   QPointer<CRecordingsDlg> m_recordingsDlg;
   std::string m_recordingNow;  // the file being recorded, or empty
   zent::RepeatFilter m_repeats;

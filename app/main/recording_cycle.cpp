@@ -70,7 +70,7 @@ void CMainDlg::OnTimer(int id) {
 
 bool CMainDlg::StartVideo() {
   DeleteRecorder();
-  m_pRecordDlg = new CRecordDlg(*this);
+  m_pRecordDlg = new CRecordDlg(*this, m_services.makeViewer);
   m_pRecordDlg->move(0, 0);
   m_pRecordDlg->resize(0, 0);
   m_pRecordDlg->hide();

@@ -26,7 +26,7 @@ void CMainDlg::OnRecordings() {
     return;
   }
   m_recordingsDlg = new CRecordingsDlg(QString::fromLocal8Bit(m_currentProfile.savePath), m_options.preEventSeconds,
-                                       QString::fromLocal8Bit(m_recordingNow), this);
+                                       QString::fromLocal8Bit(m_recordingNow), m_services, this);
   m_recordingsDlg->setAttribute(Qt::WA_DeleteOnClose);
   m_recordingsDlg->show();
 }

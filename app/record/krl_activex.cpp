@@ -2,15 +2,6 @@
 
 #include <QPainter>
 
-ViewerFactory& ViewerControlFactory() {
-  static ViewerFactory factory = [](QWidget* parent) {
-    auto* viewer = new CKRLActiveX;
-    viewer->Create(parent, QRect(0, 0, 320, 260), IDC_VIEWER);
-    return viewer;
-  };
-  return factory;
-}
-
 CKRLActiveX::CKRLActiveX(QWidget* parent) : ViewerControl(parent), m_engine(*this) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }

@@ -18,10 +18,11 @@ constexpr std::chrono::milliseconds kViewerStopPause{200};
 
 }  // namespace
 
-CRecordDlg::CRecordDlg(RecordingHost& host)
+CRecordDlg::CRecordDlg(RecordingHost& host, ViewerFactory makeViewer)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      m_host(host) {
+      m_host(host),
+      m_makeViewer(std::move(makeViewer)) {
   setObjectName("IDD_RECORD");
   setModal(false);
   m_timers = new IdTimers(this, [this](int id) { OnTimer(id); });
@@ -47,7 +48,7 @@ void CRecordDlg::SetAddress(const QString& address) {
 
 int CRecordDlg::CreateViewer() {
   DestroyViewer();
-  m_pViewer = ViewerControlFactory()(this);
+  m_pViewer = m_makeViewer(this);
   if (!m_pViewer) return 0;
   m_pViewer->SetAddressProp(m_strAddress);
   m_pViewer->SetReal7(1.0f);

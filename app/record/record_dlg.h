@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+#include "app/desktop_services.h"
 #include "app/record/recording_host.h"
 #include "app/record/viewer_control.h"
 
@@ -21,7 +22,7 @@ class CRecordDlg : public QDialog {
  public:
   // Creates the window, hidden and without a parent: its owner deletes it. `host` learns what
   // happens to the recording and must outlive the window.
-  explicit CRecordDlg(RecordingHost& host);
+  CRecordDlg(RecordingHost& host, ViewerFactory makeViewer);
   ~CRecordDlg() override;
 
   void SetUser(const QString& user) { m_strViewerUser = user; }
@@ -70,5 +71,6 @@ class CRecordDlg : public QDialog {
   void StopAndDeleteViewer();
 
   RecordingHost& m_host;
+  ViewerFactory m_makeViewer;
   IdTimers* m_timers = nullptr;
 };

@@ -83,7 +83,3 @@ class ViewerControl : public QWidget {
   // A recording's file: 0 being written, 1 finished, 2 gone (nothing kept, or deleted for room).
   void FileChanged(int change, const QString& path);
 };
-
-// Makes the viewer for a recording window; tests replace it.
-using ViewerFactory = std::function<ViewerControl*(QWidget* parent)>;
-ViewerFactory& ViewerControlFactory();

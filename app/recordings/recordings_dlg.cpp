@@ -51,21 +51,9 @@ QIcon Placeholder(const QString& mark) {
 
 }  // namespace
 
-UrlOpener& RecordingsUrlOpener() {
-  static UrlOpener opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-  return opener;
-}
-
-DeleteConfirmation& ConfirmDeletion() {
-  static DeleteConfirmation confirm = [](QWidget* owner, const QString& text) {
-    return QMessageBox::question(owner, "Delete recording", text) == QMessageBox::Yes;
-  };
-  return confirm;
-}
-
 CRecordingsDlg::CRecordingsDlg(const QString& savePath, double eventSeconds, const QString& inProgress,
-                               QWidget* parent)
-    : QDialog(parent), m_savePath(savePath), m_inProgress(inProgress) {
+                               DesktopServices services, QWidget* parent)
+    : QDialog(parent), m_savePath(savePath), m_inProgress(inProgress), m_services(std::move(services)) {
   setObjectName("IDD_RECORDINGS");
   setWindowTitle(QString("Recordings of %1").arg(QFileInfo(savePath).fileName()));
   setModal(false);
@@ -244,18 +232,18 @@ void CRecordingsDlg::ScrollToHour(const QDateTime& hour) {
 
 void CRecordingsDlg::PlaySelected() {
   const QString path = SelectedPath();
-  if (!path.isEmpty()) RecordingsUrlOpener()(QUrl::fromLocalFile(path));
+  if (!path.isEmpty()) m_services.openUrl(QUrl::fromLocalFile(path));
 }
 
 void CRecordingsDlg::ShowSelectedInFolder() {
   const QString path = SelectedPath();
-  if (!path.isEmpty()) RecordingsUrlOpener()(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+  if (!path.isEmpty()) m_services.openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
 }
 
 void CRecordingsDlg::DeleteSelected() {
   const QString path = SelectedPath();
   if (path.isEmpty() || path == m_inProgress) return;
-  if (!ConfirmDeletion()(this, QString("Move %1 to the trash?").arg(QFileInfo(path).fileName()))) return;
+  if (!m_services.confirmDelete(this, QString("Move %1 to the trash?").arg(QFileInfo(path).fileName()))) return;
   // Without the data folder Qt cannot make the trash there and moves the file to a "files" folder
   // wherever the program was started: make sure the folder is there first.
   QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));

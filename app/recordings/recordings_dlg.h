@@ -8,6 +8,7 @@
 #include <QImage>
 #include <functional>
 
+#include "app/desktop_services.h"
 #include "app/recordings/recording_list.h"
 
 class QPushButton;
@@ -16,12 +17,6 @@ class QTreeWidgetItem;
 class ThumbnailLoader;
 class WeekChart;
 
-// Opening a file or folder in the desktop's own program; tests replace it.
-using UrlOpener = std::function<bool(const QUrl& url)>;
-UrlOpener& RecordingsUrlOpener();
-// The one question before a recording goes to the trash; tests replace it.
-using DeleteConfirmation = std::function<bool(QWidget* owner, const QString& text)>;
-DeleteConfirmation& ConfirmDeletion();
 
 class CRecordingsDlg : public QDialog {
   Q_OBJECT
@@ -30,7 +25,8 @@ class CRecordingsDlg : public QDialog {
   // `savePath`: the camera's saving path, whose folder and stem name its recordings;
   // `eventSeconds`: how far into a recording its event lies; `inProgress`: the file being
   // recorded now, or empty.
-  CRecordingsDlg(const QString& savePath, double eventSeconds, const QString& inProgress, QWidget* parent = nullptr);
+  CRecordingsDlg(const QString& savePath, double eventSeconds, const QString& inProgress,
+                 DesktopServices services = DesktopServices::Real(), QWidget* parent = nullptr);
   ~CRecordingsDlg() override;
 
   // What the camera's recorder reports while the window is open.
@@ -65,6 +61,7 @@ class CRecordingsDlg : public QDialog {
 
   QString m_savePath;
   QString m_inProgress;
+  DesktopServices m_services;
   QTreeWidget* m_list = nullptr;
   WeekChart* m_chart = nullptr;
   QPushButton* m_btnPlay = nullptr;

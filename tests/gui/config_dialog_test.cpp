@@ -183,11 +183,10 @@ TEST_F(ConfigDialog, DeletingTheOnlyCameraDeletesTheFileAndRestoresTheDefaults) 
 TEST_F(ConfigDialog, BrowsingSetsThePathAndPutsEveryBoxBack) {
   Start(kThree);
   QString askedFolder;
-  const SaveFileChooser previous = SaveFileDialog();
-  SaveFileDialog() = [&](QWidget*, const QString& folder) -> std::optional<QString> {
+  dlg->m_dlgConfig.SetSaveFileChooser([&](QWidget*, const QString& folder) -> std::optional<QString> {
     askedFolder = folder;
     return QString("/videos/door.avi");
-  };
+  });
   Configure([&](CConfigDlg& config) {
     Click(IDC_MODIFY);
     Box(IDC_CAMERA_ADDRESS)->setText("typed but not saved");
@@ -196,7 +195,6 @@ TEST_F(ConfigDialog, BrowsingSetsThePathAndPutsEveryBoxBack) {
     EXPECT_EQ(Box(IDC_CAMERA_ADDRESS)->text(), "cam-one");
     EXPECT_EQ(config.m_saveFileName, "door.avi");
   });
-  SaveFileDialog() = previous;
   EXPECT_EQ(askedFolder, "/v");
 }
 

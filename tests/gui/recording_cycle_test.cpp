@@ -31,8 +31,7 @@ std::tm At(int hour, int minute, int second) {
 class RecordingCycle : public GuiTest {
  protected:
   RecordingCycle() {
-    previousFactory = ViewerControlFactory();
-    ViewerControlFactory() = [this](QWidget* parent) { return new FakeViewer(parent, log); };
+    services.makeViewer = [this](QWidget* parent) { return new FakeViewer(parent, log); };
     profile.cameraAddress = "127.0.0.1";
     profile.videoPort = 8080;
     profile.savePath = "/video/cam.avi";
@@ -42,13 +41,12 @@ class RecordingCycle : public GuiTest {
     dlg->SetStatusClock([this] { return clock; });
   }
   void MakeWindow() {
-    dlg = std::make_unique<CMainDlg>();
+    dlg = std::make_unique<CMainDlg>(nullptr, services);
     dlg->m_currentProfile = profile;
     dlg->SetMillisecondsPerMinute(kRecordMs);
   }
   ~RecordingCycle() override {
     dlg.reset();
-    ViewerControlFactory() = previousFactory;
   }
 
   // Log-in accepted, recorder built and marked ready.
@@ -65,7 +63,7 @@ class RecordingCycle : public GuiTest {
   }
 
   FakeViewerLog log;
-  ViewerFactory previousFactory;
+  DesktopServices services = DesktopServices::Real();
   std::tm clock = At(7, 4, 46);
   std::unique_ptr<CMainDlg> dlg;
 };

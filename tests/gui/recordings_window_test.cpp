@@ -19,17 +19,15 @@ class RecordingsWindow : public GuiTest {
   RecordingsWindow() {
     folder = home.path() + "/Videos";
     std::filesystem::create_directories(folder);
-    previousConfirm = ConfirmDeletion();
-    ConfirmDeletion() = [this](QWidget*, const QString& text) {
+    services.confirmDelete = [this](QWidget*, const QString& text) {
       asked << text;
       return true;
     };
   }
-  ~RecordingsWindow() override { ConfirmDeletion() = previousConfirm; }
 
   std::string File(const std::string& name) const { return folder + "/" + name; }
   std::unique_ptr<CRecordingsDlg> Open() {
-    return std::make_unique<CRecordingsDlg>(QString::fromStdString(File("door.avi")), 0.2, QString());
+    return std::make_unique<CRecordingsDlg>(QString::fromStdString(File("door.avi")), 0.2, QString(), services);
   }
   // The rows under each day, as "day: time time …".
   static QStringList Rows(const CRecordingsDlg& dlg) {
@@ -45,7 +43,7 @@ class RecordingsWindow : public GuiTest {
 
   std::string folder;
   QStringList asked;
-  DeleteConfirmation previousConfirm;
+  DesktopServices services = DesktopServices::Real();
 };
 
 TEST_F(RecordingsWindow, ListsOnlyOurRecordingsNewestFirstByDayAndMakesEachPictureOnce) {

@@ -126,24 +126,20 @@ TEST_F(SessionControl, ErrorsOfTheSessionComeAsMessageBoxesAndResetTheButtons) {
 
 class LogInAgain : public SessionControl {
  protected:
-  LogInAgain() {
-    previousFactory = ViewerControlFactory();
-    ViewerControlFactory() = [this](QWidget* parent) { return new FakeViewer(parent, viewers); };
-  }
-  ~LogInAgain() override { ViewerControlFactory() = previousFactory; }
+  LogInAgain() { services.makeViewer = [this](QWidget* parent) { return new FakeViewer(parent, viewers); }; }
   int Count(CMainDlg& dlg, const std::string& text) {
     const Texts texts = StatusTexts(*dlg.m_listStatus);
     return static_cast<int>(std::count(texts.begin(), texts.end(), text));
   }
   FakeViewerLog viewers;
-  ViewerFactory previousFactory;
+  DesktopServices services = DesktopServices::Real();
 };
 
 TEST_F(LogInAgain, ADroppedSessionIsLoggedInAgainAndTheNextEventRecorded) {
   CamSimProcess camera;
   UseCamera(camera.EventPort());
   profile.savePath = documents() + "/door.avi";
-  CMainDlg dlg;
+  CMainDlg dlg(nullptr, services);
   dlg.m_currentProfile = profile;
   dlg.SetReloginDelays({1000, 2000});
   dlg.OnLogIn();
@@ -176,7 +172,7 @@ TEST_F(LogInAgain, DisconnectStopsTheWaitAndWithTheOptionOffTheBoxComesAndConfig
   CamSimProcess camera;
   UseCamera(camera.EventPort());
   {
-    CMainDlg dlg;
+    CMainDlg dlg(nullptr, services);
     dlg.m_currentProfile = profile;
     dlg.SetReloginDelays({1000, 2000});
     dlg.OnLogIn();
@@ -192,7 +188,7 @@ TEST_F(LogInAgain, DisconnectStopsTheWaitAndWithTheOptionOffTheBoxComesAndConfig
   Options off;
   off.relogin = false;
   ASSERT_TRUE(SaveOptions(off));
-  CMainDlg dlg;
+  CMainDlg dlg(nullptr, services);
   dlg.m_currentProfile = profile;
   dlg.SetReloginDelays({1000, 2000});
   dlg.OnLogIn();
