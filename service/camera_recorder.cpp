@@ -67,10 +67,8 @@ class CameraRecorder::SessionLink : public SessionHost {
 namespace {
 
 CycleSettings CycleSettingsOf(const CameraSetup& setup, const RecorderTuning& tuning) {
-  CycleSettings settings;
-  settings.fileMinutes = setup.profile.fileMinutes;
+  CycleSettings settings = CycleSettingsFor(setup);
   settings.minute = tuning.minute;
-  settings.relogin = setup.relogin;
   settings.reloginSchedule = tuning.reloginSchedule;
   settings.modeChangePause = tuning.modeChangePause;
   return settings;

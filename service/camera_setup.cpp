@@ -20,6 +20,27 @@ VideoSource CameraSetup::Video() const {
   return source;
 }
 
+CameraSetup DescribeCamera(const CameraProfile& profile, CameraCredentials credentials, const Options& options) {
+  CameraSetup setup;
+  setup.profile = profile;
+  setup.credentials = std::move(credentials);
+  setup.videoUrlTemplate = VideoUrlTemplateFor(options, profile.cameraAddress);
+  setup.preEventSeconds = options.preEventSeconds;
+  setup.relogin = options.relogin;
+  setup.diskGuard.reserveBytes = options.diskReserveBytes;
+  setup.diskGuard.deleteOldest = options.deleteOldestRecordings;
+  const RecordingsPlace place = PlaceOf(profile.savePath, profile.insertTime);
+  setup.retention = {place.folder, place.stem, options.keepDays};
+  return setup;
+}
+
+CycleSettings CycleSettingsFor(const CameraSetup& setup) {
+  CycleSettings settings;
+  settings.fileMinutes = setup.profile.fileMinutes;
+  settings.relogin = setup.relogin;
+  return settings;
+}
+
 SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
                         const std::vector<std::string>& only) {
   SetupResult result;
@@ -57,17 +78,7 @@ SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& cred
       result.error = "No line for camera " + address + " in the credentials file " + credentials.path;
       return result;
     }
-    CameraSetup setup;
-    setup.profile = profile;
-    setup.credentials = found->second;
-    setup.videoUrlTemplate = VideoUrlTemplateFor(options, address);
-    setup.preEventSeconds = options.preEventSeconds;
-    setup.relogin = options.relogin;
-    setup.diskGuard.reserveBytes = options.diskReserveBytes;
-    setup.diskGuard.deleteOldest = options.deleteOldestRecordings;
-    const RecordingsPlace place = PlaceOf(profile.savePath, profile.insertTime);
-    setup.retention = {place.folder, place.stem, options.keepDays};
-    result.cameras.push_back(std::move(setup));
+    result.cameras.push_back(DescribeCamera(profile, found->second, options));
   }
   for (const std::string& address : only) {
     if (!taken.count(address)) {

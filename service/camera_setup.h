@@ -7,6 +7,7 @@
 
 #include "config/camera_profile.h"
 #include "config/options.h"
+#include "cycle/recording_cycle.h"
 #include "record/disk_space.h"
 #include "record/video_source.h"
 #include "service/credentials.h"
@@ -27,6 +28,12 @@ struct CameraSetup {
   VideoSource Video() const;
   bool operator==(const CameraSetup&) const = default;
 };
+
+// One camera as both programs record it: its profile, its credentials and the Options that concern
+// it. Nothing is checked here; `BuildSetups` refuses what cannot be recorded.
+CameraSetup DescribeCamera(const CameraProfile& profile, CameraCredentials credentials, const Options& options);
+// The recording cycle's settings for the camera; the desktop adds its window's pauses.
+CycleSettings CycleSettingsFor(const CameraSetup& setup);
 
 struct SetupResult {
   std::vector<CameraSetup> cameras;  // in the camera list's order

@@ -21,6 +21,7 @@
 #include "config/camera_profile.h"
 #include "config/options.h"
 #include "cycle/recording_cycle.h"
+#include "service/camera_setup.h"
 #include "link/event_session.h"
 #include "link/relogin.h"
 #include "log/log_writer.h"
@@ -190,6 +191,8 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   void GaveUp() override;
   void Schedule(zent::CycleDeadline kind, std::chrono::milliseconds after) override;
   void Cancel(zent::CycleDeadline kind) override;
+  // The selected camera with the boxes' ID and password, as both programs describe a camera.
+  zent::CameraSetup Camera() const;
   zent::CycleSettings CycleSettings() const;
   // Feeds the cycle, then mirrors its state into the flags: the one place they are written.
   void Feed(const std::function<void(zent::RecordingCycle&, zent::RecordingCycle::Clock::time_point)>& input);

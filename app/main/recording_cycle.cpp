@@ -13,15 +13,19 @@
 #include "record/recording_name.h"
 #include "settings/documents_folder.h"
 
+zent::CameraSetup CMainDlg::Camera() const {
+  const zent::CameraCredentials credentials(m_strID.toLocal8Bit().toStdString(),
+                                            m_strPassword.toLocal8Bit().toStdString());
+  return zent::DescribeCamera(m_currentProfile, credentials, m_options);
+}
+
 zent::CycleSettings CMainDlg::CycleSettings() const {
-  zent::CycleSettings settings;
-  settings.fileMinutes = m_currentProfile.fileMinutes;
+  zent::CycleSettings settings = zent::CycleSettingsFor(Camera());
   settings.minute = std::chrono::milliseconds(m_millisecondsPerMinute);
-  settings.relogin = m_options.relogin;
   settings.reloginSchedule = m_relogin;
-  settings.modeChangePause = std::chrono::seconds(10);
-  settings.preparePause = std::chrono::seconds(1);
-  settings.readyPause = std::chrono::seconds(1);
+  // The recording window is built a second after a log-in, armed a second later, and says when
+  // it began saving.
+  settings.preparePause = settings.readyPause = std::chrono::seconds(1);
   settings.confirmedStart = true;
   return settings;
 }
@@ -74,16 +78,7 @@ bool CMainDlg::StartVideo() {
   m_pRecordDlg->move(0, 0);
   m_pRecordDlg->resize(0, 0);
   m_pRecordDlg->hide();
-  m_pRecordDlg->SetUser(m_strID);
-  m_pRecordDlg->SetPassword(m_strPassword);
-  m_pRecordDlg->SetAddress(QString::fromLocal8Bit(m_currentProfile.cameraAddress));
-  m_pRecordDlg->SetPort(m_currentProfile.videoPort);
-  m_pRecordDlg->SetVideoUrlTemplate(
-      QString::fromLocal8Bit(zent::VideoUrlTemplateFor(m_options, m_currentProfile.cameraAddress)));
-  m_pRecordDlg->SetPreEventSeconds(m_options.preEventSeconds);
-  m_pRecordDlg->SetDiskReserve(m_options.diskReserveBytes, m_options.deleteOldestRecordings);
-  const zent::RecordingsPlace place = zent::PlaceOf(m_currentProfile.savePath, m_currentProfile.insertTime);
-  m_pRecordDlg->SetRetention({place.folder, place.stem, m_options.keepDays});
+  m_pRecordDlg->SetCamera(Camera());
   return m_pRecordDlg->CreateViewer() != 0;
 }
 

@@ -41,9 +41,17 @@ bool CRecordDlg::OnInitDialog() {
   return true;
 }
 
-void CRecordDlg::SetAddress(const QString& address) {
-  setWindowTitle(address);
-  m_strAddress = address;
+void CRecordDlg::SetCamera(const zent::CameraSetup& camera) {
+  m_strAddress = QString::fromLocal8Bit(camera.Address());
+  setWindowTitle(m_strAddress);
+  m_nPort = camera.profile.videoPort;
+  m_strViewerUser = QString::fromLocal8Bit(camera.credentials.userId);
+  m_strViewerPassword = QString::fromLocal8Bit(camera.credentials.password);
+  m_strVideoUrlTemplate = QString::fromLocal8Bit(camera.videoUrlTemplate);
+  m_nPreEventSeconds = camera.preEventSeconds;
+  m_nDiskReserve = camera.diskGuard.reserveBytes;
+  m_bDeleteOldest = camera.diskGuard.deleteOldest;
+  m_retention = camera.retention;
 }
 
 int CRecordDlg::CreateViewer() {

@@ -7,6 +7,7 @@
 
 #include "app/desktop_services.h"
 #include "app/record/recording_host.h"
+#include "service/camera_setup.h"
 #include "app/record/viewer_control.h"
 
 class IdTimers;
@@ -25,18 +26,9 @@ class CRecordDlg : public QDialog {
   CRecordDlg(RecordingHost& host, ViewerFactory makeViewer);
   ~CRecordDlg() override;
 
-  void SetUser(const QString& user) { m_strViewerUser = user; }
-  void SetPassword(const QString& password) { m_strViewerPassword = password; }
-  void SetAddress(const QString& address);
+  // The camera, its credentials and the Options its viewer records with.
+  void SetCamera(const zent::CameraSetup& camera);
   void SetFileName(const QString& fileName) { m_strFileName = fileName; }
-  void SetPort(int port) { m_nPort = port; }
-  void SetVideoUrlTemplate(const QString& urlTemplate) { m_strVideoUrlTemplate = urlTemplate; }
-  void SetPreEventSeconds(int seconds) { m_nPreEventSeconds = seconds; }
-  void SetDiskReserve(qint64 bytes, bool deleteOldest) {
-    m_nDiskReserve = bytes;
-    m_bDeleteOldest = deleteOldest;
-  }
-  void SetRetention(zent::Retention retention) { m_retention = std::move(retention); }
 
   int CreateViewer();
   int BeginRecording();
