@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -23,6 +24,14 @@ extern "C" {
 
 namespace zent {
 namespace {
+
+// "2 s", "0.3 s": a pause as a status line says it.
+std::string SecondsText(std::chrono::milliseconds pause) {
+  char text[32];
+  if (pause.count() % 1000 == 0) std::snprintf(text, sizeof text, "%lld s", static_cast<long long>(pause.count() / 1000));
+  else std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(pause.count()) / 1000.0);
+  return text;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -211,7 +220,7 @@ void VideoEngine::ReadLoop() {
   const std::string url = SourceUrl(source_);
   const std::string label = SourceLabel(source_);
   bool lost = false;
-  bool reported = false;  // a camera that stays away is reported once, not every 2 s
+  bool reported = false;  // a camera that stays away is reported once, not at every try
   std::uint64_t segment = 0;
   while (!stop_) {
     if (!lost) listener_.OnVideoReport({VideoReport::Kind::Connecting, "Connecting to " + label + "\u2026"});
@@ -255,7 +264,8 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
     if (stop_) return true;
     if (result < 0) {
       listener_.OnVideoReport({VideoReport::Kind::StreamLost, "Video stream from " + label + " lost (" +
-                                                                  SourceErrorText(result) + "); retrying every 2 s"});
+                                                                  SourceErrorText(result) + "); retrying every " +
+                                                                  SecondsText(timings_.reconnectPause)});
       return false;
     }
     const auto arrival = Clock::now();

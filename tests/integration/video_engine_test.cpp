@@ -169,7 +169,9 @@ TEST_F(VideoEngineTest, ALostStreamGoesOnInTheSameFileWhenItReturns) {
   const auto started = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(1500ms);
   camera->Command("video-off");
-  ASSERT_TRUE(listener.WaitFor(Kind::StreamLost, 5s));
+  const auto lost = listener.WaitFor(Kind::StreamLost, 5s);
+  ASSERT_TRUE(lost);
+  EXPECT_TRUE(lost->text.ends_with("; retrying every 0.3 s")) << lost->text;  // the pause it was given
   std::this_thread::sleep_for(1500ms);
   const std::size_t before = listener.Reports().size();
   camera->Command("video-on");
