@@ -177,11 +177,11 @@ int EventScenario(const std::string& size, double fps, int events) {
     Clock::time_point firstFrame;
     bool recordingStarted = false;
     std::string recording;
-    QObject::connect(dlg.RecordDlg()->m_pViewer, &ViewerControl::Reported, [&](const QString& text) {
-      if (text.startsWith("Recording to ")) {
+    QObject::connect(dlg.RecordDlg()->m_pViewer, &ViewerControl::Reported, [&](const zent::VideoReport& report) {
+      if (report.kind == zent::VideoReport::Kind::RecordingStarted) {
         firstFrame = Clock::now();
         recordingStarted = true;
-        recording = text.mid(13).toStdString();
+        recording = report.path;
       }
     });
     for (int i = 0; i < events; ++i) {

@@ -14,6 +14,7 @@
 
 #include "link/relogin.h"
 #include "link/session_host.h"
+#include "record/video_listener.h"
 
 namespace zent {
 
@@ -64,6 +65,10 @@ class CycleObserver {
  public:
   virtual ~CycleObserver() = default;
   virtual void OnCycleEvent(const CycleEvent& event) = 0;
+  // What the camera's video engine reported that is news: a recording's file begun, saved (with
+  // its frames, length and seconds before the event), refused or deleted; the stream lost or back.
+  // The programs hand these on, on the same thread as the cycle's events.
+  virtual void OnVideoReport(const VideoReport&) {}
 };
 
 struct CycleSettings {

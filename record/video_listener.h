@@ -29,6 +29,7 @@ struct VideoReport {
   };
   VideoReport(Kind k, std::string t, std::string p = {}, std::int64_t f = 0, double s = 0)
       : kind(k), text(std::move(t)), path(std::move(p)), frames(f), seconds(s) {}
+  VideoReport() : VideoReport(Kind::Connecting, {}) {}
   Kind kind;
   std::string text;  // for the user; never holds the password
   std::string path;  // the file, for the recording reports
@@ -37,6 +38,26 @@ struct VideoReport {
   double firstFrameMs = 0;     // from the start request to the first frame written
   double preEventSeconds = 0;  // of the file, the part before the event
 };
+
+// Being connected is no news; everything else is a status line for the user.
+inline bool IsStatusReport(const VideoReport& report) {
+  return report.kind != VideoReport::Kind::Connecting && report.kind != VideoReport::Kind::Connected;
+}
+
+// What a report means for a recording's file: it appeared; it was finished (saved, or failed after
+// frames were written, which are kept); or it is gone (nothing kept, or deleted to make room).
+enum class FileEffect { None, Started, Saved, Removed };
+inline FileEffect FileEffectOf(const VideoReport& report) {
+  using Kind = VideoReport::Kind;
+  if (report.path.empty()) return FileEffect::None;
+  switch (report.kind) {
+    case Kind::RecordingStarted: return FileEffect::Started;
+    case Kind::RecordingSaved: return FileEffect::Saved;
+    case Kind::RecordingFailed: return report.frames > 0 ? FileEffect::Saved : FileEffect::Removed;
+    case Kind::RecordingDeleted: return FileEffect::Removed;
+    default: return FileEffect::None;
+  }
+}
 
 // Called on the engine's threads; implementations hand the calls on and return at once.
 class VideoListener {

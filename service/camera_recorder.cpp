@@ -7,10 +7,11 @@
 namespace zent {
 
 struct CameraRecorder::Input {
-  enum class Kind { LoginAccepted, CameraEvent, SessionEnded, VideoModeChanged, Stop };
+  enum class Kind { LoginAccepted, CameraEvent, SessionEnded, VideoModeChanged, VideoReported, Stop };
   Kind kind;
   unsigned session = 0;  // which session sent it; older sessions' news is stale
   SessionEnd end = SessionEnd::Dropped;
+  std::shared_ptr<const VideoReport> report = nullptr;  // VideoReported: for the observers
 };
 
 class CameraRecorder::Mailbox {
@@ -84,6 +85,7 @@ CameraRecorder::CameraRecorder(CameraSetup setup, StatusOutput& output, Recorder
       tuning_(std::move(tuning)),
       mailbox_(std::make_shared<Mailbox>()),
       cycle_(*this, CycleSettingsOf(setup_, tuning_)),
+      observers_(observers),
       engine_(*this, tuning_.engineTimings) {
   for (CycleObserver* observer : observers) cycle_.AddObserver(*observer);
   thread_ = std::thread([this] { Run(); });
@@ -128,12 +130,17 @@ void CameraRecorder::Handle(const Input& input) {
     cycle_.VideoModeChanged(now);
     return;
   }
+  if (input.kind == Input::Kind::VideoReported) {
+    for (CycleObserver* observer : observers_) observer->OnVideoReport(*input.report);
+    return;
+  }
   if (!sessionLink_ || input.session != sessionLink_->Id()) return;
   switch (input.kind) {
     case Input::Kind::LoginAccepted: cycle_.LoginAccepted(now); break;
     case Input::Kind::CameraEvent: cycle_.CameraEvent(now); break;
     case Input::Kind::SessionEnded: cycle_.SessionEnded(input.end, now); break;
     case Input::Kind::VideoModeChanged:
+    case Input::Kind::VideoReported:
     case Input::Kind::Stop: break;
   }
 }
@@ -188,9 +195,11 @@ void CameraRecorder::StopRecording() { engine_.StopRecording(); }
 void CameraRecorder::OnVideoModeChanged() { mailbox_->Post({Input::Kind::VideoModeChanged}); }
 
 void CameraRecorder::OnVideoReport(const VideoReport& report) {
-  using Kind = VideoReport::Kind;
-  if (report.kind == Kind::Connecting || report.kind == Kind::Connected) return;
+  if (!IsStatusReport(report)) return;
   Say(report.text);
+  // Observers hear of it on the camera's thread, like everything else.
+  if (!observers_.empty())
+    mailbox_->Post({Input::Kind::VideoReported, 0, SessionEnd::Dropped, std::make_shared<const VideoReport>(report)});
 }
 
 }  // namespace zent

@@ -133,7 +133,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   void RecordingTimeUp() override;
   void RecordingWindowClosed() override;
   bool VideoModeChanged() override;
-  void RecordingFileChanged(FileChange change, const std::string& path) override;
+  void VideoReported(const zent::VideoReport& report) override;
 
   // The Recordings window of the selected camera, non-modal; one at a time.
   void OnRecordings();

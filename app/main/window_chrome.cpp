@@ -31,15 +31,20 @@ void CMainDlg::OnRecordings() {
   m_recordingsDlg->show();
 }
 
-void CMainDlg::RecordingFileChanged(FileChange change, const std::string& path) {
-  if (change == FileChange::Started) m_recordingNow = path;
-  else if (path == m_recordingNow) m_recordingNow.clear();
+void CMainDlg::VideoReported(const zent::VideoReport& report) {
+  AddStatusLine(report.text);
+  for (zent::CycleObserver* observer : m_cycleObservers) observer->OnVideoReport(report);
+  const zent::FileEffect effect = zent::FileEffectOf(report);
+  if (effect == zent::FileEffect::None) return;
+  if (effect == zent::FileEffect::Started) m_recordingNow = report.path;
+  else if (report.path == m_recordingNow) m_recordingNow.clear();
   if (!m_recordingsDlg) return;
-  const QString file = QString::fromLocal8Bit(path);
-  switch (change) {
-    case FileChange::Started: m_recordingsDlg->RecordingStarted(file); break;
-    case FileChange::Saved: m_recordingsDlg->RecordingSaved(file); break;
-    case FileChange::Removed: m_recordingsDlg->RecordingRemoved(file); break;
+  const QString file = QString::fromLocal8Bit(report.path);
+  switch (effect) {
+    case zent::FileEffect::Started: m_recordingsDlg->RecordingStarted(file); break;
+    case zent::FileEffect::Saved: m_recordingsDlg->RecordingSaved(file); break;
+    case zent::FileEffect::Removed: m_recordingsDlg->RecordingRemoved(file); break;
+    case zent::FileEffect::None: break;
   }
 }
 

@@ -92,25 +92,17 @@ void CKRLActiveX::OnVideoModeChanged() {
 }
 
 void CKRLActiveX::OnVideoReport(const zent::VideoReport& report) {
-  using Kind = zent::VideoReport::Kind;
-  const QString text = QString::fromLocal8Bit(report.text);
-  const QString path = QString::fromLocal8Bit(report.path);
-  const Kind kind = report.kind;
-  const std::int64_t frames = report.frames;
   QMetaObject::invokeMethod(
       this,
-      [this, kind, text, path, frames] {
-        if (kind == Kind::Connecting || kind == Kind::NoVideo || kind == Kind::StreamLost) {
-          m_placeholder = kind == Kind::StreamLost ? "No video: stream lost, reconnecting\u2026" : text;
+      [this, report] {
+        using Kind = zent::VideoReport::Kind;
+        if (report.kind == Kind::Connecting || report.kind == Kind::NoVideo || report.kind == Kind::StreamLost) {
+          m_placeholder = report.kind == Kind::StreamLost ? "No video: stream lost, reconnecting\u2026"
+                                                          : QString::fromLocal8Bit(report.text);
           m_picture = QImage();
           update();
         }
-        if (kind != Kind::Connecting && kind != Kind::Connected) emit Reported(text);
-        if (!path.isEmpty()) {
-          if (kind == Kind::RecordingStarted) emit FileChanged(0, path);
-          else if (kind == Kind::RecordingSaved || (kind == Kind::RecordingFailed && frames > 0)) emit FileChanged(1, path);
-          else if (kind == Kind::RecordingFailed || kind == Kind::RecordingDeleted) emit FileChanged(2, path);
-        }
+        if (zent::IsStatusReport(report)) emit Reported(report);
       },
       Qt::QueuedConnection);
 }

@@ -77,10 +77,7 @@ int CRecordDlg::CreateViewer() {
   // Queued, so that the handler may delete the viewer that raised the event.
   connect(m_pViewer, &ViewerControl::VideoModeChanged, this, &CRecordDlg::OnVideoModeChanged, Qt::QueuedConnection);
   connect(m_pViewer, &ViewerControl::Reported, this,
-          [this](const QString& text) { m_host.AddStatusLine(text.toLocal8Bit().toStdString()); });
-  connect(m_pViewer, &ViewerControl::FileChanged, this, [this](int change, const QString& path) {
-    m_host.RecordingFileChanged(static_cast<RecordingHost::FileChange>(change), path.toLocal8Bit().toStdString());
-  });
+          [this](const zent::VideoReport& report) { m_host.VideoReported(report); });
   m_pViewer->StartView();
   return m_pViewer != nullptr;
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "record/video_listener.h"
+
 class RecordingHost {
  public:
   virtual ~RecordingHost() = default;
@@ -21,7 +23,7 @@ class RecordingHost {
   virtual bool VideoModeChanged() = 0;
   virtual void AddStatusLine(const std::string& text) = 0;
 
-  // A recording's file appeared, was finished, or is gone (nothing kept, or deleted for room).
-  enum class FileChange { Started, Saved, Removed };
-  virtual void RecordingFileChanged(FileChange change, const std::string& path) = 0;
+  // What the viewer reported that is news: its text is a status line; a recording's file begun,
+  // saved, refused or deleted is in it too.
+  virtual void VideoReported(const zent::VideoReport& report) = 0;
 };

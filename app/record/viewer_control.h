@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "record/disk_space.h"
+#include "record/video_listener.h"
 
 inline constexpr int IDC_VIEWER = 1035;
 
@@ -78,8 +79,9 @@ class ViewerControl : public QWidget {
  signals:
   // Event 2: the camera's video mode changed.
   void VideoModeChanged();
-  // What the viewer has to tell the user: the file being written, saved, a lost stream.
-  void Reported(const QString& text);
-  // A recording's file: 0 being written, 1 finished, 2 gone (nothing kept, or deleted for room).
-  void FileChanged(int change, const QString& path);
+  // What the engine reported that is news to the user: a recording's file begun, saved, refused
+  // or deleted, a lost stream; on the GUI thread.
+  void Reported(const zent::VideoReport& report);
 };
+
+Q_DECLARE_METATYPE(zent::VideoReport)

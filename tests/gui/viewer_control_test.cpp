@@ -57,8 +57,12 @@ TEST_F(ViewerControlTest, TakesTheCallsInOrderAndRecordsBetweenStartAndStop) {
   QTest::qWait(1500);
   viewer.Record(file, kRecordStop);
   ASSERT_TRUE(WaitUntil([&] { return reports.count() >= 2; }));
-  EXPECT_EQ(reports.at(0).at(0).toString(), "Recording to " + file);
-  EXPECT_TRUE(reports.at(1).at(0).toString().startsWith("Saved " + file + ": ")) << reports.at(1).at(0).toString().toStdString();
+  auto report = [&](int i) { return reports.at(i).at(0).value<zent::VideoReport>(); };
+  EXPECT_EQ(report(0).text, "Recording to " + file.toStdString());
+  EXPECT_EQ(zent::FileEffectOf(report(0)), zent::FileEffect::Started);
+  EXPECT_TRUE(report(1).text.starts_with("Saved " + file.toStdString() + ": ")) << report(1).text;
+  EXPECT_EQ(zent::FileEffectOf(report(1)), zent::FileEffect::Saved);
+  EXPECT_EQ(report(1).path, file.toStdString());
   viewer.StopView();
   const AviProbe probe = ProbeAvi(file.toStdString());
   EXPECT_GE(probe.packets, 10);

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "../support/avi_probe.h"
 #include "../unit/temp_dir.h"
+#include "service/camera_recorder.h"
 #include "sim/camsim_process.h"
 
 namespace zent::testing {
@@ -114,6 +117,59 @@ TEST_F(RecorderServiceTest, EachCameraRecordsItsOwnEventsAndAReloadAddsOneWithou
       ASSERT_GT(probe.cameraFrames[i], probe.cameraFrames[i - 1]) << files[0];
   }
   EXPECT_NE(names[0], names[1]);  // named by each camera's own event time
+}
+
+// What a consumer of the headless cycle hears (notifications, a web page): the cycle's events and
+// the engine's reports, all on the camera's own thread.
+class ThreadLog : public CycleObserver {
+ public:
+  void OnCycleEvent(const CycleEvent& event) override {
+    if (event.kind == CycleEvent::Kind::CameraEvent) Add("event");
+    else if (event.kind == CycleEvent::Kind::RecordingStarted) Add("started");
+    else Add("");
+  }
+  void OnVideoReport(const VideoReport& report) override {
+    Add(FileEffectOf(report) == FileEffect::Saved ? "saved " + report.path : "");
+  }
+  std::vector<std::string> Seen() {
+    std::lock_guard lock(mutex_);
+    return seen_;
+  }
+  std::set<std::thread::id> Threads() {
+    std::lock_guard lock(mutex_);
+    return threads_;
+  }
+
+ private:
+  void Add(const std::string& what) {
+    std::lock_guard lock(mutex_);
+    threads_.insert(std::this_thread::get_id());
+    if (!what.empty()) seen_.push_back(what);
+  }
+  std::mutex mutex_;
+  std::vector<std::string> seen_;
+  std::set<std::thread::id> threads_;
+};
+
+TEST_F(RecorderServiceTest, ObserversHearTheEventTheRecordingAndItsFileOnTheCamerasThread) {
+  auto door = Sim("127.0.0.2");
+  RecorderTuning tuning;
+  tuning.minute = 1s;
+  ThreadLog observer;
+  {
+    CameraRecorder camera(Camera("127.0.0.2", *door), output, tuning, {&observer});
+    ASSERT_TRUE(WaitForLines("127.0.0.2 ", "Successfully connected.", 1, 10s));
+    std::this_thread::sleep_for(1500ms);
+    door->Command("event");
+    ASSERT_TRUE(WaitForLines("127.0.0.2 ", "Saved ", 1, 10s)) << ReadFile(outputPath);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (observer.Seen().size() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  }
+  const std::vector<std::string> files = Recordings("127.0.0.2");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(observer.Seen(), (std::vector<std::string>{"event", "started", "saved " + files[0]}));
+  EXPECT_EQ(observer.Threads().size(), 1u);
+  EXPECT_FALSE(observer.Threads().count(std::this_thread::get_id()));
 }
 
 }  // namespace
