@@ -71,6 +71,10 @@ void RecordingCycle::RecorderClosed(Clock::time_point now) {
   if (armed_) Prepare(now, settings_.preparePause, false);
 }
 
+void RecordingCycle::VideoReported(const VideoReport& report) {
+  for (CycleObserver* observer : observers_) observer->OnVideoReport(report);
+}
+
 void RecordingCycle::SessionEnded(SessionEnd end, Clock::time_point now) {
   if (stopped_ || (session_ != Session::LoggingIn && session_ != Session::LoggedIn)) return;
   if (end == SessionEnd::Dropped && settings_.relogin) {
@@ -106,7 +110,7 @@ void RecordingCycle::Due(CycleDeadline kind, Clock::time_point now) {
       saving_ = Saving::Off;
       host_.StopRecording();
       Tell(CycleEvent::Kind::RecordingEnded, now);
-      Recorded(now);
+      if (video_ == Video::Ready) Readying(now);
       break;
     case CycleDeadline::Relogin:
       host_.Status("Connecting server...");
@@ -156,10 +160,6 @@ void RecordingCycle::Arm(Clock::time_point now) {
   video_ = Video::Ready;
   host_.RecorderArmed();
   Tell(CycleEvent::Kind::Armed, now);
-}
-
-void RecordingCycle::Recorded(Clock::time_point now) {
-  if (video_ == Video::Ready) Readying(now);
 }
 
 void RecordingCycle::LengthFrom(Clock::time_point now) {

@@ -116,6 +116,8 @@ class RecordingCycle {
   void RecordingConfirmed(Clock::time_point now);
   void RecordingRefused(Clock::time_point now);
   void RecorderClosed(Clock::time_point now);
+  // What the video engine reported, handed on to the observers as it is.
+  void VideoReported(const VideoReport& report);
 
   // A deadline came: acted on even when a host's timer fires a little early; nothing when it is
   // no longer wanted.
@@ -141,7 +143,6 @@ class RecordingCycle {
   void Build(Clock::time_point now);
   void Readying(Clock::time_point now);
   void Arm(Clock::time_point now);
-  void Recorded(Clock::time_point now);
   void LengthFrom(Clock::time_point now);
   void GiveUp(Clock::time_point now);
   void Tell(CycleEvent::Kind kind, Clock::time_point now, std::chrono::milliseconds reloginIn = {});

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 

@@ -85,7 +85,6 @@ CameraRecorder::CameraRecorder(CameraSetup setup, StatusOutput& output, Recorder
       tuning_(std::move(tuning)),
       mailbox_(std::make_shared<Mailbox>()),
       cycle_(*this, CycleSettingsOf(setup_, tuning_)),
-      observers_(observers),
       engine_(*this, tuning_.engineTimings) {
   for (CycleObserver* observer : observers) cycle_.AddObserver(*observer);
   thread_ = std::thread([this] { Run(); });
@@ -131,7 +130,7 @@ void CameraRecorder::Handle(const Input& input) {
     return;
   }
   if (input.kind == Input::Kind::VideoReported) {
-    for (CycleObserver* observer : observers_) observer->OnVideoReport(*input.report);
+    cycle_.VideoReported(*input.report);
     return;
   }
   if (!sessionLink_ || input.session != sessionLink_->Id()) return;
@@ -197,9 +196,8 @@ void CameraRecorder::OnVideoModeChanged() { mailbox_->Post({Input::Kind::VideoMo
 void CameraRecorder::OnVideoReport(const VideoReport& report) {
   if (!IsStatusReport(report)) return;
   Say(report.text);
-  // Observers hear of it on the camera's thread, like everything else.
-  if (!observers_.empty())
-    mailbox_->Post({Input::Kind::VideoReported, 0, SessionEnd::Dropped, std::make_shared<const VideoReport>(report)});
+  // The cycle's observers hear of it on the camera's thread, like everything else.
+  mailbox_->Post({Input::Kind::VideoReported, 0, SessionEnd::Dropped, std::make_shared<const VideoReport>(report)});
 }
 
 }  // namespace zent

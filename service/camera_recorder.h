@@ -71,7 +71,6 @@ class CameraRecorder : private CycleHost, private VideoListener {
   const RecorderTuning tuning_;
   std::shared_ptr<Mailbox> mailbox_;
   RecordingCycle cycle_;
-  const std::vector<CycleObserver*> observers_;
   VideoEngine engine_;
   std::shared_ptr<SessionLink> sessionLink_;
   std::shared_ptr<EventSession> session_;

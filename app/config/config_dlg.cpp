@@ -1,7 +1,6 @@
 #include "app/config/config_dlg.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,7 +25,6 @@ constexpr int kFileMinutesLimit = 2;
 
 QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
 std::string Bytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
-
 
 }  // namespace
 

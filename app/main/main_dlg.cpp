@@ -14,10 +14,10 @@
 #include "config/paths.h"
 #include "config/profile_file.h"
 #include "link/protocol.h"
+#include "record/memory_budget.h"
 #include "res/app_icon.h"
 #include "res/strings.h"
 #include "settings/documents_folder.h"
-#include "record/memory_budget.h"
 #include "settings/options_store.h"
 
 

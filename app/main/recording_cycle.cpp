@@ -92,6 +92,8 @@ void CMainDlg::StopVideo() {
 void CMainDlg::RecorderArmed() { EnableDlgItem(IDC_CONFIGURATION, false); }
 
 long CMainDlg::OnCameraEvent(unsigned long /*wParam*/, long /*lParam*/) {
+  // The length as the profile says now, like the file's name.
+  m_cycle->SetLength(m_currentProfile.fileMinutes, std::chrono::milliseconds(m_millisecondsPerMinute));
   Feed(&zent::RecordingCycle::CameraEvent);
   return 0;
 }
@@ -103,7 +105,6 @@ bool CMainDlg::StartRecording() {
   const std::string name = zent::RecordingFileName(m_currentProfile.savePath, m_currentProfile.insertTime, now);
   // The default saving path is in the documents folder, which a new account may not have yet.
   if (zent::DirectoryPart(name) == m_documentsFolder) zent::EnsureDocumentsFolder(m_documentsFolder);
-  m_cycle->SetLength(m_currentProfile.fileMinutes, std::chrono::milliseconds(m_millisecondsPerMinute));
   m_pRecordDlg->SetFileName(QString::fromLocal8Bit(name));
   m_pRecordDlg->show();
   m_pRecordDlg->raise();

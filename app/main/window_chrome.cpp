@@ -33,7 +33,7 @@ void CMainDlg::OnRecordings() {
 
 void CMainDlg::VideoReported(const zent::VideoReport& report) {
   AddStatusLine(report.text);
-  for (zent::CycleObserver* observer : m_cycleObservers) observer->OnVideoReport(report);
+  m_cycle->VideoReported(report);
   const zent::FileEffect effect = zent::FileEffectOf(report);
   if (effect == zent::FileEffect::None) return;
   if (effect == zent::FileEffect::Started) m_recordingNow = report.path;

@@ -2,9 +2,7 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <algorithm>
 #include <chrono>
-#include <climits>
 #include <thread>
 
 #include "app/id_timer.h"
