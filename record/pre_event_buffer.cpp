@@ -14,7 +14,7 @@ void PreEventBuffer::SetSeconds(double seconds) {
   if (seconds_ == 0) Clear();
 }
 
-bool PreEventBuffer::IsKey(const RecordJob& job) { return job.packet && (job.packet->flags & AV_PKT_FLAG_KEY); }
+bool PreEventBuffer::IsKey(const RecordedPacket& job) { return job.packet && (job.packet->flags & AV_PKT_FLAG_KEY); }
 
 void PreEventBuffer::DropFront() {
   bytes_ -= static_cast<std::size_t>(jobs_.front().packet->size);
@@ -28,7 +28,7 @@ bool PreEventBuffer::DropOldestGroup() {
   return true;
 }
 
-void PreEventBuffer::Push(RecordJob job) {
+void PreEventBuffer::Push(RecordedPacket job) {
   if (seconds_ == 0 || !job.packet) return;
   if (jobs_.empty() && !IsKey(job)) return;  // nothing decodes before the first key frame
   bytes_ += static_cast<std::size_t>(job.packet->size);
@@ -49,14 +49,14 @@ void PreEventBuffer::Push(RecordJob job) {
   }
 }
 
-std::vector<RecordJob> PreEventBuffer::Take(Clock::time_point event) const {
+std::vector<RecordedPacket> PreEventBuffer::Take(Clock::time_point event) const {
   const auto from = event - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds_));
   std::size_t start = 0;
   for (std::size_t i = 0; i < jobs_.size() && jobs_[i].arrival <= from; ++i)
     if (IsKey(jobs_[i])) start = i;
-  std::vector<RecordJob> taken;
+  std::vector<RecordedPacket> taken;
   taken.reserve(jobs_.size() - start);
-  for (std::size_t i = start; i < jobs_.size(); ++i) taken.push_back(ShareJob(jobs_[i]));
+  for (std::size_t i = start; i < jobs_.size(); ++i) taken.push_back(SharePacket(jobs_[i]));
   return taken;
 }
 

@@ -27,11 +27,11 @@ class PreEventBuffer {
 
   // Keeps `job` (a packet with its arrival, key flag and stream details) and lets go of what is
   // older than needed.
-  void Push(RecordJob job);
+  void Push(RecordedPacket job);
   // The packets from the last key frame at or before `event` minus the seconds on, oldest first
   // (from the oldest key frame when the viewer has not run that long). The buffer keeps them: an
   // event soon after this one reaches back over the same seconds.
-  std::vector<RecordJob> Take(Clock::time_point event) const;
+  std::vector<RecordedPacket> Take(Clock::time_point event) const;
   void Clear();
   // Lets go of the oldest key frame and the frames that depend on it, to make room; false when
   // nothing was held.
@@ -41,12 +41,12 @@ class PreEventBuffer {
   std::size_t Packets() const { return jobs_.size(); }
 
  private:
-  static bool IsKey(const RecordJob& job);
+  static bool IsKey(const RecordedPacket& job);
   void DropFront();
 
   const std::size_t maxBytes_;
   double seconds_ = 0;
-  std::deque<RecordJob> jobs_;
+  std::deque<RecordedPacket> jobs_;
   std::size_t bytes_ = 0;
 };
 

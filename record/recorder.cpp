@@ -25,8 +25,8 @@ double Milliseconds(Clock::duration d) { return std::chrono::duration<double, st
 
 }  // namespace
 
-RecordJob ShareJob(const RecordJob& job) {
-  RecordJob copy(job.kind);
+RecordedPacket SharePacket(const RecordedPacket& job) {
+  RecordedPacket copy;
   copy.packet = NewPacket();
   if (copy.packet && job.packet && av_packet_ref(copy.packet.get(), job.packet.get()) < 0) copy.packet.reset();
   copy.parameters = job.parameters;
@@ -39,20 +39,29 @@ RecordJob ShareJob(const RecordJob& job) {
   return copy;
 }
 
+namespace {
+
+// Bytes a queued job holds beyond the pre-event buffer's, for the queue's bound.
+std::size_t QueuedBytes(const RecordJob& job) {
+  const auto* packet = std::get_if<RecordedPacket>(&job);
+  return packet && !packet->buffered ? static_cast<std::size_t>(packet->packet->size) : 0;
+}
+
+}  // namespace
+
 Recorder::Recorder(VideoListener& listener, Retention retention)
     : listener_(listener), retention_(std::move(retention)), thread_([this] { Run(); }) {}
 
 Recorder::~Recorder() {
-  Post(RecordJob(RecordJob::Kind::End));
-  Post(RecordJob(RecordJob::Kind::Quit));
+  Post(EndRecording{});
+  Post(QuitWriting{});
   thread_.join();
 }
 
 void Recorder::Post(RecordJob job) {
   {
     std::lock_guard lock(mutex_);
-    if (job.kind == RecordJob::Kind::Packet && !job.buffered) {
-      const std::size_t size = static_cast<std::size_t>(job.packet->size);
+    if (const std::size_t size = QueuedBytes(job); size > 0) {
       if (queuedBytes_ + size > kMaxQueuedBytes) {
         ++dropped_;
         return;
@@ -79,35 +88,29 @@ void Recorder::Run() {
       }
       job = std::move(queue_.front());
       queue_.pop_front();
-      if (job.kind == RecordJob::Kind::Packet && !job.buffered)
-        queuedBytes_ -= static_cast<std::size_t>(job.packet->size);
+      queuedBytes_ -= QueuedBytes(job);
     }
-    switch (job.kind) {
-      case RecordJob::Kind::Begin:
-        Close();
-        path_ = job.path;
-        file_ = std::move(job.file);
-        requested_ = job.arrival;
-        event_ = job.event;
-        reportPreEvent_ = job.reportPreEvent;
-        guard_ = job.guard;
-        bytesWritten_ = 0;
-        lastDiskCheck_ = Clock::now();
-        if (!MakeRoom(job)) path_.clear();
-        break;
-      case RecordJob::Kind::Packet:
-        Write(job);
-        break;
-      case RecordJob::Kind::End:
-        Close();
-        break;
-      case RecordJob::Kind::Quit:
-        return;
-    }
+    if (std::holds_alternative<QuitWriting>(job)) return;
+    if (auto* packet = std::get_if<RecordedPacket>(&job)) Write(*packet);
+    else if (auto* begin = std::get_if<BeginRecording>(&job)) Begin(*begin);
+    else Close();
   }
 }
 
-void Recorder::Write(RecordJob& job) {
+void Recorder::Begin(BeginRecording& begin) {
+  Close();
+  path_ = begin.path;
+  file_ = std::move(begin.file);
+  requested_ = begin.requested;
+  event_ = begin.event;
+  reportPreEvent_ = begin.reportPreEvent;
+  guard_ = begin.guard;
+  bytesWritten_ = 0;
+  lastDiskCheck_ = Clock::now();
+  if (!MakeRoom(begin)) path_.clear();
+}
+
+void Recorder::Write(RecordedPacket& job) {
   if (path_.empty()) return;
   const bool key = job.packet->flags & AV_PKT_FLAG_KEY;
   if (!writer_) {
@@ -173,7 +176,7 @@ void Recorder::Write(RecordJob& job) {
   }
 }
 
-bool Recorder::MakeRoom(const RecordJob& begin) {
+bool Recorder::MakeRoom(const BeginRecording& begin) {
   const std::int64_t needed = NeededBytes(guard_, begin.bytesPerSecond);
   std::int64_t free = FreeBytes(path_);
   if (needed == 0 || free < 0 || free >= needed) return true;

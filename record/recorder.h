@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <variant>
 
 #include "record/disk_space.h"
 #include "record/ffmpeg_ptr.h"
@@ -22,12 +23,19 @@ namespace zent {
 
 class AviWriter;
 
-struct RecordJob {
-  enum class Kind { Begin, Packet, End, Quit };
-  explicit RecordJob(Kind k = Kind::Quit) : kind(k) {}
-  Kind kind;
-  std::string path;  // Begin: the file's path, for reports
-  CreatedFile file;  // Begin: the file, already created, written and deleted only through it
+// What the reader hands the writing thread, in order.
+struct BeginRecording {
+  std::string path;  // for reports
+  CreatedFile file;  // already created; written and deleted only through it
+  std::chrono::steady_clock::time_point requested;  // when the recording was asked for
+  std::chrono::steady_clock::time_point event;      // the event the recording is for
+  bool reportPreEvent = false;  // the saved report says how much came from before the event
+  DiskGuard guard;              // what the recording keeps free on its disk
+  std::string stem;             // the recordings' stem, for deleting the oldest of them
+  double bytesPerSecond = 0;    // the stream's data rate before the recording
+};
+
+struct RecordedPacket {
   PacketPtr packet;
   std::shared_ptr<const AVCodecParameters> parameters;  // the stream's, for the file's header
   std::uint64_t segment = 0;  // which connection to the camera the packet came over
@@ -35,18 +43,18 @@ struct RecordJob {
   AVRational frameRate{25, 1};
   bool arrivalClock = true;  // the source has no time stamps of its own
   AVRational sourceTimeBase{1, 1};
-  std::chrono::steady_clock::time_point arrival;  // Begin: when the recording was asked for
-  std::chrono::steady_clock::time_point event;    // Begin: the event the recording is for
-  bool reportPreEvent = false;  // Begin: the saved report says how much came from before the event
-  bool buffered = false;        // Packet: from the pre-event buffer, held in memory already
-  DiskGuard guard;              // Begin: what the recording keeps free on its disk
-  std::string stem;             // Begin: the recordings' stem, for deleting the oldest of them
-  double bytesPerSecond = 0;    // Begin: the stream's data rate before the recording
+  std::chrono::steady_clock::time_point arrival;
+  bool buffered = false;  // from the pre-event buffer, held in memory already
 };
+
+struct EndRecording {};
+struct QuitWriting {};
+
+using RecordJob = std::variant<BeginRecording, RecordedPacket, EndRecording, QuitWriting>;
 
 // A second hold on a packet's bytes, with the same details: for the pre-event buffer beside the
 // writer, both of which only read them.
-RecordJob ShareJob(const RecordJob& job);
+RecordedPacket SharePacket(const RecordedPacket& packet);
 
 class Recorder {
  public:
@@ -59,7 +67,8 @@ class Recorder {
 
  private:
   void Run();
-  void Write(RecordJob& job);
+  void Begin(BeginRecording& begin);
+  void Write(RecordedPacket& job);
   void Close();
   void Fail(const std::string& error);
   // Deletes the recording's own file, made for it; nothing else.
@@ -68,7 +77,7 @@ class Recorder {
   // How much of the file lies before its event.
   double PreEventSeconds() const;
   // Before a recording: room on the disk, making it by deleting old recordings where allowed.
-  bool MakeRoom(const RecordJob& begin);
+  bool MakeRoom(const BeginRecording& begin);
   // While recording: stops with the index written when the disk is almost full.
   void CheckRoom();
   // Deletes this camera's recordings older than the retention allows, never the one being made.

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -11,16 +10,13 @@
 #include "config/paths.h"
 #include "record/avi_writer.h"
 #include "record/ffmpeg_limits.h"
+#include "record/live_decoder.h"
 #include "record/memory_budget.h"
 #include "record/packet_source.h"
 #include "record/pre_event_buffer.h"
 #include "record/recording_name.h"
 #include "record/recorder.h"
 #include "record/recorder_finishing.h"
-
-extern "C" {
-#include <libavutil/imgutils.h>
-}
 
 namespace zent {
 namespace {
@@ -35,25 +31,11 @@ std::string SecondsText(std::chrono::milliseconds pause) {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kRateWindow = std::chrono::seconds(2);
-constexpr int kMaxLowres = 3;
 // The small live picture needs no more than this; the recording keeps every frame.
 constexpr auto kDisplayInterval = std::chrono::milliseconds(100);
 
 std::int64_t Nanoseconds(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-}
-
-// The camera's frame rate over the recent arrivals: their span over their number, which a burst
-// after a delay does not distort. A rate close to a whole number is taken as that number.
-std::optional<AVRational> MeasuredRate(const std::deque<Clock::time_point>& arrivals) {
-  if (arrivals.size() < 3) return std::nullopt;
-  const double span = std::chrono::duration<double>(arrivals.back() - arrivals.front()).count();
-  if (span <= 0) return std::nullopt;
-  const double rate = static_cast<double>(arrivals.size() - 1) / span;
-  const double whole = std::round(rate);
-  if (whole >= 1 && std::fabs(rate - whole) <= 0.03 * whole) return AVRational{static_cast<int>(whole), 1};
-  return av_d2q(rate, 100000);
 }
 
 // A recording asked for this long after the window marked its event still begins before that event.
@@ -114,11 +96,9 @@ void VideoEngine::StopView() {
     std::lock_guard lock(bufferMutex_);
     preEvent_.Clear();
   }
-  decoder_.reset();
-  scaler_.reset();
-  decoderLowres_ = -1;
+  live_.Reset();
   mode_.reset();
-  arrivals_.clear();
+  meter_.Restart();
   pictureInFlight_ = false;
 }
 
@@ -144,19 +124,19 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
   const Clock::time_point markedAt{std::chrono::nanoseconds(marked)};
   if (marked != 0 && markedAt <= requested && requested - markedAt < kEventMarkValidity) event = markedAt;
 
-  RecordJob begin(RecordJob::Kind::Begin);
+  BeginRecording begin;
   begin.path = path;
   begin.file = std::move(file);
-  begin.arrival = requested;
+  begin.requested = requested;
   begin.event = event;
   begin.guard = diskGuard_;
   begin.stem = RecordingStem(path.substr(path.rfind(kPathSeparator) + 1));
-  begin.bytesPerSecond = bytesPerSecond_;
+  begin.bytesPerSecond = meter_.BytesPerSecond();
   std::lock_guard lock(bufferMutex_);
   begin.reportPreEvent = preEvent_.Seconds() > 0;
   recorder_->Post(std::move(begin));
-  std::vector<RecordJob> before = preEvent_.Take(event);
-  for (RecordJob& job : before) {
+  std::vector<RecordedPacket> before = preEvent_.Take(event);
+  for (RecordedPacket& job : before) {
     job.buffered = true;
     // Packets from the viewer's first seconds carry an early guess of the frame rate; the file
     // is stamped with the one measured last.
@@ -170,7 +150,7 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
 void VideoEngine::StopRecording() {
   std::lock_guard lock(bufferMutex_);
   recordingWanted_ = false;
-  if (recorder_) recorder_->Post(RecordJob(RecordJob::Kind::End));
+  if (recorder_) recorder_->Post(EndRecording{});
 }
 
 void VideoEngine::SetPreEventSeconds(double seconds) {
@@ -240,8 +220,7 @@ void VideoEngine::ReadLoop() {
     lost = !ReadStream(*source, label, ++segment, cameBack);
     reported = lost;  // the loss was reported; failed attempts to come back add nothing to it
     source.reset();
-    decoder_.reset();
-    decoderLowres_ = -1;
+    live_.Reset();
     if (!stop_) PauseReading(timings_.reconnectPause);
   }
 }
@@ -257,7 +236,7 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
   std::shared_ptr<AVCodecParameters> parameters;  // the file's header: the stream's, at the current size
   PacketPtr packet = NewPacket();
   bool connected = false;
-  arrivals_.clear();  // a gap while the stream was away is no frame interval
+  meter_.Restart();
   for (;;) {
     ioDeadline_ = Nanoseconds(Clock::now() + timings_.readTimeout);
     const int result = source.Read(*packet);
@@ -284,36 +263,27 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
         std::lock_guard lock(bufferMutex_);
         preEvent_.Clear();  // pictures of another size cannot open a file of the new one
       }
-      if (!mode_ || *mode != *mode_) arrivals_.clear();
+      if (!mode_ || *mode != *mode_) meter_.Restart();
       mode_ = mode;
       if (!parameters || parameters->width != mode->width || parameters->height != mode->height)
         parameters = CopyParameters(streamParameters, *mode);
     }
 
-    arrivals_.push_back(arrival);
-    while (arrivals_.front() < arrival - kRateWindow) arrivals_.pop_front();
-    // The stream's data rate, for the disk guard: an exponential average over about 2 s.
-    if (lastArrival_ != Clock::time_point{}) {
-      const double gap = std::chrono::duration<double>(arrival - lastArrival_).count();
-      const double weight = std::min(1.0, gap / std::chrono::duration<double>(kRateWindow).count());
-      if (gap > 0)
-        bytesPerSecond_ = bytesPerSecond_ * (1 - weight) + (static_cast<double>(packet->size) / gap) * weight;
-    }
-    lastArrival_ = arrival;
+    meter_.Arrived(arrival, packet->size);
 
     const bool shown = displayWidth_ > 0 && displayHeight_ > 0;
     const bool wantPicture = shown && !pictureInFlight_ && arrival - lastDecode_ >= kDisplayInterval;
     // An inter-coded picture needs every packet since its key frame; a JPEG only itself.
     const bool decode = interCoded ? shown : wantPicture;
-    if (!shown && interCoded && decoder_) decoder_.reset();  // hidden: nothing decoded, no state kept
+    if (!shown && interCoded && live_.Open()) live_.Reset();  // hidden: nothing decoded, no state kept
     if (decode) {
       if (wantPicture) lastDecode_ = arrival;
-      Decode(*packet, streamParameters, wantPicture);
+      ShowPicture(*packet, streamParameters, wantPicture);
     }
     std::lock_guard lock(bufferMutex_);  // a recording that starts now takes the buffer and what follows, once
     const bool buffering = preEvent_.Seconds() > 0;
     if ((recordingWanted_ || buffering) && mode_ && parameters) {
-      RecordJob job(RecordJob::Kind::Packet);
+      RecordedPacket job;
       job.packet = NewPacket();
       if (decode) {
         // The decoder may still hold the packet's buffer: the writing thread gets bytes of its
@@ -337,78 +307,22 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
       job.mode = *mode_;
       // A stream with time stamps of its own says its rate; arrivals right after connecting come
       // in bursts. Motion JPEG has only its arrivals to go by.
-      job.frameRate = arrivalClock ? MeasuredRate(arrivals_).value_or(declared) : declared;
+      job.frameRate = arrivalClock ? meter_.FrameRate().value_or(declared) : declared;
       job.arrivalClock = arrivalClock;
       job.sourceTimeBase = source.TimeBase();
       job.arrival = arrival;
-      if (buffering) preEvent_.Push(ShareJob(job));
+      if (buffering) preEvent_.Push(SharePacket(job));
       if (recordingWanted_) recorder_->Post(std::move(job));
     }
     av_packet_unref(packet.get());
   }
 }
 
-void VideoEngine::Decode(const AVPacket& packet, const AVCodecParameters& parameters, bool wantPicture) {
-  const int displayWidth = displayWidth_, displayHeight = displayHeight_;
+void VideoEngine::ShowPicture(const AVPacket& packet, const AVCodecParameters& parameters, bool wantPicture) {
   const int width = mode_ ? mode_->width : parameters.width;
   const int height = mode_ ? mode_->height : parameters.height;
-  if (width <= 0 || height <= 0 || displayWidth <= 0 || displayHeight <= 0) return;
-
-  // Decode no larger than shown: JPEG can decode at 1/2, 1/4 or 1/8 size for almost nothing.
-  int lowres = 0;
-  const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
-  if (!codec) return;
-  const int maxLowres = std::min<int>(kMaxLowres, codec->max_lowres);
-  while (lowres < maxLowres && (width >> (lowres + 1)) >= displayWidth && (height >> (lowres + 1)) >= displayHeight)
-    ++lowres;
-  if (!decoder_ || lowres != decoderLowres_) {
-    decoder_.reset(avcodec_alloc_context3(codec));
-    if (!decoder_) return;
-    avcodec_parameters_to_context(decoder_.get(), &parameters);
-    decoder_->lowres = lowres;
-    decoder_->thread_count = 1;
-    // A small live picture: the deblocking filter costs much and shows little at this size.
-    decoder_->skip_loop_filter = AVDISCARD_ALL;
-    decoder_->flags2 |= AV_CODEC_FLAG2_FAST;
-    if (OpenDecoder(decoder_.get(), codec) < 0) {
-      decoder_.reset();
-      return;
-    }
-    decoderLowres_ = lowres;
-    decoderNeedsKey_ = true;
-  }
-  if (decoderNeedsKey_) {
-    // Starting elsewhere would show smears until the next key frame: wait for it instead.
-    if (!(packet.flags & AV_PKT_FLAG_KEY) && parameters.codec_id != AV_CODEC_ID_MJPEG) return;
-    decoderNeedsKey_ = false;
-  }
-  if (avcodec_send_packet(decoder_.get(), &packet) < 0) return;
-  FramePtr frame = NewFrame();
-  FramePtr newest;
-  while (avcodec_receive_frame(decoder_.get(), frame.get()) == 0) {
-    newest = std::move(frame);
-    frame = NewFrame();
-  }
-  if (!newest || !wantPicture) return;
-
-  // Fit the picture into the display, keeping its shape.
-  int outWidth = displayWidth;
-  int outHeight = std::max(1, static_cast<int>(static_cast<std::int64_t>(displayWidth) * height / width));
-  if (outHeight > displayHeight) {
-    outHeight = displayHeight;
-    outWidth = std::max(1, static_cast<int>(static_cast<std::int64_t>(displayHeight) * width / height));
-  }
-  scaler_.reset(sws_getCachedContext(scaler_.release(), newest->width, newest->height,
-                                     static_cast<AVPixelFormat>(newest->format), outWidth, outHeight,
-                                     AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr));
-  if (!scaler_) return;
-  auto picture = std::make_shared<VideoPicture>();
-  picture->width = outWidth;
-  picture->height = outHeight;
-  picture->pixels.resize(static_cast<std::size_t>(outWidth) * outHeight * 4);
-  std::uint8_t* planes[4] = {picture->pixels.data(), nullptr, nullptr, nullptr};
-  int strides[4] = {outWidth * 4, 0, 0, 0};
-  sws_scale(scaler_.get(), newest->data, newest->linesize, 0, newest->height, planes, strides);
+  auto picture = live_.Decode(packet, parameters, width, height, displayWidth_, displayHeight_, wantPicture);
+  if (!picture) return;
   pictureInFlight_ = true;
   listener_.OnVideoPicture(std::move(picture));
 }

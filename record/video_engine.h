@@ -8,7 +8,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,9 +17,11 @@
 
 #include "record/disk_space.h"
 #include "record/ffmpeg_ptr.h"
+#include "record/live_decoder.h"
 #include "record/pre_event_buffer.h"
 #include "record/recorder.h"
 #include "record/recorder_finishing.h"
+#include "record/stream_meter.h"
 #include "record/video_listener.h"
 #include "record/video_mode.h"
 #include "record/video_source.h"
@@ -77,7 +78,7 @@ class VideoEngine {
   void ReadLoop();
   // Reads one connection's packets until the stream ends; false when it was lost.
   bool ReadStream(PacketSource& source, const std::string& label, std::uint64_t segment, bool cameBack);
-  void Decode(const AVPacket& packet, const AVCodecParameters& parameters, bool wantPicture);
+  void ShowPicture(const AVPacket& packet, const AVCodecParameters& parameters, bool wantPicture);
   bool PauseReading(std::chrono::milliseconds duration);
   static int Interrupt(void* engine);
   // Charges a packet to the process's memory budget, making room in the pre-event buffer if it
@@ -100,17 +101,12 @@ class VideoEngine {
   std::atomic<int> displayHeight_{0};
   std::atomic<bool> pictureInFlight_{false};
   std::chrono::steady_clock::time_point lastDecode_;
-  CodecPtr decoder_;
-  int decoderLowres_ = -1;
-  bool decoderNeedsKey_ = true;
+  LiveDecoder live_;
   std::atomic<int> streamCodec_{0};  // AVCodecID of the stream last connected; 0 before
-  ScalerPtr scaler_;
 
   std::uint64_t droppedForMemory_ = 0;  // reader thread: frames dropped since the budget filled
   std::optional<VideoMode> mode_;
-  std::deque<std::chrono::steady_clock::time_point> arrivals_;  // for the measured frame rate
-  std::chrono::steady_clock::time_point lastArrival_;
-  std::atomic<double> bytesPerSecond_{0};  // the stream's recent data rate
+  StreamMeter meter_;
   DiskGuard diskGuard_;                    // GUI thread
   Retention retention_;                    // GUI thread
 

@@ -15,8 +15,8 @@ using Clock = std::chrono::steady_clock;
 const Clock::time_point kStart{std::chrono::hours(1)};
 
 // One packet of `bytes` arriving at `at`, a key frame when `key`; its size tells packets apart.
-RecordJob Packet(Clock::duration at, bool key, int bytes = 100) {
-  RecordJob job(RecordJob::Kind::Packet);
+RecordedPacket Packet(Clock::duration at, bool key, int bytes = 100) {
+  RecordedPacket job;
   job.packet = NewPacket();
   av_new_packet(job.packet.get(), bytes);
   if (key) job.packet->flags |= AV_PKT_FLAG_KEY;
@@ -24,7 +24,7 @@ RecordJob Packet(Clock::duration at, bool key, int bytes = 100) {
   return job;
 }
 
-std::vector<long long> Arrivals(const std::vector<RecordJob>& jobs) {
+std::vector<long long> Arrivals(const std::vector<RecordedPacket>& jobs) {
   std::vector<long long> ms;
   for (const auto& job : jobs)
     ms.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(job.arrival - kStart).count());
@@ -66,7 +66,7 @@ TEST(PreEventBuffer, TheByteBoundWinsOverTheSecondsByWholeGroups) {
 TEST(MemoryBudget, APacketIsChargedOnceForAsLongAsAnythingHoldsIt) {
   MemoryBudget budget;
   budget.SetLimit(1000);
-  RecordJob first = Packet(0ms, true, 400), second = Packet(10ms, false, 400), third = Packet(20ms, false, 400);
+  RecordedPacket first = Packet(0ms, true, 400), second = Packet(10ms, false, 400), third = Packet(20ms, false, 400);
   const std::int64_t each = first.packet->buf->size;  // the bytes and their padding
   ASSERT_TRUE(ChargePacket(*first.packet, budget));
   ASSERT_TRUE(ChargePacket(*second.packet, budget));
@@ -75,7 +75,7 @@ TEST(MemoryBudget, APacketIsChargedOnceForAsLongAsAnythingHoldsIt) {
   EXPECT_EQ(budget.Used(), 2 * each);
 
   // The pre-event buffer and the writer share the bytes: one charge, released with the last hold.
-  RecordJob shared = ShareJob(first);
+  RecordedPacket shared = SharePacket(first);
   first.packet.reset();
   EXPECT_EQ(budget.Used(), 2 * each);
   shared.packet.reset();
