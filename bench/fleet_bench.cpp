@@ -25,7 +25,8 @@
 #include <vector>
 
 #include "sim/camsim_process.h"
-#include "tests/support/avi_probe.h"
+#include "tests/kit/avi_probe.h"
+#include "tests/kit/profiles.h"
 
 namespace {
 
@@ -85,16 +86,16 @@ int main(int argc, char** argv) {
 
   std::printf("starting %d stand-in cameras at 1280x720, 15 fps...\n", cameras);
   std::vector<std::unique_ptr<camsim::CamSimProcess>> sims;
-  std::string list, credentials;
+  std::vector<zent::CameraProfile> list;
+  std::string credentials;
   for (int i = 0; i < cameras; ++i) {
     sims.push_back(std::make_unique<camsim::CamSimProcess>(std::vector<std::string>{
         "--address", Address(i), "--size", "1280x720", "--fps", "15", "--user", "cam", "--password", "fleet"}));
-    list += "1," + documents + "/cam" + std::to_string(i) + ".avi,cam.avi,1,1," + Address(i) + "," +
-            std::to_string(sims.back()->EventPort()) + "," + std::to_string(sims.back()->VideoPort()) +
-            ",40008,15.,1,0,0, ,zent_log.txt;";
+    list.push_back(zent::testing::StandInProfile(Address(i), sims.back()->EventPort(), sims.back()->VideoPort(),
+                                                 documents + "/cam" + std::to_string(i) + ".avi"));
     credentials += Address(i) + " cam fleet\n";
   }
-  std::ofstream(documents + "/zent.cfg1") << list;
+  zent::testing::WriteCameraList(documents, list);
   const std::string credentialsFile = home + "/.config/zent-client/credentials";
   std::ofstream(credentialsFile) << credentials;
   ::chmod(credentialsFile.c_str(), 0600);

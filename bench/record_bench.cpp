@@ -33,7 +33,8 @@
 #include "bench/bench_stats.h"
 #include "sim/camsim_process.h"
 #include "sim/rtsp_server_process.h"
-#include "tests/support/avi_probe.h"
+#include "tests/kit/avi_probe.h"
+#include "tests/kit/profiles.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -155,13 +156,8 @@ int EventScenario(const std::string& size, double fps, int events) {
   QApplication app(argc, argv);
 
   camsim::CamSimProcess camera({"--size", size, "--fps", std::to_string(fps)});
-  zent::CameraProfile profile;
-  profile.cameraAddress = "127.0.0.1";
-  profile.privatePort = camera.EventPort();
-  profile.videoPort = camera.VideoPort();
-  profile.savePath = home + "/Documents/bench.avi";
-  profile.insertTime = 1;
-  profile.fileMinutes = 1;
+  const zent::CameraProfile profile =
+      zent::testing::StandInProfile("127.0.0.1", camera.EventPort(), camera.VideoPort(), home + "/Documents/bench.avi");
   std::vector<double> latencies;
   std::vector<std::pair<std::string, double>> recordings;  // file, the event's send time
   std::vector<double> firstFrameOffsets;

@@ -16,7 +16,7 @@
 #include "bench/pump_events.h"
 #include "app/recordings/recordings_dlg.h"
 #include "app/recordings/thumbnail_loader.h"
-#include "tests/support/avi_probe.h"
+#include "tests/kit/avi_probe.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "bench/pump_events.h"
+#include "tests/kit/profiles.h"
 #include "app/client_app.h"
 #include "app/main/main_dlg.h"
 #include "app/record/record_dlg.h"
@@ -57,13 +58,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
 
   camsim::CamSimProcess camera({"--size", "160x120", "--fps", "10"});
-  zent::CameraProfile profile;
-  profile.cameraAddress = "127.0.0.1";
-  profile.privatePort = camera.EventPort();
-  profile.videoPort = camera.VideoPort();
-  profile.savePath = home + "/Documents/door.avi";
-  profile.insertTime = 1;
-  profile.fileMinutes = 1;
+  const zent::CameraProfile profile =
+      zent::testing::StandInProfile("127.0.0.1", camera.EventPort(), camera.VideoPort(), home + "/Documents/door.avi");
 
   int sent = 0, recorded = 0, done = 0;
   int fdsBefore = 0, threadsBefore = 0;

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <regex>
 
-#include "../support/avi_probe.h"
+#include "tests/kit/avi_probe.h"
+#include "tests/kit/profiles.h"
 #include "gui_fixture.h"
 #include "app/record/record_dlg.h"
 #include "sim/camsim_process.h"
@@ -24,12 +25,7 @@ std::string SavedFile(const QListWidget& list, int count) {
 
 TEST_F(GuiTest, SlowEveryEventBecomesAWholePlayableRecording) {
   camsim::CamSimProcess camera({"--size", "320x240", "--fps", "15", "--user", "admin", "--password", "kwolt"});
-  profile.cameraAddress = "127.0.0.1";
-  profile.privatePort = camera.EventPort();
-  profile.videoPort = camera.VideoPort();
-  profile.savePath = documents() + "/door.avi";
-  profile.insertTime = 1;
-  profile.fileMinutes = 1;
+  profile = StandInProfile("127.0.0.1", camera.EventPort(), camera.VideoPort(), documents() + "/door.avi");
   CMainDlg dlg;
   dlg.m_currentProfile = profile;
   dlg.OnLogIn();

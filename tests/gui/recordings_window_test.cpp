@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../support/avi_probe.h"
+#include "tests/kit/avi_probe.h"
 #include "app/recordings/recordings_dlg.h"
 #include "app/recordings/thumbnail_loader.h"
 #include "gui_fixture.h"

@@ -8,7 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "../support/avi_probe.h"
+#include "tests/kit/avi_probe.h"
 #include "gui_fixture.h"
 #include "app/record/krl_activex.h"
 #include "sim/camsim_process.h"

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "sim/camsim_process.h"
-#include "../support/fake_session_host.h"
+#include "tests/kit/fake_session_host.h"
 
 namespace zent::testing {
 namespace {

@@ -9,8 +9,8 @@
 #include <set>
 #include <thread>
 
-#include "../support/avi_probe.h"
-#include "../unit/temp_dir.h"
+#include "tests/kit/avi_probe.h"
+#include "tests/kit/temp_dir.h"
 #include "service/camera_recorder.h"
 #include "sim/camsim_process.h"
 

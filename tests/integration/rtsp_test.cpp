@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "../support/avi_probe.h"
-#include "../support/recording_listener.h"
-#include "../unit/temp_dir.h"
+#include "tests/kit/avi_probe.h"
+#include "tests/kit/recording_listener.h"
+#include "tests/kit/temp_dir.h"
 #include "record/video_engine.h"
 #include "sim/rtsp_server_process.h"
 

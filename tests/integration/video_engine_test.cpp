@@ -15,10 +15,10 @@
 #include <fstream>
 #include <thread>
 
-#include "../support/avi_probe.h"
-#include "../support/recording_listener.h"
-#include "../support/scripted_server.h"
-#include "../unit/temp_dir.h"
+#include "tests/kit/avi_probe.h"
+#include "tests/kit/recording_listener.h"
+#include "tests/kit/scripted_server.h"
+#include "tests/kit/temp_dir.h"
 #include "config/paths.h"
 #include "record/memory_budget.h"
 #include "record/thumbnail.h"

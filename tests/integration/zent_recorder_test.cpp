@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "../support/avi_probe.h"
-#include "../unit/temp_dir.h"
+#include "tests/kit/avi_probe.h"
+#include "tests/kit/profiles.h"
+#include "tests/kit/temp_home.h"
 #include "sim/camsim_process.h"
 
 namespace zent::testing {
@@ -21,17 +22,15 @@ using camsim::ChildProcess;
 class ZentRecorderTest : public ::testing::Test {
  protected:
   ZentRecorderTest() {
-    std::filesystem::create_directories(documents);
     std::filesystem::create_directories(config);
   }
   std::unique_ptr<CamSimProcess> Sim(const std::string& address) {
     return std::make_unique<CamSimProcess>(
         std::vector<std::string>{"--address", address, "--user", "cam", "--password", "Zq9!k" + address.substr(8)});
   }
-  // A camera list line recording into the documents folder, one minute per event.
-  std::string Profile(const std::string& address, int eventPort, int videoPort) {
-    return "1," + documents + "/cam" + address.substr(8) + ".avi,cam.avi,1,1," + address + "," +
-           std::to_string(eventPort) + "," + std::to_string(videoPort) + ",40008,15.,1,0,0, ,zent_log.txt;";
+  // A camera recording into the documents folder, one minute per event.
+  CameraProfile Camera(const std::string& address, int eventPort, int videoPort) {
+    return StandInProfile(address, eventPort, videoPort, documents + "/cam" + address.substr(8) + ".avi");
   }
   std::string Credentials(const std::string& address) { return address + " cam Zq9!k" + address.substr(8) + "\n"; }
   void WriteCredentials(const std::string& text, mode_t mode) {
@@ -39,20 +38,23 @@ class ZentRecorderTest : public ::testing::Test {
     ::chmod(credentialsFile.c_str(), mode);
   }
   std::unique_ptr<ChildProcess> Run(std::vector<std::string> arguments = {}) {
-    return std::make_unique<ChildProcess>(ZENT_RECORDER_PATH, std::move(arguments),
-                                          std::vector<std::string>{"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + "/.config",
-                                                                   "CREDENTIALS_DIRECTORY=", "DISPLAY=", "WAYLAND_DISPLAY="});
+    return std::make_unique<ChildProcess>(ZENT_RECORDER_PATH, std::move(arguments), Environment());
+  }
+  std::vector<std::string> Environment() const {
+    std::vector<std::string> variables = home.Environment();
+    variables.insert(variables.end(), {"DISPLAY=", "WAYLAND_DISPLAY="});
+    return variables;
   }
   static void ExpectNoPassword(const std::string& output) { EXPECT_EQ(output.find("Zq9!k"), std::string::npos) << output; }
 
-  TempDir home;
-  const std::string documents = home.path() + "/Documents";
+  TempHome home;
+  const std::string documents = home.documents();
   const std::string config = home.path() + "/.config/zent-client";
   const std::string credentialsFile = config + "/credentials";
 };
 
 TEST_F(ZentRecorderTest, RefusesToStartWithCredentialsOthersMayRead) {
-  WriteFile(documents + "/zent.cfg1", Profile("127.0.0.2", 11000, 8080));
+  WriteCameraList(documents, {Camera("127.0.0.2", 11000, 8080)});
   WriteCredentials(Credentials("127.0.0.2"), 0644);
   auto recorder = Run();
   EXPECT_EQ(recorder->WaitForExit(10s), 2);
@@ -63,8 +65,8 @@ TEST_F(ZentRecorderTest, RefusesToStartWithCredentialsOthersMayRead) {
 TEST_F(ZentRecorderTest, CheckSaysWhichCameraDoesNotAnswer) {
   auto door = Sim("127.0.0.2");
   // Nothing listens on 127.0.0.9.
-  WriteFile(documents + "/zent.cfg1", Profile("127.0.0.2", door->EventPort(), door->VideoPort()) +
-                                          Profile("127.0.0.9", door->EventPort(), door->VideoPort()));
+  WriteCameraList(documents, {Camera("127.0.0.2", door->EventPort(), door->VideoPort()),
+                              Camera("127.0.0.9", door->EventPort(), door->VideoPort())});
   WriteCredentials(Credentials("127.0.0.2") + Credentials("127.0.0.9"), 0600);
   auto check = Run({"--check"});
   ASSERT_EQ(check->WaitForExit(20s), 1);
@@ -81,15 +83,15 @@ TEST_F(ZentRecorderTest, CheckSaysWhichCameraDoesNotAnswer) {
 
 TEST_F(ZentRecorderTest, HangUpAddsACameraAndTerminateLeavesEveryRecordingPlayable) {
   auto door = Sim("127.0.0.2"), shop = Sim("127.0.0.3");
-  WriteFile(documents + "/zent.cfg1", Profile("127.0.0.2", door->EventPort(), door->VideoPort()));
+  WriteCameraList(documents, {Camera("127.0.0.2", door->EventPort(), door->VideoPort())});
   WriteCredentials(Credentials("127.0.0.2"), 0600);
   auto recorder = Run();
   ASSERT_TRUE(recorder->WaitForLine("Successfully connected.", 10s)) << recorder->Output();
   door->Command("event");
   ASSERT_TRUE(recorder->WaitForLine("Recording to " + documents + "/cam2_", 10s));
 
-  WriteFile(documents + "/zent.cfg1", Profile("127.0.0.2", door->EventPort(), door->VideoPort()) +
-                                          Profile("127.0.0.3", shop->EventPort(), shop->VideoPort()));
+  WriteCameraList(documents, {Camera("127.0.0.2", door->EventPort(), door->VideoPort()),
+                              Camera("127.0.0.3", shop->EventPort(), shop->VideoPort())});
   WriteCredentials(Credentials("127.0.0.2") + Credentials("127.0.0.3"), 0600);
   const std::size_t before = recorder->LineCount();
   recorder->Signal(SIGHUP);

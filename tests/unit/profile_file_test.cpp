@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "config/paths.h"
-#include "temp_dir.h"
+#include "tests/kit/temp_dir.h"
 
 namespace zent {
 namespace {

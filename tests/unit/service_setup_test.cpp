@@ -6,7 +6,7 @@
 
 #include "service/camera_setup.h"
 #include "service/credentials.h"
-#include "tests/unit/temp_dir.h"
+#include "tests/kit/temp_dir.h"
 
 namespace {
 

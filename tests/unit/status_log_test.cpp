@@ -7,7 +7,7 @@
 #include "log/log_writer.h"
 #include "log/repeat_filter.h"
 #include "log/status_line.h"
-#include "temp_dir.h"
+#include "tests/kit/temp_dir.h"
 
 namespace zent {
 namespace {

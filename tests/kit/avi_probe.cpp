@@ -1,4 +1,4 @@
-#include "avi_probe.h"
+#include "tests/kit/avi_probe.h"
 
 #include <fcntl.h>
 
