@@ -31,5 +31,6 @@ bool ConfirmDelete(QWidget* owner, const QString& text) {
 }  // namespace
 
 DesktopServices DesktopServices::Real() {
-  return {MakeViewer, ChooseSaveFile, [](const QUrl& url) { return QDesktopServices::openUrl(url); }, ConfirmDelete};
+  return {MakeViewer, ChooseSaveFile, [](const QUrl& url) { return QDesktopServices::openUrl(url); }, ConfirmDelete,
+          KeyRing::Real()};
 }

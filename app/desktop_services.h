@@ -1,12 +1,14 @@
 #pragma once
 // What the windows ask of the desktop, as one set: the video control of the recording window, the
 // file chooser of the configuration dialog, opening a file or folder in the desktop's program, and
-// the question before a recording is deleted. The program uses the real ones; tests pass their own
+// the question before a recording is deleted, and the key ring. The program uses the real ones; tests pass their own
 // to the main window, which hands them on to every window it opens.
 
 #include <QString>
 #include <functional>
 #include <optional>
+
+#include "app/key_ring.h"
 
 class QUrl;
 class QWidget;
@@ -22,6 +24,7 @@ struct DesktopServices {
   SaveFileChooser chooseSaveFile;
   UrlOpener openUrl;
   DeleteConfirmation confirmDelete;
+  KeyRing keyRing;
 
   static DesktopServices Real();
 };

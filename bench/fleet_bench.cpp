@@ -25,35 +25,16 @@
 #include <vector>
 
 #include "sim/camsim_process.h"
+#include "bench/proc_stats.h"
 #include "tests/kit/avi_probe.h"
 #include "tests/kit/profiles.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using bench::CpuSeconds;
+using bench::StatusMegabytes;
 using Clock = std::chrono::steady_clock;
-
-// CPU seconds a process has used so far (user + system).
-double CpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-// A line of /proc/PID/status in MB ("VmHWM", "VmRSS").
-double StatusMegabytes(pid_t pid, const std::string& key) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind(key + ":", 0) == 0) return std::atof(line.c_str() + key.size() + 1) / 1024.0;
-  return 0;
-}
 
 std::string Address(int camera) { return "127.0.0." + std::to_string(2 + camera); }
 

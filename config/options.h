@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace zent {
 
@@ -26,6 +27,15 @@ struct Options {
   // Video held in memory by all cameras together (pre-event seconds, frames waiting for the disk);
   // 0: 1 GiB, or a quarter of the machine's memory where that is less.
   std::int64_t memoryBudgetBytes = 0;
+
+  // Notices of events, recordings and health to an MQTT broker (its user and password are kept
+  // elsewhere: the credentials file, the desktop's key ring) and to webhooks.
+  bool mqttEnabled = false;
+  std::string mqttUrl;  // mqtt://host:1883, mqtts://host:8883
+  std::string mqttPrefix = "zent";
+  std::string mqttClientId;  // empty: made from the host's name
+  std::string mqttCaFile;    // mqtts: the broker's CA, else the system's
+  std::vector<std::string> webhookUrls;
 
   bool operator==(const Options&) const = default;
 };

@@ -9,11 +9,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/paths.h"
 #include "config/profile_file.h"
+#include "notify/camera_notifier.h"
+#include "notify/notifications.h"
 #include "record/memory_budget.h"
 #include "record/recorder_finishing.h"
 #include "service/camera_check.h"
@@ -31,23 +35,37 @@ constexpr int kExitBadSettings = 2;
 
 void Usage(std::FILE* out) {
   std::fprintf(out,
-               "usage: zent-recorder [--camera ADDRESS]... [--check]\n"
+               "usage: zent-recorder [--camera ADDRESS]... [--mqtt URL] [--check]\n"
                "Records every camera of the camera list (DOCUMENTS/zent.cfg1) on its events, each\n"
                "with its own session, video and recordings, until SIGTERM or SIGINT.\n"
                "  --camera ADDRESS  only this camera (repeatable)\n"
+               "  --mqtt URL        tell this MQTT broker (mqtt://HOST:PORT, mqtts://...) of events and\n"
+               "                    recordings, instead of the Options' broker\n"
                "  --check           print the cameras, their URLs and whether they answer, then exit\n"
                "IDs and passwords: $CREDENTIALS_DIRECTORY/zent-recorder, else\n"
-               "~/.config/zent-client/credentials, one \"ADDRESS ID PASSWORD\" a line, mode 600.\n"
+               "~/.config/zent-client/credentials, one \"ADDRESS ID PASSWORD\" a line, mode 600;\n"
+               "the broker's as \"mqtt://HOST:PORT USER PASSWORD\".\n"
                "SIGHUP reads the camera list, the Options and the credentials again.\n");
 }
 
 struct Loaded {
   std::vector<zent::CameraSetup> cameras;
+  zent::NotifySettings notify;
   std::vector<std::string> warnings;
   std::string error;
 };
 
-Loaded Load(const std::string& documentsFolder, const std::vector<std::string>& only) {
+// The broker's user and password: its line in the credentials file, if it has one.
+std::pair<std::string, std::string> BrokerLogin(const zent::CredentialsFile& credentials, const std::string& url) {
+  zent::BrokerAddress broker;
+  std::string error;
+  if (!zent::ParseBrokerUrl(url, broker, error)) return {};
+  const auto found = credentials.cameras.find(broker.Key());
+  if (found == credentials.cameras.end()) return {};
+  return {found->second.userId, found->second.password};
+}
+
+Loaded Load(const std::string& documentsFolder, const std::vector<std::string>& only, const std::string& mqttUrl) {
   Loaded loaded;
   const std::string listPath = zent::ConfigFilePath(documentsFolder);
   const zent::ReadResult list = zent::ReadProfiles(listPath, false);
@@ -61,9 +79,17 @@ Loaded Load(const std::string& documentsFolder, const std::vector<std::string>& 
     loaded.error = credentials.error;
     return loaded;
   }
-  const zent::Options options = zent::LoadOptions();
+  zent::Options options = zent::LoadOptions();
+  if (!mqttUrl.empty()) {
+    options.mqttUrl = mqttUrl;
+    options.mqttEnabled = true;
+  }
+  auto [brokerUser, brokerPassword] = BrokerLogin(credentials, options.mqttUrl);
+  std::string notifyError;
+  loaded.notify = zent::NotifySettingsFor(options, std::move(brokerUser), std::move(brokerPassword), notifyError);
+  if (!notifyError.empty()) loaded.warnings.push_back(notifyError);
   zent::SetupResult setups = zent::BuildSetups(list.profiles, credentials, options, only);
-  loaded.warnings = std::move(setups.warnings);
+  loaded.warnings.insert(loaded.warnings.end(), setups.warnings.begin(), setups.warnings.end());
   loaded.error = std::move(setups.error);
   if (loaded.error.empty()) zent::MemoryBudget::Process().SetLimit(zent::MemoryBudgetFor(options.memoryBudgetBytes));
   loaded.cameras = std::move(setups.cameras);
@@ -86,10 +112,13 @@ int main(int argc, char** argv) {
   zent::KeepFreedFrameMemory();
   std::vector<std::string> only;
   bool check = false;
+  std::string mqttUrl;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--camera" && i + 1 < argc) {
       only.push_back(argv[++i]);
+    } else if (arg == "--mqtt" && i + 1 < argc) {
+      mqttUrl = argv[++i];
     } else if (arg == "--check") {
       check = true;
     } else if (arg == "--help") {
@@ -110,7 +139,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   const std::string documentsFolder = zent::GetDocumentsFolder();
-  Loaded loaded = Load(documentsFolder, only);
+  Loaded loaded = Load(documentsFolder, only, mqttUrl);
   if (!loaded.error.empty()) {
     std::fprintf(stderr, "zent-recorder: %s\n", loaded.error.c_str());
     return kExitBadSettings;
@@ -120,18 +149,25 @@ int main(int argc, char** argv) {
   if (check) return zent::CheckCameras(loaded.cameras, stdout) ? 0 : 1;
 
   output.Program("recording " + AddressList(loaded.cameras));
-  zent::RecorderService service(output);
+  zent::Notifications notifications([&output](const std::string& line) { output.Program(line); });
+  for (const std::string& error : notifications.Configure(loaded.notify)) output.Program(error);
+  zent::RecorderService service(output, {}, [&notifications](const zent::CameraSetup& camera) {
+    std::vector<std::unique_ptr<zent::CycleObserver>> observers;
+    observers.push_back(std::make_unique<zent::CameraNotifier>(notifications, notifications.Prefix(), camera.Address()));
+    return observers;
+  });
   service.Apply(loaded.cameras);
   for (;;) {
     int received = 0;
     if (sigwait(&signals, &received) != 0) continue;
     if (received == SIGHUP) {
-      Loaded again = Load(documentsFolder, only);
+      Loaded again = Load(documentsFolder, only, mqttUrl);
       for (const std::string& warning : again.warnings) output.Program(warning);
       if (!again.error.empty()) {
         output.Program("not reloaded, recording as before: " + again.error);
         continue;
       }
+      for (const std::string& error : notifications.Configure(again.notify)) output.Program(error);
       service.Apply(again.cameras);
       output.Program("reloaded; recording " + AddressList(again.cameras));
       continue;

@@ -185,7 +185,10 @@ bool CameraRecorder::StartRecording() {
   engine_.MarkEvent();
   std::string error;
   if (!engine_.StartRecording(wanted, error).empty()) return true;
-  Say("Cannot record to " + wanted + ": " + error);
+  const std::string text = "Cannot record to " + wanted + ": " + error;
+  Say(text);
+  // On this thread, inside the cycle's own call: its observers hear of the refusal at once.
+  cycle_.VideoReported(VideoReport(VideoReport::Kind::RecordingFailed, text, wanted));
   return false;
 }
 
@@ -194,8 +197,8 @@ void CameraRecorder::StopRecording() { engine_.StopRecording(); }
 void CameraRecorder::OnVideoModeChanged() { mailbox_->Post({Input::Kind::VideoModeChanged}); }
 
 void CameraRecorder::OnVideoReport(const VideoReport& report) {
-  if (!IsStatusReport(report)) return;
-  Say(report.text);
+  if (report.kind == VideoReport::Kind::Connecting) return;
+  if (IsStatusReport(report)) Say(report.text);
   // The cycle's observers hear of it on the camera's thread, like everything else.
   mailbox_->Post({Input::Kind::VideoReported, 0, SessionEnd::Dropped, std::make_shared<const VideoReport>(report)});
 }

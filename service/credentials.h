@@ -1,10 +1,12 @@
 #pragma once
 // The cameras' IDs and passwords for the headless recorder: never in the camera list or on the
 // command line, but in a file of their own that only its owner may read. One camera a line:
-// "ADDRESS ID PASSWORD"; blank lines and lines starting with '#' are skipped.
+// "ADDRESS ID PASSWORD"; blank lines and lines starting with '#' are skipped. The MQTT broker's
+// line has "mqtt://HOST:PORT" for its address.
 
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace zent {
 
@@ -22,6 +24,11 @@ struct CameraCredentials {
   ~CameraCredentials() { WipeSecret(password); }
   bool operator==(const CameraCredentials&) const = default;
 };
+
+inline constexpr std::size_t kMaxBrokerSecretBytes = 256;
+
+// "mqtt://HOST:PORT": the broker's line rather than a camera's.
+inline bool IsBrokerKey(std::string_view address) { return address.rfind("mqtt://", 0) == 0; }
 
 struct CredentialsFile {
   std::string path;

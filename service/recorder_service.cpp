@@ -4,42 +4,55 @@
 
 namespace zent {
 
-RecorderService::RecorderService(StatusOutput& output, RecorderTuning tuning)
-    : output_(output), tuning_(std::move(tuning)) {}
+RecorderService::RecorderService(StatusOutput& output, RecorderTuning tuning, ObserverFactory observers)
+    : output_(output), tuning_(std::move(tuning)), makeObservers_(std::move(observers)) {}
 
 RecorderService::~RecorderService() { StopAll(); }
 
 void RecorderService::Apply(const std::vector<CameraSetup>& cameras) {
-  std::vector<std::unique_ptr<CameraRecorder>> leaving;
-  std::vector<std::unique_ptr<CameraRecorder>> staying;
-  for (auto& recorder : recorders_) {
-    const bool unchanged = std::find(cameras.begin(), cameras.end(), recorder->Setup()) != cameras.end();
-    (unchanged ? staying : leaving).push_back(std::move(recorder));
+  std::vector<Camera> leaving;
+  std::vector<Camera> staying;
+  for (auto& camera : cameras_) {
+    const bool unchanged = std::find(cameras.begin(), cameras.end(), camera.recorder->Setup()) != cameras.end();
+    (unchanged ? staying : leaving).push_back(std::move(camera));
   }
-  for (const auto& recorder : leaving)
-    output_.Line(recorder->Setup().Address(), LogSettingsOf(recorder->Setup().profile),
+  for (const auto& camera : leaving)
+    output_.Line(camera.recorder->Setup().Address(), LogSettingsOf(camera.recorder->Setup().profile),
                  "Stopping: this camera left the camera list or its settings changed.");
   // Stopped before their successors start, so one camera never has two sessions at once.
   Stop(std::move(leaving));
-  recorders_.clear();
+  cameras_.clear();
   for (const CameraSetup& setup : cameras) {
-    const auto kept = std::find_if(staying.begin(), staying.end(),
-                                   [&](const auto& recorder) { return recorder && recorder->Setup() == setup; });
-    if (kept != staying.end()) recorders_.push_back(std::move(*kept));
-    else recorders_.push_back(std::make_unique<CameraRecorder>(setup, output_, tuning_));
+    const auto kept = std::find_if(staying.begin(), staying.end(), [&](const Camera& camera) {
+      return camera.recorder && camera.recorder->Setup() == setup;
+    });
+    if (kept != staying.end()) {
+      cameras_.push_back(std::move(*kept));
+      continue;
+    }
+    Camera camera;
+    if (makeObservers_) camera.observers = makeObservers_(setup);
+    std::vector<CycleObserver*> observers;
+    for (const auto& observer : camera.observers) observers.push_back(observer.get());
+    camera.recorder = std::make_unique<CameraRecorder>(setup, output_, tuning_, observers);
+    cameras_.push_back(std::move(camera));
   }
 }
 
-void RecorderService::StopAll() { Stop(std::move(recorders_)); recorders_.clear(); }
+void RecorderService::StopAll() {
+  Stop(std::move(cameras_));
+  cameras_.clear();
+}
 
-void RecorderService::Stop(std::vector<std::unique_ptr<CameraRecorder>> recorders) {
-  for (auto& recorder : recorders) recorder->RequestStop();
-  for (auto& recorder : recorders) recorder->Join();
+void RecorderService::Stop(std::vector<Camera> cameras) {
+  for (auto& camera : cameras) camera.recorder->RequestStop();
+  for (auto& camera : cameras) camera.recorder->Join();
+  for (auto& camera : cameras) camera.recorder.reset();  // before the observers it tells
 }
 
 std::vector<std::string> RecorderService::Addresses() const {
   std::vector<std::string> addresses;
-  for (const auto& recorder : recorders_) addresses.push_back(recorder->Setup().Address());
+  for (const auto& camera : cameras_) addresses.push_back(camera.recorder->Setup().Address());
   return addresses;
 }
 

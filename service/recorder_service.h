@@ -3,6 +3,7 @@
 // the cameras added, stops those removed and restarts those whose setup changed; the others
 // are not touched.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +14,10 @@ namespace zent {
 
 class RecorderService {
  public:
-  explicit RecorderService(StatusOutput& output, RecorderTuning tuning = {});
+  // What observes each camera's cycle (notices to the world), made as each camera starts.
+  using ObserverFactory = std::function<std::vector<std::unique_ptr<CycleObserver>>(const CameraSetup&)>;
+
+  explicit RecorderService(StatusOutput& output, RecorderTuning tuning = {}, ObserverFactory observers = {});
   ~RecorderService();  // StopAll
 
   void Apply(const std::vector<CameraSetup>& cameras);
@@ -22,11 +26,16 @@ class RecorderService {
   std::vector<std::string> Addresses() const;
 
  private:
-  static void Stop(std::vector<std::unique_ptr<CameraRecorder>> recorders);
+  struct Camera {
+    std::vector<std::unique_ptr<CycleObserver>> observers;  // outlive the recorder
+    std::unique_ptr<CameraRecorder> recorder;
+  };
+  static void Stop(std::vector<Camera> cameras);
 
   StatusOutput& output_;
   const RecorderTuning tuning_;
-  std::vector<std::unique_ptr<CameraRecorder>> recorders_;
+  const ObserverFactory makeObservers_;
+  std::vector<Camera> cameras_;
 };
 
 }  // namespace zent

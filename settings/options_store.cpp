@@ -28,6 +28,14 @@ Options LoadOptions() {
   options.deleteOldestRecordings = settings.value("disk/deleteOldest", options.deleteOldestRecordings).toBool();
   options.keepDays = std::clamp(settings.value("disk/keepDays", options.keepDays).toInt(), 0, kMaxKeepDays);
   options.memoryBudgetBytes = std::max<qint64>(0, settings.value("memory/budgetMiB", 0).toLongLong()) << 20;
+  options.mqttUrl = settings.value("mqtt/url").toString().trimmed().toStdString();
+  // A broker written in by a script is used unless it is switched off.
+  options.mqttEnabled = settings.value("mqtt/enabled", !options.mqttUrl.empty()).toBool();
+  options.mqttPrefix = settings.value("mqtt/prefix", QString::fromStdString(options.mqttPrefix)).toString().toStdString();
+  options.mqttClientId = settings.value("mqtt/clientId").toString().toStdString();
+  options.mqttCaFile = settings.value("mqtt/caFile").toString().toStdString();
+  for (const QString& url : settings.value("webhooks/urls").toStringList())
+    if (!url.trimmed().isEmpty()) options.webhookUrls.push_back(url.trimmed().toStdString());
   settings.beginGroup("cameraVideoUrl");
   for (const QString& key : settings.childKeys())
     options.cameraVideoUrlTemplates[AddressOfKey(key)] = settings.value(key).toString().toStdString();
@@ -44,6 +52,14 @@ bool SaveOptions(const Options& options) {
   settings.setValue("disk/deleteOldest", options.deleteOldestRecordings);
   settings.setValue("disk/keepDays", options.keepDays);
   settings.setValue("memory/budgetMiB", static_cast<qint64>(options.memoryBudgetBytes >> 20));
+  settings.setValue("mqtt/enabled", options.mqttEnabled);
+  settings.setValue("mqtt/url", QString::fromStdString(options.mqttUrl));
+  settings.setValue("mqtt/prefix", QString::fromStdString(options.mqttPrefix));
+  settings.setValue("mqtt/clientId", QString::fromStdString(options.mqttClientId));
+  settings.setValue("mqtt/caFile", QString::fromStdString(options.mqttCaFile));
+  QStringList webhooks;
+  for (const std::string& url : options.webhookUrls) webhooks.push_back(QString::fromStdString(url));
+  settings.setValue("webhooks/urls", webhooks);
   settings.remove("cameraVideoUrl");
   settings.beginGroup("cameraVideoUrl");
   for (const auto& [address, url] : options.cameraVideoUrlTemplates)

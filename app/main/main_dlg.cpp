@@ -63,6 +63,7 @@ CMainDlg::CMainDlg(QWidget* parent, DesktopServices services)
   CreateControls();
   qApp->installEventFilter(this);
   OnInitDialog();
+  ConfigureNotifications();
 }
 
 CMainDlg::~CMainDlg() {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,8 @@
 #include "log/log_writer.h"
 #include "log/repeat_filter.h"
 #include "log/status_line.h"
+#include "notify/camera_notifier.h"
+#include "notify/notifications.h"
 
 class QComboBox;
 class QLabel;
@@ -124,6 +127,9 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   void SetMillisecondsPerMinute(int milliseconds) { m_millisecondsPerMinute = milliseconds; }
   // Hears of the recording cycle from now on, on the GUI thread; must outlive the window.
   void AddCycleObserver(zent::CycleObserver& observer);
+  // Starts the MQTT broker's and the webhooks' senders as the Options say, with the broker's login
+  // from the key ring (read first when `login` is not given).
+  void ConfigureNotifications(std::optional<BrokerLogin> login = std::nullopt);
   // The recording window while there is one: it is made before any event and kept between them.
   CRecordDlg* RecordDlg() const { return m_pRecordDlg; }
 
@@ -207,6 +213,9 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   IdTimers* m_timers = nullptr;
   std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
   zent::SessionSettings m_session;  // what the last Log-In started, for logging in again
+  std::shared_ptr<int> m_alive = std::make_shared<int>(0);  // for lines other threads post later
+  std::unique_ptr<zent::Notifications> m_notifications;
+  std::unique_ptr<zent::CameraNotifier> m_notifier;  // the logged-in camera's; outlives the cycle
   std::unique_ptr<zent::RecordingCycle> m_cycle;  // made anew by each Log-In
   std::vector<zent::CycleObserver*> m_cycleObservers;
   zent::ReloginSchedule m_relogin;

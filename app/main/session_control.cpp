@@ -80,6 +80,11 @@ void CMainDlg::OnLogIn() {
   m_session.password = GetPassword().toLocal8Bit().toStdString();
   m_cycle = std::make_unique<zent::RecordingCycle>(static_cast<zent::CycleHost&>(*this), CycleSettings());
   for (zent::CycleObserver* observer : m_cycleObservers) m_cycle->AddObserver(*observer);
+  if (m_notifications) {
+    m_notifier = std::make_unique<zent::CameraNotifier>(*m_notifications, m_notifications->Prefix(),
+                                                        m_currentProfile.cameraAddress);
+    m_cycle->AddObserver(*m_notifier);
+  }
   Feed(&zent::RecordingCycle::Start);
 }
 

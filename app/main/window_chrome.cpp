@@ -10,6 +10,7 @@
 #include "app/main/main_dlg.h"
 #include "app/message_box.h"
 #include "app/options/options_dlg.h"
+#include "notify/broker_address.h"
 #include "app/recordings/recordings_dlg.h"
 #include "record/memory_budget.h"
 #include "settings/options_store.h"
@@ -51,9 +52,20 @@ void CMainDlg::VideoReported(const zent::VideoReport& report) {
 void CMainDlg::OnOptions() {
   const int selected = m_comboCamera->currentIndex();
   const std::string address = selected >= 0 ? m_currentProfile.cameraAddress : std::string();
-  COptionsDlg dialog(m_options, address, this);
+  COptionsDlg dialog(m_options, address, m_services.keyRing, this);
   if (dialog.exec() != QDialog::Accepted) return;
   m_options = dialog.Result();
+  const BrokerLogin login = dialog.Login();
+  zent::BrokerAddress broker;
+  std::string error;
+  if (m_options.mqttEnabled && zent::ParseBrokerUrl(m_options.mqttUrl, broker, error) && m_services.keyRing.write) {
+    std::weak_ptr<int> alive = m_alive;
+    m_services.keyRing.write(QString::fromStdString(broker.Key()), login.Secret(), [this, alive](QString writeError) {
+      if (alive.lock() && !writeError.isEmpty())
+        AddStatusLine("The broker's user and password could not be kept in the key ring: " + writeError.toStdString());
+    });
+  }
+  ConfigureNotifications(login);
   zent::MemoryBudget::Process().SetLimit(zent::MemoryBudgetFor(m_options.memoryBudgetBytes));
   if (!zent::SaveOptions(m_options))
     ShowMessageBox(this, "The options are in force but could not be saved for the next start.", "Error!");

@@ -1,16 +1,29 @@
 #include "app/options/options_dlg.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <thread>
 
 #include "app/message_box.h"
+#include "notify/broker_address.h"
+#include "notify/mqtt_publisher.h"
+#include "notify/webhook_sender.h"
 #include "record/memory_budget.h"
 
 namespace {
+
+constexpr std::chrono::seconds kTestTimeout{5};
 
 QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
 std::string Bytes(const QString& text) { return text.trimmed().toLocal8Bit().toStdString(); }
@@ -19,87 +32,253 @@ bool LooksLikeVideoUrl(const QString& url) {
   return url.isEmpty() || url.startsWith("rtsp://") || url.startsWith("http://") || url.startsWith("https://");
 }
 
+bool LooksLikeWebhookUrl(const std::string& url) { return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0; }
+
+QLineEdit* Line(QWidget* parent, const char* name, const std::string& value, const QString& placeholder = {}) {
+  auto* edit = new QLineEdit(Text(value), parent);
+  edit->setObjectName(name);
+  edit->setPlaceholderText(placeholder);
+  return edit;
+}
+
+QSpinBox* Spin(QWidget* parent, const char* name, int maximum, const QString& suffix, int value) {
+  auto* spin = new QSpinBox(parent);
+  spin->setObjectName(name);
+  spin->setRange(0, maximum);
+  spin->setSuffix(suffix);
+  spin->setValue(value);
+  return spin;
+}
+
+QLabel* Note(QWidget* parent, const QString& text) {
+  auto* note = new QLabel(text, parent);
+  note->setWordWrap(true);
+  return note;
+}
+
+// Runs `test` (which may wait for the network) off the GUI thread and shows its answer in `label`.
+void RunTest(QLabel* label, std::function<std::string()> test, const QString& arrived) {
+  label->setText("Sending\u2026");
+  QPointer<QLabel> target(label);
+  std::thread([target, test = std::move(test), arrived] {
+    const std::string error = test();
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [target, error, arrived] {
+      if (target) target->setText(error.empty() ? arrived : "Not sent: " + QString::fromStdString(error));
+    });
+  }).detach();
+}
+
 }  // namespace
 
-COptionsDlg::COptionsDlg(const zent::Options& options, const std::string& cameraAddress, QWidget* parent)
-    : QDialog(parent), m_options(options), m_cameraAddress(cameraAddress) {
+COptionsDlg::COptionsDlg(const zent::Options& options, const std::string& cameraAddress, KeyRing keyRing,
+                         QWidget* parent)
+    : QDialog(parent), m_options(options), m_cameraAddress(cameraAddress), m_keyRing(std::move(keyRing)) {
   setObjectName("IDD_OPTIONS");
   setWindowTitle("Options");
-  auto* form = new QFormLayout(this);
-
-  m_editVideoUrl = new QLineEdit(Text(options.videoUrlTemplate), this);
-  m_editVideoUrl->setObjectName("videoUrlTemplate");
-  m_editVideoUrl->setPlaceholderText("http://{address}:{port}/  (rtsp:// on ports 554 and 8554)");
-  m_editVideoUrl->setMinimumWidth(360);
-  form->addRow("Video URL of every camera:", m_editVideoUrl);
-
-  const auto own = options.cameraVideoUrlTemplates.find(cameraAddress);
-  m_editCameraVideoUrl = new QLineEdit(own == options.cameraVideoUrlTemplates.end() ? QString() : Text(own->second), this);
-  m_editCameraVideoUrl->setObjectName("cameraVideoUrlTemplate");
-  m_editCameraVideoUrl->setPlaceholderText("as for every camera");
-  if (!cameraAddress.empty()) form->addRow(QString("Video URL of %1:").arg(Text(cameraAddress)), m_editCameraVideoUrl);
-  else m_editCameraVideoUrl->hide();
-
-  m_spinPreEventSeconds = new QSpinBox(this);
-  m_spinPreEventSeconds->setObjectName("preEventSeconds");
-  m_spinPreEventSeconds->setRange(0, zent::kMaxPreEventSeconds);
-  m_spinPreEventSeconds->setSuffix(" s");
-  m_spinPreEventSeconds->setValue(options.preEventSeconds);
-  form->addRow("Seconds recorded before each event:", m_spinPreEventSeconds);
-
-  m_checkRelogin = new QCheckBox("Log in again when the camera drops the session", this);
-  m_checkRelogin->setObjectName("relogin");
-  m_checkRelogin->setChecked(options.relogin);
-  form->addRow(m_checkRelogin);
-
-  m_spinDiskReserveMiB = new QSpinBox(this);
-  m_spinDiskReserveMiB->setObjectName("diskReserveMiB");
-  m_spinDiskReserveMiB->setRange(0, 1 << 20);
-  m_spinDiskReserveMiB->setSuffix(" MiB");
-  m_spinDiskReserveMiB->setValue(static_cast<int>(options.diskReserveBytes >> 20));
-  form->addRow("Free space kept on the recordings' disk:", m_spinDiskReserveMiB);
-  m_checkDeleteOldest = new QCheckBox("Delete the oldest recordings when space runs low", this);
-  m_checkDeleteOldest->setObjectName("deleteOldestRecordings");
-  m_checkDeleteOldest->setChecked(options.deleteOldestRecordings);
-  form->addRow(m_checkDeleteOldest);
-  m_spinKeepDays = new QSpinBox(this);
-  m_spinKeepDays->setObjectName("keepDays");
-  m_spinKeepDays->setRange(0, zent::kMaxKeepDays);
-  m_spinKeepDays->setSuffix(" days");
-  m_spinKeepDays->setSpecialValueText("for ever");
-  m_spinKeepDays->setValue(options.keepDays);
-  form->addRow("Keep recordings for:", m_spinKeepDays);
-  m_spinMemoryMiB = new QSpinBox(this);
-  m_spinMemoryMiB->setObjectName("memoryBudgetMiB");
-  m_spinMemoryMiB->setRange(0, 1 << 20);
-  m_spinMemoryMiB->setSuffix(" MiB");
-  m_spinMemoryMiB->setSpecialValueText(QString("automatic (%1 MiB)").arg(zent::DefaultMemoryBudget() >> 20));
-  m_spinMemoryMiB->setValue(static_cast<int>(options.memoryBudgetBytes >> 20));
-  form->addRow("Memory for buffered video:", m_spinMemoryMiB);
-
-  auto* note = new QLabel(
-      "{address} and {port} are the camera's address and video port from its profile; the ID and "
-      "password typed in the main window are added. Changes take effect when the recorder is next "
-      "prepared.",
-      this);
-  note->setWordWrap(true);
-  form->addRow(note);
-
+  auto* layout = new QVBoxLayout(this);
+  m_tabs = new QTabWidget(this);
+  m_tabs->addTab(VideoPage(options), "Video");
+  m_tabs->addTab(RecordingPage(options), "Recording");
+  m_tabs->addTab(DiskPage(options), "Disk");
+  m_tabs->addTab(NotificationsPage(options), "Notifications");
+  layout->addWidget(m_tabs);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
-  form->addRow(buttons);
+  layout->addWidget(buttons);
 }
 
-void COptionsDlg::accept() {
+QWidget* COptionsDlg::VideoPage(const zent::Options& options) {
+  auto* page = new QWidget(this);
+  auto* form = new QFormLayout(page);
+  m_editVideoUrl = Line(page, "videoUrlTemplate", options.videoUrlTemplate,
+                        "http://{address}:{port}/  (rtsp:// on ports 554 and 8554)");
+  m_editVideoUrl->setMinimumWidth(360);
+  form->addRow("Video URL of every camera:", m_editVideoUrl);
+  const auto own = options.cameraVideoUrlTemplates.find(m_cameraAddress);
+  m_editCameraVideoUrl = Line(page, "cameraVideoUrlTemplate",
+                              own == options.cameraVideoUrlTemplates.end() ? std::string() : own->second,
+                              "as for every camera");
+  if (!m_cameraAddress.empty())
+    form->addRow(QString("Video URL of %1:").arg(Text(m_cameraAddress)), m_editCameraVideoUrl);
+  else m_editCameraVideoUrl->hide();
+  form->addRow(Note(page,
+                    "{address} and {port} are the camera's address and video port from its profile; the ID and "
+                    "password typed in the main window are added. Changes take effect when the recorder is next "
+                    "prepared."));
+  return page;
+}
+
+QWidget* COptionsDlg::RecordingPage(const zent::Options& options) {
+  auto* page = new QWidget(this);
+  auto* form = new QFormLayout(page);
+  m_spinPreEventSeconds = Spin(page, "preEventSeconds", zent::kMaxPreEventSeconds, " s", options.preEventSeconds);
+  form->addRow("Seconds recorded before each event:", m_spinPreEventSeconds);
+  m_checkRelogin = new QCheckBox("Log in again when the camera drops the session", page);
+  m_checkRelogin->setObjectName("relogin");
+  m_checkRelogin->setChecked(options.relogin);
+  form->addRow(m_checkRelogin);
+  m_spinMemoryMiB = Spin(page, "memoryBudgetMiB", 1 << 20, " MiB", static_cast<int>(options.memoryBudgetBytes >> 20));
+  m_spinMemoryMiB->setSpecialValueText(QString("automatic (%1 MiB)").arg(zent::DefaultMemoryBudget() >> 20));
+  form->addRow("Memory for buffered video:", m_spinMemoryMiB);
+  return page;
+}
+
+QWidget* COptionsDlg::DiskPage(const zent::Options& options) {
+  auto* page = new QWidget(this);
+  auto* form = new QFormLayout(page);
+  m_spinDiskReserveMiB =
+      Spin(page, "diskReserveMiB", 1 << 20, " MiB", static_cast<int>(options.diskReserveBytes >> 20));
+  form->addRow("Free space kept on the recordings' disk:", m_spinDiskReserveMiB);
+  m_checkDeleteOldest = new QCheckBox("Delete the oldest recordings when space runs low", page);
+  m_checkDeleteOldest->setObjectName("deleteOldestRecordings");
+  m_checkDeleteOldest->setChecked(options.deleteOldestRecordings);
+  form->addRow(m_checkDeleteOldest);
+  m_spinKeepDays = Spin(page, "keepDays", zent::kMaxKeepDays, " days", options.keepDays);
+  m_spinKeepDays->setSpecialValueText("for ever");
+  form->addRow("Keep recordings for:", m_spinKeepDays);
+  return page;
+}
+
+QWidget* COptionsDlg::NotificationsPage(const zent::Options& options) {
+  auto* page = new QWidget(this);
+  auto* form = new QFormLayout(page);
+  m_checkMqtt = new QCheckBox("Tell an MQTT broker of events, recordings and health", page);
+  m_checkMqtt->setObjectName("mqttEnabled");
+  m_checkMqtt->setChecked(options.mqttEnabled);
+  form->addRow(m_checkMqtt);
+  m_editMqttUrl = Line(page, "mqttUrl", options.mqttUrl, "mqtt://HOST:1883 or mqtts://HOST:8883");
+  form->addRow("Broker:", m_editMqttUrl);
+  m_editMqttPrefix = Line(page, "mqttPrefix", options.mqttPrefix, "zent");
+  form->addRow("Topic prefix:", m_editMqttPrefix);
+  m_editMqttClientId = Line(page, "mqttClientId", options.mqttClientId, "made from this computer's name");
+  form->addRow("Client ID:", m_editMqttClientId);
+  m_editMqttCaFile = Line(page, "mqttCaFile", options.mqttCaFile, "the system's certificates");
+  form->addRow("CA file (mqtts):", m_editMqttCaFile);
+  m_editMqttUser = Line(page, "mqttUser", {}, "none");
+  form->addRow("Broker user:", m_editMqttUser);
+  m_editMqttPassword = Line(page, "mqttPassword", {});
+  m_editMqttPassword->setEchoMode(QLineEdit::Password);
+  form->addRow("Broker password:", m_editMqttPassword);
+  auto* brokerTest = new QPushButton("Send a test message", page);
+  brokerTest->setObjectName("mqttTest");
+  m_labelBrokerTest = new QLabel(page);
+  m_labelBrokerTest->setObjectName("mqttTestResult");
+  m_labelBrokerTest->setWordWrap(true);  // a long answer wraps rather than widen the dialog
+  auto* brokerRow = new QHBoxLayout;
+  brokerRow->addWidget(brokerTest);
+  brokerRow->addWidget(m_labelBrokerTest, 1);
+  form->addRow(brokerRow);
+  connect(brokerTest, &QPushButton::clicked, this, &COptionsDlg::SendBrokerTest);
+
+  QString webhooks;
+  for (const std::string& url : options.webhookUrls) webhooks += Text(url) + "\n";
+  m_editWebhooks = new QPlainTextEdit(webhooks, page);
+  m_editWebhooks->setObjectName("webhookUrls");
+  m_editWebhooks->setPlaceholderText("https://… one URL a line; each event, recording and health message is POSTed as JSON");
+  m_editWebhooks->setFixedHeight(64);
+  form->addRow("Webhooks:", m_editWebhooks);
+  auto* webhookTest = new QPushButton("Send a test message", page);
+  webhookTest->setObjectName("webhookTest");
+  m_labelWebhookTest = new QLabel(page);
+  m_labelWebhookTest->setObjectName("webhookTestResult");
+  m_labelWebhookTest->setWordWrap(true);
+  auto* webhookRow = new QHBoxLayout;
+  webhookRow->addWidget(webhookTest);
+  webhookRow->addWidget(m_labelWebhookTest, 1);
+  form->addRow(webhookRow);
+  connect(webhookTest, &QPushButton::clicked, this, &COptionsDlg::SendWebhookTest);
+  form->addRow(Note(page, "The broker's user and password are kept in the desktop's key ring."));
+
+  // The stored login of the broker as the Options name it.
+  zent::BrokerAddress broker;
+  std::string error;
+  if (m_keyRing.read && zent::ParseBrokerUrl(options.mqttUrl, broker, error)) {
+    QPointer<COptionsDlg> self(this);
+    m_keyRing.read(QString::fromStdString(broker.Key()), [self](std::optional<QString> secret, QString) {
+      if (!self || !secret || !self->m_editMqttUser->text().isEmpty()) return;
+      const BrokerLogin login = BrokerLogin::FromSecret(*secret);
+      self->m_editMqttUser->setText(login.user);
+      self->m_editMqttPassword->setText(login.password);
+    });
+  }
+  return page;
+}
+
+std::vector<std::string> COptionsDlg::WebhookUrls() const {
+  std::vector<std::string> urls;
+  for (const QString& line : m_editWebhooks->toPlainText().split('\n'))
+    if (!line.trimmed().isEmpty()) urls.push_back(Bytes(line));
+  return urls;
+}
+
+BrokerLogin COptionsDlg::Login() const { return {m_editMqttUser->text(), m_editMqttPassword->text()}; }
+
+void COptionsDlg::SendBrokerTest() {
+  zent::MqttSettings settings;
+  settings.url = Bytes(m_editMqttUrl->text());
+  settings.prefix = m_editMqttPrefix->text().trimmed().isEmpty() ? "zent" : Bytes(m_editMqttPrefix->text());
+  settings.clientId = Bytes(m_editMqttClientId->text());
+  settings.caFile = Bytes(m_editMqttCaFile->text());
+  settings.user = m_editMqttUser->text().toStdString();
+  settings.password = m_editMqttPassword->text().toStdString();
+  zent::BrokerAddress broker;
+  std::string error;
+  const QString shown = zent::ParseBrokerUrl(settings.url, broker, error) ? Text(broker.Shown()) : QString();
+  RunTest(m_labelBrokerTest, [settings] { return zent::MqttPublisher::SendTest(settings, kTestTimeout); },
+          "Arrived at " + shown + " (" + Text(settings.prefix) + "/test)");
+}
+
+void COptionsDlg::SendWebhookTest() {
+  const std::vector<std::string> urls = WebhookUrls();
+  if (urls.empty()) {
+    m_labelWebhookTest->setText("No webhook to send to");
+    return;
+  }
+  RunTest(
+      m_labelWebhookTest,
+      [urls] {
+        std::string errors;
+        for (const std::string& url : urls) {
+          const std::string error = zent::WebhookSender::SendTest(url, kTestTimeout);
+          if (!error.empty()) errors += (errors.empty() ? "" : "; ") + error;
+        }
+        return errors;
+      },
+      urls.size() == 1 ? "Arrived" : QString("Arrived at all %1").arg(urls.size()));
+}
+
+bool COptionsDlg::Check() {
   for (QLineEdit* box : {m_editVideoUrl, m_editCameraVideoUrl}) {
     if (!LooksLikeVideoUrl(box->text().trimmed())) {
+      m_tabs->setCurrentIndex(0);
       ShowMessageBox(this, "A video URL starts with rtsp:// or http://, for example rtsp://{address}:{port}/stream1.",
                      "Options");
       box->setFocus();
-      return;
+      return false;
     }
   }
+  zent::BrokerAddress broker;
+  std::string error;
+  if (!m_editMqttUrl->text().trimmed().isEmpty() && !zent::ParseBrokerUrl(Bytes(m_editMqttUrl->text()), broker, error)) {
+    m_tabs->setCurrentIndex(3);
+    ShowMessageBox(this, "The broker cannot be used: " + Text(error) + ".", "Options");
+    m_editMqttUrl->setFocus();
+    return false;
+  }
+  for (const std::string& url : WebhookUrls()) {
+    if (!LooksLikeWebhookUrl(url)) {
+      m_tabs->setCurrentIndex(3);
+      ShowMessageBox(this, "A webhook's URL starts with http:// or https://.", "Options");
+      m_editWebhooks->setFocus();
+      return false;
+    }
+  }
+  return true;
+}
+
+void COptionsDlg::accept() {
+  if (!Check()) return;
   m_options.videoUrlTemplate = Bytes(m_editVideoUrl->text());
   m_options.preEventSeconds = m_spinPreEventSeconds->value();
   m_options.relogin = m_checkRelogin->isChecked();
@@ -108,6 +287,12 @@ void COptionsDlg::accept() {
   m_options.keepDays = m_spinKeepDays->value();
   m_options.memoryBudgetBytes = static_cast<std::int64_t>(m_spinMemoryMiB->value()) << 20;
   if (!m_cameraAddress.empty()) m_options.cameraVideoUrlTemplates[m_cameraAddress] = Bytes(m_editCameraVideoUrl->text());
+  m_options.mqttEnabled = m_checkMqtt->isChecked();
+  m_options.mqttUrl = Bytes(m_editMqttUrl->text());
+  m_options.mqttPrefix = m_editMqttPrefix->text().trimmed().isEmpty() ? "zent" : Bytes(m_editMqttPrefix->text());
+  m_options.mqttClientId = Bytes(m_editMqttClientId->text());
+  m_options.mqttCaFile = Bytes(m_editMqttCaFile->text());
+  m_options.webhookUrls = WebhookUrls();
   QDialog::accept();
 }
 

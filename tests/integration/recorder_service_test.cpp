@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -11,7 +13,11 @@
 
 #include "tests/kit/avi_probe.h"
 #include "tests/kit/temp_dir.h"
+#include "notify/camera_notifier.h"
+#include "notify/notifications.h"
 #include "service/camera_recorder.h"
+#include "tests/kit/mqtt_broker.h"
+#include "tests/kit/wait_until.h"
 #include "sim/camsim_process.h"
 
 namespace zent::testing {
@@ -170,6 +176,91 @@ TEST_F(RecorderServiceTest, ObserversHearTheEventTheRecordingAndItsFileOnTheCame
   EXPECT_EQ(observer.Seen(), (std::vector<std::string>{"event", "started", "saved " + files[0]}));
   EXPECT_EQ(observer.Threads().size(), 1u);
   EXPECT_FALSE(observer.Threads().count(std::this_thread::get_id()));
+}
+
+// The broker hears each event before its recording, then the recording, each once; while the
+// broker is away recordings go on, and what happened meanwhile arrives when it is back.
+TEST_F(RecorderServiceTest, TheBrokerHearsEveryEventAndRecordingAndWhatHappenedWhileItWasAway) {
+  auto door = Sim("127.0.0.2");
+  MqttBroker broker(dir.path(), {});
+  ASSERT_TRUE(broker.Running());
+  auto subscriber = std::make_unique<MqttSubscriber>(broker, "zent/#");
+  ASSERT_TRUE(subscriber->Subscribed(5s));
+  auto on = [](const std::string& topic, const std::string& text = "") {
+    return [=](const MqttMessage& m) { return m.topic == topic && m.payload.find(text) != std::string::npos; };
+  };
+  RecorderTuning tuning;
+  tuning.minute = 1s;
+  tuning.reloginSchedule.delays = {200ms};
+  Notifications notifications([&](const std::string& line) { output.Program(line); });
+  NotifySettings settings;
+  settings.mqttOn = true;
+  settings.mqtt.url = broker.Url();
+  ASSERT_TRUE(notifications.Configure(settings).empty());
+  {
+    RecorderService service(output, tuning, [&](const CameraSetup& camera) {
+      std::vector<std::unique_ptr<CycleObserver>> observers;
+      observers.push_back(std::make_unique<CameraNotifier>(notifications, "zent", camera.Address()));
+      return observers;
+    });
+    service.Apply({Camera("127.0.0.2", *door)});
+    ASSERT_TRUE(subscriber->WaitFor(on("zent/127_0_0_2/status", "\"online\""), 10s));
+    std::this_thread::sleep_for(1500ms);
+
+    door->Command("event");
+    const auto event = subscriber->WaitFor(on("zent/127_0_0_2/event"), 10s);
+    ASSERT_TRUE(event);
+    const auto eventJson = nlohmann::json::parse(event->payload);
+    EXPECT_EQ(eventJson["sequence"], 1);
+    EXPECT_EQ(eventJson["camera"], "127_0_0_2");
+    const auto saved = subscriber->WaitFor(on("zent/127_0_0_2/recording", "\"saved\""), 15s);
+    ASSERT_TRUE(saved);
+    const std::vector<std::string> files = Recordings("127.0.0.2");
+    ASSERT_EQ(files.size(), 1u);
+    const auto savedJson = nlohmann::json::parse(saved->payload);
+    EXPECT_EQ(savedJson["file"], files[0]);
+    EXPECT_EQ(savedJson["frames"], ProbeAvi(files[0]).packets);
+    EXPECT_EQ(savedJson["bytes"], static_cast<std::int64_t>(std::filesystem::file_size(files[0])));
+    EXPECT_LT(savedJson["first_frame_offset_seconds"].get<double>(), -0.5);  // a second before the event
+    // Motion on at the event, off when the file was saved, in that order.
+    ASSERT_TRUE(WaitUntil([&] {
+      int motion = 0;
+      for (const auto& m : subscriber->Messages()) motion += m.topic == "zent/127_0_0_2/motion";
+      return motion == 3;
+    }, 5s));
+    std::vector<std::string> order;
+    for (const auto& m : subscriber->Messages())
+      if (m.topic == "zent/127_0_0_2/event" || m.topic == "zent/127_0_0_2/motion" ||
+          m.topic == "zent/127_0_0_2/recording")
+        order.push_back(m.topic.substr(15) + (m.topic.ends_with("motion") ? " " + m.payload
+                                              : m.topic.ends_with("recording") ? " " + nlohmann::json::parse(m.payload)["state"].get<std::string>()
+                                                                               : ""));
+    EXPECT_EQ(order, (std::vector<std::string>{"motion OFF", "event", "motion ON", "recording started", "recording saved",
+                                               "motion OFF"}));
+
+    // A camera that drops its session is offline until it is logged in again.
+    std::size_t mark = subscriber->Messages().size();
+    door->Command("half-close");
+    ASSERT_TRUE(subscriber->WaitFor(on("zent/127_0_0_2/status", "\"offline\""), 10s, mark));
+    ASSERT_TRUE(subscriber->WaitFor(on("zent/127_0_0_2/status", "\"online\""), 10s, mark));
+
+    // The broker goes away; an event is recorded all the same.
+    subscriber.reset();
+    broker.Stop();
+    ASSERT_TRUE(WaitForLines("MQTT broker", " lost (", 1, 10s)) << ReadFile(outputPath);
+    std::this_thread::sleep_for(1500ms);
+    door->Command("event");
+    ASSERT_TRUE(WaitForLines("127.0.0.2 ", "Saved ", 2, 15s)) << ReadFile(outputPath);
+    ASSERT_TRUE(broker.Start());
+    subscriber = std::make_unique<MqttSubscriber>(broker, "zent/#");
+    // What waited: the second event and its recording; the retained state, published again.
+    EXPECT_TRUE(subscriber->WaitFor(on("zent/127_0_0_2/event", "\"sequence\":2"), 40s));
+    EXPECT_TRUE(subscriber->WaitFor(on("zent/127_0_0_2/recording", "\"saved\""), 5s));
+    EXPECT_TRUE(subscriber->WaitFor(on("zent/available", "online"), 5s));
+  }
+  EXPECT_EQ(Recordings("127.0.0.2").size(), 2u);
+  EXPECT_EQ(Count("MQTT broker", " lost ("), 1) << ReadFile(outputPath);
+  for (const std::string& file : Recordings("127.0.0.2")) EXPECT_EQ(DecodeErrors(file), "") << file;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "tests/kit/avi_probe.h"
+#include "tests/kit/mqtt_broker.h"
 #include "tests/kit/profiles.h"
 #include "tests/kit/temp_home.h"
 #include "sim/camsim_process.h"
@@ -118,6 +119,44 @@ TEST_F(ZentRecorderTest, HangUpAddsACameraAndTerminateLeavesEveryRecordingPlayab
     EXPECT_EQ(DecodeErrors(entry.path()), "") << entry.path();
   }
   EXPECT_EQ(files, 2) << output;
+}
+
+// The broker over TLS with a password from the credentials file: discovery, state and events
+// reach it, no password reaches an output, and a killed recorder leaves its last will.
+TEST_F(ZentRecorderTest, TellsATlsBrokerOfItsCamerasAndEventsAndLeavesItsLastWillWhenKilled) {
+  const std::string brokerPassword = "Br0ker-pw-7";
+  MqttBroker broker(home.path(), {true, "zent", brokerPassword});
+  ASSERT_TRUE(broker.Running());
+  MqttSubscriber watcher(broker, "#", "zent", brokerPassword);
+  ASSERT_TRUE(watcher.Subscribed(5s));
+  auto door = Sim("127.0.0.2");
+  WriteCameraList(documents, {Camera("127.0.0.2", door->EventPort(), door->VideoPort())});
+  WriteCredentials(Credentials("127.0.0.2") + "mqtt://127.0.0.1:" + std::to_string(broker.Port()) + " zent " +
+                       brokerPassword + "\n",
+                   0600);
+  WriteFile(config + "/zent-client.ini", "[mqtt]\nurl=" + broker.Url() + "\ncaFile=" + broker.CaFile() + "\n");
+  auto recorder = Run();
+  auto topic = [](const std::string& name, const std::string& text = "") {
+    return [=](const MqttMessage& m) { return m.topic == name && m.payload.find(text) != std::string::npos; };
+  };
+  ASSERT_TRUE(watcher.WaitFor(topic("zent/127_0_0_2/status", "\"online\""), 10s)) << recorder->Output();
+  // Home Assistant, started later, still finds the camera: discovery is retained.
+  MqttSubscriber later(broker, "homeassistant/#", "zent", brokerPassword);
+  const auto discovery = later.WaitFor(topic("homeassistant/binary_sensor/zent_127_0_0_2/motion/config"), 5s);
+  ASSERT_TRUE(discovery);
+  EXPECT_TRUE(discovery->retained);
+  std::this_thread::sleep_for(1s);
+  door->Command("event");
+  EXPECT_TRUE(watcher.WaitFor(topic("zent/127_0_0_2/event", "\"sequence\":1"), 5s));
+  EXPECT_TRUE(watcher.WaitFor(topic("zent/127_0_0_2/recording", "\"started\""), 10s));
+
+  const std::size_t mark = watcher.Messages().size();
+  recorder->Signal(SIGKILL);
+  EXPECT_TRUE(watcher.WaitFor(topic("zent/available", "offline"), 10s, mark));
+  const std::string output = recorder->Output();
+  EXPECT_NE(output.find("Connected to MQTT broker mqtts://127.0.0.1:"), std::string::npos) << output;
+  ExpectNoPassword(output);
+  EXPECT_EQ(output.find(brokerPassword), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,77 @@
+#include "notify/camera_notifier.h"
+
+#include "notify/notices.h"
+
+namespace zent {
+
+CameraNotifier::CameraNotifier(NoticeSink& sink, const std::string& prefix, const std::string& cameraAddress)
+    : sink_(sink), camera_(TopicName(cameraAddress)) {
+  for (const Notice& notice : DiscoveryNotices(prefix, camera_, cameraAddress)) sink_.Send(notice);
+  sink_.Send(MotionNotice(camera_, false));
+  SetState(false, false, "starting");
+}
+
+void CameraNotifier::SetState(bool loggedIn, bool video, const std::string& reason) {
+  loggedIn_ = loggedIn;
+  video_ = video;
+  const bool online = loggedIn_ && video_;
+  if (stateSent_ && online == online_) return;
+  online_ = online;
+  stateSent_ = true;
+  sink_.Send(StatusNotice(camera_, online, reason, std::chrono::system_clock::now()));
+}
+
+void CameraNotifier::OnCycleEvent(const CycleEvent& event) {
+  const auto now = std::chrono::system_clock::now();
+  switch (event.kind) {
+    case CycleEvent::Kind::CameraEvent:
+      // At once, before any recording: the fastest path from the camera to a phone.
+      sink_.Send(EventNotice(camera_, now, ++sequence_));
+      if (!recording_) sink_.Send(MotionNotice(camera_, true));
+      break;
+    case CycleEvent::Kind::LoggedIn:
+      SetState(true, video_, video_ ? "logged in, video arriving" : "logged in, waiting for video");
+      break;
+    case CycleEvent::Kind::SessionDropped:
+      SetState(false, video_, "event channel dropped; logging in again");
+      break;
+    case CycleEvent::Kind::GaveUp:
+      SetState(false, video_, "event channel ended; not logging in again");
+      break;
+    case CycleEvent::Kind::RecordingEnded:
+      if (recording_) break;  // the saved report turns the motion off
+      sink_.Send(MotionNotice(camera_, false));
+      break;
+    default:
+      break;
+  }
+}
+
+void CameraNotifier::OnVideoReport(const VideoReport& report) {
+  using Kind = VideoReport::Kind;
+  const auto now = std::chrono::system_clock::now();
+  switch (report.kind) {
+    case Kind::Connected:
+    case Kind::StreamBack:
+      SetState(loggedIn_, true, loggedIn_ ? "logged in, video arriving" : "video arriving, not logged in");
+      break;
+    case Kind::NoVideo:
+    case Kind::StreamLost:
+      SetState(loggedIn_, false, report.text);
+      break;
+    case Kind::RecordingStarted:
+      recording_ = true;
+      break;
+    default:
+      break;
+  }
+  for (const Notice& notice : RecordingNotices(camera_, report, now)) sink_.Send(notice);
+  for (const Notice& notice : HealthNotices(camera_, report, now)) sink_.Send(notice);
+  if (report.kind == Kind::RecordingSaved || report.kind == Kind::RecordingFailed) {
+    // The event is over once its file is.
+    sink_.Send(MotionNotice(camera_, false));
+    recording_ = false;
+  }
+}
+
+}  // namespace zent

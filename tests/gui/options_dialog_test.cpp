@@ -1,0 +1,74 @@
+// The Options dialog's groups, and its test messages against a real broker and webhook receiver.
+
+#include "app/options/options_dlg.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "gui_fixture.h"
+#include "tests/kit/mqtt_broker.h"
+
+namespace zent::testing {
+namespace {
+
+class OptionsDialog : public GuiTest {
+ protected:
+  template <typename T>
+  T* Field(COptionsDlg& dialog, const char* name) {
+    return dialog.findChild<T*>(name);
+  }
+  bool Answered(QLabel* label) {
+    return WaitUntil([&] { return !label->text().isEmpty() && !label->text().startsWith("Sending"); }, 10000);
+  }
+};
+
+TEST_F(OptionsDialog, GroupsItsSettingsAndSaysAtOnceWhetherATestMessageArrived) {
+  MqttBroker broker(home.path(), {false, "zent", "pw-of-broker"});
+  ASSERT_TRUE(broker.Running());
+  MqttSubscriber watcher(broker, "house/#", "zent", "pw-of-broker");
+  ASSERT_TRUE(watcher.Subscribed(std::chrono::seconds(5)));
+
+  // The stored login of the broker named in the Options fills its boxes.
+  Options options;
+  options.mqttUrl = broker.Url();
+  options.mqttPrefix = "house";
+  KeyRing keyRing;
+  keyRing.read = [](const QString& key, KeyRing::ReadDone done) {
+    done(key.startsWith("mqtt://127.0.0.1:") ? std::optional<QString>("zent\npw-of-broker") : std::nullopt, {});
+  };
+  COptionsDlg dialog(options, "127.0.0.1", keyRing);
+  QStringList tabs;
+  for (int i = 0; i < dialog.m_tabs->count(); ++i) tabs << dialog.m_tabs->tabText(i);
+  EXPECT_EQ(tabs, (QStringList{"Video", "Recording", "Disk", "Notifications"}));
+  EXPECT_EQ(Field<QLineEdit>(dialog, "mqttUser")->text(), "zent");
+
+  Field<QPushButton>(dialog, "mqttTest")->click();
+  ASSERT_TRUE(Answered(dialog.m_labelBrokerTest));
+  EXPECT_EQ(dialog.m_labelBrokerTest->text(), "Arrived at " + QString::fromStdString(broker.Url()) + " (house/test)");
+  EXPECT_TRUE(watcher.WaitFor([](const MqttMessage& m) { return m.topic == "house/test"; }, std::chrono::seconds(5)));
+
+  Field<QLineEdit>(dialog, "mqttPassword")->setText("wrong");
+  Field<QPushButton>(dialog, "mqttTest")->click();
+  ASSERT_TRUE(Answered(dialog.m_labelBrokerTest));
+  EXPECT_TRUE(dialog.m_labelBrokerTest->text().startsWith("Not sent: " + QString::fromStdString(broker.Url()) +
+                                                           " refused us"))
+      << dialog.m_labelBrokerTest->text().toStdString();
+
+  // Nothing listens at the webhook: said, not waited for.
+  Field<QPlainTextEdit>(dialog, "webhookUrls")->setPlainText("http://127.0.0.1:9/hook?key=s3cret\n");
+  Field<QPushButton>(dialog, "webhookTest")->click();
+  ASSERT_TRUE(Answered(dialog.m_labelWebhookTest));
+  EXPECT_TRUE(dialog.m_labelWebhookTest->text().startsWith("Not sent: http://127.0.0.1:9/hook: "))
+      << dialog.m_labelWebhookTest->text().toStdString();
+
+  dialog.accept();
+  EXPECT_EQ(dialog.Result().webhookUrls, std::vector<std::string>{"http://127.0.0.1:9/hook?key=s3cret"});
+  EXPECT_EQ(dialog.Result().mqttPrefix, "house");
+  EXPECT_EQ(dialog.Login().password, "wrong");  // for the key ring, which the main window writes
+}
+
+}  // namespace
+}  // namespace zent::testing
