@@ -15,8 +15,10 @@ void CameraNotifier::SetState(bool loggedIn, bool video, const std::string& reas
   loggedIn_ = loggedIn;
   video_ = video;
   const bool online = loggedIn_ && video_;
-  if (stateSent_ && online == online_) return;
+  // A new reason is news too: why a camera is offline changes as it is logged in again.
+  if (stateSent_ && online == online_ && reason == reason_) return;
   online_ = online;
+  reason_ = reason;
   stateSent_ = true;
   sink_.Send(StatusNotice(camera_, online, reason, std::chrono::system_clock::now()));
 }

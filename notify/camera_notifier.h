@@ -33,6 +33,7 @@ class CameraNotifier : public CycleObserver {
   bool online_ = false;
   bool recording_ = false;
   bool stateSent_ = false;
+  std::string reason_;
 };
 
 }  // namespace zent

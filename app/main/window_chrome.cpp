@@ -33,7 +33,7 @@ void CMainDlg::OnRecordings() {
 }
 
 void CMainDlg::VideoReported(const zent::VideoReport& report) {
-  AddStatusLine(report.text);
+  if (zent::IsStatusReport(report)) AddStatusLine(report.text);
   m_cycle->VideoReported(report);
   const zent::FileEffect effect = zent::FileEffectOf(report);
   if (effect == zent::FileEffect::None) return;

@@ -102,7 +102,7 @@ void CKRLActiveX::OnVideoReport(const zent::VideoReport& report) {
           m_picture = QImage();
           update();
         }
-        if (zent::IsStatusReport(report)) emit Reported(report);
+        if (report.kind != Kind::Connecting) emit Reported(report);
       },
       Qt::QueuedConnection);
 }

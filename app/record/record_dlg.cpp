@@ -108,8 +108,10 @@ void CRecordDlg::StartRecording() {
       Timers().Start(IDT_START_RECORDING, 500);
     }
   } catch (const ViewerDispatchError& error) {
-    // Nothing is recording: say why, and stand ready for the next event as after a recording.
-    m_host.AddStatusLine(error.what());
+    // Nothing is recording: say why (the cycle's observers hear of it as a refusal), and stand
+    // ready for the next event as after a recording.
+    m_host.VideoReported(zent::VideoReport(zent::VideoReport::Kind::RecordingFailed, error.what(),
+                                           m_strFileName.toLocal8Bit().toStdString()));
     m_host.RecordingRefused();
     done(QDialog::Accepted);
   }

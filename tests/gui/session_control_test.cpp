@@ -12,6 +12,7 @@
 #include "link/event_session.h"
 #include "settings/options_store.h"
 #include "sim/camsim_process.h"
+#include "tests/kit/mqtt_broker.h"
 
 namespace zent::testing {
 namespace {
@@ -202,6 +203,42 @@ TEST_F(LogInAgain, DisconnectStopsTheWaitAndWithTheOptionOffTheBoxComesAndConfig
   EXPECT_EQ(dlg.RecordDlg(), nullptr);
   EXPECT_FALSE(dlg.Timers().IsActive(IDT_RELOGIN));
   EXPECT_FALSE(dlg.Timers().IsActive(IDT_RECORDER_READY));
+}
+
+// The desktop program tells the broker what its logged-in camera does, with the broker's login
+// from the key ring.
+TEST_F(LogInAgain, TheBrokerHearsTheCamerasEventsAndDropWithTheLoginFromTheKeyRing) {
+  MqttBroker broker(home.path(), {false, "zent", "pw-of-broker"});
+  ASSERT_TRUE(broker.Running());
+  MqttSubscriber watcher(broker, "zent/#", "zent", "pw-of-broker");
+  ASSERT_TRUE(watcher.Subscribed(std::chrono::seconds(5)));
+  Options options;
+  options.mqttEnabled = true;
+  options.mqttUrl = broker.Url();
+  ASSERT_TRUE(SaveOptions(options));
+  QStringList asked;
+  services.keyRing.read = [&](const QString& key, KeyRing::ReadDone done) {
+    asked << key;
+    done(QString("zent\npw-of-broker"), {});
+  };
+  auto seen = [&](const std::string& topic, const std::string& text) {
+    for (const auto& m : watcher.Messages())
+      if (m.topic == topic && m.payload.find(text) != std::string::npos) return true;
+    return false;
+  };
+  CamSimProcess camera;
+  UseCamera(camera.EventPort());
+  CMainDlg dlg(nullptr, services);
+  dlg.m_currentProfile = profile;
+  dlg.SetReloginDelays({1000});
+  ASSERT_TRUE(WaitUntil([&] { return HasStatus(*dlg.m_listStatus, "Connected to MQTT broker " + broker.Url()); }));
+  EXPECT_EQ(asked, QStringList{QString::fromStdString("mqtt://127.0.0.1:" + std::to_string(broker.Port()))});
+  dlg.OnLogIn();
+  ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }));
+  camera.Command("event");
+  ASSERT_TRUE(WaitUntil([&] { return seen("zent/127_0_0_1/event", "\"sequence\":1"); }));
+  camera.Command("close");
+  ASSERT_TRUE(WaitUntil([&] { return seen("zent/127_0_0_1/status", "event channel dropped"); }));
 }
 
 }  // namespace

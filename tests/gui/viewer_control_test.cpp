@@ -56,8 +56,10 @@ TEST_F(ViewerControlTest, TakesTheCallsInOrderAndRecordsBetweenStartAndStop) {
   viewer.Record(file, kRecordStart);
   QTest::qWait(1500);
   viewer.Record(file, kRecordStop);
-  ASSERT_TRUE(WaitUntil([&] { return reports.count() >= 2; }));
-  auto report = [&](int i) { return reports.at(i).at(0).value<zent::VideoReport>(); };
+  ASSERT_TRUE(WaitUntil([&] { return reports.count() >= 3; }));
+  // The video's arrival first, for the cycle's observers; no status line is made of it.
+  auto report = [&](int i) { return reports.at(i + 1).at(0).value<zent::VideoReport>(); };
+  EXPECT_EQ(reports.at(0).at(0).value<zent::VideoReport>().kind, zent::VideoReport::Kind::Connected);
   EXPECT_EQ(report(0).text, "Recording to " + file.toStdString());
   EXPECT_EQ(zent::FileEffectOf(report(0)), zent::FileEffect::Started);
   EXPECT_TRUE(report(1).text.starts_with("Saved " + file.toStdString() + ": ")) << report(1).text;
