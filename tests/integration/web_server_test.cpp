@@ -43,6 +43,7 @@ class WebServerTest : public ::testing::Test {
     WebSettings settings;
     settings.port = 0;
     settings.accountsPath = accounts;
+    settings.cacheFolder = dir.file("cache");
     server = std::make_unique<WebServer>(settings, catalog, board, [this](const std::string& line) {
       std::lock_guard lock(mutex);
       lines += line + "\n";
@@ -193,6 +194,32 @@ TEST_F(WebServerTest, AnAdminDeletesWithTheTokenAndTheSixthWrongPasswordInAMinut
   struct stat info {};
   ASSERT_EQ(::stat(accounts.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// An H.264 recording is copied into an MP4 with its index in front, once, and served in ranges.
+TEST_F(WebServerTest, AnH264RecordingBecomesAnMp4ByCopyWithItsIndexInFront) {
+  const std::string avi = dir.file("door/cam_20261207_150000.avi");
+  ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=15 -t 3 -c:v libx264 -g 15 "
+                         "-bf 0 -pix_fmt yuv420p " + avi).c_str()),
+            0);
+  const auto [cookie, csrf] = LogIn("viewer", "viewer-pass-1");
+  auto client = Client();
+  const Json recording = Json::parse(client.Get("/api/recordings/127_0_0_5~20261207_150000", {{"Cookie", cookie}})->body);
+  EXPECT_EQ(recording["codec"], "h264");
+  ASSERT_TRUE(recording.contains("video"));
+  EXPECT_FALSE(recording.contains("frames"));
+  auto whole = client.Get(recording["video"].get<std::string>(), {{"Cookie", cookie}});
+  ASSERT_EQ(whole->status, 200) << whole->body;
+  EXPECT_EQ(whole->get_header_value("Content-Type"), "video/mp4");
+  // +faststart: the index (moov) before the media (mdat).
+  EXPECT_LT(whole->body.find("moov"), whole->body.find("mdat"));
+  const std::string mp4 = dir.file("served.mp4");
+  WriteFile(mp4, whole->body);
+  EXPECT_EQ(ProbeAvi(mp4).packets, ProbeAvi(avi).packets);
+  EXPECT_EQ(DecodeErrors(mp4), "");
+  auto part = client.Get(recording["video"].get<std::string>(), {{"Cookie", cookie}, {"Range", "bytes=1000-1999"}});
+  EXPECT_EQ(part->status, 206);
+  EXPECT_EQ(part->body, whole->body.substr(1000, 1000));
 }
 
 }  // namespace
