@@ -37,6 +37,10 @@ struct Options {
   std::string mqttCaFile;    // mqtts: the broker's CA, else the system's
   std::vector<std::string> webhookUrls;
 
+  // zent-recorder's web page: "ADDRESS:PORT" to serve it (empty: off), and TLS from these files.
+  std::string webAddress;
+  std::string webCertFile, webKeyFile;
+
   bool operator==(const Options&) const = default;
 };
 

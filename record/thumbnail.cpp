@@ -5,56 +5,18 @@
 
 #include "record/ffmpeg_limits.h"
 #include "record/ffmpeg_ptr.h"
-#include "record/file_io.h"
+#include "record/recording_reader.h"
 
 namespace zent {
 
-namespace {
-
-// A file in the recordings folder may have been put there by anyone: a FIFO, a link, a file made
-// to send a demuxer round in circles. It is read as an AVI through a descriptor we checked, and
-// given up on after a few seconds.
-constexpr auto kGiveUpAfter = std::chrono::seconds(5);
-
-int PastDeadline(void* opaque) {
-  return std::chrono::steady_clock::now() > *static_cast<std::chrono::steady_clock::time_point*>(opaque) ? 1 : 0;
-}
-
-}  // namespace
-
 Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth, int maxHeight) {
   Thumbnail result;
-  auto deadline = std::chrono::steady_clock::now() + kGiveUpAfter;
-  UniqueFd fd = OpenRecordingForReading(path, result.error);
-  if (!fd) return result;
-  std::unique_ptr<FdIo> io = FdIo::ForReading(std::move(fd), deadline);
-  AVFormatContext* raw = io ? avformat_alloc_context() : nullptr;
-  if (!raw) {
-    result.error = ErrorText(AVERROR(ENOMEM));
-    return result;
-  }
-  raw->pb = io->Context();
-  raw->flags |= AVFMT_FLAG_CUSTOM_IO;
-  raw->interrupt_callback = {&PastDeadline, &deadline};
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  av_dict_set(&options, "format_whitelist", "avi", 0);
-  av_dict_set(&options, "codec_whitelist", kRecordedCodecs, 0);
-  int error = avformat_open_input(&raw, nullptr, av_find_input_format("avi"), &options);
-  av_dict_free(&options);
-  if (error < 0) {
-    result.error = error == AVERROR_EXIT ? "the file could not be read in time" : ErrorText(error);
-    return result;
-  }
-  InputPtr input(raw);
-  const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (index < 0) {
-    result.error = "no video in the file";
-    return result;
-  }
-  const AVStream& stream = *input->streams[index];
-  if (stream.duration != AV_NOPTS_VALUE) result.seconds = static_cast<double>(stream.duration) * av_q2d(stream.time_base);
-  else if (input->duration != AV_NOPTS_VALUE) result.seconds = static_cast<double>(input->duration) / AV_TIME_BASE;
+  const std::unique_ptr<RecordingReader> reader = RecordingReader::Open(path, result.error);
+  if (!reader) return result;
+  AVFormatContext* input = reader->Input();
+  const int index = reader->VideoStream();
+  const AVStream& stream = reader->Stream();
+  result.seconds = reader->Seconds();
   const AVCodecParameters& parameters = *stream.codecpar;
   const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
   if (!codec || parameters.width <= 0 || parameters.height <= 0) {
@@ -73,13 +35,13 @@ Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth,
     ++lowres;
   decoder->lowres = lowres;
   decoder->thread_count = 1;
-  if ((error = OpenDecoder(decoder.get(), codec)) < 0) {
+  if (const int error = OpenDecoder(decoder.get(), codec); error < 0) {
     result.error = ErrorText(error);
     return result;
   }
   const double target = std::clamp(atSeconds, 0.0, std::max(0.0, result.seconds - 0.1));
   if (target > 0) {
-    av_seek_frame(input.get(), index, static_cast<std::int64_t>(target / av_q2d(stream.time_base)),
+    av_seek_frame(input, index, static_cast<std::int64_t>(target / av_q2d(stream.time_base)),
                   AVSEEK_FLAG_BACKWARD);
   }
   const std::int64_t targetTs = static_cast<std::int64_t>(target / av_q2d(stream.time_base));
@@ -88,7 +50,7 @@ Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth,
   FramePtr frame = NewFrame();
   FramePtr picture;
   for (int packets = 0; !picture && packets < 600;) {
-    const int read = av_read_frame(input.get(), packet.get());
+    const int read = av_read_frame(input, packet.get());
     const bool end = read < 0;
     if (!end && packet->stream_index != index) {
       av_packet_unref(packet.get());

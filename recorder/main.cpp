@@ -18,6 +18,7 @@
 #include "config/profile_file.h"
 #include "notify/camera_notifier.h"
 #include "notify/notifications.h"
+#include "recorder/add_user.h"
 #include "record/memory_budget.h"
 #include "record/recorder_finishing.h"
 #include "service/camera_check.h"
@@ -27,6 +28,7 @@
 #include "service/status_output.h"
 #include "settings/documents_folder.h"
 #include "settings/options_store.h"
+#include "web/web_server.h"
 
 namespace {
 
@@ -35,12 +37,17 @@ constexpr int kExitBadSettings = 2;
 
 void Usage(std::FILE* out) {
   std::fprintf(out,
-               "usage: zent-recorder [--camera ADDRESS]... [--mqtt URL] [--check]\n"
+               "usage: zent-recorder [--camera ADDRESS]... [--mqtt URL] [--web [ADDRESS:]PORT] [--check]\n"
+               "       zent-recorder --add-user NAME [--admin]\n"
                "Records every camera of the camera list (DOCUMENTS/zent.cfg1) on its events, each\n"
                "with its own session, video and recordings, until SIGTERM or SIGINT.\n"
                "  --camera ADDRESS  only this camera (repeatable)\n"
                "  --mqtt URL        tell this MQTT broker (mqtt://HOST:PORT, mqtts://...) of events and\n"
                "                    recordings, instead of the Options' broker\n"
+               "  --web [ADDRESS:]PORT  serve the recordings' web page there (127.0.0.1:8090 when\n"
+               "                    none is given; also the Options' web/address)\n"
+               "  --add-user NAME   make or change an account of the web page (--admin: may delete);\n"
+               "                    the password is asked twice, or read as one line from standard input\n"
                "  --check           print the cameras, their URLs and whether they answer, then exit\n"
                "IDs and passwords: $CREDENTIALS_DIRECTORY/zent-recorder, else\n"
                "~/.config/zent-client/credentials, one \"ADDRESS ID PASSWORD\" a line, mode 600;\n"
@@ -50,6 +57,7 @@ void Usage(std::FILE* out) {
 
 struct Loaded {
   std::vector<zent::CameraSetup> cameras;
+  std::string webAddress, webCertFile, webKeyFile;
   zent::NotifySettings notify;
   std::vector<std::string> warnings;
   std::string error;
@@ -84,6 +92,9 @@ Loaded Load(const std::string& documentsFolder, const std::vector<std::string>& 
     options.mqttUrl = mqttUrl;
     options.mqttEnabled = true;
   }
+  loaded.webAddress = options.webAddress;
+  loaded.webCertFile = options.webCertFile;
+  loaded.webKeyFile = options.webKeyFile;
   auto [brokerUser, brokerPassword] = BrokerLogin(credentials, options.mqttUrl);
   std::string notifyError;
   loaded.notify = zent::NotifySettingsFor(options, std::move(brokerUser), std::move(brokerPassword), notifyError);
@@ -113,12 +124,21 @@ int main(int argc, char** argv) {
   std::vector<std::string> only;
   bool check = false;
   std::string mqttUrl;
+  std::string webAddress;
+  std::string addUser;
+  bool admin = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--camera" && i + 1 < argc) {
       only.push_back(argv[++i]);
     } else if (arg == "--mqtt" && i + 1 < argc) {
       mqttUrl = argv[++i];
+    } else if (arg == "--web") {
+      webAddress = i + 1 < argc && argv[i + 1][0] != '-' ? argv[++i] : "127.0.0.1:8090";
+    } else if (arg == "--add-user" && i + 1 < argc) {
+      addUser = argv[++i];
+    } else if (arg == "--admin") {
+      admin = true;
     } else if (arg == "--check") {
       check = true;
     } else if (arg == "--help") {
@@ -129,6 +149,10 @@ int main(int argc, char** argv) {
       return kExitBadSettings;
     }
   }
+
+  const std::string accountsPath =
+      zent::AccountsPath(std::getenv("CREDENTIALS_DIRECTORY"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  if (!addUser.empty()) return AddUser(addUser, admin, accountsPath);
 
   // The signals are taken by sigwait below, in this thread alone: blocked before any other
   // thread starts, so that every thread inherits the mask.
@@ -151,12 +175,43 @@ int main(int argc, char** argv) {
   output.Program("recording " + AddressList(loaded.cameras));
   zent::Notifications notifications([&output](const std::string& line) { output.Program(line); });
   for (const std::string& error : notifications.Configure(loaded.notify)) output.Program(error);
-  zent::RecorderService service(output, {}, [&notifications](const zent::CameraSetup& camera) {
+  zent::CameraBoard board;
+  zent::RecordingCatalog catalog;
+  auto apply = [&](zent::RecorderService& service, const std::vector<zent::CameraSetup>& cameras) {
+    std::vector<std::string> addresses;
+    for (const auto& camera : cameras) addresses.push_back(camera.Address());
+    board.SetCameras(addresses);
+    catalog.SetCameras(cameras);
+    service.Apply(cameras);
+  };
+  zent::RecorderService service(output, {}, [&](const zent::CameraSetup& camera) {
     std::vector<std::unique_ptr<zent::CycleObserver>> observers;
     observers.push_back(std::make_unique<zent::CameraNotifier>(notifications, notifications.Prefix(), camera.Address()));
+    observers.push_back(board.ObserverFor(camera.Address()));
     return observers;
   });
-  service.Apply(loaded.cameras);
+  apply(service, loaded.cameras);
+  std::unique_ptr<zent::WebServer> web;
+  if (webAddress.empty()) webAddress = loaded.webAddress;
+  if (!webAddress.empty()) {
+    zent::WebSettings settings;
+    settings.accountsPath = accountsPath;
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    settings.cacheFolder = (cache && *cache ? std::string(cache) : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") +
+                                                                       "/.cache") + "/zent-recorder/mp4";
+    settings.certFile = loaded.webCertFile;
+    settings.keyFile = loaded.webKeyFile;
+    std::string error;
+    if (!zent::ParseWebAddress(webAddress, settings.host, settings.port)) {
+      error = "The web page's address " + webAddress + " is not ADDRESS:PORT";
+    } else {
+      web = std::make_unique<zent::WebServer>(settings, catalog, board,
+                                              [&output](const std::string& line) { output.Program(line); });
+      if (!web->Start(error)) web.reset();
+    }
+    if (web) output.Program("web page at " + web->Url());
+    else output.Program(error + "; recording without it");
+  }
   for (;;) {
     int received = 0;
     if (sigwait(&signals, &received) != 0) continue;
@@ -168,11 +223,12 @@ int main(int argc, char** argv) {
         continue;
       }
       for (const std::string& error : notifications.Configure(again.notify)) output.Program(error);
-      service.Apply(again.cameras);
+      apply(service, again.cameras);
       output.Program("reloaded; recording " + AddressList(again.cameras));
       continue;
     }
     output.Program(std::string("stopping (") + strsignal(received) + ")");
+    web.reset();
     service.StopAll();  // every camera finishes its file at once, each waiting for its disk at most 2 s
     output.Flush();
     if (!zent::Finishing::WaitForAll(std::chrono::steady_clock::now() + std::chrono::milliseconds(200))) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/protocol.h"
+#include "service/private_file.h"
 
 namespace zent {
 namespace {
@@ -37,34 +38,8 @@ void WipeSecret(std::string& text) {
 CredentialsFile ReadCredentials(const std::string& path) {
   CredentialsFile result;
   result.path = path;
-  // Non-blocking: a FIFO in its place must not hold the thread that waits for SIGTERM.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    result.error = "Cannot read the credentials file " + path + ": " + std::strerror(errno);
-    return result;
-  }
-  // The file actually opened is checked, so it cannot be swapped between the check and the read.
-  struct stat info {};
   std::string text;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    result.error = "The credentials file " + path + " is not a regular file";
-  } else if (info.st_uid != ::geteuid() && info.st_uid != 0) {
-    result.error = "The credentials file " + path + " belongs to another user (uid " +
-                   std::to_string(info.st_uid) + "); it must be this user's or root's";
-  } else if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-    result.error = "The credentials file " + path + " may be read by other users (mode " + mode +
-                   "); make it private with: chmod 600 " + path;
-  } else if (info.st_size > kMaxCredentialsBytes) {
-    result.error = "The credentials file " + path + " is larger than " + std::to_string(kMaxCredentialsBytes >> 10) +
-                   " kB";
-  } else {
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-    explicit_bzero(buffer, sizeof buffer);
-  }
-  ::close(fd);
+  ReadPrivateFile(path, "credentials file", kMaxCredentialsBytes, text, result.error);
   if (!result.error.empty()) return result;
   struct Wipe {
     std::string& text;

@@ -36,6 +36,9 @@ Options LoadOptions() {
   options.mqttCaFile = settings.value("mqtt/caFile").toString().toStdString();
   for (const QString& url : settings.value("webhooks/urls").toStringList())
     if (!url.trimmed().isEmpty()) options.webhookUrls.push_back(url.trimmed().toStdString());
+  options.webAddress = settings.value("web/address").toString().trimmed().toStdString();
+  options.webCertFile = settings.value("web/certFile").toString().toStdString();
+  options.webKeyFile = settings.value("web/keyFile").toString().toStdString();
   settings.beginGroup("cameraVideoUrl");
   for (const QString& key : settings.childKeys())
     options.cameraVideoUrlTemplates[AddressOfKey(key)] = settings.value(key).toString().toStdString();
@@ -60,6 +63,9 @@ bool SaveOptions(const Options& options) {
   QStringList webhooks;
   for (const std::string& url : options.webhookUrls) webhooks.push_back(QString::fromStdString(url));
   settings.setValue("webhooks/urls", webhooks);
+  if (!options.webAddress.empty()) settings.setValue("web/address", QString::fromStdString(options.webAddress));
+  if (!options.webCertFile.empty()) settings.setValue("web/certFile", QString::fromStdString(options.webCertFile));
+  if (!options.webKeyFile.empty()) settings.setValue("web/keyFile", QString::fromStdString(options.webKeyFile));
   settings.remove("cameraVideoUrl");
   settings.beginGroup("cameraVideoUrl");
   for (const auto& [address, url] : options.cameraVideoUrlTemplates)

@@ -1,0 +1,41 @@
+#include "record/picture_jpeg.h"
+
+#include "record/ffmpeg_ptr.h"
+
+namespace zent {
+
+std::string EncodeJpeg(const Thumbnail& picture, int quality) {
+  if (!picture.ok || picture.width <= 0 || picture.height <= 0) return {};
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+  CodecPtr encoder(codec ? avcodec_alloc_context3(codec) : nullptr);
+  if (!encoder) return {};
+  encoder->width = picture.width;
+  encoder->height = picture.height;
+  encoder->pix_fmt = AV_PIX_FMT_YUVJ420P;
+  encoder->time_base = {1, 25};
+  encoder->flags |= AV_CODEC_FLAG_QSCALE;
+  // libavcodec's scale: 2 is the finest, 31 the coarsest.
+  const int qscale = std::max(2, std::min(31, 2 + (100 - quality) * 29 / 100));
+  encoder->global_quality = FF_QP2LAMBDA * qscale;
+  if (avcodec_open2(encoder.get(), codec, nullptr) < 0) return {};
+
+  FramePtr frame = NewFrame();
+  frame->width = picture.width;
+  frame->height = picture.height;
+  frame->format = AV_PIX_FMT_YUVJ420P;
+  frame->quality = encoder->global_quality;
+  if (av_frame_get_buffer(frame.get(), 0) < 0) return {};
+  ScalerPtr scaler(sws_getContext(picture.width, picture.height, AV_PIX_FMT_RGB32, picture.width, picture.height,
+                                  AV_PIX_FMT_YUVJ420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+  if (!scaler) return {};
+  const std::uint8_t* planes[4] = {picture.pixels.data(), nullptr, nullptr, nullptr};
+  const int strides[4] = {picture.width * 4, 0, 0, 0};
+  sws_scale(scaler.get(), planes, strides, 0, picture.height, frame->data, frame->linesize);
+
+  PacketPtr packet = NewPacket();
+  if (avcodec_send_frame(encoder.get(), frame.get()) < 0 || avcodec_receive_packet(encoder.get(), packet.get()) < 0)
+    return {};
+  return std::string(reinterpret_cast<const char*>(packet->data), static_cast<std::size_t>(packet->size));
+}
+
+}  // namespace zent

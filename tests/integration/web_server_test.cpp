@@ -1,0 +1,226 @@
+// zent-recorder's web page server, asked by a real HTTP client over loopback, politely and not.
+
+#include "web/web_server.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "tests/kit/avi_probe.h"
+#include "tests/kit/temp_dir.h"
+
+namespace zent::testing {
+namespace {
+
+using Json = nlohmann::json;
+
+class WebServerTest : public ::testing::Test {
+ protected:
+  WebServerTest() {
+    std::filesystem::create_directories(dir.file("door"));
+    std::string error;
+    EXPECT_TRUE(Accounts::Add(accounts, "viewer", Role::Viewer, "viewer-pass-1", error)) << error;
+    EXPECT_TRUE(Accounts::Add(accounts, "boss", Role::Admin, "boss-pass-12", error)) << error;
+    EXPECT_TRUE(WriteTestAvi(dir.file("door/cam_20261207_120000.avi"), 12));
+    EXPECT_TRUE(WriteTestAvi(dir.file("door/cam_20261207_130000-1.avi"), 5));
+    WriteFile(dir.file("door/notes.txt"), "not a recording");
+    // Planted: a link named as a recording of ours, pointing at a file outside.
+    WriteFile(dir.file("secret.txt"), "SECRET");
+    ::symlink(dir.file("secret.txt").c_str(), dir.file("door/cam_20261207_140000.avi").c_str());
+
+    CameraSetup camera;
+    camera.profile.cameraAddress = "127.0.0.5";
+    camera.profile.savePath = dir.file("door/cam.avi");
+    camera.profile.insertTime = 1;
+    camera.preEventSeconds = 2;
+    catalog.SetCameras({camera});
+    board.SetCameras({"127.0.0.5"});
+    WebSettings settings;
+    settings.port = 0;
+    settings.accountsPath = accounts;
+    settings.cacheFolder = dir.file("cache");
+    server = std::make_unique<WebServer>(settings, catalog, board, [this](const std::string& line) {
+      std::lock_guard lock(mutex);
+      lines += line + "\n";
+    });
+    std::string startError;
+    EXPECT_TRUE(server->Start(startError)) << startError;
+  }
+  httplib::Client Client() {
+    httplib::Client client("127.0.0.1", server->Port());
+    client.set_follow_location(false);
+    return client;
+  }
+  // Logs in; the session's cookie and CSRF token.
+  std::pair<std::string, std::string> LogIn(const std::string& user, const std::string& password) {
+    auto answer = Client().Post("/api/login", Json{{"user", user}, {"password", password}}.dump(), "application/json");
+    if (!answer || answer->status != 200) return {};
+    const std::string cookie = answer->get_header_value("Set-Cookie");
+    return {cookie.substr(0, cookie.find(';')), Json::parse(answer->body)["csrf"]};
+  }
+  std::string Lines() {
+    std::lock_guard lock(mutex);
+    return lines;
+  }
+
+  TempDir dir;
+  const std::string accounts = dir.file("accounts");
+  RecordingCatalog catalog;
+  CameraBoard board;
+  std::mutex mutex;
+  std::string lines;
+  std::unique_ptr<WebServer> server;
+};
+
+void ExpectSecurityHeaders(const httplib::Result& answer, const std::string& what) {
+  ASSERT_TRUE(answer) << what;
+  const std::string policy = answer->get_header_value("Content-Security-Policy");
+  EXPECT_NE(policy.find("default-src 'self'"), std::string::npos) << what;
+  EXPECT_NE(policy.find("frame-ancestors 'none'"), std::string::npos) << what;
+  EXPECT_EQ(answer->get_header_value("X-Content-Type-Options"), "nosniff") << what;
+}
+
+TEST_F(WebServerTest, NothingButTheLogInPageAnswersWithoutASessionAndEveryAnswerIsGuarded) {
+  const std::string id = "127_0_0_5~20261207_120000";
+  const std::vector<std::pair<std::string, std::string>> routes{
+      {"GET", "/"}, {"GET", "/index.html"}, {"GET", "/app.js"}, {"GET", "/api/session"}, {"GET", "/api/cameras"},
+      {"GET", "/api/recordings?camera=127_0_0_5"}, {"GET", "/api/recordings/" + id},
+      {"DELETE", "/api/recordings/" + id}, {"GET", "/api/recordings/" + id + "/download"},
+      {"GET", "/api/recordings/" + id + "/frames"}, {"GET", "/api/recordings/" + id + "/frame/0.jpg"},
+      {"GET", "/api/recordings/" + id + "/thumbnail.jpg"}, {"GET", "/api/events"}, {"POST", "/api/logout"},
+      {"GET", "/no/such/page"}, {"GET", "/api/no-such-route"}};
+  auto client = Client();
+  for (const auto& [method, path] : routes) {
+    auto answer = method == "GET" ? client.Get(path) : method == "POST" ? client.Post(path) : client.Delete(path);
+    ASSERT_TRUE(answer) << path;
+    if (path.rfind("/api/", 0) == 0) EXPECT_EQ(answer->status, 401) << method << " " << path;
+    else {
+      EXPECT_EQ(answer->status, 303) << path;
+      EXPECT_EQ(answer->get_header_value("Location"), "/login") << path;
+    }
+    EXPECT_EQ(answer->body.find("SECRET"), std::string::npos);
+    ExpectSecurityHeaders(answer, path);
+  }
+  // A forged or expired cookie is no session.
+  auto forged = client.Get("/api/cameras", {{"Cookie", "zent_session=" + std::string(64, 'a')}});
+  EXPECT_EQ(forged->status, 401);
+  auto login = client.Get("/login");
+  EXPECT_EQ(login->status, 200);
+  ExpectSecurityHeaders(login, "/login");
+}
+
+TEST_F(WebServerTest, AViewerSeesAndPlaysOnlyThisProgramsRecordingsAndCannotDelete) {
+  const auto [cookie, csrf] = LogIn("viewer", "viewer-pass-1");
+  ASSERT_FALSE(cookie.empty());
+  auto client = Client();
+  const httplib::Headers session{{"Cookie", cookie}};
+
+  const Json cameras = Json::parse(client.Get("/api/cameras", session)->body);
+  ASSERT_EQ(cameras.size(), 1u);
+  EXPECT_EQ(cameras[0]["id"], "127_0_0_5");
+  auto listed = client.Get("/api/recordings?camera=127_0_0_5", session);
+  ExpectSecurityHeaders(listed, "list");
+  const Json list = Json::parse(listed->body);
+  ASSERT_EQ(list["recordings"].size(), 2u) << listed->body;  // not the planted link, not the text file
+  const Json newest = list["recordings"][0];
+  EXPECT_EQ(newest["id"], "127_0_0_5~20261207_130000-1");
+  EXPECT_EQ(newest["codec"], "mjpeg");
+  EXPECT_EQ(list["days"], Json::array({"2026-12-07"}));
+
+  // Each frame as the file stores it.
+  const Json frames = Json::parse(client.Get(list["recordings"][1]["frames"].get<std::string>(), session)->body);
+  EXPECT_EQ(frames["count"], ProbeAvi(dir.file("door/cam_20261207_120000.avi")).packets);
+  auto jpeg = client.Get("/api/recordings/127_0_0_5~20261207_120000/frame/3.jpg", session);
+  ASSERT_EQ(jpeg->status, 200);
+  EXPECT_EQ(jpeg->get_header_value("Content-Type"), "image/jpeg");
+  ASSERT_GE(jpeg->body.size(), 4u);
+  EXPECT_EQ(jpeg->body.substr(0, 2), "\xFF\xD8");
+  EXPECT_EQ(jpeg->body.substr(jpeg->body.size() - 2), "\xFF\xD9");
+  const std::string file = ReadFile(dir.file("door/cam_20261207_120000.avi"));
+  EXPECT_EQ(file.substr(frames["offsets"][3].get<std::size_t>(), jpeg->body.size()), jpeg->body);
+  auto part = client.Get("/api/recordings/127_0_0_5~20261207_120000/download",
+                         {{"Cookie", cookie}, {"Range", "bytes=0-99"}});
+  EXPECT_EQ(part->status, 206);
+  EXPECT_EQ(part->body, file.substr(0, 100));
+
+  // Nothing outside this program's recordings, however the path is spelt.
+  for (const char* path :
+       {"/api/recordings/127_0_0_5~20261207_140000/download", "/api/recordings/..%2f..%2fsecret.txt/download",
+        "/api/recordings/127_0_0_5~..%2f..%2fsecret/download", "/api/recordings/127_0_0_5~%252e%252e/download",
+        "/api/recordings/127_0_0_5~20261207_120000/frame/99999.jpg", "/api/recordings//etc/passwd",
+        "/../../secret.txt", "/api/recordings/127_0_0_5~20261207_120000/download/../../../secret.txt"}) {
+    auto answer = client.Get(path, session);
+    ASSERT_TRUE(answer) << path;
+    EXPECT_GE(answer->status, 400) << path;
+    EXPECT_EQ(answer->body.find("SECRET"), std::string::npos) << path;
+  }
+
+  // A viewer may not delete, with or without the token.
+  EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_120000", session)->status, 403);
+  EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}})
+                ->status,
+            403);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("door/cam_20261207_120000.avi")));
+}
+
+TEST_F(WebServerTest, AnAdminDeletesWithTheTokenAndTheSixthWrongPasswordInAMinuteWaits) {
+  const auto [cookie, csrf] = LogIn("boss", "boss-pass-12");
+  ASSERT_FALSE(cookie.empty());
+  EXPECT_NE(cookie.find("zent_session="), std::string::npos);
+  auto client = Client();
+  EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}})->status, 403);
+  auto deleted = client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}});
+  EXPECT_EQ(deleted->status, 200) << deleted->body;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("door/cam_20261207_120000.avi")));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("secret.txt")));
+
+  for (int i = 0; i < 5; ++i) {
+    auto wrong = client.Post("/api/login", R"({"user":"boss","password":"guess-)" + std::to_string(i) + "\"}",
+                             "application/json");
+    EXPECT_EQ(wrong->status, 401);
+  }
+  auto sixth = client.Post("/api/login", R"({"user":"boss","password":"boss-pass-12"})", "application/json");
+  EXPECT_EQ(sixth->status, 429);
+  EXPECT_FALSE(sixth->get_header_value("Retry-After").empty());
+  const std::string said = Lines();
+  EXPECT_EQ(said.find("guess-"), std::string::npos) << said;
+  EXPECT_EQ(said.find("$argon2id$"), std::string::npos) << said;
+  EXPECT_NE(said.find("failed log-in as \"boss\" from 127.0.0.1"), std::string::npos) << said;
+  struct stat info {};
+  ASSERT_EQ(::stat(accounts.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// An H.264 recording is copied into an MP4 with its index in front, once, and served in ranges.
+TEST_F(WebServerTest, AnH264RecordingBecomesAnMp4ByCopyWithItsIndexInFront) {
+  const std::string avi = dir.file("door/cam_20261207_150000.avi");
+  ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=15 -t 3 -c:v libx264 -g 15 "
+                         "-bf 0 -pix_fmt yuv420p " + avi).c_str()),
+            0);
+  const auto [cookie, csrf] = LogIn("viewer", "viewer-pass-1");
+  auto client = Client();
+  const Json recording = Json::parse(client.Get("/api/recordings/127_0_0_5~20261207_150000", {{"Cookie", cookie}})->body);
+  EXPECT_EQ(recording["codec"], "h264");
+  ASSERT_TRUE(recording.contains("video"));
+  EXPECT_FALSE(recording.contains("frames"));
+  auto whole = client.Get(recording["video"].get<std::string>(), {{"Cookie", cookie}});
+  ASSERT_EQ(whole->status, 200) << whole->body;
+  EXPECT_EQ(whole->get_header_value("Content-Type"), "video/mp4");
+  // +faststart: the index (moov) before the media (mdat).
+  EXPECT_LT(whole->body.find("moov"), whole->body.find("mdat"));
+  const std::string mp4 = dir.file("served.mp4");
+  WriteFile(mp4, whole->body);
+  EXPECT_EQ(ProbeAvi(mp4).packets, ProbeAvi(avi).packets);
+  EXPECT_EQ(DecodeErrors(mp4), "");
+  auto part = client.Get(recording["video"].get<std::string>(), {{"Cookie", cookie}, {"Range", "bytes=1000-1999"}});
+  EXPECT_EQ(part->status, 206);
+  EXPECT_EQ(part->body, whole->body.substr(1000, 1000));
+}
+
+}  // namespace
+}  // namespace zent::testing

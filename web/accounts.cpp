@@ -1,0 +1,125 @@
+#include "web/accounts.h"
+
+#include <argon2.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+#include "service/credentials.h"
+#include "service/private_file.h"
+
+namespace zent {
+namespace {
+
+constexpr off_t kMaxAccountsBytes = 1 << 20;
+// OWASP's Argon2id choice: 19 MiB, two passes. A log-in costs some 30 ms of one core.
+constexpr std::uint32_t kPasses = 2;
+constexpr std::uint32_t kMemoryKiB = 19 * 1024;
+constexpr std::uint32_t kLanes = 1;
+constexpr std::size_t kSaltBytes = 16;
+constexpr std::size_t kHashBytes = 32;
+
+const char* RoleName(Role role) { return role == Role::Admin ? "admin" : "viewer"; }
+
+std::string Hash(const std::string& password) {
+  unsigned char salt[kSaltBytes];
+  if (::getrandom(salt, sizeof salt, 0) != static_cast<ssize_t>(sizeof salt)) return {};
+  std::string encoded(argon2_encodedlen(kPasses, kMemoryKiB, kLanes, kSaltBytes, kHashBytes, Argon2_id), '\0');
+  if (argon2id_hash_encoded(kPasses, kMemoryKiB, kLanes, password.data(), password.size(), salt, sizeof salt,
+                            kHashBytes, encoded.data(), encoded.size()) != ARGON2_OK)
+    return {};
+  encoded.resize(std::strlen(encoded.c_str()));
+  return encoded;
+}
+
+// What a name that does not exist is checked against, so that it takes as long.
+const std::string& DummyHash() {
+  static const std::string dummy = Hash("no such account");
+  return dummy;
+}
+
+}  // namespace
+
+std::string AccountsPath(const char* credentialsDirectory, const char* configHome, const char* home) {
+  if (credentialsDirectory && *credentialsDirectory) return std::string(credentialsDirectory) + "/zent-recorder-accounts";
+  const std::string config = configHome && *configHome ? configHome : std::string(home ? home : "") + "/.config";
+  return config + "/zent-client/accounts";
+}
+
+bool IsAccountName(const std::string& name) {
+  if (name.empty() || name.size() > 32) return false;
+  for (const char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-') return false;
+  return true;
+}
+
+bool Accounts::Load(const std::string& path, std::string& error) {
+  accounts_.clear();
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 && errno == ENOENT) return true;
+  std::string text;
+  if (!ReadPrivateFile(path, "accounts file", kMaxAccountsBytes, text, error)) return false;
+  std::istringstream lines(text);
+  int number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    Account account;
+    std::string role, rest;
+    if (!(fields >> account.name >> role >> account.hash) || (fields >> rest) || !IsAccountName(account.name) ||
+        (role != "admin" && role != "viewer") || account.hash.rfind("$argon2id$", 0) != 0) {
+      error = path + " line " + std::to_string(number) + ": expected NAME admin|viewer ARGON2ID-HASH";
+      accounts_.clear();
+      return false;
+    }
+    account.role = role == "admin" ? Role::Admin : Role::Viewer;
+    accounts_.push_back(std::move(account));
+  }
+  return true;
+}
+
+std::optional<Role> Accounts::Verify(const std::string& name, const std::string& password) const {
+  for (const Account& account : accounts_) {
+    if (account.name != name) continue;
+    if (argon2id_verify(account.hash.c_str(), password.data(), password.size()) == ARGON2_OK) return account.role;
+    return std::nullopt;
+  }
+  argon2id_verify(DummyHash().c_str(), password.data(), password.size());
+  return std::nullopt;
+}
+
+bool Accounts::Add(const std::string& path, const std::string& name, Role role, std::string password,
+                   std::string& error) {
+  if (!IsAccountName(name)) {
+    error = "An account name has 1 to 32 letters, digits, '.', '_' or '-'";
+    return false;
+  }
+  if (password.size() < 8) {
+    WipeSecret(password);
+    error = "The password must have at least 8 characters";
+    return false;
+  }
+  Accounts accounts;
+  if (!accounts.Load(path, error)) return false;
+  const std::string hash = Hash(password);
+  WipeSecret(password);
+  if (hash.empty()) {
+    error = "Cannot hash the password";
+    return false;
+  }
+  std::string text;
+  bool replaced = false;
+  for (const Account& account : accounts.accounts_) {
+    const bool same = account.name == name;
+    replaced |= same;
+    text += account.name + " " + RoleName(same ? role : account.role) + " " + (same ? hash : account.hash) + "\n";
+  }
+  if (!replaced) text += name + " " + RoleName(role) + " " + hash + "\n";
+  return WritePrivateFile(path, text, error);
+}
+
+}  // namespace zent

@@ -1,0 +1,63 @@
+#pragma once
+// What the web page shows of each camera now, kept up by an observer of each camera's cycle, and
+// the news it pushes to the page as it happens (recordings started and saved, events, a camera
+// going offline), numbered so that a browser that reconnects misses nothing still held.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cycle/recording_cycle.h"
+
+namespace zent {
+
+struct CameraState {
+  std::string id;
+  std::string address;
+  bool loggedIn = false;
+  bool video = false;
+  bool armed = false;
+  bool recording = false;
+  std::string lastEvent;  // ISO 8601, empty before the first
+};
+
+struct BoardNews {
+  std::uint64_t number = 0;
+  std::string json;  // {"type":"recording","camera":…,"state":"saved",…}
+};
+
+class CameraBoard {
+ public:
+  // Cameras that left the list are forgotten; those that stay keep their state.
+  void SetCameras(const std::vector<std::string>& addresses);
+  std::vector<CameraState> Cameras();
+  // Observes one camera's cycle on its thread; must not outlive the board.
+  std::unique_ptr<CycleObserver> ObserverFor(const std::string& address);
+
+  // News after `after`, waiting up to `timeout` for some; an empty list when none came.
+  std::vector<BoardNews> NewsAfter(std::uint64_t after, std::chrono::milliseconds timeout);
+  std::uint64_t LatestNews();
+  // Wakes every waiting reader: the server is stopping.
+  void Close();
+
+ private:
+  class Observer;
+  void Update(const std::string& address, const std::function<void(CameraState&)>& change, const std::string& news);
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::string, CameraState> cameras_;  // by address
+  std::vector<std::string> order_;
+  std::deque<BoardNews> news_;
+  std::uint64_t lastNews_ = 0;
+  bool closed_ = false;
+};
+
+}  // namespace zent

@@ -1,0 +1,211 @@
+'use strict';
+// The page of zent-recorder: cameras, their recordings by day, and playback without transcoding.
+
+const $ = (id) => document.getElementById(id);
+let session = null;
+let cameras = [];
+let selected = null;
+let day = '';
+let page = 0;
+
+async function api(path, options = {}) {
+  const headers = Object.assign({}, options.headers || {});
+  if (options.method && options.method !== 'GET') headers['X-CSRF-Token'] = session.csrf;
+  const response = await fetch(path, Object.assign({}, options, {headers}));
+  if (response.status === 401) {
+    location.href = '/login';
+    throw new Error('logged out');
+  }
+  if (!response.ok) throw new Error((await response.json().catch(() => ({}))).error || response.statusText);
+  return response.json();
+}
+
+function element(tag, props = {}, ...children) {
+  const node = document.createElement(tag);
+  Object.assign(node, props);
+  for (const child of children) node.append(child);
+  return node;
+}
+
+function stateText(camera) {
+  let text = camera.state;
+  if (camera.loggedIn && !camera.video) text += ', no video';
+  if (camera.lastEvent) text += ' · last event ' + new Date(camera.lastEvent).toLocaleString();
+  return text;
+}
+
+function showCameras() {
+  const box = $('cameras');
+  box.replaceChildren(...cameras.map((camera) => {
+    const button = element('button', {type: 'button', className: 'camera' + (camera.id === selected ? ' selected' : '')},
+      element('strong', {textContent: camera.name}),
+      element('span', {className: 'state ' + camera.state, textContent: stateText(camera)}));
+    button.dataset.camera = camera.id;
+    button.addEventListener('click', () => selectCamera(camera.id));
+    return button;
+  }));
+}
+
+function size(bytes) {
+  if (bytes >= 1 << 30) return (bytes / (1 << 30)).toFixed(1) + ' GB';
+  if (bytes >= 1 << 20) return (bytes / (1 << 20)).toFixed(1) + ' MB';
+  return Math.round(bytes / 1024) + ' kB';
+}
+
+function length(seconds) {
+  const s = Math.round(seconds);
+  return Math.floor(s / 60) + ':' + String(s % 60).padStart(2, '0');
+}
+
+async function selectCamera(id) {
+  selected = id;
+  day = '';
+  showCameras();
+  await loadRecordings(true);
+}
+
+async function loadRecordings(fresh) {
+  if (!selected) return;
+  if (fresh) page = 0;
+  const query = new URLSearchParams({camera: selected, page: String(page)});
+  if (day) query.set('day', day);
+  const answer = await api('/api/recordings?' + query);
+  const camera = cameras.find((c) => c.id === selected);
+  $('recordingsTitle').textContent = (camera ? camera.name : selected) + ' — ' + answer.total + ' recordings' +
+    (day ? ' on ' + day : '');
+  $('days').replaceChildren(element('button', {type: 'button', textContent: 'All days', className: day ? '' : 'selected',
+    onclick: () => { day = ''; loadRecordings(true); }}),
+    ...(answer.days || []).map((d) => element('button', {type: 'button', textContent: d,
+      className: d === day ? 'selected' : '', onclick: () => { day = d; loadRecordings(true); }})));
+  const items = answer.recordings.map(recordingItem);
+  if (fresh) $('list').replaceChildren(...items);
+  else $('list').append(...items);
+  $('more').hidden = answer.page + 1 >= answer.pages;
+}
+
+function recordingItem(recording) {
+  const start = recording.start ? new Date(recording.start) : null;
+  const actions = element('div', {className: 'actions'},
+    element('button', {type: 'button', textContent: 'Play', onclick: () => play(recording)}),
+    element('a', {href: recording.download, textContent: 'Download'}));
+  if (session.role === 'admin') {
+    actions.append(element('button', {type: 'button', className: 'danger', textContent: 'Delete', onclick: async () => {
+      if (!confirm('Delete the recording of ' + (start ? start.toLocaleString() : recording.id) + '?')) return;
+      await api('/api/recordings/' + recording.id, {method: 'DELETE'});
+      item.remove();
+    }}));
+  }
+  const item = element('li', {},
+    element('img', {src: recording.thumbnail, alt: '', loading: 'lazy'}),
+    element('div', {className: 'meta', textContent: (start ? start.toLocaleString() : '?') + ' · ' +
+      length(recording.seconds) + ' · ' + size(recording.bytes) + ' · ' + recording.codec}),
+    actions);
+  item.dataset.recording = recording.id;
+  return item;
+}
+
+// Motion JPEG: each frame is a JPEG as the file stores it, shown at the file's rate.
+const player = {frames: null, frame: 0, timer: null, recording: null};
+
+function stopPlaying() {
+  clearTimeout(player.timer);
+  player.timer = null;
+  $('play').textContent = 'Play';
+}
+
+function showFrame(n) {
+  if (!player.frames) return;
+  player.frame = Math.max(0, Math.min(player.frames.count - 1, n));
+  $('frame').src = player.frames.frame + player.frame + '.jpg';
+  $('scrub').value = String(player.frame);
+  $('position').textContent = 'frame ' + (player.frame + 1) + ' of ' + player.frames.count + ' · ' +
+    length(player.frame / player.frames.fps);
+}
+
+function tick() {
+  if (player.frame + 1 >= player.frames.count) return stopPlaying();
+  showFrame(player.frame + 1);
+  player.timer = setTimeout(tick, 1000 / (player.frames.fps * Number($('speed').value)));
+}
+
+async function play(recording) {
+  stopPlaying();
+  player.recording = recording;
+  $('player').hidden = false;
+  $('playing').textContent = new Date(recording.start).toLocaleString() + ' · ' + length(recording.seconds);
+  const video = $('video');
+  if (recording.video) {
+    $('frame').hidden = true;
+    $('mjpegControls').hidden = true;
+    video.hidden = false;
+    video.src = recording.video;
+    video.play().catch(() => {});
+    return;
+  }
+  video.pause();
+  video.removeAttribute('src');
+  video.hidden = true;
+  $('frame').hidden = false;
+  $('mjpegControls').hidden = false;
+  player.frames = await api(recording.frames);
+  $('scrub').max = String(player.frames.count - 1);
+  const mark = $('eventMark');
+  const eventFrame = Math.round((recording.eventSeconds || 0) * player.frames.fps);
+  mark.hidden = !recording.eventSeconds;
+  mark.style.left = (100 * eventFrame / Math.max(1, player.frames.count - 1)) + '%';
+  showFrame(0);
+  $('play').click();
+}
+
+function wirePlayer() {
+  $('play').addEventListener('click', () => {
+    if (player.timer) return stopPlaying();
+    $('play').textContent = 'Pause';
+    player.timer = setTimeout(tick, 0);
+  });
+  $('back').addEventListener('click', () => { stopPlaying(); showFrame(player.frame - 1); });
+  $('forward').addEventListener('click', () => { stopPlaying(); showFrame(player.frame + 1); });
+  $('scrub').addEventListener('input', () => { stopPlaying(); showFrame(Number($('scrub').value)); });
+  $('close').addEventListener('click', () => {
+    stopPlaying();
+    $('video').pause();
+    $('player').hidden = true;
+  });
+}
+
+async function refreshCameras() {
+  cameras = await api('/api/cameras');
+  if (!selected && cameras.length) selected = cameras[0].id;
+  showCameras();
+}
+
+function listen() {
+  // Pushed by the server as recordings start and finish: no polling.
+  const news = new EventSource('/api/events');
+  news.onmessage = async (event) => {
+    const update = JSON.parse(event.data);
+    const camera = cameras.find((c) => c.id === update.camera);
+    if (camera) {
+      Object.assign(camera, update);
+      camera.state = !camera.loggedIn ? 'offline' : camera.recording ? 'recording' : camera.armed ? 'armed' : 'logged in';
+      showCameras();
+    }
+    if (update.type === 'recording' && update.camera === selected && page === 0) await loadRecordings(true);
+  };
+}
+
+async function start() {
+  session = await api('/api/session');
+  $('who').textContent = session.user + (session.role === 'admin' ? ' (admin)' : '');
+  $('logout').addEventListener('click', async () => {
+    await api('/api/logout', {method: 'POST'});
+    location.href = '/login';
+  });
+  $('more').addEventListener('click', () => { page += 1; loadRecordings(false); });
+  wirePlayer();
+  await refreshCameras();
+  await loadRecordings(true);
+  listen();
+}
+
+start();

@@ -1,0 +1,67 @@
+#pragma once
+// The recordings the web page may show: for each camera of the running recorder, the files this
+// program made in the camera's recordings place, and nothing else. A recording is known by an id
+// made of the camera's id and the time in its name ("192_168_1_7~20261207_143005-1"), so no part
+// of a request ever becomes a path.
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "record/recording_name.h"
+#include "service/camera_setup.h"
+
+namespace zent {
+
+struct CatalogCamera {
+  std::string id;       // topic-safe form of the address
+  std::string address;
+  RecordingsPlace place;
+  int preEventSeconds = 0;  // where the event lies in its recordings, as far as the buffer reached
+};
+
+struct CatalogRecording {
+  std::string id;
+  std::string camera;
+  RecordingFile file;
+  std::time_t start = -1;  // from the name, local time
+};
+
+// What a look into the file says; kept while the file's size and time stay the same.
+struct RecordingDetails {
+  bool ok = false;
+  std::string codec;
+  double seconds = 0;
+};
+
+class RecordingCatalog {
+ public:
+  void SetCameras(const std::vector<CameraSetup>& cameras);
+  std::vector<CatalogCamera> Cameras();
+  std::optional<CatalogCamera> Camera(const std::string& id);
+
+  // Newest first; only those of `day` ("YYYY-MM-DD", local time) when it is not empty.
+  std::vector<CatalogRecording> Recordings(const std::string& cameraId, const std::string& day);
+  std::optional<CatalogRecording> Find(const std::string& recordingId);
+  RecordingDetails Details(const CatalogRecording& recording);
+  // Deletes the recording's file, found afresh in its folder; false with the reason.
+  bool Delete(const CatalogRecording& recording, std::string& error);
+
+ private:
+  std::mutex mutex_;
+  std::vector<CatalogCamera> cameras_;
+  struct Cached {
+    std::int64_t size = 0, modifiedMs = 0;
+    RecordingDetails details;
+  };
+  std::map<std::string, Cached> details_;  // by path, bounded
+};
+
+// "YYYY-MM-DD" of a time, local.
+std::string DayOf(std::time_t time);
+
+}  // namespace zent
