@@ -242,6 +242,7 @@ void WebServer::Routes() {
              [this](const httplib::Request& q, httplib::Response& r) { ThumbnailOf(q, r); });
   server.Get("/api/recordings/" + kRecordingId + "/video.mp4",
              [this](const httplib::Request& q, httplib::Response& r) { VideoOf(q, r); });
+  server.Get("/api/week", [this](const httplib::Request& q, httplib::Response& r) { Week(q, r); });
   server.Get("/api/events", [this](const httplib::Request& q, httplib::Response& r) { News(q, r); });
 }
 
@@ -352,6 +353,29 @@ void WebServer::RecordingList(const httplib::Request& request, httplib::Response
                            ",\"total\":" + std::to_string(all.size()) + ",\"days\":" + days.dump() +
                            ",\"recordings\":[" + items + "]}",
                        "application/json");
+}
+
+void WebServer::Week(const httplib::Request& request, httplib::Response& response) {
+  const std::string camera = request.get_param_value("camera");
+  if (!catalog_.Camera(camera)) return SendError(response, 404, "no such camera");
+  // The events of the last seven days by hour, as the desktop's week chart counts them: one a
+  // recording, at the time in its name.
+  const std::time_t now = std::time(nullptr);
+  std::vector<std::string> days;
+  for (int back = 6; back >= 0; --back) days.push_back(DayOf(now - back * 86400));
+  std::map<std::string, std::vector<int>> counts;
+  for (const std::string& day : days) counts[day] = std::vector<int>(24, 0);
+  for (const CatalogRecording& recording : catalog_.Recordings(camera, "")) {
+    if (recording.start < 0) continue;
+    const auto found = counts.find(DayOf(recording.start));
+    if (found == counts.end()) continue;
+    std::tm local{};
+    ::localtime_r(&recording.start, &local);
+    ++found->second[static_cast<std::size_t>(local.tm_hour)];
+  }
+  Json week = Json::array();
+  for (const std::string& day : days) week.push_back({{"day", day}, {"hours", counts[day]}});
+  SendJson(response, {{"camera", camera}, {"days", week}});
 }
 
 void WebServer::OneRecording(const httplib::Request& request, httplib::Response& response) {

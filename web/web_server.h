@@ -58,6 +58,7 @@ class WebServer {
   void Login(const httplib::Request& request, httplib::Response& response);
   void Cameras(httplib::Response& response);
   void RecordingList(const httplib::Request& request, httplib::Response& response);
+  void Week(const httplib::Request& request, httplib::Response& response);
   void OneRecording(const httplib::Request& request, httplib::Response& response);
   void DeleteRecording(const httplib::Request& request, httplib::Response& response);
   void Download(const httplib::Request& request, httplib::Response& response);

@@ -102,6 +102,14 @@ async function main() {
     camera.stdin.write('event\n');
     await page.waitForFunction(() => document.querySelectorAll('#list li').length === 3, {timeout: 15000});
 
+    // The week's chart: a click on an hour with events shows that day and marks that hour's recordings.
+    const busy = await page.$$('#week .cell.some, #week .cell.many');
+    assert.ok(busy.length >= 2, 'hours with events in the week: ' + busy.length);
+    await busy[0].click();
+    await page.waitForSelector('#list li.hour');
+    await page.click('#days button');  // back to all days
+    await page.waitForFunction(() => document.querySelectorAll('#list li').length === 3);
+
     // Motion JPEG: the frames advance at the file's rate; the scrub bar shows the frame under it.
     await page.click('li[data-recording="127_0_0_2~20261206_220000"] button');
     const frameNumber = () => page.$eval('#frame', (img) => Number((img.src.match(/frame\/(\d+)\.jpg/) || [])[1] || -1));

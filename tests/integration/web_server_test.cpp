@@ -92,7 +92,7 @@ TEST_F(WebServerTest, NothingButTheLogInPageAnswersWithoutASessionAndEveryAnswer
       {"GET", "/api/recordings?camera=127_0_0_5"}, {"GET", "/api/recordings/" + id},
       {"DELETE", "/api/recordings/" + id}, {"GET", "/api/recordings/" + id + "/download"},
       {"GET", "/api/recordings/" + id + "/frames"}, {"GET", "/api/recordings/" + id + "/frame/0.jpg"},
-      {"GET", "/api/recordings/" + id + "/thumbnail.jpg"}, {"GET", "/api/events"}, {"POST", "/api/logout"},
+      {"GET", "/api/recordings/" + id + "/thumbnail.jpg"}, {"GET", "/api/recordings/" + id + "/video.mp4"}, {"GET", "/api/events"}, {"GET", "/api/week?camera=127_0_0_5"}, {"POST", "/api/logout"},
       {"GET", "/no/such/page"}, {"GET", "/api/no-such-route"}};
   auto client = Client();
   for (const auto& [method, path] : routes) {

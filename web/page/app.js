@@ -61,7 +61,32 @@ async function selectCamera(id) {
   selected = id;
   day = '';
   showCameras();
-  await loadRecordings(true);
+  await Promise.all([loadRecordings(true), loadWeek()]);
+}
+
+// The week's events per hour, as the desktop's chart shows them; a click goes to that hour.
+async function loadWeek() {
+  if (!selected) return;
+  const week = await api('/api/week?camera=' + encodeURIComponent(selected));
+  const cells = [];
+  for (const {day: d, hours} of week.days) {
+    cells.push(element('span', {className: 'label', textContent: d.slice(5)}));
+    hours.forEach((count, hour) => {
+      const cell = element('button', {type: 'button', className: 'cell' + (count > 3 ? ' many' : count ? ' some' : ''),
+        title: d + ' ' + String(hour).padStart(2, '0') + ':00 — ' + count + ' events'});
+      cell.addEventListener('click', async () => {
+        day = d;
+        await loadRecordings(true);
+        const prefix = d.replace(/-/g, '') + '_' + String(hour).padStart(2, '0');
+        const items = [...document.querySelectorAll('#list li')];
+        items.forEach((li) => li.classList.toggle('hour', (li.dataset.recording || '').split('~')[1].startsWith(prefix)));
+        const first = items.find((li) => li.classList.contains('hour'));
+        if (first) first.scrollIntoView({block: 'center'});
+      });
+      cells.push(cell);
+    });
+  }
+  $('week').replaceChildren(...cells);
 }
 
 async function loadRecordings(fresh) {
@@ -190,7 +215,9 @@ function listen() {
       camera.state = !camera.loggedIn ? 'offline' : camera.recording ? 'recording' : camera.armed ? 'armed' : 'logged in';
       showCameras();
     }
-    if (update.type === 'recording' && update.camera === selected && page === 0) await loadRecordings(true);
+    if (update.type === 'recording' && update.camera === selected && page === 0) {
+      await Promise.all([loadRecordings(true), loadWeek()]);
+    }
   };
 }
 
@@ -204,7 +231,7 @@ async function start() {
   $('more').addEventListener('click', () => { page += 1; loadRecordings(false); });
   wirePlayer();
   await refreshCameras();
-  await loadRecordings(true);
+  await Promise.all([loadRecordings(true), loadWeek()]);
   listen();
 }
 
