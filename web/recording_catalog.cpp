@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "notify/notices.h"
+#include "config/paths.h"
 #include "record/recording_reader.h"
 
 namespace zent {
@@ -19,6 +20,11 @@ constexpr std::size_t kMaxCachedDetails = 20000;
 // The part of a recording's name after its stem's "_", without ".avi": digits, '_' and '-'.
 std::string NameTail(const std::string& name, const std::string& stem) {
   return name.substr(stem.size() + 1, name.size() - stem.size() - 1 - 4);
+}
+
+// "YYYY-MM-DD" of the time in a name's tail ("YYYYMMDD_HHMMSS…").
+std::string TailDay(const std::string& tail) {
+  return tail.size() < 8 ? std::string() : tail.substr(0, 4) + "-" + tail.substr(4, 2) + "-" + tail.substr(6, 2);
 }
 
 bool IsTail(const std::string& tail) {
@@ -46,6 +52,7 @@ void RecordingCatalog::SetCameras(const std::vector<CameraSetup>& cameras) {
   }
   std::lock_guard lock(mutex_);
   cameras_ = std::move(list);
+  listings_.clear();
 }
 
 std::vector<CatalogCamera> RecordingCatalog::Cameras() {
@@ -60,16 +67,35 @@ std::optional<CatalogCamera> RecordingCatalog::Camera(const std::string& id) {
   return std::nullopt;
 }
 
+std::vector<RecordingFile> RecordingCatalog::Files(const CatalogCamera& camera) {
+  // A folder changes its time when a file is added, renamed or deleted: until then the last
+  // reading holds (the sizes of files still growing are looked up again where they are shown).
+  struct stat info {};
+  if (::stat(camera.place.folder.c_str(), &info) != 0) return {};
+  const std::int64_t changed = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+  {
+    std::lock_guard lock(mutex_);
+    const auto found = listings_.find(camera.id);
+    if (found != listings_.end() && found->second.folder == camera.place.folder && found->second.changedNs == changed)
+      return found->second.files;
+  }
+  std::vector<RecordingFile> files = FindRecordings(camera.place.folder, camera.place.stem);
+  std::lock_guard lock(mutex_);
+  listings_[camera.id] = {camera.place.folder, changed, files};
+  return files;
+}
+
 std::vector<CatalogRecording> RecordingCatalog::Recordings(const std::string& cameraId, const std::string& day) {
   const std::optional<CatalogCamera> camera = Camera(cameraId);
   if (!camera) return {};
-  std::vector<RecordingFile> files = FindRecordings(camera->place.folder, camera->place.stem);
+  std::vector<RecordingFile> files = Files(*camera);
   std::vector<CatalogRecording> list;
   list.reserve(files.size());
   for (auto file = files.rbegin(); file != files.rend(); ++file) {
-    const std::time_t start = RecordingTime(file->name);
-    if (!day.empty() && DayOf(start) != day) continue;
-    list.push_back({camera->id + "~" + NameTail(file->name, camera->place.stem), camera->id, std::move(*file), start});
+    const std::string tail = NameTail(file->name, camera->place.stem);
+    std::string fileDay = TailDay(tail);
+    if (!day.empty() && fileDay != day) continue;
+    list.push_back({camera->id + "~" + tail, camera->id, std::move(*file), std::move(fileDay)});
   }
   return list;
 }
@@ -82,10 +108,13 @@ std::optional<CatalogRecording> RecordingCatalog::Find(const std::string& record
   if (!camera || !IsTail(tail)) return std::nullopt;
   const std::string name = camera->place.stem + "_" + tail + ".avi";
   if (!IsRecordingName(name, camera->place.stem)) return std::nullopt;
-  // Listed afresh: only a regular file this program named, never a link planted in its place.
-  for (RecordingFile& file : FindRecordings(camera->place.folder, camera->place.stem))
-    if (file.name == name) return CatalogRecording{recordingId, camera->id, std::move(file), RecordingTime(name)};
-  return std::nullopt;
+  // A regular file of this name, not a link planted in its place.
+  const std::string path = JoinPath(camera->place.folder, name);
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  RecordingFile file{path, name, static_cast<std::int64_t>(info.st_size), static_cast<std::int64_t>(info.st_blocks) * 512,
+                     static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000};
+  return CatalogRecording{recordingId, camera->id, std::move(file), TailDay(tail)};
 }
 
 RecordingDetails RecordingCatalog::Details(const CatalogRecording& recording) {

@@ -28,7 +28,9 @@ struct CatalogRecording {
   std::string id;
   std::string camera;
   RecordingFile file;
-  std::time_t start = -1;  // from the name, local time
+  std::string day;  // "YYYY-MM-DD" from the name
+  // When it began, from the time in its name (local time); -1 for none.
+  std::time_t Start() const { return RecordingTime(file.name); }
 };
 
 // What a look into the file says; kept while the file's size and time stay the same.
@@ -44,8 +46,10 @@ class RecordingCatalog {
   std::vector<CatalogCamera> Cameras();
   std::optional<CatalogCamera> Camera(const std::string& id);
 
-  // Newest first; only those of `day` ("YYYY-MM-DD", local time) when it is not empty.
+  // Newest first; only those of `day` ("YYYY-MM-DD", local time) when it is not empty. A folder
+  // read, nothing more: ten thousand recordings list in milliseconds.
   std::vector<CatalogRecording> Recordings(const std::string& cameraId, const std::string& day);
+  // One recording by its id: its one name looked at, never the whole folder.
   std::optional<CatalogRecording> Find(const std::string& recordingId);
   RecordingDetails Details(const CatalogRecording& recording);
   // Deletes the recording's file, found afresh in its folder; false with the reason.
@@ -59,6 +63,14 @@ class RecordingCatalog {
     RecordingDetails details;
   };
   std::map<std::string, Cached> details_;  // by path, bounded
+  // Each camera's folder as last read, until the folder changes.
+  struct Listing {
+    std::string folder;
+    std::int64_t changedNs = -1;
+    std::vector<RecordingFile> files;
+  };
+  std::map<std::string, Listing> listings_;
+  std::vector<RecordingFile> Files(const CatalogCamera& camera);
 };
 
 // "YYYY-MM-DD" of a time, local.

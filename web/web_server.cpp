@@ -307,7 +307,7 @@ std::string WebServer::RecordingJson(const CatalogRecording& recording) {
   const std::string base = "/api/recordings/" + recording.id;
   Json json{{"id", recording.id},
             {"camera", recording.camera},
-            {"start", recording.start >= 0 ? IsoLocal(recording.start) : ""},
+            {"start", recording.Start() >= 0 ? IsoLocal(recording.Start()) : ""},
             {"seconds", details.seconds},
             {"bytes", recording.file.size},
             {"codec", details.ok ? details.codec : "unknown"},
@@ -337,16 +337,19 @@ void WebServer::RecordingList(const httplib::Request& request, httplib::Response
                                                                              std::string::npos
                                ? 0
                                : std::stoul(pageText);
-  const std::vector<CatalogRecording> all = catalog_.Recordings(camera, day);
-  // The days that have recordings, newest first, for the page's day buttons.
+  // One read of the folder: the day's recordings, and every day that has some (newest first) for
+  // the page's day buttons.
+  std::vector<CatalogRecording> all = catalog_.Recordings(camera, "");
   Json days = Json::array();
-  for (const CatalogRecording& recording : day.empty() ? all : catalog_.Recordings(camera, "")) {
-    const std::string d = recording.start >= 0 ? DayOf(recording.start) : "";
-    if (!d.empty() && (days.empty() || days.back() != d)) days.push_back(d);
-  }
+  for (const CatalogRecording& recording : all)
+    if (!recording.day.empty() && (days.empty() || days.back() != recording.day)) days.push_back(recording.day);
+  if (!day.empty()) std::erase_if(all, [&](const CatalogRecording& recording) { return recording.day != day; });
   std::string items;
-  for (std::size_t i = page * kPageSize; i < all.size() && i < (page + 1) * kPageSize; ++i)
-    items += (items.empty() ? "" : ",") + RecordingJson(all[i]);
+  for (std::size_t i = page * kPageSize; i < all.size() && i < (page + 1) * kPageSize; ++i) {
+    // Looked at afresh: the listing may be older than a recording still growing.
+    const std::optional<CatalogRecording> now = catalog_.Find(all[i].id);
+    if (now) items += (items.empty() ? "" : ",") + RecordingJson(*now);
+  }
   const std::size_t pages = (all.size() + kPageSize - 1) / kPageSize;
   response.set_content("{\"camera\":" + Json(camera).dump() + ",\"day\":" + Json(day).dump() +
                            ",\"page\":" + std::to_string(page) + ",\"pages\":" + std::to_string(pages) +
@@ -366,12 +369,12 @@ void WebServer::Week(const httplib::Request& request, httplib::Response& respons
   std::map<std::string, std::vector<int>> counts;
   for (const std::string& day : days) counts[day] = std::vector<int>(24, 0);
   for (const CatalogRecording& recording : catalog_.Recordings(camera, "")) {
-    if (recording.start < 0) continue;
-    const auto found = counts.find(DayOf(recording.start));
+    const auto found = counts.find(recording.day);
     if (found == counts.end()) continue;
-    std::tm local{};
-    ::localtime_r(&recording.start, &local);
-    ++found->second[static_cast<std::size_t>(local.tm_hour)];
+    // The hour as the name says it: "…~YYYYMMDD_HH…".
+    const std::size_t at = recording.id.find('~') + 10;
+    const int hour = std::atoi(recording.id.substr(at, 2).c_str());
+    if (hour >= 0 && hour < 24) ++found->second[static_cast<std::size_t>(hour)];
   }
   Json week = Json::array();
   for (const std::string& day : days) week.push_back({{"day", day}, {"hours", counts[day]}});

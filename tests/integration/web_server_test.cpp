@@ -173,11 +173,14 @@ TEST_F(WebServerTest, AnAdminDeletesWithTheTokenAndTheSixthWrongPasswordInAMinut
   ASSERT_FALSE(cookie.empty());
   EXPECT_NE(cookie.find("zent_session="), std::string::npos);
   auto client = Client();
+  auto listed = [&] { return Json::parse(client.Get("/api/recordings?camera=127_0_0_5", {{"Cookie", cookie}})->body)["total"]; };
+  EXPECT_EQ(listed(), 2);
   EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}})->status, 403);
   auto deleted = client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}});
   EXPECT_EQ(deleted->status, 200) << deleted->body;
   EXPECT_FALSE(std::filesystem::exists(dir.file("door/cam_20261207_120000.avi")));
   EXPECT_TRUE(std::filesystem::exists(dir.file("secret.txt")));
+  EXPECT_EQ(listed(), 1);  // the folder read again once it changed
 
   for (int i = 0; i < 5; ++i) {
     auto wrong = client.Post("/api/login", R"({"user":"boss","password":"guess-)" + std::to_string(i) + "\"}",
