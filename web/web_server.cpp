@@ -409,32 +409,45 @@ void WebServer::Download(const httplib::Request& request, httplib::Response& res
   SendFileRange(response, fd.Release(), 0, size, "video/x-msvideo");
 }
 
-void WebServer::Frames(const httplib::Request& request, httplib::Response& response) {
-  const auto recording = catalog_.Find(request.matches[1]);
-  if (!recording) return SendError(response, 404, "no such recording");
+std::optional<std::pair<CatalogRecording, std::shared_ptr<const FrameIndex>>> WebServer::MjpegOf(
+    const httplib::Request& request, httplib::Response& response) {
+  auto recording = catalog_.Find(request.matches[1]);
+  if (!recording) {
+    SendError(response, 404, "no such recording");
+    return std::nullopt;
+  }
   std::string error;
-  const auto found = IndexOf(*recording, error);
-  if (!found) return SendError(response, 409, error);
-  const FrameIndex& index = *found;
+  auto index = IndexOf(*recording, error);
+  if (!index) {
+    SendError(response, 409, error);
+    return std::nullopt;
+  }
+  return std::make_pair(std::move(*recording), std::move(index));
+}
+
+void WebServer::Frames(const httplib::Request& request, httplib::Response& response) {
+  const auto found = MjpegOf(request, response);
+  if (!found) return;
+  const auto& [recording, indexHeld] = *found;
+  const FrameIndex& index = *indexHeld;
   SendJson(response, {{"count", index.offsets.size()},
                       {"fps", index.fps},
                       {"width", index.width},
                       {"height", index.height},
                       {"offsets", index.offsets},
                       {"sizes", index.sizes},
-                      {"frame", "/api/recordings/" + recording->id + "/frame/"}});
+                      {"frame", "/api/recordings/" + recording.id + "/frame/"}});
 }
 
 void WebServer::Frame(const httplib::Request& request, httplib::Response& response) {
-  const auto recording = catalog_.Find(request.matches[1]);
-  if (!recording) return SendError(response, 404, "no such recording");
+  const auto found = MjpegOf(request, response);
+  if (!found) return;
+  const auto& [recording, indexHeld] = *found;
+  const FrameIndex& index = *indexHeld;
   std::string error;
-  const auto found = IndexOf(*recording, error);
-  if (!found) return SendError(response, 409, error);
-  const FrameIndex& index = *found;
   const std::size_t number = std::stoul(request.matches[2]);
   if (number >= index.offsets.size()) return SendError(response, 404, "no such frame");
-  UniqueFd fd = OpenRecordingForReading(recording->file.path, error);
+  UniqueFd fd = OpenRecordingForReading(recording.file.path, error);
   if (!fd) return SendError(response, 404, "no such recording");
   // A finished recording never changes: the browser may keep its frames.
   response.set_header("Cache-Control", "private, max-age=86400, immutable");

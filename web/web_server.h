@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <utility>
 #include <string>
 #include <thread>
 
@@ -70,6 +72,9 @@ class WebServer {
   // The MP4 of an H.264 recording, made on the first request and kept in the cache folder.
   std::string Mp4Of(const CatalogRecording& recording, std::string& error);
   std::shared_ptr<const FrameIndex> IndexOf(const CatalogRecording& recording, std::string& error);
+  // The Motion JPEG recording a request names, with its index; nothing when the answer was sent.
+  std::optional<std::pair<CatalogRecording, std::shared_ptr<const FrameIndex>>> MjpegOf(
+      const httplib::Request& request, httplib::Response& response);
   std::string RecordingJson(const CatalogRecording& recording);
 
   const WebSettings settings_;
