@@ -225,5 +225,34 @@ TEST_F(WebServerTest, AnH264RecordingBecomesAnMp4ByCopyWithItsIndexInFront) {
   EXPECT_EQ(part->body, whole->body.substr(1000, 1000));
 }
 
+// Under TLS the session cookie is Secure, and the page answers only over TLS.
+TEST_F(WebServerTest, UnderTlsTheCookieIsSecure) {
+  const std::string cert = dir.file("web.crt"), key = dir.file("web.key");
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+                         "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " >/dev/null 2>&1").c_str()),
+            0);
+  WebSettings settings;
+  settings.port = 0;
+  settings.accountsPath = accounts;
+  settings.certFile = cert;
+  settings.keyFile = key;
+  WebServer tls(settings, catalog, board, [](const std::string&) {});
+  std::string error;
+  ASSERT_TRUE(tls.Start(error)) << error;
+  EXPECT_EQ(tls.Url().rfind("https://", 0), 0u);
+  httplib::SSLClient client("127.0.0.1", tls.Port());
+  client.set_ca_cert_path(cert.c_str());
+  client.enable_server_certificate_verification(true);
+  auto login = client.Post("/api/login", R"({"user":"viewer","password":"viewer-pass-1"})", "application/json");
+  ASSERT_TRUE(login) << httplib::to_string(login.error());
+  EXPECT_EQ(login->status, 200);
+  EXPECT_NE(login->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
+  httplib::Client plain("127.0.0.1", tls.Port());
+  plain.set_connection_timeout(2);
+  plain.set_read_timeout(2);
+  auto refused = plain.Get("/login");
+  EXPECT_TRUE(!refused || refused->status != 200);
+}
+
 }  // namespace
 }  // namespace zent::testing
