@@ -25,6 +25,7 @@ struct MqttSettings {
   std::string clientId;          // empty: one made from the host's name and the process id
   std::string user, password;    // the broker's; never from the Options file
   std::string caFile;            // mqtts: the broker's CA, else the system's
+  bool operator==(const MqttSettings&) const = default;
 };
 
 class MqttPublisher : public NoticeSink {

@@ -38,7 +38,7 @@ std::string TopicName(const std::string& cameraAddress) {
   return name.empty() ? "camera" : name;
 }
 
-std::string IsoTime(std::chrono::system_clock::time_point at) {
+std::string IsoTime(std::chrono::system_clock::time_point at, bool milliseconds) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
   const long millis = static_cast<long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000);
@@ -47,8 +47,10 @@ std::string IsoTime(std::chrono::system_clock::time_point at) {
   char date[32], zone[8];
   std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
   std::strftime(zone, sizeof zone, "%z", &local);  // +0100
+  char fraction[8] = "";
+  if (milliseconds) std::snprintf(fraction, sizeof fraction, ".%03ld", millis < 0 ? millis + 1000 : millis);
   char text[48];
-  std::snprintf(text, sizeof text, "%s.%03ld%.3s:%.2s", date, millis < 0 ? millis + 1000 : millis, zone, zone + 3);
+  std::snprintf(text, sizeof text, "%s%s%.3s:%.2s", date, fraction, zone, zone + 3);
   return text;
 }
 

@@ -15,8 +15,8 @@ namespace zent {
 // Assistant would read as structure replaced, the same at every start.
 std::string TopicName(const std::string& cameraAddress);
 
-// "2026-12-07T22:14:21.123+01:00": local time with milliseconds and its zone.
-std::string IsoTime(std::chrono::system_clock::time_point at);
+// "2026-12-07T22:14:21.123+01:00": local time with milliseconds (unless left out) and its zone.
+std::string IsoTime(std::chrono::system_clock::time_point at, bool milliseconds = true);
 
 Notice EventNotice(const std::string& camera, std::chrono::system_clock::time_point at, std::uint64_t sequence);
 // "online" when the camera's event channel is logged in and its video arrives.

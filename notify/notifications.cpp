@@ -21,10 +21,45 @@ NotifySettings NotifySettingsFor(const Options& options, std::string user, std::
   return settings;
 }
 
-bool NotifySettings::operator==(const NotifySettings& other) const {
-  return mqttOn == other.mqttOn && mqtt.url == other.mqtt.url && mqtt.prefix == other.mqtt.prefix &&
-         mqtt.clientId == other.mqtt.clientId && mqtt.user == other.mqtt.user && mqtt.password == other.mqtt.password &&
-         mqtt.caFile == other.mqtt.caFile && webhooks == other.webhooks;
+Notifications::~Notifications() {
+  {
+    std::lock_guard lock(laterMutex_);
+    stopping_ = true;
+  }
+  laterWake_.notify_all();
+  if (laterThread_.joinable()) laterThread_.join();
+}
+
+std::string Notifications::Prefix() {
+  std::lock_guard lock(mutex_);
+  return prefix_;
+}
+
+void Notifications::ConfigureLater(const NotifySettings& settings) {
+  {
+    std::lock_guard lock(mutex_);
+    prefix_ = settings.mqtt.prefix.empty() ? "zent" : settings.mqtt.prefix;  // for notifiers made meanwhile
+  }
+  {
+    std::lock_guard lock(laterMutex_);
+    later_ = settings;
+    if (!laterThread_.joinable()) laterThread_ = std::thread([this] { ConfigureInTurn(); });
+  }
+  laterWake_.notify_one();
+}
+
+void Notifications::ConfigureInTurn() {
+  for (;;) {
+    NotifySettings settings;
+    {
+      std::unique_lock lock(laterMutex_);
+      laterWake_.wait(lock, [this] { return stopping_ || later_; });
+      if (stopping_) return;
+      settings = std::move(*later_);
+      later_.reset();
+    }
+    for (const std::string& problem : Configure(settings)) say_(problem);
+  }
 }
 
 std::vector<std::string> Notifications::Configure(const NotifySettings& settings) {

@@ -22,6 +22,7 @@ struct WebhookTimings {
   std::chrono::milliseconds firstRetry{500};  // doubled at each further try
   int attempts = 3;
   std::size_t maxQueued = 256;
+  bool operator==(const WebhookTimings&) const = default;
 };
 
 class WebhookSender : public NoticeSink {

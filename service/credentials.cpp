@@ -26,9 +26,7 @@ std::string LineError(const std::string& path, int line, const std::string& what
 }  // namespace
 
 std::string CredentialsPath(const char* credentialsDirectory, const char* configHome, const char* home) {
-  if (credentialsDirectory && *credentialsDirectory) return std::string(credentialsDirectory) + "/zent-recorder";
-  const std::string config = configHome && *configHome ? configHome : std::string(home ? home : "") + "/.config";
-  return config + "/zent-client/credentials";
+  return SecretFilePath(credentialsDirectory, configHome, home, "zent-recorder", "credentials");
 }
 
 void WipeSecret(std::string& text) {

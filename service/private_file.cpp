@@ -10,6 +10,13 @@
 
 namespace zent {
 
+std::string SecretFilePath(const char* credentialsDirectory, const char* configHome, const char* home,
+                           const std::string& credential, const std::string& file) {
+  if (credentialsDirectory && *credentialsDirectory) return std::string(credentialsDirectory) + "/" + credential;
+  const std::string config = configHome && *configHome ? configHome : std::string(home ? home : "") + "/.config";
+  return config + "/zent-client/" + file;
+}
+
 bool ReadPrivateFile(const std::string& path, const std::string& what, off_t maxBytes, std::string& text,
                      std::string& error) {
   // Non-blocking: a FIFO in its place must not hold the thread that waits for SIGTERM.

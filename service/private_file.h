@@ -8,6 +8,11 @@
 
 namespace zent {
 
+// Where a secret file of zent-recorder's is: $CREDENTIALS_DIRECTORY/CREDENTIAL under systemd's
+// LoadCredential=, else $XDG_CONFIG_HOME/zent-client/FILE (~/.config when unset).
+std::string SecretFilePath(const char* credentialsDirectory, const char* configHome, const char* home,
+                           const std::string& credential, const std::string& file);
+
 // `what` names the file in errors ("credentials file"). The text read is the caller's to wipe.
 bool ReadPrivateFile(const std::string& path, const std::string& what, off_t maxBytes, std::string& text,
                      std::string& error);

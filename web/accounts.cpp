@@ -44,9 +44,7 @@ const std::string& DummyHash() {
 }  // namespace
 
 std::string AccountsPath(const char* credentialsDirectory, const char* configHome, const char* home) {
-  if (credentialsDirectory && *credentialsDirectory) return std::string(credentialsDirectory) + "/zent-recorder-accounts";
-  const std::string config = configHome && *configHome ? configHome : std::string(home ? home : "") + "/.config";
-  return config + "/zent-client/accounts";
+  return SecretFilePath(credentialsDirectory, configHome, home, "zent-recorder-accounts", "accounts");
 }
 
 bool IsAccountName(const std::string& name) {

@@ -30,7 +30,6 @@ class Accounts {
   bool Load(const std::string& path, std::string& error);
   // The account's role when the password is its own. Takes as long for a name that does not exist.
   std::optional<Role> Verify(const std::string& name, const std::string& password) const;
-  bool Empty() const { return accounts_.empty(); }
 
   // Adds the account or gives it a new password and role, and writes the file (0600).
   static bool Add(const std::string& path, const std::string& name, Role role, std::string password,

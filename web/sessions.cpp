@@ -46,11 +46,6 @@ void Sessions::Remove(const std::string& token) {
   sessions_.erase(token);
 }
 
-std::size_t Sessions::Count() {
-  std::lock_guard lock(mutex_);
-  return sessions_.size();
-}
-
 void LoginLimiter::Forget(std::deque<Clock::time_point>& failures, Clock::time_point now) {
   while (!failures.empty() && failures.front() <= now - kWindow) failures.pop_front();
 }

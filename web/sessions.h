@@ -29,7 +29,6 @@ class Sessions {
   std::string Create(const std::string& user, Role role, Clock::time_point now);
   std::optional<WebSession> Find(const std::string& token, Clock::time_point now);
   void Remove(const std::string& token);
-  std::size_t Count();
 
  private:
   std::mutex mutex_;

@@ -12,6 +12,7 @@
 #include "record/mp4_remux.h"
 #include "record/picture_jpeg.h"
 #include "record/recording_reader.h"
+#include "notify/notices.h"
 #include "record/thumbnail.h"
 #include "service/credentials.h"
 #include "web/web_assets.h"
@@ -69,15 +70,6 @@ bool IsPublic(const std::string& path) {
 
 bool ChangesSomething(const std::string& method) { return method != "GET" && method != "HEAD"; }
 
-std::string IsoLocal(std::time_t time) {
-  std::tm local{};
-  ::localtime_r(&time, &local);
-  char text[40], zone[8];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-  std::strftime(zone, sizeof zone, "%z", &local);
-  return std::string(text) + std::string(zone, 3) + ":" + std::string(zone + 3, 2);
-}
-
 // Serves bytes of an open file, as much as asked for (HTTP Range included).
 void SendFileRange(httplib::Response& response, int fd, std::int64_t offset, std::int64_t length,
                    const std::string& type) {
@@ -99,11 +91,6 @@ void SendFileRange(httplib::Response& response, int fd, std::int64_t offset, std
 }
 
 }  // namespace
-
-struct WebServer::Caller {
-  std::string token;
-  WebSession session;
-};
 
 bool ParseWebAddress(const std::string& text, std::string& host, int& port) {
   const std::size_t colon = text.rfind(':');
@@ -129,11 +116,8 @@ std::string WebServer::Url() const {
   return std::string(tls ? "https://" : "http://") + settings_.host + ":" + std::to_string(port_) + "/";
 }
 
-std::optional<WebServer::Caller> WebServer::CallerOf(const httplib::Request& request) {
-  const std::string token = CookieToken(request);
-  const std::optional<WebSession> session = sessions_.Find(token, Clock::now());
-  if (!session) return std::nullopt;
-  return Caller{token, *session};
+std::optional<WebSession> WebServer::CallerOf(const httplib::Request& request) {
+  return sessions_.Find(CookieToken(request), Clock::now());
 }
 
 bool WebServer::Start(std::string& error) {
@@ -184,7 +168,7 @@ void WebServer::Routes() {
   server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
     using Handled = httplib::Server::HandlerResponse;
     if (IsPublic(request.path)) return Handled::Unhandled;
-    const std::optional<Caller> caller = CallerOf(request);
+    const std::optional<WebSession> caller = CallerOf(request);
     if (!caller) {
       if (request.path.rfind("/api/", 0) == 0) SendError(response, 401, "log in first");
       else response.set_redirect("/login", 303);
@@ -192,7 +176,7 @@ void WebServer::Routes() {
       return Handled::Handled;
     }
     if (ChangesSomething(request.method) &&
-        !SameSecret(request.get_header_value("X-CSRF-Token"), caller->session.csrf)) {
+        !SameSecret(request.get_header_value("X-CSRF-Token"), caller->csrf)) {
       SendError(response, 403, "the request lacks this session's X-CSRF-Token");
       SecurityHeaders(response);
       return Handled::Handled;
@@ -220,9 +204,9 @@ void WebServer::Routes() {
   server.Get("/api/session", [this](const httplib::Request& q, httplib::Response& r) {
     const auto caller = CallerOf(q);
     if (!caller) return SendError(r, 401, "log in first");  // expired since it was checked
-    SendJson(r, {{"user", caller->session.user},
-                 {"role", caller->session.role == Role::Admin ? "admin" : "viewer"},
-                 {"csrf", caller->session.csrf}});
+    SendJson(r, {{"user", caller->user},
+                 {"role", caller->role == Role::Admin ? "admin" : "viewer"},
+                 {"csrf", caller->csrf}});
   });
   server.Get("/api/cameras", [this](const httplib::Request&, httplib::Response& r) { Cameras(r); });
   server.Get("/api/recordings", [this](const httplib::Request& q, httplib::Response& r) { RecordingList(q, r); });
@@ -304,16 +288,17 @@ void WebServer::Cameras(httplib::Response& response) {
 
 std::string WebServer::RecordingJson(const CatalogRecording& recording) {
   const RecordingDetails details = catalog_.Details(recording);
+  const std::optional<CatalogCamera> camera = catalog_.Camera(recording.camera);
   const std::string base = "/api/recordings/" + recording.id;
   Json json{{"id", recording.id},
             {"camera", recording.camera},
-            {"start", recording.Start() >= 0 ? IsoLocal(recording.Start()) : ""},
+            {"start", recording.Start() >= 0
+                          ? IsoTime(std::chrono::system_clock::from_time_t(recording.Start()), false)
+                          : ""},
             {"seconds", details.seconds},
             {"bytes", recording.file.size},
             {"codec", details.ok ? details.codec : "unknown"},
-            {"eventSeconds", std::min<double>(details.seconds, catalog_.Camera(recording.camera)
-                                                                    ? catalog_.Camera(recording.camera)->preEventSeconds
-                                                                    : 0)},
+            {"eventSeconds", std::min<double>(details.seconds, camera ? camera->preEventSeconds : 0)},
             {"thumbnail", base + "/thumbnail.jpg"},
             {"download", base + "/download"}};
   if (details.codec == "mjpeg") json["frames"] = base + "/frames";
@@ -390,12 +375,12 @@ void WebServer::OneRecording(const httplib::Request& request, httplib::Response&
 void WebServer::DeleteRecording(const httplib::Request& request, httplib::Response& response) {
   const auto caller = CallerOf(request);
   if (!caller) return SendError(response, 401, "log in first");
-  if (caller->session.role != Role::Admin) return SendError(response, 403, "only an admin may delete");
+  if (caller->role != Role::Admin) return SendError(response, 403, "only an admin may delete");
   const auto recording = catalog_.Find(request.matches[1]);
   if (!recording) return SendError(response, 404, "no such recording");
   std::string error;
   if (!catalog_.Delete(*recording, error)) return SendError(response, 500, "not deleted: " + error);
-  say_("Web page: " + caller->session.user + " deleted " + recording->file.path);
+  say_("Web page: " + caller->user + " deleted " + recording->file.path);
   SendJson(response, {{"deleted", recording->id}});
 }
 

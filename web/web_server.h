@@ -54,8 +54,8 @@ class WebServer {
   std::string Url() const;
 
  private:
-  struct Caller;
-  std::optional<Caller> CallerOf(const httplib::Request& request);
+  // The session of the browser that asked, if it has one.
+  std::optional<WebSession> CallerOf(const httplib::Request& request);
   void Routes();
   void Login(const httplib::Request& request, httplib::Response& response);
   void Cameras(httplib::Response& response);

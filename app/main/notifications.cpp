@@ -36,5 +36,6 @@ void CMainDlg::ConfigureNotifications(std::optional<BrokerLogin> login) {
   const zent::NotifySettings settings =
       zent::NotifySettingsFor(m_options, given.user.toStdString(), given.password.toStdString(), error);
   if (!error.empty()) AddStatusLine(error);
-  for (const std::string& problem : m_notifications->Configure(settings)) AddStatusLine(problem);
+  // Resolving the broker's name and the old receivers' goodbye are no work for the GUI thread.
+  m_notifications->ConfigureLater(settings);
 }
