@@ -40,6 +40,8 @@ struct Options {
   // zent-recorder's web page: "ADDRESS:PORT" to serve it (empty: off), and TLS from these files.
   std::string webAddress;
   std::string webCertFile, webKeyFile;
+  // /metrics and /healthz answer any request from this machine, without a log-in or token.
+  bool webHealthFromLocalhost = false;
 
   bool operator==(const Options&) const = default;
 };

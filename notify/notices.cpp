@@ -112,6 +112,14 @@ std::vector<Notice> HealthNotices(const std::string& camera, const VideoReport& 
   return {Message("health", json)};
 }
 
+Notice NotRecordingNotice(const std::string& camera, bool down, const std::string& text,
+                          std::chrono::system_clock::time_point at) {
+  return Message("health", {{"camera", camera},
+                            {"time", IsoTime(at)},
+                            {"kind", down ? "not_recording" : "recording_again"},
+                            {"text", text}});
+}
+
 Notice TestNotice(std::chrono::system_clock::time_point at) {
   return Message("test", {{"test", true}, {"time", IsoTime(at)}});
 }

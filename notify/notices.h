@@ -30,6 +30,9 @@ std::vector<Notice> RecordingNotices(const std::string& camera, const VideoRepor
 // Disk low, a write failure, the memory budget reached, old recordings deleted.
 std::vector<Notice> HealthNotices(const std::string& camera, const VideoReport& report,
                                   std::chrono::system_clock::time_point at);
+// A camera stopped recording without being asked to (no video, its event channel down), or is back.
+Notice NotRecordingNotice(const std::string& camera, bool down, const std::string& text,
+                          std::chrono::system_clock::time_point at);
 Notice TestNotice(std::chrono::system_clock::time_point at);
 
 // Home Assistant's MQTT discovery: a device per camera with a motion binary sensor and a sensor of

@@ -38,4 +38,34 @@ std::string EncodeJpeg(const Thumbnail& picture, int quality) {
   return std::string(reinterpret_cast<const char*>(packet->data), static_cast<std::size_t>(packet->size));
 }
 
+std::string SnapshotJpeg(const std::vector<LivePacketPtr>& held) {
+  if (held.empty() || !held.back()->parameters) return {};
+  const AVCodecParameters& parameters = *held.back()->parameters;
+  if (parameters.codec_id == AV_CODEC_ID_MJPEG) {
+    const AVPacket& jpeg = *held.back()->packet;
+    return std::string(reinterpret_cast<const char*>(jpeg.data), static_cast<std::size_t>(jpeg.size));
+  }
+  const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
+  CodecPtr decoder(codec ? avcodec_alloc_context3(codec) : nullptr);
+  if (!decoder || avcodec_parameters_to_context(decoder.get(), &parameters) < 0) return {};
+  decoder->thread_count = 1;
+  if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return {};
+  FramePtr frame = NewFrame();
+  FramePtr newest;
+  const auto take = [&] {
+    while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+      newest = std::move(frame);
+      frame = NewFrame();
+    }
+  };
+  for (const LivePacketPtr& packet : held) {
+    avcodec_send_packet(decoder.get(), packet->packet.get());
+    take();
+  }
+  avcodec_send_packet(decoder.get(), nullptr);
+  take();
+  if (!newest) return {};
+  return EncodeJpeg(ScaledPicture(*newest, newest->width, newest->height));
+}
+
 }  // namespace zent

@@ -49,8 +49,8 @@ std::size_t QueuedBytes(const RecordJob& job) {
 
 }  // namespace
 
-Recorder::Recorder(VideoListener& listener, Retention retention)
-    : listener_(listener), retention_(std::move(retention)), thread_([this] { Run(); }) {}
+Recorder::Recorder(VideoListener& listener, Retention retention, std::shared_ptr<FeedStats> stats)
+    : listener_(listener), retention_(std::move(retention)), stats_(std::move(stats)), thread_([this] { Run(); }) {}
 
 Recorder::~Recorder() {
   Post(EndRecording{});
@@ -64,6 +64,7 @@ void Recorder::Post(RecordJob job) {
     if (const std::size_t size = QueuedBytes(job); size > 0) {
       if (queuedBytes_ + size > kMaxQueuedBytes) {
         ++dropped_;
+        if (stats_) ++stats_->framesDropped;
         return;
       }
       queuedBytes_ += size;
@@ -160,6 +161,10 @@ void Recorder::Write(RecordedPacket& job) {
     return;
   }
   bytesWritten_ += size;
+  if (stats_) {
+    ++stats_->framesWritten;
+    stats_->bytesWritten += static_cast<std::uint64_t>(size);
+  }
   if (writer_->Frames() == 1) {
     VideoReport report{VideoReport::Kind::RecordingStarted, "Recording to " + path_, path_};
     report.firstFrameMs = Milliseconds(Clock::now() - requested_);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <variant>
 
+#include "record/camera_feed.h"
 #include "record/disk_space.h"
 #include "record/ffmpeg_ptr.h"
 #include "record/file_io.h"
@@ -58,7 +59,8 @@ RecordedPacket SharePacket(const RecordedPacket& packet);
 
 class Recorder {
  public:
-  Recorder(VideoListener& listener, Retention retention = {});
+  // `stats`, when given, counts the frames and bytes written and the frames dropped.
+  Recorder(VideoListener& listener, Retention retention = {}, std::shared_ptr<FeedStats> stats = nullptr);
   ~Recorder();  // closes an open file with its index
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
@@ -85,6 +87,7 @@ class Recorder {
 
   VideoListener& listener_;
   const Retention retention_;
+  const std::shared_ptr<FeedStats> stats_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<RecordJob> queue_;

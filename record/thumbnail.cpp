@@ -73,13 +73,20 @@ Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth,
     return result;
   }
 
+  Thumbnail scaled = ScaledPicture(*picture, maxWidth, maxHeight);
+  scaled.seconds = result.seconds;
+  return scaled;
+}
+
+Thumbnail ScaledPicture(const AVFrame& picture, int maxWidth, int maxHeight) {
+  Thumbnail result;
   int width = maxWidth;
-  int height = std::max(1, static_cast<int>(static_cast<std::int64_t>(maxWidth) * picture->height / picture->width));
+  int height = std::max(1, static_cast<int>(static_cast<std::int64_t>(maxWidth) * picture.height / picture.width));
   if (height > maxHeight) {
     height = maxHeight;
-    width = std::max(1, static_cast<int>(static_cast<std::int64_t>(maxHeight) * picture->width / picture->height));
+    width = std::max(1, static_cast<int>(static_cast<std::int64_t>(maxHeight) * picture.width / picture.height));
   }
-  ScalerPtr scaler(sws_getContext(picture->width, picture->height, static_cast<AVPixelFormat>(picture->format), width,
+  ScalerPtr scaler(sws_getContext(picture.width, picture.height, static_cast<AVPixelFormat>(picture.format), width,
                                   height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!scaler) {
     result.error = "the picture's format cannot be converted";
@@ -90,7 +97,7 @@ Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth,
   result.pixels.resize(static_cast<std::size_t>(width) * height * 4);
   std::uint8_t* planes[4] = {result.pixels.data(), nullptr, nullptr, nullptr};
   int strides[4] = {width * 4, 0, 0, 0};
-  sws_scale(scaler.get(), picture->data, picture->linesize, 0, picture->height, planes, strides);
+  sws_scale(scaler.get(), picture.data, picture.linesize, 0, picture.height, planes, strides);
   result.ok = true;
   return result;
 }

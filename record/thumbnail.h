@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+struct AVFrame;
+
 namespace zent {
 
 struct Thumbnail {
@@ -19,5 +21,8 @@ struct Thumbnail {
 // Decodes the first picture at or after `atSeconds` (clamped to the file), no wider than
 // `maxWidth` and no higher than `maxHeight`, keeping its shape.
 Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth, int maxHeight);
+
+// A decoded picture no larger than the bounds, keeping its shape.
+Thumbnail ScaledPicture(const AVFrame& picture, int maxWidth, int maxHeight);
 
 }  // namespace zent

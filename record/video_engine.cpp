@@ -77,7 +77,7 @@ void VideoEngine::SetDisplaySize(int width, int height) {
 void VideoEngine::StartView() {
   if (reader_.joinable()) return;
   stop_ = false;
-  recorder_ = std::make_unique<Recorder>(*link_, retention_);
+  recorder_ = std::make_unique<Recorder>(*link_, retention_, feed_ ? std::shared_ptr<FeedStats>(feed_, &feed_->Stats()) : nullptr);
   reader_ = std::thread([this] { ReadLoop(); });
 }
 
@@ -176,12 +176,23 @@ bool VideoEngine::Charge(AVPacket& packet, bool buffering) {
     }
     return true;
   }
+  if (feed_) ++feed_->Stats().framesDropped;
   if (droppedForMemory_++ == 0) {
     listener_.OnVideoReport({VideoReport::Kind::FramesDropped,
                              "Memory for buffered video full (" + SizeText(budget.Limit()) +
                                  " for all cameras; the disk is too slow?): dropping frames"});
   }
   return false;
+}
+
+void VideoEngine::Feed(const AVPacket& packet, const std::shared_ptr<const AVCodecParameters>& parameters,
+                       std::uint64_t segment, AVRational timeBase, bool arrivalClock,
+                       std::chrono::steady_clock::time_point arrival, bool charged) {
+  std::shared_ptr<LivePacket> live = MakeLivePacket(packet, parameters, segment, timeBase, arrivalClock, arrival);
+  // Held for viewers beyond the recording's own hold: counted in the budget too, and a full
+  // budget costs viewers a frame, never the recording.
+  if (live && !charged && !ChargePacket(*live->packet, MemoryBudget::Process())) live.reset();
+  feed_->Push(std::move(live));
 }
 
 void VideoEngine::MarkEvent() { eventTime_ = Nanoseconds(Clock::now()); }
@@ -218,6 +229,7 @@ void VideoEngine::ReadLoop() {
     reported = false;
     const bool cameBack = lost;
     lost = !ReadStream(*source, label, ++segment, cameBack);
+    if (lost && feed_) feed_->Lost();
     reported = lost;  // the loss was reported; failed attempts to come back add nothing to it
     source.reset();
     live_.Reset();
@@ -312,7 +324,11 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
       job.sourceTimeBase = source.TimeBase();
       job.arrival = arrival;
       if (buffering) preEvent_.Push(SharePacket(job));
+      if (feed_) Feed(*job.packet, parameters, segment, job.sourceTimeBase, arrivalClock, arrival, true);
       if (recordingWanted_) recorder_->Post(std::move(job));
+    } else if (feed_ && mode_ && parameters) {
+      if (codec == AV_CODEC_ID_MJPEG) packet->flags |= AV_PKT_FLAG_KEY;
+      Feed(*packet, parameters, segment, source.TimeBase(), arrivalClock, arrival, false);
     }
     av_packet_unref(packet.get());
   }

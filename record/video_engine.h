@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "record/camera_feed.h"
 #include "record/disk_space.h"
 #include "record/ffmpeg_ptr.h"
 #include "record/live_decoder.h"
@@ -44,6 +45,8 @@ class VideoEngine {
   VideoEngine& operator=(const VideoEngine&) = delete;
 
   void SetSource(VideoSource source);  // takes effect at the next StartView
+  // Where live viewers and counters get the stream; from the next StartView on.
+  void SetFeed(std::shared_ptr<CameraFeed> feed) { feed_ = std::move(feed); }
   // Pictures are decoded only while a size is set, and only as large as it needs.
   void SetDisplaySize(int width, int height);
   // The window has taken the last picture; the next may come.
@@ -84,12 +87,17 @@ class VideoEngine {
   // Charges a packet to the process's memory budget, making room in the pre-event buffer if it
   // must; false when the frame is to be dropped. Reader thread, with bufferMutex_ held.
   bool Charge(AVPacket& packet, bool buffering);
+  // Hands a packet to the live feed: the recording's own charged bytes when it has them, else a
+  // reference of its own, charged too.
+  void Feed(const AVPacket& packet, const std::shared_ptr<const AVCodecParameters>& parameters, std::uint64_t segment,
+            AVRational timeBase, bool arrivalClock, std::chrono::steady_clock::time_point arrival, bool charged);
 
   VideoListener& listener_;
   const EngineTimings timings_;
   const std::shared_ptr<ListenerLink> link_;  // what the writing thread reports through
   Finishing finishing_;
   VideoSource source_;
+  std::shared_ptr<CameraFeed> feed_;  // set while no reader runs
 
   std::thread reader_;
   std::atomic<bool> stop_{false};

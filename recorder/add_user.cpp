@@ -8,6 +8,7 @@
 
 #include "service/credentials.h"
 #include "web/accounts.h"
+#include "web/tokens.h"
 
 namespace {
 
@@ -54,5 +55,19 @@ int AddUser(const std::string& name, bool admin, const std::string& accountsPath
     return 2;
   }
   std::printf("%s may log in to the web page as %s\n", name.c_str(), admin ? "an admin" : "a viewer");
+  return 0;
+}
+
+int AddToken(const std::string& name, const std::string& tokensPath) {
+  std::string error;
+  const std::string token = zent::AddToken(tokensPath, name, error);
+  if (token.empty()) {
+    std::fprintf(stderr, "zent-recorder: %s\n", error.c_str());
+    return 2;
+  }
+  // Shown this once: only its hash is kept.
+  std::printf("%s\n", token.c_str());
+  std::fprintf(stderr, "Token \"%s\" may read /metrics and /healthz; send it as \"Authorization: Bearer TOKEN\"\n",
+               name.c_str());
   return 0;
 }

@@ -6,6 +6,8 @@
 #include <sys/prctl.h>
 
 #include <chrono>
+#include <map>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include "config/paths.h"
 #include "config/profile_file.h"
 #include "notify/camera_notifier.h"
+#include "notify/notices.h"
 #include "notify/notifications.h"
 #include "recorder/add_user.h"
 #include "record/memory_budget.h"
@@ -28,6 +31,8 @@
 #include "service/status_output.h"
 #include "settings/documents_folder.h"
 #include "settings/options_store.h"
+#include "web/camera_health.h"
+#include "web/tokens.h"
 #include "web/web_server.h"
 
 namespace {
@@ -39,6 +44,7 @@ void Usage(std::FILE* out) {
   std::fprintf(out,
                "usage: zent-recorder [--camera ADDRESS]... [--mqtt URL] [--web [ADDRESS:]PORT] [--check]\n"
                "       zent-recorder --add-user NAME [--admin]\n"
+               "       zent-recorder --add-token NAME\n"
                "Records every camera of the camera list (DOCUMENTS/zent.cfg1) on its events, each\n"
                "with its own session, video and recordings, until SIGTERM or SIGINT.\n"
                "  --camera ADDRESS  only this camera (repeatable)\n"
@@ -48,6 +54,8 @@ void Usage(std::FILE* out) {
                "                    none is given; also the Options' web/address)\n"
                "  --add-user NAME   make or change an account of the web page (--admin: may delete);\n"
                "                    the password is asked twice, or read as one line from standard input\n"
+               "  --add-token NAME  make a token that may read /metrics and /healthz (for Prometheus);\n"
+               "                    printed once, kept only hashed\n"
                "  --check           print the cameras, their URLs and whether they answer, then exit\n"
                "IDs and passwords: $CREDENTIALS_DIRECTORY/zent-recorder, else\n"
                "~/.config/zent-client/credentials, one \"ADDRESS ID PASSWORD\" a line, mode 600;\n"
@@ -58,6 +66,7 @@ void Usage(std::FILE* out) {
 struct Loaded {
   std::vector<zent::CameraSetup> cameras;
   std::string webAddress, webCertFile, webKeyFile;
+  bool webHealthFromLocalhost = false;
   zent::NotifySettings notify;
   std::vector<std::string> warnings;
   std::string error;
@@ -95,6 +104,7 @@ Loaded Load(const std::string& documentsFolder, const std::vector<std::string>& 
   loaded.webAddress = options.webAddress;
   loaded.webCertFile = options.webCertFile;
   loaded.webKeyFile = options.webKeyFile;
+  loaded.webHealthFromLocalhost = options.webHealthFromLocalhost;
   auto [brokerUser, brokerPassword] = BrokerLogin(credentials, options.mqttUrl);
   std::string notifyError;
   loaded.notify = zent::NotifySettingsFor(options, std::move(brokerUser), std::move(brokerPassword), notifyError);
@@ -126,6 +136,7 @@ int main(int argc, char** argv) {
   std::string mqttUrl;
   std::string webAddress;
   std::string addUser;
+  std::string addToken;
   bool admin = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -137,6 +148,8 @@ int main(int argc, char** argv) {
       webAddress = i + 1 < argc && argv[i + 1][0] != '-' ? argv[++i] : "127.0.0.1:8090";
     } else if (arg == "--add-user" && i + 1 < argc) {
       addUser = argv[++i];
+    } else if (arg == "--add-token" && i + 1 < argc) {
+      addToken = argv[++i];
     } else if (arg == "--admin") {
       admin = true;
     } else if (arg == "--check") {
@@ -153,6 +166,9 @@ int main(int argc, char** argv) {
   const std::string accountsPath =
       zent::AccountsPath(std::getenv("CREDENTIALS_DIRECTORY"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
   if (!addUser.empty()) return AddUser(addUser, admin, accountsPath);
+  const std::string tokensPath =
+      zent::TokensPath(std::getenv("CREDENTIALS_DIRECTORY"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  if (!addToken.empty()) return AddToken(addToken, tokensPath);
 
   // The signals are taken by sigwait below, in this thread alone: blocked before any other
   // thread starts, so that every thread inherits the mask.
@@ -176,12 +192,31 @@ int main(int argc, char** argv) {
   zent::Notifications notifications([&output](const std::string& line) { output.Program(line); });
   for (const std::string& error : notifications.Configure(loaded.notify)) output.Program(error);
   zent::CameraBoard board;
+  zent::CameraFeeds feeds;
   zent::RecordingCatalog catalog;
+  // A camera that stops recording by itself is said once per outage, to its status lines and the
+  // notifications, and once when it is back.
+  std::mutex logsMutex;
+  std::map<std::string, zent::LogSettings> logs;
+  zent::NotRecordingAlarm alarm(board, feeds, [&](const std::string& address, const std::string& id, bool down,
+                                                  const std::string& text) {
+    zent::LogSettings log;
+    {
+      std::lock_guard lock(logsMutex);
+      if (const auto found = logs.find(address); found != logs.end()) log = found->second;
+    }
+    output.Line(address, log, text);
+    notifications.Send(zent::NotRecordingNotice(id, down, text, std::chrono::system_clock::now()));
+  });
   auto apply = [&](zent::RecorderService& service, const std::vector<zent::CameraSetup>& cameras) {
     std::vector<std::string> addresses;
     for (const auto& camera : cameras) addresses.push_back(camera.Address());
     board.SetCameras(addresses);
+    feeds.Keep(addresses);
     catalog.SetCameras(cameras);
+    std::lock_guard lock(logsMutex);
+    logs.clear();
+    for (const auto& camera : cameras) logs[camera.Address()] = zent::LogSettingsOf(camera.profile);
     service.Apply(cameras);
   };
   zent::RecorderService service(output, {}, [&](const zent::CameraSetup& camera) {
@@ -189,13 +224,15 @@ int main(int argc, char** argv) {
     observers.push_back(std::make_unique<zent::CameraNotifier>(notifications, notifications.Prefix(), camera.Address()));
     observers.push_back(board.ObserverFor(camera.Address()));
     return observers;
-  });
+  }, &feeds);
   apply(service, loaded.cameras);
   std::unique_ptr<zent::WebServer> web;
   if (webAddress.empty()) webAddress = loaded.webAddress;
   if (!webAddress.empty()) {
     zent::WebSettings settings;
     settings.accountsPath = accountsPath;
+    settings.tokensPath = tokensPath;
+    settings.healthFromLocalhost = loaded.webHealthFromLocalhost;
     const char* cache = std::getenv("XDG_CACHE_HOME");
     settings.cacheFolder = (cache && *cache ? std::string(cache) : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") +
                                                                        "/.cache") + "/zent-recorder/mp4";
@@ -205,7 +242,7 @@ int main(int argc, char** argv) {
     if (!zent::ParseWebAddress(webAddress, settings.host, settings.port)) {
       error = "The web page's address " + webAddress + " is not ADDRESS:PORT";
     } else {
-      web = std::make_unique<zent::WebServer>(settings, catalog, board,
+      web = std::make_unique<zent::WebServer>(settings, catalog, board, feeds,
                                               [&output](const std::string& line) { output.Program(line); });
       if (!web->Start(error)) web.reset();
     }

@@ -78,7 +78,7 @@ CycleSettings CycleSettingsOf(const CameraSetup& setup, const RecorderTuning& tu
 }  // namespace
 
 CameraRecorder::CameraRecorder(CameraSetup setup, StatusOutput& output, RecorderTuning tuning,
-                               const std::vector<CycleObserver*>& observers)
+                               const std::vector<CycleObserver*>& observers, std::shared_ptr<CameraFeed> feed)
     : setup_(std::move(setup)),
       log_(LogSettingsOf(setup_.profile)),
       output_(output),
@@ -87,6 +87,7 @@ CameraRecorder::CameraRecorder(CameraSetup setup, StatusOutput& output, Recorder
       cycle_(*this, CycleSettingsOf(setup_, tuning_)),
       engine_(*this, tuning_.engineTimings) {
   for (CycleObserver* observer : observers) cycle_.AddObserver(*observer);
+  engine_.SetFeed(std::move(feed));
   thread_ = std::thread([this] { Run(); });
 }
 

@@ -30,9 +30,10 @@ struct RecorderTuning {
 
 class CameraRecorder : private CycleHost, private VideoListener {
  public:
-  // `observers` hear of the camera's cycle on its thread, and must outlive this object.
+  // `observers` hear of the camera's cycle on its thread, and must outlive this object; `feed`,
+  // when given, gets the camera's stream for live viewers and its counters.
   CameraRecorder(CameraSetup setup, StatusOutput& output, RecorderTuning tuning = {},
-                 const std::vector<CycleObserver*>& observers = {});
+                 const std::vector<CycleObserver*>& observers = {}, std::shared_ptr<CameraFeed> feed = nullptr);
   ~CameraRecorder();  // RequestStop, Join
   CameraRecorder(const CameraRecorder&) = delete;
   CameraRecorder& operator=(const CameraRecorder&) = delete;

@@ -4,8 +4,9 @@
 
 namespace zent {
 
-RecorderService::RecorderService(StatusOutput& output, RecorderTuning tuning, ObserverFactory observers)
-    : output_(output), tuning_(std::move(tuning)), makeObservers_(std::move(observers)) {}
+RecorderService::RecorderService(StatusOutput& output, RecorderTuning tuning, ObserverFactory observers,
+                                 CameraFeeds* feeds)
+    : output_(output), tuning_(std::move(tuning)), makeObservers_(std::move(observers)), feeds_(feeds) {}
 
 RecorderService::~RecorderService() { StopAll(); }
 
@@ -34,7 +35,8 @@ void RecorderService::Apply(const std::vector<CameraSetup>& cameras) {
     if (makeObservers_) camera.observers = makeObservers_(setup);
     std::vector<CycleObserver*> observers;
     for (const auto& observer : camera.observers) observers.push_back(observer.get());
-    camera.recorder = std::make_unique<CameraRecorder>(setup, output_, tuning_, observers);
+    camera.recorder = std::make_unique<CameraRecorder>(setup, output_, tuning_, observers,
+                                                       feeds_ ? feeds_->For(setup.Address()) : nullptr);
     cameras_.push_back(std::move(camera));
   }
 }

@@ -17,7 +17,9 @@ class RecorderService {
   // What observes each camera's cycle (notices to the world), made as each camera starts.
   using ObserverFactory = std::function<std::vector<std::unique_ptr<CycleObserver>>(const CameraSetup&)>;
 
-  explicit RecorderService(StatusOutput& output, RecorderTuning tuning = {}, ObserverFactory observers = {});
+  // `feeds`, when given, receive each camera's stream for live viewers; it must outlive this object.
+  explicit RecorderService(StatusOutput& output, RecorderTuning tuning = {}, ObserverFactory observers = {},
+                           CameraFeeds* feeds = nullptr);
   ~RecorderService();  // StopAll
 
   void Apply(const std::vector<CameraSetup>& cameras);
@@ -35,6 +37,7 @@ class RecorderService {
   StatusOutput& output_;
   const RecorderTuning tuning_;
   const ObserverFactory makeObservers_;
+  CameraFeeds* const feeds_;
   std::vector<Camera> cameras_;
 };
 

@@ -39,6 +39,7 @@ Options LoadOptions() {
   options.webAddress = settings.value("web/address").toString().trimmed().toStdString();
   options.webCertFile = settings.value("web/certFile").toString().toStdString();
   options.webKeyFile = settings.value("web/keyFile").toString().toStdString();
+  options.webHealthFromLocalhost = settings.value("web/healthFromLocalhost", false).toBool();
   settings.beginGroup("cameraVideoUrl");
   for (const QString& key : settings.childKeys())
     options.cameraVideoUrlTemplates[AddressOfKey(key)] = settings.value(key).toString().toStdString();
@@ -66,6 +67,7 @@ bool SaveOptions(const Options& options) {
   if (!options.webAddress.empty()) settings.setValue("web/address", QString::fromStdString(options.webAddress));
   if (!options.webCertFile.empty()) settings.setValue("web/certFile", QString::fromStdString(options.webCertFile));
   if (!options.webKeyFile.empty()) settings.setValue("web/keyFile", QString::fromStdString(options.webKeyFile));
+  if (options.webHealthFromLocalhost) settings.setValue("web/healthFromLocalhost", true);
   settings.remove("cameraVideoUrl");
   settings.beginGroup("cameraVideoUrl");
   for (const auto& [address, url] : options.cameraVideoUrlTemplates)

@@ -19,14 +19,30 @@ class CameraBoard::Observer : public CycleObserver {
     using Kind = CycleEvent::Kind;
     const std::string now = IsoTime(std::chrono::system_clock::now());
     switch (event.kind) {
-      case Kind::LoggedIn: Update([](CameraState& s) { s.loggedIn = true; }, "state"); break;
+      case Kind::LoggedIn:
+        Update([](CameraState& s) {
+          if (s.everLoggedIn) ++s.reconnects;
+          s.loggedIn = s.everLoggedIn = true;
+          s.dropsSinceLogin = 0;
+          s.gaveUp = false;
+        }, "state");
+        break;
       case Kind::Armed: Update([](CameraState& s) { s.armed = true; }, "state"); break;
       case Kind::CameraEvent:
-        Update([&](CameraState& s) { s.lastEvent = now; }, "event");
+        Update([&](CameraState& s) {
+          s.lastEvent = now;
+          s.lastEventUnix = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+          ++s.events;
+        }, "event");
         break;
       case Kind::SessionDropped:
+        Update([](CameraState& s) {
+          s.loggedIn = s.armed = false;
+          ++s.dropsSinceLogin;
+        }, "state");
+        break;
       case Kind::GaveUp:
-        Update([](CameraState& s) { s.loggedIn = s.armed = false; }, "state");
+        Update([](CameraState& s) { s.loggedIn = s.armed = false; s.gaveUp = true; }, "state");
         break;
       default: break;
     }
@@ -36,10 +52,20 @@ class CameraBoard::Observer : public CycleObserver {
     using Kind = VideoReport::Kind;
     switch (report.kind) {
       case Kind::Connected:
-      case Kind::StreamBack: Update([](CameraState& s) { s.video = true; }, "state"); break;
+      case Kind::StreamBack:
+        Update([&](CameraState& s) {
+          if (report.kind == Kind::StreamBack) ++s.reconnects;
+          s.video = true;
+        }, "state");
+        break;
       case Kind::NoVideo:
       case Kind::StreamLost: Update([](CameraState& s) { s.video = false; }, "state"); break;
-      case Kind::RecordingStarted: Update([](CameraState& s) { s.recording = true; }, "recording"); break;
+      case Kind::RecordingStarted:
+        Update([](CameraState& s) {
+          s.recording = true;
+          ++s.recordings;
+        }, "recording");
+        break;
       case Kind::RecordingSaved:
       case Kind::RecordingFailed: Update([](CameraState& s) { s.recording = false; }, "recording"); break;
       case Kind::RecordingDeleted: Update([](CameraState&) {}, "recording"); break;

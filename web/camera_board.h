@@ -26,6 +26,13 @@ struct CameraState {
   bool armed = false;
   bool recording = false;
   std::string lastEvent;  // ISO 8601, empty before the first
+  double lastEventUnix = 0;  // seconds since 1970; 0 before the first
+  std::uint64_t events = 0;
+  std::uint64_t recordings = 0;
+  std::uint64_t reconnects = 0;  // log-ins after the first, and the video coming back
+  int dropsSinceLogin = 0;       // the event channel's drops since it was last logged in
+  bool gaveUp = false;           // not logging in again by itself
+  bool everLoggedIn = false;
 };
 
 struct BoardNews {

@@ -22,6 +22,7 @@ struct CatalogCamera {
   std::string address;
   RecordingsPlace place;
   int preEventSeconds = 0;  // where the event lies in its recordings, as far as the buffer reached
+  std::int64_t reserveBytes = 0;  // what its recordings keep free on their disk
 };
 
 struct CatalogRecording {

@@ -15,6 +15,7 @@
 #include "notify/notices.h"
 #include "record/thumbnail.h"
 #include "service/credentials.h"
+#include "web/http_answers.h"
 #include "web/web_assets.h"
 
 namespace zent {
@@ -28,16 +29,8 @@ constexpr std::size_t kPageSize = 50;
 constexpr int kThreads = 64;  // each live news stream holds one
 constexpr std::size_t kMaxThumbnails = 4000;
 constexpr std::size_t kMaxIndexes = 64;
+const std::string kCameraId = "([A-Za-z0-9_-]{1,64})";
 const std::string kRecordingId = "([A-Za-z0-9_-]{1,64}~[0-9_-]{1,40})";
-
-void SendJson(httplib::Response& response, const Json& json, int status = 200) {
-  response.status = status;
-  response.set_content(json.dump(-1, ' ', false, Json::error_handler_t::replace), "application/json");
-}
-
-void SendError(httplib::Response& response, int status, const std::string& text) {
-  SendJson(response, {{"error", text}}, status);
-}
 
 void SetHeaderOnce(httplib::Response& response, const char* name, const char* value) {
   if (!response.has_header(name)) response.set_header(name, value);
@@ -106,8 +99,8 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port) {
   return true;
 }
 
-WebServer::WebServer(WebSettings settings, RecordingCatalog& catalog, CameraBoard& board, Say say)
-    : settings_(std::move(settings)), catalog_(catalog), board_(board), say_(std::move(say)) {}
+WebServer::WebServer(WebSettings settings, RecordingCatalog& catalog, CameraBoard& board, CameraFeeds& feeds, Say say)
+    : settings_(std::move(settings)), catalog_(catalog), board_(board), feeds_(feeds), say_(std::move(say)) {}
 
 WebServer::~WebServer() { Stop(); }
 
@@ -169,6 +162,15 @@ void WebServer::Routes() {
     using Handled = httplib::Server::HandlerResponse;
     if (IsPublic(request.path)) return Handled::Unhandled;
     const std::optional<WebSession> caller = CallerOf(request);
+    const bool forMachines = request.path == "/metrics" || request.path == "/healthz";
+    if (!caller && forMachines && request.method == "GET" && MachineMayRead(request)) return Handled::Unhandled;
+    if (!caller && forMachines) {
+      response.set_header("WWW-Authenticate", "Bearer realm=\"zent-recorder\"");
+      response.status = 401;
+      response.set_content("log in, or send a token made with zent-recorder --add-token\n", "text/plain");
+      SecurityHeaders(response);
+      return Handled::Handled;
+    }
     if (!caller) {
       if (request.path.rfind("/api/", 0) == 0) SendError(response, 401, "log in first");
       else response.set_redirect("/login", 303);
@@ -226,6 +228,11 @@ void WebServer::Routes() {
              [this](const httplib::Request& q, httplib::Response& r) { ThumbnailOf(q, r); });
   server.Get("/api/recordings/" + kRecordingId + "/video.mp4",
              [this](const httplib::Request& q, httplib::Response& r) { VideoOf(q, r); });
+  server.Get("/api/cameras/" + kCameraId + "/live", [this](const httplib::Request& q, httplib::Response& r) { Live(q, r); });
+  server.Get("/api/cameras/" + kCameraId + "/snapshot.jpg",
+             [this](const httplib::Request& q, httplib::Response& r) { Snapshot(q, r); });
+  server.Get("/metrics", [this](const httplib::Request&, httplib::Response& r) { Metrics(r); });
+  server.Get("/healthz", [this](const httplib::Request&, httplib::Response& r) { Health(r); });
   server.Get("/api/week", [this](const httplib::Request& q, httplib::Response& r) { Week(q, r); });
   server.Get("/api/events", [this](const httplib::Request& q, httplib::Response& r) { News(q, r); });
 }
@@ -281,7 +288,9 @@ void WebServer::Cameras(httplib::Response& response) {
                     {"video", camera.video},
                     {"armed", camera.armed},
                     {"recording", camera.recording},
-                    {"lastEvent", camera.lastEvent}});
+                    {"lastEvent", camera.lastEvent},
+                    {"live", "/api/cameras/" + camera.id + "/live"},
+                    {"snapshot", "/api/cameras/" + camera.id + "/snapshot.jpg"}});
   }
   SendJson(response, list);
 }

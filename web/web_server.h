@@ -15,6 +15,7 @@
 
 #include "record/recording_reader.h"
 #include "web/accounts.h"
+#include "record/camera_feed.h"
 #include "web/camera_board.h"
 #include "web/recording_catalog.h"
 #include "web/sessions.h"
@@ -32,6 +33,8 @@ struct WebSettings {
   int port = 8090;  // 0: any free port
   std::string certFile, keyFile;  // TLS when both are set
   std::string accountsPath;
+  std::string tokensPath;             // bearer tokens that may read /metrics and /healthz
+  bool healthFromLocalhost = false;   // /metrics and /healthz answer any request from this machine
   std::string cacheFolder;  // the MP4s made of H.264 recordings; empty: none are made
   std::int64_t cacheBytes = std::int64_t{2} << 30;
 };
@@ -42,7 +45,7 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port);
 class WebServer {
  public:
   using Say = std::function<void(const std::string&)>;  // a status line, from the server's threads
-  WebServer(WebSettings settings, RecordingCatalog& catalog, CameraBoard& board, Say say);
+  WebServer(WebSettings settings, RecordingCatalog& catalog, CameraBoard& board, CameraFeeds& feeds, Say say);
   ~WebServer();  // Stop
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
@@ -69,6 +72,13 @@ class WebServer {
   void News(const httplib::Request& request, httplib::Response& response);
   void ThumbnailOf(const httplib::Request& request, httplib::Response& response);
   void VideoOf(const httplib::Request& request, httplib::Response& response);
+  void Live(const httplib::Request& request, httplib::Response& response);
+  void Snapshot(const httplib::Request& request, httplib::Response& response);
+  void Metrics(httplib::Response& response);
+  void Health(httplib::Response& response);
+  // Whether a request without a session may read /metrics and /healthz.
+  bool MachineMayRead(const httplib::Request& request);
+  std::shared_ptr<CameraFeed> FeedOf(const std::string& cameraId);
   // The MP4 of an H.264 recording, made on the first request and kept in the cache folder.
   std::string Mp4Of(const CatalogRecording& recording, std::string& error);
   std::shared_ptr<const FrameIndex> IndexOf(const CatalogRecording& recording, std::string& error);
@@ -80,7 +90,9 @@ class WebServer {
   const WebSettings settings_;
   RecordingCatalog& catalog_;
   CameraBoard& board_;
+  CameraFeeds& feeds_;
   const Say say_;
+  std::atomic<int> liveViewers_{0};
   Sessions sessions_;
   LoginLimiter limiter_;
   std::mutex thumbnailsMutex_;

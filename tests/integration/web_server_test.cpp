@@ -44,7 +44,7 @@ class WebServerTest : public ::testing::Test {
     settings.port = 0;
     settings.accountsPath = accounts;
     settings.cacheFolder = dir.file("cache");
-    server = std::make_unique<WebServer>(settings, catalog, board, [this](const std::string& line) {
+    server = std::make_unique<WebServer>(settings, catalog, board, feeds, [this](const std::string& line) {
       std::lock_guard lock(mutex);
       lines += line + "\n";
     });
@@ -72,6 +72,7 @@ class WebServerTest : public ::testing::Test {
   const std::string accounts = dir.file("accounts");
   RecordingCatalog catalog;
   CameraBoard board;
+  CameraFeeds feeds;
   std::mutex mutex;
   std::string lines;
   std::unique_ptr<WebServer> server;
@@ -236,7 +237,7 @@ TEST_F(WebServerTest, UnderTlsTheCookieIsSecure) {
   settings.accountsPath = accounts;
   settings.certFile = cert;
   settings.keyFile = key;
-  WebServer tls(settings, catalog, board, [](const std::string&) {});
+  WebServer tls(settings, catalog, board, feeds, [](const std::string&) {});
   std::string error;
   ASSERT_TRUE(tls.Start(error)) << error;
   EXPECT_EQ(tls.Url().rfind("https://", 0), 0u);

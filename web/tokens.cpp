@@ -1,0 +1,79 @@
+#include "web/tokens.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "service/private_file.h"
+#include "web/accounts.h"
+
+namespace zent {
+namespace {
+
+std::string Hex(const unsigned char* bytes, std::size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    text += digits[bytes[i] >> 4];
+    text += digits[bytes[i] & 15];
+  }
+  return text;
+}
+
+std::string Sha256(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (!EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr)) return {};
+  return Hex(digest, size);
+}
+
+}  // namespace
+
+std::string TokensPath(const char* credentialsDirectory, const char* configHome, const char* home) {
+  return SecretFilePath(credentialsDirectory, configHome, home, "zent-recorder-tokens", "tokens");
+}
+
+std::string AddToken(const std::string& path, const std::string& name, std::string& error) {
+  if (!IsAccountName(name)) {
+    error = "a token's name has letters, digits, '.', '_' and '-', 1 to 32 of them";
+    return {};
+  }
+  std::string text;
+  if (::access(path.c_str(), F_OK) == 0 && !ReadPrivateFile(path, "tokens file", 1 << 20, text, error)) return {};
+  unsigned char bytes[32];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    error = "no random bytes for a token";
+    return {};
+  }
+  const std::string token = "zent_" + Hex(bytes, sizeof bytes);
+  OPENSSL_cleanse(bytes, sizeof bytes);
+  std::string kept;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);)
+    if (line.substr(0, line.find(' ')) != name && !line.empty()) kept += line + "\n";
+  kept += name + " " + Sha256(token) + "\n";
+  if (!WritePrivateFile(path, kept, error)) return {};
+  return token;
+}
+
+std::string TokenOwner(const std::string& path, const std::string& token) {
+  if (token.size() < 16 || token.size() > 128) return {};
+  std::string text, error;
+  if (!ReadPrivateFile(path, "tokens file", 1 << 20, text, error)) return {};
+  const std::string hash = Sha256(token);
+  std::string owner;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t space = line.find(' ');
+    if (space == std::string::npos) continue;
+    const std::string stored = line.substr(space + 1);
+    if (stored.size() == hash.size() && CRYPTO_memcmp(stored.data(), hash.data(), hash.size()) == 0)
+      owner = line.substr(0, space);
+  }
+  return owner;
+}
+
+}  // namespace zent

@@ -1,0 +1,20 @@
+#pragma once
+// Bearer tokens for machines that read /metrics (Prometheus): made with
+// `zent-recorder --add-token NAME`, shown once, kept only as their SHA-256 in a private file beside
+// the accounts, one "NAME HASH" a line. A token is 32 random bytes, so a fast hash is enough; a
+// scrape must not pay for a password hash.
+
+#include <string>
+
+namespace zent {
+
+// $CREDENTIALS_DIRECTORY/zent-recorder-tokens under systemd, else $XDG_CONFIG_HOME/zent-client/tokens.
+std::string TokensPath(const char* credentialsDirectory, const char* configHome, const char* home);
+
+// Makes a token for `name` (replacing one it had) and returns it; empty with the reason on failure.
+std::string AddToken(const std::string& path, const std::string& name, std::string& error);
+
+// The name of the token, or empty when it is none of the file's (or the file cannot be used).
+std::string TokenOwner(const std::string& path, const std::string& token);
+
+}  // namespace zent
