@@ -88,6 +88,7 @@ void CameraFeed::Push(LivePacketPtr packet) {
                                .count();
   stats_.videoUp = true;
   if (!packet) return;
+  if (packet->parameters) stats_.codec = packet->parameters->codec_id;
   std::vector<std::shared_ptr<LiveViewer>> viewers;
   {
     std::lock_guard lock(mutex_);

@@ -28,6 +28,7 @@ struct FeedStats {
   std::atomic<std::uint64_t> framesDropped{0};
   std::atomic<std::int64_t> lastFrameUnixMs{0};  // 0: none yet
   std::atomic<bool> videoUp{false};
+  std::atomic<int> codec{0};  // AVCodecID of the stream last received
 };
 
 struct LivePacket {

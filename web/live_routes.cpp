@@ -71,6 +71,9 @@ void WebServer::Live(const httplib::Request& request, httplib::Response& respons
   // The first packet says what the stream is: the held ones are there at once.
   LivePacketPtr first = viewer->Next(kWaitForVideo);
   if (!first || !first->parameters) return SendError(response, 503, "no video from this camera now");
+  // A live stream has no ranges: a browser's "Range: bytes=0-" gets the whole of it, not a 206
+  // without a Content-Range, which it would refuse.
+  response.status = 200;
   if (first->parameters->codec_id == AV_CODEC_ID_MJPEG) {
     response.set_chunked_content_provider(
         std::string("multipart/x-mixed-replace; boundary=") + kBoundary,

@@ -278,6 +278,8 @@ void WebServer::Login(const httplib::Request& request, httplib::Response& respon
 void WebServer::Cameras(httplib::Response& response) {
   Json list = Json::array();
   for (const CameraState& camera : board_.Cameras()) {
+    const std::shared_ptr<CameraFeed> feed = feeds_.Find(camera.address);
+    const int codec = feed ? feed->Stats().codec.load() : 0;
     const char* state = !camera.loggedIn ? "offline" : camera.recording ? "recording" : camera.armed ? "armed"
                                                                                                      : "logged in";
     list.push_back({{"id", camera.id},
@@ -289,6 +291,7 @@ void WebServer::Cameras(httplib::Response& response) {
                     {"armed", camera.armed},
                     {"recording", camera.recording},
                     {"lastEvent", camera.lastEvent},
+                    {"codec", codec == AV_CODEC_ID_MJPEG ? "mjpeg" : codec == AV_CODEC_ID_H264 ? "h264" : ""},
                     {"live", "/api/cameras/" + camera.id + "/live"},
                     {"snapshot", "/api/cameras/" + camera.id + "/snapshot.jpg"}});
   }

@@ -3,52 +3,15 @@
 // playback with seeking, a viewer without Delete, an admin's delete. Usage: node page_test.mjs BIN_DIR
 // (ZENT_SCREENSHOTS=DIR also saves the page at a desktop's and a phone's size).
 
-import {spawn, execFileSync} from 'node:child_process';
-import {mkdtempSync, mkdirSync, writeFileSync, chmodSync, existsSync, rmSync, readdirSync} from 'node:fs';
-import {createServer} from 'node:net';
-import {tmpdir} from 'node:os';
+import {execFileSync} from 'node:child_process';
+import {existsSync, readdirSync} from 'node:fs';
 import {join} from 'node:path';
 import assert from 'node:assert/strict';
-import puppeteer from 'puppeteer-core';
+import {makeHome, until, freePort, standIn, launchChromium, logIn as logInPage} from './harness.mjs';
 
 const bin = process.argv[2];
-const home = mkdtempSync(join(tmpdir(), 'zent-browser-'));
-const documents = join(home, 'Documents');
-const recordings = join(home, 'recordings');
-const config = join(home, '.config', 'zent-client');
-for (const dir of [documents, recordings, config]) mkdirSync(dir, {recursive: true});
-const env = {...process.env, HOME: home, XDG_CONFIG_HOME: join(home, '.config'), XDG_CACHE_HOME: join(home, '.cache'),
-  XDG_DATA_HOME: join(home, '.local', 'share'), CREDENTIALS_DIRECTORY: '', DISPLAY: '', WAYLAND_DISPLAY: ''};
-const children = [];
-
-function start(program, args) {
-  const child = spawn(join(bin, program), args, {env, stdio: ['pipe', 'pipe', 'pipe']});
-  child.output = '';
-  child.stdout.on('data', (d) => { child.output += d; });
-  child.stderr.on('data', (d) => { child.output += d; });
-  children.push(child);
-  return child;
-}
-
-async function until(what, check, ms = 10000) {
-  const deadline = Date.now() + ms;
-  for (;;) {
-    const value = await check();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error('timed out waiting for ' + what);
-    await new Promise((r) => setTimeout(r, 50));
-  }
-}
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = createServer();
-    server.listen(0, '127.0.0.1', () => {
-      const {port} = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
+const home = makeHome(bin);
+const {recordings} = home;
 
 function ffmpeg(args) { execFileSync('ffmpeg', ['-v', 'error', ...args], {stdio: 'inherit'}); }
 
@@ -59,24 +22,16 @@ async function main() {
   ffmpeg(['-f', 'lavfi', '-i', 'testsrc=size=320x240:rate=15', '-t', '6', '-c:v', 'libx264', '-g', '15', '-bf', '0',
     '-pix_fmt', 'yuv420p', join(recordings, 'door_20261206_230000.avi')]);
 
-  const camera = start('zent-camsim', ['--address', '127.0.0.2', '--event-port', '0', '--video-port', '0', '--user',
-    'cam', '--password', 'pw', '--size', '320x240', '--fps', '10']);
-  await until('the stand-in camera', () => /video port (\d+)/.test(camera.output));
-  const eventPort = camera.output.match(/event port (\d+)/)[1];
-  const videoPort = camera.output.match(/video port (\d+)/)[1];
-  writeFileSync(join(documents, 'zent.cfg1'), execFileSync(join(bin, 'zent-camera-line'),
-    ['127.0.0.2', eventPort, videoPort, join(recordings, 'door.avi')]));
-  writeFileSync(join(config, 'credentials'), '127.0.0.2 cam pw\n');
-  chmodSync(join(config, 'credentials'), 0o600);
-  execFileSync(join(bin, 'zent-recorder'), ['--add-user', 'boss', '--admin'], {env, input: 'boss-pass-12\n'});
-  execFileSync(join(bin, 'zent-recorder'), ['--add-user', 'guard'], {env, input: 'guard-pass-1\n'});
+  const camera = await standIn(home, '127.0.0.2');
+  home.writeCameras([['127.0.0.2', camera.eventPort, camera.videoPort, join(recordings, 'door.avi')]]);
+  home.recorder(['--add-user', 'boss', '--admin'], 'boss-pass-12\n');
+  home.recorder(['--add-user', 'guard'], 'guard-pass-1\n');
   const port = await freePort();
-  const recorder = start('zent-recorder', ['--web', '127.0.0.1:' + port]);
+  const recorder = home.start('zent-recorder', ['--web', '127.0.0.1:' + port]);
   await until('the recorder to log in', () => recorder.output.includes('Waiting Event Message...'));
   const url = 'http://127.0.0.1:' + port;
 
-  const browser = await puppeteer.launch({executablePath: '/usr/bin/chromium', headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required']});
+  const browser = await launchChromium();
   try {
     const page = await browser.newPage();
     await page.setViewport({width: 1280, height: 800});
@@ -84,12 +39,7 @@ async function main() {
     page.on('pageerror', (e) => errors.push(String(e)));
 
     async function logIn(user, password) {
-      await page.goto(url + '/', {waitUntil: 'networkidle0'});
-      assert.equal(new URL(page.url()).pathname, '/login');  // nothing but the log-in page without a session
-      await page.type('input[name=user]', user);
-      await page.type('input[name=password]', password);
-      await Promise.all([page.waitForNavigation(), page.click('button[type=submit]')]);
-      await page.waitForSelector('.camera');
+      await logInPage(page, url, user, password);
       await page.waitForFunction(() => document.querySelectorAll('#list li').length >= 2);
     }
     const items = () => page.$$eval('#list li', (list) => list.map((li) => li.dataset.recording));
@@ -170,9 +120,4 @@ async function main() {
   console.log('the page logged in, listed, pushed, played both codecs, seeked and deleted');
 }
 
-main().then(() => { cleanup(); process.exit(0); }, (error) => { console.error(error); cleanup(); process.exit(1); });
-
-function cleanup() {
-  for (const child of children) child.kill('SIGTERM');
-  rmSync(home, {recursive: true, force: true});
-}
+main().then(() => { home.cleanup(); process.exit(0); }, (error) => { console.error(error); home.cleanup(); process.exit(1); });

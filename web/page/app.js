@@ -198,10 +198,72 @@ function wirePlayer() {
   });
 }
 
+// Live: every camera's stream from the recorder's own connection, as it arrives. A tile opens its
+// stream while the camera's video is up and shows "no video" while it is not.
+const tiles = new Map();
+let liveShown = true;
+
+function openStream(tile, camera) {
+  tile.novideo.hidden = camera.video !== false;
+  if (document.readyState !== 'complete') return;
+  if (!liveShown || camera.video === false || !camera.codec) return closeStream(tile);
+  if (tile.stream && tile.codec === camera.codec) return;
+  closeStream(tile);
+  tile.codec = camera.codec;
+  const url = camera.live + '?t=' + Date.now();
+  if (camera.codec === 'mjpeg') {
+    tile.stream = element('img', {alt: camera.name + ' live', src: url});
+  } else {
+    // Fragmented MP4 from the last key frame: the first picture is there at once.
+    tile.stream = element('video', {muted: true, autoplay: true, playsInline: true, src: url});
+    const retry = () => { if (tile.stream) { closeStream(tile); setTimeout(() => openStream(tile, camera), 1000); } };
+    tile.stream.addEventListener('error', retry);
+    tile.stream.addEventListener('ended', retry);
+  }
+  tile.box.prepend(tile.stream);
+}
+
+function closeStream(tile) {
+  if (!tile.stream) return;
+  if (tile.stream.tagName === 'VIDEO') { tile.stream.pause(); tile.stream.removeAttribute('src'); tile.stream.load(); }
+  else tile.stream.src = '';
+  tile.stream.remove();
+  tile.stream = null;
+}
+
+let askAgain = null;
+
+function showLive() {
+  const grid = $('liveGrid');
+  // The stream's kind is known a moment after its video arrives: ask again then.
+  if (!askAgain && cameras.some((c) => c.video && !c.codec)) {
+    askAgain = setTimeout(() => { askAgain = null; refreshCameras(); }, 500);
+  }
+  for (const camera of cameras) {
+    let tile = tiles.get(camera.id);
+    if (!tile) {
+      tile = {box: element('div', {className: 'tile'}), stream: null, codec: ''};
+      tile.novideo = element('div', {className: 'novideo', textContent: 'no video', hidden: true});
+      tile.box.dataset.camera = camera.id;
+      tile.box.append(element('span', {className: 'name', textContent: camera.name}), tile.novideo);
+      tile.box.addEventListener('click', () => {
+        const big = !tile.box.classList.contains('big');
+        for (const other of tiles.values()) other.box.classList.remove('big');
+        tile.box.classList.toggle('big', big);
+        grid.classList.toggle('one', big);
+      });
+      tiles.set(camera.id, tile);
+      grid.append(tile.box);
+    }
+    openStream(tile, camera);
+  }
+}
+
 async function refreshCameras() {
   cameras = await api('/api/cameras');
   if (!selected && cameras.length) selected = cameras[0].id;
   showCameras();
+  showLive();
 }
 
 function listen() {
@@ -214,6 +276,7 @@ function listen() {
       Object.assign(camera, update);
       camera.state = !camera.loggedIn ? 'offline' : camera.recording ? 'recording' : camera.armed ? 'armed' : 'logged in';
       showCameras();
+      showLive();
     }
     if (update.type === 'recording' && update.camera === selected && page === 0) {
       await Promise.all([loadRecordings(true), loadWeek()]);
@@ -229,10 +292,19 @@ async function start() {
     location.href = '/login';
   });
   $('more').addEventListener('click', () => { page += 1; loadRecordings(false); });
+  $('liveToggle').addEventListener('click', () => {
+    liveShown = !liveShown;
+    $('liveToggle').textContent = liveShown ? 'Hide' : 'Show';
+    $('liveGrid').hidden = !liveShown;
+    showLive();
+  });
   wirePlayer();
   await refreshCameras();
   await Promise.all([loadRecordings(true), loadWeek()]);
   listen();
+  // Streams open once the page has loaded: an endless one would otherwise hold its load event.
+  if (document.readyState === 'complete') showLive();
+  else window.addEventListener('load', showLive, {once: true});
 }
 
 start();
