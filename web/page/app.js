@@ -219,6 +219,13 @@ function openStream(tile, camera) {
     const retry = () => { if (tile.stream) { closeStream(tile); setTimeout(() => openStream(tile, camera), 1000); } };
     tile.stream.addEventListener('error', retry);
     tile.stream.addEventListener('ended', retry);
+    // It begins at the last key frame, up to a key-frame interval ago: catch up with now.
+    tile.stream.addEventListener('timeupdate', () => {
+      const v = tile.stream;
+      if (v && v.buffered.length && v.buffered.end(v.buffered.length - 1) - v.currentTime > 1) {
+        v.currentTime = v.buffered.end(v.buffered.length - 1) - 0.2;
+      }
+    });
   }
   tile.box.prepend(tile.stream);
 }
