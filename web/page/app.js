@@ -219,12 +219,13 @@ function openStream(tile, camera) {
     const retry = () => { if (tile.stream) { closeStream(tile); setTimeout(() => openStream(tile, camera), 1000); } };
     tile.stream.addEventListener('error', retry);
     tile.stream.addEventListener('ended', retry);
-    // It begins at the last key frame, up to a key-frame interval ago: catch up with now.
+    // It begins at the last key frame, up to a key-frame interval ago: play faster until it is at
+    // now (a live stream cannot seek).
     tile.stream.addEventListener('timeupdate', () => {
       const v = tile.stream;
-      if (v && v.buffered.length && v.buffered.end(v.buffered.length - 1) - v.currentTime > 1) {
-        v.currentTime = v.buffered.end(v.buffered.length - 1) - 0.2;
-      }
+      if (!v || !v.buffered.length) return;
+      const behind = v.buffered.end(v.buffered.length - 1) - v.currentTime;
+      v.playbackRate = behind > 0.5 ? 2 : 1;
     });
   }
   tile.box.prepend(tile.stream);
