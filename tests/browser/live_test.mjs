@@ -70,6 +70,7 @@ async function main() {
       const img = document.querySelector('.tile[data-camera="127_0_0_2"] img');
       return img && img.complete && img.naturalWidth === 320;
     }, {timeout: 10000});
+    assert.equal(await page.$eval('.tile[data-camera="127_0_0_2"] .novideo', (n) => getComputedStyle(n).display), 'none');
     const numbers = await page.evaluate(async () => {
       const response = await fetch('/api/cameras/127_0_0_2/live');
       const reader = response.body.getReader();
@@ -113,7 +114,7 @@ async function main() {
     video.kill('SIGKILL');
     await page.waitForFunction(() => {
       const note = document.querySelector('.tile[data-camera="127_0_0_2"] .novideo');
-      return note && !note.hidden;
+      return note && getComputedStyle(note).display !== 'none';
     }, {timeout: 15000});
     const sick = await machine('/healthz', {Authorization: 'Bearer ' + token});
     assert.equal(sick.status, 503);
@@ -123,7 +124,8 @@ async function main() {
     await page.waitForFunction(() => {
       const tile = document.querySelector('.tile[data-camera="127_0_0_2"]');
       const img = tile && tile.querySelector('img');
-      return tile.querySelector('.novideo').hidden && img && img.complete && img.naturalWidth === 320;
+      return getComputedStyle(tile.querySelector('.novideo')).display === 'none' && img && img.complete &&
+        img.naturalWidth === 320;
     }, {timeout: 20000});
     assert.equal(await page.evaluate(() => performance.getEntriesByType('navigation').length), reloads);
     await until('healthy again', async () => (await machine('/healthz', {Authorization: 'Bearer ' + token})).status === 200);
