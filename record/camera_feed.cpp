@@ -39,8 +39,6 @@ std::uint64_t LiveViewer::Skipped() {
   return skipped_;
 }
 
-void LiveViewer::Close() { End(); }
-
 void LiveViewer::End() {
   std::lock_guard lock(mutex_);
   ended_ = true;

@@ -51,12 +51,12 @@ class LiveViewer {
   LivePacketPtr Next(std::chrono::milliseconds timeout);
   bool Ended();
   std::uint64_t Skipped();
-  void Close();
+  // No more packets: the viewer left, or the stream was lost.
+  void End();
 
  private:
   friend class CameraFeed;
   void Offer(const LivePacketPtr& packet);
-  void End();
 
   const std::size_t maxBytes_;
   std::mutex mutex_;

@@ -28,6 +28,14 @@ bool IsLoopback(const std::string& address) {
   return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
 }
 
+// The next packet for a streamed answer; null when the answer is to end (the stream lost, the
+// server stopping).
+LivePacketPtr NextOrEnd(LiveViewer& viewer, const std::atomic<bool>& stopping) {
+  while (!stopping && !viewer.Ended())
+    if (LivePacketPtr next = viewer.Next(std::chrono::seconds(1))) return next;
+  return nullptr;
+}
+
 // Holds one of the live views the server allows, for as long as the answer streams.
 struct ViewerSlot {
   explicit ViewerSlot(std::atomic<int>& count) : count(count) {}
@@ -78,12 +86,10 @@ void WebServer::Live(const httplib::Request& request, httplib::Response& respons
     response.set_chunked_content_provider(
         std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
         [this, viewer, slot, next = first](std::size_t, httplib::DataSink& sink) mutable {
-          while (!next) {
-            if (stopping_ || viewer->Ended()) {
-              sink.done();
-              return true;
-            }
-            next = viewer->Next(std::chrono::seconds(1));
+          if (!next) next = NextOrEnd(*viewer, stopping_);
+          if (!next) {
+            sink.done();
+            return true;
           }
           const AVPacket& jpeg = *next->packet;
           const std::string head = std::string("--") + kBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
@@ -94,7 +100,7 @@ void WebServer::Live(const httplib::Request& request, httplib::Response& respons
           next.reset();
           return sent && !stopping_;
         },
-        [viewer](bool) { viewer->Close(); });
+        [viewer](bool) { viewer->End(); });
     return;
   }
   std::string error;
@@ -103,15 +109,9 @@ void WebServer::Live(const httplib::Request& request, httplib::Response& respons
   response.set_chunked_content_provider(
       "video/mp4",
       [this, viewer, slot, mp4, next = first](std::size_t, httplib::DataSink& sink) mutable {
-        while (!next) {
-          if (stopping_ || viewer->Ended()) {
-            sink.done();
-            return true;
-          }
-          next = viewer->Next(std::chrono::seconds(1));
-        }
+        if (!next) next = NextOrEnd(*viewer, stopping_);
         // Another connection or picture size needs an MP4 of its own: the page opens a new one.
-        if (!mp4->Fits(*next)) {
+        if (!next || !mp4->Fits(*next)) {
           sink.done();
           return true;
         }
@@ -121,7 +121,7 @@ void WebServer::Live(const httplib::Request& request, httplib::Response& respons
         if (!added) return false;
         return sink.write(bytes.data(), bytes.size()) && !stopping_;
       },
-      [viewer](bool) { viewer->Close(); });
+      [viewer](bool) { viewer->End(); });
 }
 
 void WebServer::Metrics(httplib::Response& response) {

@@ -1,14 +1,13 @@
 #include "web/tokens.h"
 
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <sstream>
 
 #include "service/private_file.h"
 #include "web/accounts.h"
+#include "web/sessions.h"
 
 namespace zent {
 namespace {
@@ -43,13 +42,7 @@ std::string AddToken(const std::string& path, const std::string& name, std::stri
   }
   std::string text;
   if (::access(path.c_str(), F_OK) == 0 && !ReadPrivateFile(path, "tokens file", 1 << 20, text, error)) return {};
-  unsigned char bytes[32];
-  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-    error = "no random bytes for a token";
-    return {};
-  }
-  const std::string token = "zent_" + Hex(bytes, sizeof bytes);
-  OPENSSL_cleanse(bytes, sizeof bytes);
+  const std::string token = "zent_" + RandomToken();
   std::string kept;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);)
@@ -69,9 +62,7 @@ std::string TokenOwner(const std::string& path, const std::string& token) {
   for (std::string line; std::getline(lines, line);) {
     const std::size_t space = line.find(' ');
     if (space == std::string::npos) continue;
-    const std::string stored = line.substr(space + 1);
-    if (stored.size() == hash.size() && CRYPTO_memcmp(stored.data(), hash.data(), hash.size()) == 0)
-      owner = line.substr(0, space);
+    if (SameSecret(line.substr(space + 1), hash)) owner = line.substr(0, space);
   }
   return owner;
 }
