@@ -49,6 +49,9 @@ bool ReadPrivateFile(const std::string& path, const std::string& what, off_t max
 }
 
 bool WritePrivateFile(const std::string& path, const std::string& text, std::string& error) {
+  // A first account or token on a fresh machine: its folder may not exist yet, and is private too.
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+    ::mkdir(path.substr(0, slash).c_str(), 0700);
   const std::string temporary = path + ".new";
   ::unlink(temporary.c_str());
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);

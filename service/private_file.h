@@ -17,7 +17,8 @@ std::string SecretFilePath(const char* credentialsDirectory, const char* configH
 bool ReadPrivateFile(const std::string& path, const std::string& what, off_t maxBytes, std::string& text,
                      std::string& error);
 
-// Replaces `path` with `text` as a 0600 file, whole or not at all (a temporary file renamed).
+// Replaces `path` with `text` as a 0600 file, whole or not at all (a temporary file renamed); a
+// missing folder on its way is made 0700.
 bool WritePrivateFile(const std::string& path, const std::string& text, std::string& error);
 
 }  // namespace zent

@@ -69,7 +69,7 @@ class WebServerTest : public ::testing::Test {
   }
 
   TempDir dir;
-  const std::string accounts = dir.file("accounts");
+  const std::string accounts = dir.file("config/zent-client/accounts");  // a fresh machine: no folder yet
   RecordingCatalog catalog;
   CameraBoard board;
   CameraFeeds feeds;
