@@ -208,7 +208,9 @@ void WebServer::Routes() {
     if (!caller) return SendError(r, 401, "log in first");  // expired since it was checked
     SendJson(r, {{"user", caller->user},
                  {"role", caller->role == Role::Admin ? "admin" : "viewer"},
-                 {"csrf", caller->csrf}});
+                 {"csrf", caller->csrf},
+                 // The page loads what is, then asks for news after this: nothing in between is lost.
+                 {"news", board_.LatestNews()}});
   });
   server.Get("/api/cameras", [this](const httplib::Request&, httplib::Response& r) { Cameras(r); });
   server.Get("/api/recordings", [this](const httplib::Request& q, httplib::Response& r) { RecordingList(q, r); });
@@ -538,9 +540,12 @@ void WebServer::VideoOf(const httplib::Request& request, httplib::Response& resp
 
 void WebServer::News(const httplib::Request& request, httplib::Response& response) {
   std::uint64_t after = board_.LatestNews();
-  const std::string last = request.get_header_value("Last-Event-ID");
+  // A reconnecting EventSource names the last news it had; the page's first connection names the
+  // news its first load already reflects.
+  std::string last = request.get_header_value("Last-Event-ID");
+  if (last.empty()) last = request.get_param_value("after");
   if (!last.empty() && last.size() < 20 && last.find_first_not_of("0123456789") == std::string::npos)
-    after = std::stoull(last);
+    after = std::min<std::uint64_t>(std::stoull(last), after);  // a number from the future would mute the stream
   response.set_header("Cache-Control", "no-store");
   response.set_chunked_content_provider("text/event-stream", [this, after](std::size_t, httplib::DataSink& sink) mutable {
     if (stopping_) return false;

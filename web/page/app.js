@@ -276,7 +276,7 @@ async function refreshCameras() {
 
 function listen() {
   // Pushed by the server as recordings start and finish: no polling.
-  const news = new EventSource('/api/events');
+  const news = new EventSource('/api/events?after=' + encodeURIComponent(session.news));
   news.onmessage = async (event) => {
     const update = JSON.parse(event.data);
     const camera = cameras.find((c) => c.id === update.camera);
