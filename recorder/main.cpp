@@ -234,8 +234,10 @@ int main(int argc, char** argv) {
     settings.tokensPath = tokensPath;
     settings.healthFromLocalhost = loaded.webHealthFromLocalhost;
     const char* cache = std::getenv("XDG_CACHE_HOME");
-    settings.cacheFolder = (cache && *cache ? std::string(cache) : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") +
-                                                                       "/.cache") + "/zent-recorder/mp4";
+    const std::string cacheRoot = (cache && *cache ? std::string(cache) : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") +
+                                                                            "/.cache") + "/zent-recorder";
+    settings.cacheFolder = cacheRoot + "/mp4";
+    settings.thumbnailFolder = cacheRoot + "/thumbnails";
     settings.certFile = loaded.webCertFile;
     settings.keyFile = loaded.webKeyFile;
     std::string error;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <httplib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,7 +28,6 @@ using Clock = std::chrono::steady_clock;
 constexpr char kCookie[] = "zent_session";
 constexpr std::size_t kPageSize = 50;
 constexpr int kThreads = 64;  // each live news stream holds one
-constexpr std::size_t kMaxThumbnails = 4000;
 constexpr std::size_t kMaxIndexes = 64;
 const std::string kCameraId = "([A-Za-z0-9_-]{1,64})";
 const std::string kRecordingId = "([A-Za-z0-9_-]{1,64}~[0-9_-]{1,40})";
@@ -100,7 +100,12 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port) {
 }
 
 WebServer::WebServer(WebSettings settings, RecordingCatalog& catalog, CameraBoard& board, CameraFeeds& feeds, Say say)
-    : settings_(std::move(settings)), catalog_(catalog), board_(board), feeds_(feeds), say_(std::move(say)) {}
+    : settings_(std::move(settings)),
+      catalog_(catalog),
+      board_(board),
+      feeds_(feeds),
+      say_(std::move(say)),
+      thumbnails_(settings_.thumbnailFolder) {}
 
 WebServer::~WebServer() { Stop(); }
 
@@ -129,6 +134,9 @@ bool WebServer::Start(std::string& error) {
   server_->set_read_timeout(10, 0);
   server_->set_write_timeout(10, 0);
   server_->set_keep_alive_max_count(100);
+  // An answer's head and body leave as separate writes: with Nagle's algorithm the body waits for
+  // the browser's delayed acknowledgement, 40 ms on every request.
+  server_->set_tcp_nodelay(true);
   Routes();
   if (settings_.port == 0) {
     port_ = server_->bind_to_any_port(settings_.host);
@@ -476,21 +484,10 @@ std::shared_ptr<const FrameIndex> WebServer::IndexOf(const CatalogRecording& rec
 void WebServer::ThumbnailOf(const httplib::Request& request, httplib::Response& response) {
   const auto recording = catalog_.Find(request.matches[1]);
   if (!recording) return SendError(response, 404, "no such recording");
-  const std::string key = recording->file.path + "|" + std::to_string(recording->file.size) + "|" +
-                          std::to_string(recording->file.modifiedMs);
-  std::string jpeg;
-  {
-    std::lock_guard lock(thumbnailsMutex_);
-    if (const auto found = thumbnails_.find(key); found != thumbnails_.end()) jpeg = found->second;
-  }
-  if (jpeg.empty()) {
-    // The picture a second in, as the desktop's Recordings window shows it.
-    jpeg = EncodeJpeg(MakeThumbnail(recording->file.path, 1.0, 320, 240));
-    if (jpeg.empty()) return SendError(response, 409, "no picture in this recording");
-    std::lock_guard lock(thumbnailsMutex_);
-    if (thumbnails_.size() >= kMaxThumbnails) thumbnails_.erase(thumbnails_.begin());
-    thumbnails_[key] = jpeg;
-  }
+  // The picture a second in, as the desktop's Recordings window shows it.
+  const std::string jpeg = thumbnails_.Get(recording->file.path, recording->file.size, recording->file.modifiedMs,
+                                           [&] { return EncodeJpeg(MakeThumbnail(recording->file.path, 1.0, 320, 240)); });
+  if (jpeg.empty()) return SendError(response, 409, "no picture in this recording");
   response.set_header("Cache-Control", "private, max-age=3600");
   response.set_content(jpeg, "image/jpeg");
 }
@@ -506,6 +503,7 @@ std::string WebServer::Mp4Of(const CatalogRecording& recording, std::string& err
   if (::access(mp4.c_str(), R_OK) == 0) return mp4;
   std::error_code ignored;
   std::filesystem::create_directories(settings_.cacheFolder, ignored);
+  ::chmod(settings_.cacheFolder.c_str(), 0700);  // the MP4s are the recordings themselves
   if (!RemuxToMp4(recording.file.path, mp4, error)) return {};
   // The cache stays within its bound: the oldest MP4s go.
   std::vector<std::filesystem::directory_entry> files;

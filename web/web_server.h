@@ -19,6 +19,7 @@
 #include "web/camera_board.h"
 #include "web/recording_catalog.h"
 #include "web/sessions.h"
+#include "web/thumbnail_cache.h"
 
 namespace httplib {
 class Server;
@@ -36,6 +37,7 @@ struct WebSettings {
   std::string tokensPath;             // bearer tokens that may read /metrics and /healthz
   bool healthFromLocalhost = false;   // /metrics and /healthz answer any request from this machine
   std::string cacheFolder;  // the MP4s made of H.264 recordings; empty: none are made
+  std::string thumbnailFolder;  // the recordings' pictures; empty: kept in memory only
   std::int64_t cacheBytes = std::int64_t{2} << 30;
 };
 
@@ -95,8 +97,7 @@ class WebServer {
   std::atomic<int> liveViewers_{0};
   Sessions sessions_;
   LoginLimiter limiter_;
-  std::mutex thumbnailsMutex_;
-  std::map<std::string, std::string> thumbnails_;  // JPEGs by path, size and time; bounded
+  ThumbnailCache thumbnails_;
   std::mutex indexesMutex_;
   std::map<std::string, std::shared_ptr<const FrameIndex>> indexes_;  // of MJPEG recordings; bounded
   std::mutex remuxMutex_;                          // one MP4 made at a time

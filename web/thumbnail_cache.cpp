@@ -1,0 +1,110 @@
+#include "web/thumbnail_cache.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+namespace zent {
+namespace {
+
+std::string Key(const std::string& path, std::int64_t size, std::int64_t modifiedMs) {
+  const std::string text = path + "\n" + std::to_string(size) + "\n" + std::to_string(modifiedMs);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (!EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr)) return {};
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kDigits[digest[i] >> 4];
+    hex += kDigits[digest[i] & 15];
+  }
+  return hex;
+}
+
+bool IsPictureName(const std::string& name) {
+  return name.size() == 64 + 4 && name.compare(64, 4, ".jpg") == 0;
+}
+
+std::string ReadWhole(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return {};
+  std::string bytes;
+  char chunk[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n <= 0 || bytes.size() > (4u << 20)) break;
+    bytes.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// Written beside its place and renamed in: a page asking meanwhile never reads half a picture.
+// Private, as the recordings it shows are.
+void WriteWhole(const std::string& folder, const std::string& name, const std::string& bytes) {
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(folder).parent_path(), ignored);
+  ::mkdir(folder.c_str(), 0700);
+  const std::string temporary = folder + "/." + name + "." + std::to_string(::gettid());
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return;
+  const bool whole = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  ::close(fd);
+  if (!whole || ::rename(temporary.c_str(), (folder + "/" + name).c_str()) != 0) ::unlink(temporary.c_str());
+}
+
+}  // namespace
+
+std::string ThumbnailCache::Get(const std::string& path, std::int64_t size, std::int64_t modifiedMs,
+                                const std::function<std::string()>& make) {
+  const std::string key = Key(path, size, modifiedMs);
+  {
+    std::lock_guard lock(mutex_);
+    if (const auto found = recent_.find(key); found != recent_.end()) return found->second;
+  }
+  const std::string name = key + ".jpg";
+  std::string jpeg = folder_.empty() || key.empty() ? std::string() : ReadWhole(folder_ + "/" + name);
+  bool made = false;
+  if (jpeg.empty()) {
+    jpeg = make();
+    if (jpeg.empty()) return {};
+    made = true;
+    if (!folder_.empty() && !key.empty()) WriteWhole(folder_, name, jpeg);
+  }
+  bool trim = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (recent_.size() >= kInMemory) recent_.erase(recent_.begin());
+    recent_[key] = jpeg;
+    trim = made && ++written_ % kTrimEvery == 0;
+  }
+  if (trim) Trim(folder_, keep_);
+  return jpeg;
+}
+
+void ThumbnailCache::Trim(const std::string& folder, int keep) {
+  std::vector<std::pair<std::int64_t, std::string>> pictures;  // (time, name)
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      struct stat info {};
+      if (!IsPictureName(entry->d_name) || ::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        continue;
+      pictures.emplace_back(static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
+                            entry->d_name);
+    }
+    ::closedir(dir);
+  }
+  if (pictures.size() <= static_cast<std::size_t>(std::max(keep, 0))) return;
+  std::sort(pictures.begin(), pictures.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (std::size_t i = static_cast<std::size_t>(std::max(keep, 0)); i < pictures.size(); ++i)
+    ::unlink((folder + "/" + pictures[i].second).c_str());
+}
+
+}  // namespace zent
