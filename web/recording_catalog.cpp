@@ -1,5 +1,6 @@
 #include "web/recording_catalog.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,37 +69,60 @@ std::optional<CatalogCamera> RecordingCatalog::Camera(const std::string& id) {
   return std::nullopt;
 }
 
-std::vector<RecordingFile> RecordingCatalog::Files(const CatalogCamera& camera) {
+namespace {
+
+// The folder's recordings of `stem`, newest first, from the names alone: the entry's type says
+// what a regular file is (a look at the file only where the file system does not say), and the
+// sizes of the few shown are looked up where they are shown.
+std::vector<CatalogEntry> ReadListing(const std::string& folder, const std::string& stem) {
+  std::vector<std::pair<std::string, CatalogEntry>> found;  // (time and number, entry)
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (!IsRecordingName(name, stem)) continue;
+      bool regular = entry->d_type == DT_REG;
+      if (entry->d_type == DT_UNKNOWN) {
+        struct stat info {};
+        regular = ::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+      }
+      if (!regular) continue;
+      std::string tail = NameTail(name, stem);
+      // "YYYYMMDD_HHMMSS" sorts by time; the number after it, zero-padded, by the order taken.
+      const std::size_t dash = tail.find('-');
+      const std::string number = dash == std::string::npos ? std::string() : tail.substr(dash + 1);
+      std::string key = tail.substr(0, 15) + std::string(12 - std::min<std::size_t>(12, number.size()), '0') + number;
+      std::string day = TailDay(tail);
+      found.emplace_back(std::move(key), CatalogEntry{std::move(tail), std::move(day)});
+    }
+    ::closedir(dir);
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<CatalogEntry> entries;
+  entries.reserve(found.size());
+  for (auto& [key, entry] : found) entries.push_back(std::move(entry));
+  return entries;
+}
+
+}  // namespace
+
+CatalogListing RecordingCatalog::Listing(const std::string& cameraId) {
+  const std::optional<CatalogCamera> camera = Camera(cameraId);
+  if (!camera) return std::make_shared<const std::vector<CatalogEntry>>();
   // A folder changes its time when a file is added, renamed or deleted: until then the last
-  // reading holds (the sizes of files still growing are looked up again where they are shown).
+  // reading holds.
   struct stat info {};
-  if (::stat(camera.place.folder.c_str(), &info) != 0) return {};
+  if (::stat(camera->place.folder.c_str(), &info) != 0) return std::make_shared<const std::vector<CatalogEntry>>();
   const std::int64_t changed = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
   {
     std::lock_guard lock(mutex_);
-    const auto found = listings_.find(camera.id);
-    if (found != listings_.end() && found->second.folder == camera.place.folder && found->second.changedNs == changed)
-      return found->second.files;
+    const auto found = listings_.find(camera->id);
+    if (found != listings_.end() && found->second.folder == camera->place.folder && found->second.changedNs == changed)
+      return found->second.entries;
   }
-  std::vector<RecordingFile> files = FindRecordings(camera.place.folder, camera.place.stem);
+  auto entries = std::make_shared<const std::vector<CatalogEntry>>(ReadListing(camera->place.folder, camera->place.stem));
   std::lock_guard lock(mutex_);
-  listings_[camera.id] = {camera.place.folder, changed, files};
-  return files;
-}
-
-std::vector<CatalogRecording> RecordingCatalog::Recordings(const std::string& cameraId, const std::string& day) {
-  const std::optional<CatalogCamera> camera = Camera(cameraId);
-  if (!camera) return {};
-  std::vector<RecordingFile> files = Files(*camera);
-  std::vector<CatalogRecording> list;
-  list.reserve(files.size());
-  for (auto file = files.rbegin(); file != files.rend(); ++file) {
-    const std::string tail = NameTail(file->name, camera->place.stem);
-    std::string fileDay = TailDay(tail);
-    if (!day.empty() && fileDay != day) continue;
-    list.push_back({camera->id + "~" + tail, camera->id, std::move(*file), std::move(fileDay)});
-  }
-  return list;
+  listings_[camera->id] = {camera->place.folder, changed, entries};
+  return entries;
 }
 
 std::optional<CatalogRecording> RecordingCatalog::Find(const std::string& recordingId) {

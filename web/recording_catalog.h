@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,6 +35,14 @@ struct CatalogRecording {
   std::time_t Start() const { return RecordingTime(file.name); }
 };
 
+// A recording as the folder's listing names it, nothing looked up: the part of its name after
+// the stem ("20261207_143005-1", also its id after the camera's) and its day.
+struct CatalogEntry {
+  std::string tail;
+  std::string day;  // "YYYY-MM-DD"
+};
+using CatalogListing = std::shared_ptr<const std::vector<CatalogEntry>>;
+
 // What a look into the file says; kept while the file's size and time stay the same.
 struct RecordingDetails {
   bool ok = false;
@@ -47,9 +56,9 @@ class RecordingCatalog {
   std::vector<CatalogCamera> Cameras();
   std::optional<CatalogCamera> Camera(const std::string& id);
 
-  // Newest first; only those of `day` ("YYYY-MM-DD", local time) when it is not empty. A folder
-  // read, nothing more: ten thousand recordings list in milliseconds.
-  std::vector<CatalogRecording> Recordings(const std::string& cameraId, const std::string& day);
+  // The camera's recordings newest first, shared and unchanged until the folder changes. Names
+  // only, no file looked into or even at: ten thousand recordings list in milliseconds.
+  CatalogListing Listing(const std::string& cameraId);
   // One recording by its id: its one name looked at, never the whole folder.
   std::optional<CatalogRecording> Find(const std::string& recordingId);
   RecordingDetails Details(const CatalogRecording& recording);
@@ -65,13 +74,12 @@ class RecordingCatalog {
   };
   std::map<std::string, Cached> details_;  // by path, bounded
   // Each camera's folder as last read, until the folder changes.
-  struct Listing {
+  struct Listed {
     std::string folder;
     std::int64_t changedNs = -1;
-    std::vector<RecordingFile> files;
+    CatalogListing entries;
   };
-  std::map<std::string, Listing> listings_;
-  std::vector<RecordingFile> Files(const CatalogCamera& camera);
+  std::map<std::string, Listed> listings_;
 };
 
 // "YYYY-MM-DD" of a time, local.

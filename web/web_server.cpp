@@ -346,15 +346,22 @@ void WebServer::RecordingList(const httplib::Request& request, httplib::Response
                                : std::stoul(pageText);
   // One read of the folder: the day's recordings, and every day that has some (newest first) for
   // the page's day buttons.
-  std::vector<CatalogRecording> all = catalog_.Recordings(camera, "");
+  const CatalogListing listing = catalog_.Listing(camera);
   Json days = Json::array();
-  for (const CatalogRecording& recording : all)
-    if (!recording.day.empty() && (days.empty() || days.back() != recording.day)) days.push_back(recording.day);
-  if (!day.empty()) std::erase_if(all, [&](const CatalogRecording& recording) { return recording.day != day; });
+  const std::string* lastDay = nullptr;
+  std::vector<const CatalogEntry*> all;
+  all.reserve(listing->size());
+  for (const CatalogEntry& entry : *listing) {
+    if (!entry.day.empty() && (!lastDay || *lastDay != entry.day)) {
+      days.push_back(entry.day);
+      lastDay = &entry.day;
+    }
+    if (day.empty() || entry.day == day) all.push_back(&entry);
+  }
   std::string items;
   for (std::size_t i = page * kPageSize; i < all.size() && i < (page + 1) * kPageSize; ++i) {
-    // Looked at afresh: the listing may be older than a recording still growing.
-    const std::optional<CatalogRecording> now = catalog_.Find(all[i].id);
+    // Looked at now: its size and length, and whether it is still there.
+    const std::optional<CatalogRecording> now = catalog_.Find(camera + "~" + all[i]->tail);
     if (now) items += (items.empty() ? "" : ",") + RecordingJson(*now);
   }
   const std::size_t pages = (all.size() + kPageSize - 1) / kPageSize;
@@ -375,12 +382,11 @@ void WebServer::Week(const httplib::Request& request, httplib::Response& respons
   for (int back = 6; back >= 0; --back) days.push_back(DayOf(now - back * 86400));
   std::map<std::string, std::vector<int>> counts;
   for (const std::string& day : days) counts[day] = std::vector<int>(24, 0);
-  for (const CatalogRecording& recording : catalog_.Recordings(camera, "")) {
-    const auto found = counts.find(recording.day);
+  for (const CatalogEntry& entry : *catalog_.Listing(camera)) {
+    const auto found = counts.find(entry.day);
     if (found == counts.end()) continue;
-    // The hour as the name says it: "…~YYYYMMDD_HH…".
-    const std::size_t at = recording.id.find('~') + 10;
-    const int hour = std::atoi(recording.id.substr(at, 2).c_str());
+    // The hour as the name says it: "YYYYMMDD_HH…".
+    const int hour = std::atoi(entry.tail.substr(9, 2).c_str());
     if (hour >= 0 && hour < 24) ++found->second[static_cast<std::size_t>(hour)];
   }
   Json week = Json::array();
