@@ -81,7 +81,9 @@ int RecordScenario(int port, int seconds, const std::string& file, bool shown, c
   engine.SetPreEventSeconds(kPreEventSeconds);  // the default: memory is measured with its buffer
   if (shown) engine.SetDisplaySize(320, 260);
   engine.StartView();
-  std::this_thread::sleep_for(std::chrono::seconds(2));  // connected, frame rate measured
+  // Connected, frame rate measured, and the pre-event buffer full: a camera that has been running
+  // for a while, whose buffer no longer grows.
+  std::this_thread::sleep_for(std::chrono::seconds(kPreEventSeconds + 1));
   const double cpuBefore = CpuSeconds();
   std::string error;
   if (engine.StartRecording(file, error).empty()) {

@@ -20,6 +20,10 @@ constexpr std::size_t kMaxQueuedBytes = 128u << 20;  // beyond this the disk is 
 constexpr auto kFlushPeriod = std::chrono::seconds(1);
 constexpr auto kDiskCheckPeriod = std::chrono::seconds(2);
 constexpr auto kPrunePeriod = std::chrono::hours(1);
+// Frames are written a batch at a time: woken for each, the writer would cost two thread switches
+// a frame. A batch is due this long after the last, or at this size.
+constexpr auto kBatchDelay = std::chrono::milliseconds(200);
+constexpr std::size_t kBatchBytes = 2u << 20;
 
 double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -59,8 +63,10 @@ Recorder::~Recorder() {
 }
 
 void Recorder::Post(RecordJob job) {
+  bool wake = true;
   {
     std::lock_guard lock(mutex_);
+    const bool frame = std::holds_alternative<RecordedPacket>(job);
     if (const std::size_t size = QueuedBytes(job); size > 0) {
       if (queuedBytes_ + size > kMaxQueuedBytes) {
         ++dropped_;
@@ -69,9 +75,17 @@ void Recorder::Post(RecordJob job) {
       }
       queuedBytes_ += size;
     }
+    // Anything but a frame, a recording's first frames up to its first key frame (the file starts
+    // there and its start is reported then), a frame for a writer not looking and a large batch
+    // are written at once.
+    if (!frame || firstFrameDue_ || idle_ || queuedBytes_ >= kBatchBytes) writeNow_ = true;
+    else wake = false;
+    const auto* packet = std::get_if<RecordedPacket>(&job);
+    const bool key = packet && (packet->packet->flags & AV_PKT_FLAG_KEY);
+    firstFrameDue_ = std::holds_alternative<BeginRecording>(job) || (firstFrameDue_ && !key);
     queue_.push_back(std::move(job));
   }
-  wake_.notify_one();
+  if (wake) wake_.notify_one();
 }
 
 void Recorder::Run() {
@@ -81,7 +95,15 @@ void Recorder::Run() {
     RecordJob job;
     {
       std::unique_lock lock(mutex_);
-      if (!wake_.wait_until(lock, nextPrune, [this] { return !queue_.empty(); })) {
+      for (;;) {
+        const auto now = Clock::now();
+        if (now >= nextPrune || (!queue_.empty() && (writeNow_ || now >= batchDue_))) break;
+        if (now >= batchDue_) batchDue_ = now + kBatchDelay;  // nothing came: look again then
+        // Frames come without a wake-up while a file is open: they are looked for when due.
+        idle_ = queue_.empty() && path_.empty();
+        wake_.wait_until(lock, idle_ ? nextPrune : std::min(nextPrune, batchDue_));
+      }
+      if (Clock::now() >= nextPrune) {
         lock.unlock();
         Prune();
         nextPrune = Clock::now() + kPrunePeriod;
@@ -90,6 +112,8 @@ void Recorder::Run() {
       job = std::move(queue_.front());
       queue_.pop_front();
       queuedBytes_ -= QueuedBytes(job);
+      writeNow_ = !queue_.empty();  // the rest of the batch follows without a wait
+      if (queue_.empty()) batchDue_ = Clock::now() + kBatchDelay;
     }
     if (std::holds_alternative<QuitWriting>(job)) return;
     if (auto* packet = std::get_if<RecordedPacket>(&job)) Write(*packet);

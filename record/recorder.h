@@ -93,6 +93,10 @@ class Recorder {
   std::deque<RecordJob> queue_;
   std::size_t queuedBytes_ = 0;
   std::uint64_t dropped_ = 0;
+  std::chrono::steady_clock::time_point batchDue_;  // when the frames waiting are written
+  bool writeNow_ = false;       // the waiting jobs are due
+  bool idle_ = false;           // the writer waits for a wake-up, not for the next batch
+  bool firstFrameDue_ = false;  // a recording has begun and its first frame is still to come
 
   // Writing thread only.
   std::string path_;
