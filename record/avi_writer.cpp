@@ -66,7 +66,9 @@ bool AviWriter::Write(AVPacket& packet, std::int64_t frame, std::string& error) 
 }
 
 void AviWriter::Flush() {
-  if (output_ && output_->pb) avio_flush(output_->pb);
+  if (!output_ || !output_->pb) return;
+  avio_flush(output_->pb);
+  if (const int result = io_->Drain(); result < 0 && output_->pb->error >= 0) output_->pb->error = result;
 }
 
 bool AviWriter::Finish(std::string& error) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +18,8 @@ namespace zent {
 namespace {
 
 constexpr int kIoBufferBytes = 64 << 10;
+constexpr std::size_t kGatherBelow = 64u << 10;  // writes smaller than this are gathered
+constexpr std::size_t kGatherUpTo = 256u << 10;
 
 std::string NumberedName(const std::string& wanted, int n) {
   const std::string suffix = "-" + std::to_string(n);
@@ -164,6 +167,7 @@ int FdIo::Close() {
     avio_flush(context_);
     result = context_->error;
   }
+  if (const int drained = Drain(); drained < 0 && result >= 0) result = drained;
   if (fd_ && ::close(fd_.Release()) != 0 && result >= 0) result = AVERROR(errno);
   return result;
 }
@@ -185,19 +189,49 @@ int FdIo::Write(void* opaque, const std::uint8_t* buffer, int size) {
 int FdIo::Write(void* opaque, std::uint8_t* buffer, int size) {
 #endif
   auto* io = static_cast<FdIo*>(opaque);
-  int done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(io->fd_.Get(), buffer + done, static_cast<std::size_t>(size - done));
+  const auto bytes = static_cast<std::size_t>(size);
+  if (bytes < kGatherBelow) {
+    io->gathered_.insert(io->gathered_.end(), buffer, buffer + bytes);
+    if (io->gathered_.size() >= kGatherUpTo) {
+      const int result = io->Drain();
+      if (result < 0) return result;
+    }
+    return size;
+  }
+  // What was gathered goes first, with the frame, in one call.
+  const int result = io->WriteOut(io->gathered_.data(), io->gathered_.size(), buffer, bytes);
+  io->gathered_.clear();
+  return result < 0 ? result : size;
+}
+
+int FdIo::Drain() {
+  const int result = WriteOut(gathered_.data(), gathered_.size(), nullptr, 0);
+  gathered_.clear();
+  return result;
+}
+
+int FdIo::WriteOut(const std::uint8_t* first, std::size_t firstSize, const std::uint8_t* second,
+                   std::size_t secondSize) {
+  iovec parts[2] = {{const_cast<std::uint8_t*>(first), firstSize}, {const_cast<std::uint8_t*>(second), secondSize}};
+  int index = firstSize > 0 ? 0 : 1;
+  while (index < 2 && (index == 0 || parts[1].iov_len > 0)) {
+    const ssize_t n = ::writev(fd_.Get(), parts + index, 2 - index);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return AVERROR(errno);
     if (n == 0) return AVERROR(EIO);
-    done += static_cast<int>(n);
+    auto left = static_cast<std::size_t>(n);
+    while (index < 2 && left >= parts[index].iov_len) left -= parts[index++].iov_len;
+    if (index < 2) {
+      parts[index].iov_base = static_cast<std::uint8_t*>(parts[index].iov_base) + left;
+      parts[index].iov_len -= left;
+    }
   }
-  return size;
+  return 0;
 }
 
 std::int64_t FdIo::Seek(void* opaque, std::int64_t offset, int whence) {
   auto* io = static_cast<FdIo*>(opaque);
+  if (const int drained = io->Drain(); drained < 0) return drained;  // what was gathered lies before here
   if (whence & AVSEEK_SIZE) {
     struct stat info{};
     return ::fstat(io->fd_.Get(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : AVERROR(errno);

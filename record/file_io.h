@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "record/ffmpeg_ptr.h"
 
@@ -70,6 +71,9 @@ class FdIo {
   FdIo& operator=(const FdIo&) = delete;
 
   AVIOContext* Context() const { return context_; }
+  // Hands what is gathered to the kernel (after the context's own flush); an FFmpeg error when
+  // the file refused it.
+  int Drain();
   // Writes out what is buffered and closes the file; an FFmpeg error when either failed.
   int Close();
 
@@ -83,9 +87,15 @@ class FdIo {
 #endif
   static std::int64_t Seek(void* opaque, std::int64_t offset, int whence);
 
+  // Writes `first` then `second` whole; an FFmpeg error when the file refused.
+  int WriteOut(const std::uint8_t* first, std::size_t firstSize, const std::uint8_t* second, std::size_t secondSize);
+
   UniqueFd fd_;
   std::chrono::steady_clock::time_point deadline_;
   AVIOContext* context_ = nullptr;
+  // The muxer's small writes (chunk headers, padding, small frames), gathered so that a frame and
+  // what precedes it reach the file in one call; a large frame is never copied.
+  std::vector<std::uint8_t> gathered_;
 };
 
 // Opens a recording for reading: a regular file only, never through a link, never a
