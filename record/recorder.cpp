@@ -93,6 +93,7 @@ void Recorder::Run() {
   auto nextPrune = Clock::now() + kPrunePeriod;
   for (;;) {
     RecordJob job;
+    bool batchDone = false;
     {
       std::unique_lock lock(mutex_);
       for (;;) {
@@ -113,12 +114,16 @@ void Recorder::Run() {
       queue_.pop_front();
       queuedBytes_ -= QueuedBytes(job);
       writeNow_ = !queue_.empty();  // the rest of the batch follows without a wait
-      if (queue_.empty()) batchDue_ = Clock::now() + kBatchDelay;
+      batchDone = queue_.empty();
+      if (batchDone) batchDue_ = Clock::now() + kBatchDelay;
     }
     if (std::holds_alternative<QuitWriting>(job)) return;
     if (auto* packet = std::get_if<RecordedPacket>(&job)) Write(*packet);
     else if (auto* begin = std::get_if<BeginRecording>(&job)) Begin(*begin);
     else Close();
+    // A file being recorded holds every batch taken: the page and the Recordings window play it
+    // while it grows, and a killed program loses no more than the frames still queued.
+    if (batchDone && writer_) writer_->Flush();
   }
 }
 
