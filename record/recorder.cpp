@@ -103,6 +103,7 @@ void Recorder::Run() {
         // Frames come without a wake-up while a file is open: they are looked for when due.
         idle_ = queue_.empty() && path_.empty();
         wake_.wait_until(lock, idle_ ? nextPrune : std::min(nextPrune, batchDue_));
+        idle_ = false;
       }
       if (Clock::now() >= nextPrune) {
         lock.unlock();
