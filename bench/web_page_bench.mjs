@@ -4,7 +4,7 @@
 // browser's cache off, the recorder's thumbnails made. Usage: node web_page_bench.mjs URL USER PASSWORD
 // Prints "RESULT first_thumbnail_ms=… visible_thumbnails_ms=… visible=… again_ms=…".
 
-import {launchChromium} from '../tests/browser/harness.mjs';
+import {launchChromium, openPage} from '../tests/browser/harness.mjs';
 
 const [url, user, password] = process.argv.slice(2);
 
@@ -33,8 +33,7 @@ async function open(page) {
 
 const browser = await launchChromium();
 try {
-  const page = await browser.newPage();
-  await page.setViewport({width: 1280, height: 800});
+  const {page} = await openPage(browser, 1280, 800);
   // Logged in from the log-in page without opening the list, so no thumbnail is asked for yet.
   await page.goto(url + '/login', {waitUntil: 'load'});
   const status = await page.evaluate(async (user, password) => (await fetch('/api/login', {

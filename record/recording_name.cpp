@@ -58,6 +58,15 @@ bool IsRecordingName(const std::string& fileName, const std::string& stem) {
   return !stem.empty() && StampAt(fileName) == stem.size() && fileName.compare(0, stem.size(), stem) == 0;
 }
 
+std::string RecordingOrderKey(const std::string& fileName, const std::string& stem) {
+  // "YYYYMMDD_HHMMSS" sorts by time; the number after it, zero-padded, by the order taken.
+  const std::string stamp = fileName.substr(stem.size() + 1, 15);
+  const std::size_t dash = fileName.find('-', stem.size() + 16);
+  const std::string number =
+      dash == std::string::npos ? "0" : fileName.substr(dash + 1, fileName.size() - 4 - dash - 1);
+  return stamp + std::string(12 - std::min<std::size_t>(12, number.size()), '0') + number;
+}
+
 std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::string& stem) {
   std::vector<std::pair<std::string, RecordingFile>> found;  // (time and number, file)
   // readdir and fstatat directly: a folder of 10,000 recordings lists in milliseconds.
@@ -67,11 +76,7 @@ std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::
       if (!IsRecordingName(name, stem)) continue;
       struct stat info{};
       if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
-      // "YYYYMMDD_HHMMSS" sorts by time; the number after it, zero-padded, by the order taken.
-      const std::string stamp = name.substr(stem.size() + 1, 15);
-      const std::size_t dash = name.find('-', stem.size() + 16);
-      const std::string number = dash == std::string::npos ? "0" : name.substr(dash + 1, name.size() - 4 - dash - 1);
-      found.emplace_back(stamp + std::string(12 - std::min<std::size_t>(12, number.size()), '0') + number,
+      found.emplace_back(RecordingOrderKey(name, stem),
                          RecordingFile{JoinPath(folder, name), name, static_cast<std::int64_t>(info.st_size),
                                        static_cast<std::int64_t>(info.st_blocks) * 512,
                                        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 +

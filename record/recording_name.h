@@ -20,6 +20,9 @@ bool IsRecordingName(const std::string& fileName, const std::string& stem);
 // The stem of a recording's name (the part before "_YYYYMMDD_HHMMSS"); empty when the name is
 // none that this program gives.
 std::string RecordingStem(const std::string& fileName);
+// What orders recordings of `stem` oldest first, for a name IsRecordingName accepts: the time in the
+// name, then its -N.
+std::string RecordingOrderKey(const std::string& fileName, const std::string& stem);
 
 struct RecordingFile {
   std::string path;

@@ -87,12 +87,8 @@ std::vector<CatalogEntry> ReadListing(const std::string& folder, const std::stri
       }
       if (!regular) continue;
       std::string tail = NameTail(name, stem);
-      // "YYYYMMDD_HHMMSS" sorts by time; the number after it, zero-padded, by the order taken.
-      const std::size_t dash = tail.find('-');
-      const std::string number = dash == std::string::npos ? std::string() : tail.substr(dash + 1);
-      std::string key = tail.substr(0, 15) + std::string(12 - std::min<std::size_t>(12, number.size()), '0') + number;
       std::string day = TailDay(tail);
-      found.emplace_back(std::move(key), CatalogEntry{std::move(tail), std::move(day)});
+      found.emplace_back(RecordingOrderKey(name, stem), CatalogEntry{std::move(tail), std::move(day)});
     }
     ::closedir(dir);
   }

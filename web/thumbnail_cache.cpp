@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,43 +10,29 @@
 #include <utility>
 #include <vector>
 
+#include "service/private_file.h"
+#include "web/tokens.h"
+
 namespace zent {
 namespace {
 
 std::string Key(const std::string& path, std::int64_t size, std::int64_t modifiedMs) {
-  const std::string text = path + "\n" + std::to_string(size) + "\n" + std::to_string(modifiedMs);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (!EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr)) return {};
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kDigits[digest[i] >> 4];
-    hex += kDigits[digest[i] & 15];
-  }
-  return hex;
+  return Sha256(path + "\n" + std::to_string(size) + "\n" + std::to_string(modifiedMs));
 }
 
 bool IsPictureName(const std::string& name) {
   return name.size() == 64 + 4 && name.compare(64, 4, ".jpg") == 0;
 }
 
-std::string ReadWhole(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return {};
-  std::string bytes;
-  char chunk[16384];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n <= 0 || bytes.size() > (4u << 20)) break;
-    bytes.append(chunk, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return bytes;
+// Only a picture of this user's that nobody else could have changed is shown.
+std::string ReadPicture(const std::string& path) {
+  std::string jpeg, error;
+  return ReadPrivateFile(path, "thumbnail", 4 << 20, jpeg, error) ? jpeg : std::string();
 }
 
 // Written beside its place and renamed in: a page asking meanwhile never reads half a picture.
-// Private, as the recordings it shows are.
+// Private, as the recordings it shows are. Not WritePrivateFile: a cache needs no fsync, and two
+// pages may write the same picture at once, each through a temporary file of its own.
 void WriteWhole(const std::string& folder, const std::string& name, const std::string& bytes) {
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(folder).parent_path(), ignored);
@@ -70,7 +55,7 @@ std::string ThumbnailCache::Get(const std::string& path, std::int64_t size, std:
     if (const auto found = recent_.find(key); found != recent_.end()) return found->second;
   }
   const std::string name = key + ".jpg";
-  std::string jpeg = folder_.empty() || key.empty() ? std::string() : ReadWhole(folder_ + "/" + name);
+  std::string jpeg = folder_.empty() || key.empty() ? std::string() : ReadPicture(folder_ + "/" + name);
   bool made = false;
   if (jpeg.empty()) {
     jpeg = make();

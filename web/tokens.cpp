@@ -21,6 +21,7 @@ std::string Hex(const unsigned char* bytes, std::size_t size) {
   }
   return text;
 }
+}  // namespace
 
 std::string Sha256(const std::string& text) {
   unsigned char digest[EVP_MAX_MD_SIZE];
@@ -28,8 +29,6 @@ std::string Sha256(const std::string& text) {
   if (!EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr)) return {};
   return Hex(digest, size);
 }
-
-}  // namespace
 
 std::string TokensPath(const char* credentialsDirectory, const char* configHome, const char* home) {
   return SecretFilePath(credentialsDirectory, configHome, home, "zent-recorder-tokens", "tokens");

@@ -17,4 +17,7 @@ std::string AddToken(const std::string& path, const std::string& name, std::stri
 // The name of the token, or empty when it is none of the file's (or the file cannot be used).
 std::string TokenOwner(const std::string& path, const std::string& token);
 
+// SHA-256 of `text`, lower-case hex; empty if the library failed.
+std::string Sha256(const std::string& text);
+
 }  // namespace zent

@@ -73,6 +73,15 @@ export function launchChromium() {
     args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required']});
 }
 
+// A page of the given size; `errors` collects what its scripts throw.
+export async function openPage(browser, width, height) {
+  const page = await browser.newPage();
+  await page.setViewport({width, height});
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(String(e)));
+  return {page, errors};
+}
+
 // Logs in on the log-in page and waits for the cameras.
 export async function logIn(page, url, user, password) {
   await page.goto(url + '/', {waitUntil: 'networkidle0'});

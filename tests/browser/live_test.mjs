@@ -8,7 +8,7 @@ import {execFileSync} from 'node:child_process';
 import {writeFileSync} from 'node:fs';
 import {join} from 'node:path';
 import assert from 'node:assert/strict';
-import {makeHome, until, freePort, standIn, launchChromium, logIn} from './harness.mjs';
+import {makeHome, until, freePort, standIn, launchChromium, openPage, logIn} from './harness.mjs';
 
 const [bin, rtspScript] = process.argv.slice(2);
 const home = makeHome(bin);
@@ -59,10 +59,7 @@ async function main() {
 
   const browser = await launchChromium();
   try {
-    const page = await browser.newPage();
-    await page.setViewport({width: 1280, height: 900});
-    const errors = [];
-    page.on('pageerror', (e) => errors.push(String(e)));
+    const {page, errors} = await openPage(browser, 1280, 900);
     await logIn(page, url, 'guard', 'guard-pass-1');
 
     // Motion JPEG live: the page shows the picture, and the stream it reads carries advancing frame numbers.

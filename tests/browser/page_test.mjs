@@ -7,7 +7,7 @@ import {execFileSync} from 'node:child_process';
 import {existsSync, readdirSync} from 'node:fs';
 import {join} from 'node:path';
 import assert from 'node:assert/strict';
-import {makeHome, until, freePort, standIn, launchChromium, logIn as logInPage} from './harness.mjs';
+import {makeHome, until, freePort, standIn, launchChromium, openPage, logIn as logInPage} from './harness.mjs';
 
 const bin = process.argv[2];
 const home = makeHome(bin);
@@ -33,10 +33,7 @@ async function main() {
 
   const browser = await launchChromium();
   try {
-    const page = await browser.newPage();
-    await page.setViewport({width: 1280, height: 800});
-    const errors = [];
-    page.on('pageerror', (e) => errors.push(String(e)));
+    const {page, errors} = await openPage(browser, 1280, 800);
 
     async function logIn(user, password) {
       await logInPage(page, url, user, password);
