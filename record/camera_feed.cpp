@@ -40,18 +40,37 @@ std::uint64_t LiveViewer::Skipped() {
 }
 
 void LiveViewer::End() {
+  std::shared_ptr<const std::function<void()>> wake;
+  {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    ready_.notify_all();
+    wake = wake_;
+  }
+  if (wake) (*wake)();
+}
+
+void LiveViewer::SetWake(std::function<void()> wake) {
   std::lock_guard lock(mutex_);
-  ended_ = true;
-  ready_.notify_all();
+  wake_ = std::make_shared<const std::function<void()>>(std::move(wake));
 }
 
 void LiveViewer::Offer(const LivePacketPtr& packet) {
-  std::lock_guard lock(mutex_);
-  if (ended_) return;
+  std::shared_ptr<const std::function<void()>> wake;
+  {
+    std::lock_guard lock(mutex_);
+    if (!Queue(packet)) return;
+    wake = wake_;
+  }
+  if (wake) (*wake)();
+}
+
+bool LiveViewer::Queue(const LivePacketPtr& packet) {
+  if (ended_) return false;
   const bool standsAlone = packet->parameters && packet->parameters->codec_id == AV_CODEC_ID_MJPEG;
   if (waitForKey_ && !packet->key) {
     ++skipped_;
-    return;
+    return false;
   }
   waitForKey_ = false;
   if (bytes_ + packet->Bytes() > maxBytes_) {
@@ -70,13 +89,14 @@ void LiveViewer::Offer(const LivePacketPtr& packet) {
       if (!packet->key) {
         waitForKey_ = true;
         ++skipped_;
-        return;
+        return false;
       }
     }
   }
   bytes_ += packet->Bytes();
   queue_.push_back(packet);
   ready_.notify_all();
+  return true;
 }
 
 void CameraFeed::Push(LivePacketPtr packet) {

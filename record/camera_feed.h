@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,10 +54,13 @@ class LiveViewer {
   std::uint64_t Skipped();
   // No more packets: the viewer left, or the stream was lost.
   void End();
+  // Called whenever a packet arrives or the viewer ends, from that thread, after the viewer's lock.
+  void SetWake(std::function<void()> wake);
 
  private:
   friend class CameraFeed;
   void Offer(const LivePacketPtr& packet);
+  bool Queue(const LivePacketPtr& packet);  // under the lock; true when it was queued
 
   const std::size_t maxBytes_;
   std::mutex mutex_;
@@ -66,6 +70,7 @@ class LiveViewer {
   bool waitForKey_ = false;  // inter-coded: what came after a skip cannot be decoded before a key frame
   bool ended_ = false;
   std::uint64_t skipped_ = 0;
+  std::shared_ptr<const std::function<void()>> wake_;
 };
 
 class CameraFeed {

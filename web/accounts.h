@@ -3,6 +3,10 @@
 // "NAME ROLE HASH" with ROLE admin or viewer and HASH the password's Argon2id hash (libargon2).
 // The file is private like the credentials; no password is kept.
 
+#include <sys/types.h>
+
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +34,7 @@ class Accounts {
   bool Load(const std::string& path, std::string& error);
   // The account's role when the password is its own. Takes as long for a name that does not exist.
   std::optional<Role> Verify(const std::string& name, const std::string& password) const;
+  const Account* Find(const std::string& name) const;
 
   // Adds the account or gives it a new password and role, and writes the file (0600).
   static bool Add(const std::string& path, const std::string& name, Role role, std::string password,
@@ -37,6 +42,26 @@ class Accounts {
 
  private:
   std::vector<Account> accounts_;
+};
+
+// The accounts file as it is now, read again whenever it changed (a new file, size or time): a
+// password or role changed with --add-user counts at once.
+class AccountsFile {
+ public:
+  explicit AccountsFile(std::string path) : path_(std::move(path)) {}
+  // Never null; no accounts when the file cannot be used (then `error`, if asked for, says why).
+  std::shared_ptr<const Accounts> Current(std::string* error = nullptr);
+
+ private:
+  const std::string path_;
+  std::mutex mutex_;
+  bool read_ = false;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  off_t size_ = -1;
+  std::int64_t changedNs_ = -1;
+  std::shared_ptr<const Accounts> accounts_;
+  std::string error_;
 };
 
 }  // namespace zent

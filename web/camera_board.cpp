@@ -61,13 +61,19 @@ class CameraBoard::Observer : public CycleObserver {
       case Kind::NoVideo:
       case Kind::StreamLost: Update([](CameraState& s) { s.video = false; }, "state"); break;
       case Kind::RecordingStarted:
-        Update([](CameraState& s) {
+        Update([&](CameraState& s) {
           s.recording = true;
+          s.recordingPath = report.path;
           ++s.recordings;
         }, "recording");
         break;
       case Kind::RecordingSaved:
-      case Kind::RecordingFailed: Update([](CameraState& s) { s.recording = false; }, "recording"); break;
+      case Kind::RecordingFailed:
+        Update([](CameraState& s) {
+          s.recording = false;
+          s.recordingPath.clear();
+        }, "recording");
+        break;
       case Kind::RecordingDeleted: Update([](CameraState&) {}, "recording"); break;
       default: break;
     }
@@ -108,9 +114,30 @@ std::unique_ptr<CycleObserver> CameraBoard::ObserverFor(const std::string& addre
 
 void CameraBoard::Update(const std::string& address, const std::function<void(CameraState&)>& change,
                          const std::string& type) {
+  std::vector<std::function<void()>> wakes;
+  {
+    std::lock_guard lock(mutex_);
+    if (!Change(address, change, type)) return;
+    for (const auto& [id, wake] : listeners_) wakes.push_back(wake);
+  }
+  for (const auto& wake : wakes) wake();
+}
+
+std::uint64_t CameraBoard::Listen(std::function<void()> wake) {
   std::lock_guard lock(mutex_);
+  listeners_[++lastListener_] = std::move(wake);
+  return lastListener_;
+}
+
+void CameraBoard::Unlisten(std::uint64_t listener) {
+  std::lock_guard lock(mutex_);
+  listeners_.erase(listener);
+}
+
+bool CameraBoard::Change(const std::string& address, const std::function<void(CameraState&)>& change,
+                         const std::string& type) {
   const auto found = cameras_.find(address);
-  if (found == cameras_.end()) return;
+  if (found == cameras_.end()) return false;
   change(found->second);
   const CameraState& state = found->second;
   const nlohmann::json json{{"type", type},          {"camera", state.id},         {"loggedIn", state.loggedIn},
@@ -119,6 +146,7 @@ void CameraBoard::Update(const std::string& address, const std::function<void(Ca
   news_.push_back({++lastNews_, json.dump()});
   if (news_.size() > kNewsKept) news_.pop_front();
   changed_.notify_all();
+  return true;
 }
 
 std::vector<BoardNews> CameraBoard::NewsAfter(std::uint64_t after, std::chrono::milliseconds timeout) {

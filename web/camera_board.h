@@ -25,6 +25,7 @@ struct CameraState {
   bool video = false;
   bool armed = false;
   bool recording = false;
+  std::string recordingPath;  // the file being written while recording
   std::string lastEvent;  // ISO 8601, empty before the first
   double lastEventUnix = 0;  // seconds since 1970; 0 before the first
   std::uint64_t events = 0;
@@ -53,10 +54,14 @@ class CameraBoard {
   std::uint64_t LatestNews();
   // Wakes every waiting reader: the server is stopping.
   void Close();
+  // `wake` is called, from the camera's thread and under no lock of the board's, after each news.
+  std::uint64_t Listen(std::function<void()> wake);
+  void Unlisten(std::uint64_t listener);
 
  private:
   class Observer;
   void Update(const std::string& address, const std::function<void(CameraState&)>& change, const std::string& news);
+  bool Change(const std::string& address, const std::function<void(CameraState&)>& change, const std::string& news);
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -65,6 +70,8 @@ class CameraBoard {
   std::deque<BoardNews> news_;
   std::uint64_t lastNews_ = 0;
   bool closed_ = false;
+  std::map<std::uint64_t, std::function<void()>> listeners_;
+  std::uint64_t lastListener_ = 0;
 };
 
 }  // namespace zent

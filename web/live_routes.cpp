@@ -1,8 +1,6 @@
 // The web page's routes for what happens now: each camera's live video and newest picture, and
 // the recorder's health for monitoring systems.
 
-#include <httplib.h>
-
 #include <set>
 
 #include "record/disk_space.h"
@@ -18,7 +16,6 @@
 namespace zent {
 namespace {
 
-constexpr int kMaxLiveViewers = 32;                  // each holds a thread of the pool
 constexpr std::size_t kViewerQueueBytes = 4u << 20;  // a viewer that stops reading holds no more
 constexpr auto kWaitForVideo = std::chrono::milliseconds(500);
 constexpr auto kHealthyVideoWithin = std::chrono::seconds(30);
@@ -28,29 +25,48 @@ bool IsLoopback(const std::string& address) {
   return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
 }
 
-// The next packet for a streamed answer; null when the answer is to end (the stream lost, the
-// server stopping).
-LivePacketPtr NextOrEnd(LiveViewer& viewer, const std::atomic<bool>& stopping) {
-  while (!stopping && !viewer.Ended())
-    if (LivePacketPtr next = viewer.Next(std::chrono::seconds(1))) return next;
-  return nullptr;
-}
+// A camera's live packets as a streamed answer, from the packet that said what the stream is.
+class LiveStream : public HttpStream {
+ public:
+  LiveStream(std::shared_ptr<LiveViewer> viewer, LivePacketPtr first, std::shared_ptr<LiveMp4> mp4,
+             std::shared_ptr<void> slot)
+      : viewer_(std::move(viewer)), next_(std::move(first)), mp4_(std::move(mp4)), slot_(std::move(slot)) {}
+  ~LiveStream() override { viewer_->End(); }
+  void OnReady(std::function<void()> wake) override { viewer_->SetWake(std::move(wake)); }
+  bool Pull(std::string& out) override {
+    LivePacketPtr next = next_ ? std::move(next_) : viewer_->Next(std::chrono::milliseconds(0));
+    next_.reset();
+    if (!next) return !viewer_->Ended();
+    if (!mp4_) {
+      const AVPacket& jpeg = *next->packet;
+      out += std::string("--") + kBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+             std::to_string(jpeg.size) + "\r\n\r\n";
+      out.append(reinterpret_cast<const char*>(jpeg.data), static_cast<std::size_t>(jpeg.size));
+      out += "\r\n";
+      return true;
+    }
+    // Another connection or picture size needs an MP4 of its own: the page opens a new one.
+    if (!mp4_->Fits(*next)) return false;
+    std::string failure;
+    return mp4_->Add(*next, out, failure);
+  }
 
-// Holds one of the live views the server allows, for as long as the answer streams.
-struct ViewerSlot {
-  explicit ViewerSlot(std::atomic<int>& count) : count(count) {}
-  ~ViewerSlot() { --count; }
-  std::atomic<int>& count;
+ private:
+  std::shared_ptr<LiveViewer> viewer_;
+  LivePacketPtr next_;
+  std::shared_ptr<LiveMp4> mp4_;  // null for Motion JPEG, sent as it came
+  std::shared_ptr<void> slot_;
 };
 
 }  // namespace
 
-bool WebServer::MachineMayRead(const httplib::Request& request) {
-  const std::string authorization = request.get_header_value("Authorization");
+bool WebServer::MachineMayRead(const HttpRequest& request) {
+  const std::string authorization = request.Header("Authorization");
   if (authorization.rfind("Bearer ", 0) == 0 && !settings_.tokensPath.empty() &&
       !TokenOwner(settings_.tokensPath, authorization.substr(7)).empty())
     return true;
-  return settings_.healthFromLocalhost && IsLoopback(request.remote_addr);
+  // A request a proxy on this machine passed on comes from anywhere.
+  return settings_.healthFromLocalhost && IsLoopback(request.remoteAddress) && !ThroughProxy(request);
 }
 
 std::shared_ptr<CameraFeed> WebServer::FeedOf(const std::string& cameraId) {
@@ -59,72 +75,44 @@ std::shared_ptr<CameraFeed> WebServer::FeedOf(const std::string& cameraId) {
   return nullptr;
 }
 
-void WebServer::Snapshot(const httplib::Request& request, httplib::Response& response) {
+void WebServer::Snapshot(const HttpRequest& request, HttpResponse& response) {
   const std::shared_ptr<CameraFeed> feed = FeedOf(request.matches[1]);
   if (!feed) return SendError(response, 404, "no such camera");
   const std::string jpeg = SnapshotJpeg(feed->Held());
   if (jpeg.empty()) return SendError(response, 503, "no video from this camera now");
-  response.set_content(jpeg, "image/jpeg");
+  response.SetContent(jpeg, "image/jpeg");
 }
 
-void WebServer::Live(const httplib::Request& request, httplib::Response& response) {
+void WebServer::Live(const HttpRequest& request, HttpResponse& response) {
   const std::shared_ptr<CameraFeed> feed = FeedOf(request.matches[1]);
   if (!feed) return SendError(response, 404, "no such camera");
-  if (++liveViewers_ > kMaxLiveViewers) {
-    --liveViewers_;
-    return SendError(response, 503, "too many live views open; close one");
-  }
-  auto slot = std::make_shared<ViewerSlot>(liveViewers_);
+  std::shared_ptr<void> slot = StreamSlot(request, response, true);
+  if (!slot) return;
   std::shared_ptr<LiveViewer> viewer = feed->Watch(kViewerQueueBytes);
   // The first packet says what the stream is: the held ones are there at once.
   LivePacketPtr first = viewer->Next(kWaitForVideo);
-  if (!first || !first->parameters) return SendError(response, 503, "no video from this camera now");
+  if (!first || !first->parameters) {
+    viewer->End();
+    return SendError(response, 503, "no video from this camera now");
+  }
   // A live stream has no ranges: a browser's "Range: bytes=0-" gets the whole of it, not a 206
   // without a Content-Range, which it would refuse.
   response.status = 200;
   if (first->parameters->codec_id == AV_CODEC_ID_MJPEG) {
-    response.set_chunked_content_provider(
-        std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
-        [this, viewer, slot, next = first](std::size_t, httplib::DataSink& sink) mutable {
-          if (!next) next = NextOrEnd(*viewer, stopping_);
-          if (!next) {
-            sink.done();
-            return true;
-          }
-          const AVPacket& jpeg = *next->packet;
-          const std::string head = std::string("--") + kBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                                   std::to_string(jpeg.size) + "\r\n\r\n";
-          const bool sent = sink.write(head.data(), head.size()) &&
-                            sink.write(reinterpret_cast<const char*>(jpeg.data), static_cast<std::size_t>(jpeg.size)) &&
-                            sink.write("\r\n", 2);
-          next.reset();
-          return sent && !stopping_;
-        },
-        [viewer](bool) { viewer->End(); });
+    response.SetStream(std::make_shared<LiveStream>(viewer, first, nullptr, std::move(slot)),
+                       std::string("multipart/x-mixed-replace; boundary=") + kBoundary);
     return;
   }
   std::string error;
   std::shared_ptr<LiveMp4> mp4 = LiveMp4::Open(*first, error);
-  if (!mp4) return SendError(response, 415, error);
-  response.set_chunked_content_provider(
-      "video/mp4",
-      [this, viewer, slot, mp4, next = first](std::size_t, httplib::DataSink& sink) mutable {
-        if (!next) next = NextOrEnd(*viewer, stopping_);
-        // Another connection or picture size needs an MP4 of its own: the page opens a new one.
-        if (!next || !mp4->Fits(*next)) {
-          sink.done();
-          return true;
-        }
-        std::string bytes, failure;
-        const bool added = mp4->Add(*next, bytes, failure);
-        next.reset();
-        if (!added) return false;
-        return sink.write(bytes.data(), bytes.size()) && !stopping_;
-      },
-      [viewer](bool) { viewer->End(); });
+  if (!mp4) {
+    viewer->End();
+    return SendError(response, 415, error);
+  }
+  response.SetStream(std::make_shared<LiveStream>(viewer, first, mp4, std::move(slot)), "video/mp4");
 }
 
-void WebServer::Metrics(httplib::Response& response) {
+void WebServer::Metrics(HttpResponse& response) {
   ProcessFigures process;
   process.memoryUsedBytes = MemoryBudget::Process().Used();
   process.memoryLimitBytes = MemoryBudget::Process().Limit();
@@ -134,10 +122,10 @@ void WebServer::Metrics(httplib::Response& response) {
     if (!folders.insert(camera.place.folder).second) continue;
     process.disks.push_back({camera.place.folder, FreeBytes(camera.place.folder + "/."), camera.reserveBytes});
   }
-  response.set_content(MetricsText(board_.Cameras(), feeds_, process), "text/plain; version=0.0.4; charset=utf-8");
+  response.SetContent(MetricsText(board_.Cameras(), feeds_, process), "text/plain; version=0.0.4; charset=utf-8");
 }
 
-void WebServer::Health(httplib::Response& response) {
+void WebServer::Health(HttpResponse& response) {
   nlohmann::json cameras = nlohmann::json::array();
   bool healthy = true;
   for (const CameraHealth& camera :

@@ -25,11 +25,11 @@ bool SameSecret(const std::string& a, const std::string& b) {
   return difference == 0;
 }
 
-std::string Sessions::Create(const std::string& user, Role role, Clock::time_point now) {
+std::string Sessions::Create(const std::string& user, Role role, const std::string& account, Clock::time_point now) {
   const std::string token = RandomToken();
   std::lock_guard lock(mutex_);
   std::erase_if(sessions_, [now](const auto& entry) { return entry.second.expires <= now; });
-  sessions_[token] = {user, role, RandomToken(), now + kLifetime};
+  sessions_[token] = {user, role, account, RandomToken(), now + kLifetime};
   return token;
 }
 
@@ -46,35 +46,50 @@ void Sessions::Remove(const std::string& token) {
   sessions_.erase(token);
 }
 
-void LoginLimiter::Forget(std::deque<Clock::time_point>& failures, Clock::time_point now) {
-  while (!failures.empty() && failures.front() <= now - kWindow) failures.pop_front();
+namespace {
+
+void Forget(std::deque<std::chrono::steady_clock::time_point>& failures, std::chrono::steady_clock::time_point now) {
+  while (!failures.empty() && failures.front() <= now - LoginLimiter::kWindow) failures.pop_front();
 }
 
-std::chrono::seconds LoginLimiter::Wait(const std::string& address, Clock::time_point now) {
-  std::lock_guard lock(mutex_);
-  auto& failures = failures_[address];
-  Forget(failures, now);
-  if (static_cast<int>(failures.size()) < kAttempts) return std::chrono::seconds(0);
-  return std::chrono::ceil<std::chrono::seconds>(failures.front() + kWindow - now);
+}  // namespace
+
+std::chrono::seconds LoginLimiter::Wait(Failures& failures, const std::string& key, Clock::time_point now) {
+  const auto found = failures.find(key);
+  if (found == failures.end()) return std::chrono::seconds(0);
+  Forget(found->second, now);
+  if (static_cast<int>(found->second.size()) < kAttempts) return std::chrono::seconds(0);
+  return std::max(std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(found->second.front() + kWindow - now));
 }
 
-void LoginLimiter::Failed(const std::string& address, Clock::time_point now) {
-  std::lock_guard lock(mutex_);
-  auto& failures = failures_[address];
-  Forget(failures, now);
-  failures.push_back(now);
-  // Bounded whatever an attacker sends: addresses with no recent failure are let go.
-  if (failures_.size() > 10000) {
-    for (auto entry = failures_.begin(); entry != failures_.end();) {
+void LoginLimiter::Count(Failures& failures, const std::string& key, Clock::time_point now) {
+  failures[key].push_back(now);
+  // Bounded whatever an attacker sends: names and addresses with no recent failure are let go.
+  if (failures.size() > 10000) {
+    for (auto entry = failures.begin(); entry != failures.end();) {
       Forget(entry->second, now);
-      entry = entry->second.empty() ? failures_.erase(entry) : std::next(entry);
+      entry = entry->second.empty() ? failures.erase(entry) : std::next(entry);
     }
   }
 }
 
-void LoginLimiter::Succeeded(const std::string& address) {
+std::chrono::seconds LoginLimiter::Attempt(const std::string& name, const std::string& address, Clock::time_point now) {
   std::lock_guard lock(mutex_);
-  failures_.erase(address);
+  const std::chrono::seconds wait =
+      std::max(Wait(names_, name, now), address.empty() ? std::chrono::seconds(0) : Wait(addresses_, address, now));
+  if (wait.count() > 0) return wait;
+  Count(names_, name, now);
+  if (!address.empty()) Count(addresses_, address, now);
+  return wait;
+}
+
+void LoginLimiter::Succeeded(const std::string& name, const std::string& address, Clock::time_point when) {
+  std::lock_guard lock(mutex_);
+  names_.erase(name);
+  if (const auto found = addresses_.find(address); found != addresses_.end()) {
+    auto& failures = found->second;
+    if (const auto at = std::find(failures.begin(), failures.end(), when); at != failures.end()) failures.erase(at);
+  }
 }
 
 }  // namespace zent

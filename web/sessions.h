@@ -16,6 +16,7 @@ namespace zent {
 struct WebSession {
   std::string user;
   Role role = Role::Viewer;
+  std::string account;  // the account's hash when it logged in: a new password or role ends the session
   std::string csrf;
   std::chrono::steady_clock::time_point expires;
 };
@@ -26,7 +27,7 @@ class Sessions {
   static constexpr std::chrono::hours kLifetime{12};
 
   // The new session's token.
-  std::string Create(const std::string& user, Role role, Clock::time_point now);
+  std::string Create(const std::string& user, Role role, const std::string& account, Clock::time_point now);
   std::optional<WebSession> Find(const std::string& token, Clock::time_point now);
   void Remove(const std::string& token);
 
@@ -35,22 +36,27 @@ class Sessions {
   std::map<std::string, WebSession> sessions_;
 };
 
-// Five failed log-ins a minute from one address; then it waits until the oldest is a minute old.
+// Five failed log-ins a minute for one name, and five from one address where the address is the
+// client's own (behind a proxy every client has the proxy's); then it waits until the oldest is a
+// minute old. An attempt counts before its password is checked: guesses sent at once wait too.
 class LoginLimiter {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr int kAttempts = 5;
   static constexpr std::chrono::seconds kWindow{60};
 
-  // How long the address must wait before it may try; zero when it may try now.
-  std::chrono::seconds Wait(const std::string& address, Clock::time_point now);
-  void Failed(const std::string& address, Clock::time_point now);
-  void Succeeded(const std::string& address);
+  // Zero: the attempt goes on, counted as failed until Succeeded. Else how long to wait.
+  // `address` empty: not the client's, not limited.
+  std::chrono::seconds Attempt(const std::string& name, const std::string& address, Clock::time_point now);
+  // The attempt made at `when` was right: the name's failures are forgotten, the address keeps its others.
+  void Succeeded(const std::string& name, const std::string& address, Clock::time_point when);
 
  private:
-  void Forget(std::deque<Clock::time_point>& failures, Clock::time_point now);
+  using Failures = std::map<std::string, std::deque<Clock::time_point>>;
+  static std::chrono::seconds Wait(Failures& failures, const std::string& key, Clock::time_point now);
+  static void Count(Failures& failures, const std::string& key, Clock::time_point now);
   std::mutex mutex_;
-  std::map<std::string, std::deque<Clock::time_point>> failures_;
+  Failures names_, addresses_;
 };
 
 // 32 random bytes as hex.

@@ -1,12 +1,12 @@
 #include "web/web_server.h"
 
 #include <fcntl.h>
-#include <httplib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -16,6 +16,7 @@
 #include "notify/notices.h"
 #include "record/thumbnail.h"
 #include "service/credentials.h"
+#include "service/private_file.h"
 #include "web/http_answers.h"
 #include "web/web_assets.h"
 
@@ -27,17 +28,22 @@ using Clock = std::chrono::steady_clock;
 
 constexpr char kCookie[] = "zent_session";
 constexpr std::size_t kPageSize = 50;
-constexpr int kThreads = 64;  // each live news stream holds one
 constexpr std::size_t kMaxIndexes = 64;
+constexpr std::size_t kMaxLoginBytes = 64 * 1024;
+constexpr off_t kMaxPemBytes = 1 << 20;
+constexpr int kMaxStreams = 64;            // streamed answers (live views, news) of all sessions
+constexpr int kStreamsPerSession = 20;     // a page's grid of cameras and its news, with room
+constexpr int kMaxLiveViewers = 32;
+constexpr auto kNewsKeepAlive = std::chrono::seconds(15);
 const std::string kCameraId = "([A-Za-z0-9_-]{1,64})";
 const std::string kRecordingId = "([A-Za-z0-9_-]{1,64}~[0-9_-]{1,40})";
 
-void SetHeaderOnce(httplib::Response& response, const char* name, const char* value) {
-  if (!response.has_header(name)) response.set_header(name, value);
+void SetHeaderOnce(HttpResponse& response, const char* name, const char* value) {
+  if (!response.HasHeader(name)) response.SetHeader(name, value);
 }
 
 // Every answer, whoever asked: no framing, no guessed types, nothing but our own origin.
-void SecurityHeaders(httplib::Response& response) {
+void SecurityHeaders(HttpResponse& response) {
   SetHeaderOnce(response, "Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
   SetHeaderOnce(response, "X-Content-Type-Options", "nosniff");
   SetHeaderOnce(response, "X-Frame-Options", "DENY");
@@ -45,8 +51,8 @@ void SecurityHeaders(httplib::Response& response) {
   SetHeaderOnce(response, "Cache-Control", "no-store");
 }
 
-std::string CookieToken(const httplib::Request& request) {
-  const std::string cookies = request.get_header_value("Cookie");
+std::string CookieToken(const HttpRequest& request) {
+  const std::string cookies = request.Header("Cookie");
   const std::string key = std::string(kCookie) + "=";
   for (std::size_t at = cookies.find(key); at != std::string::npos; at = cookies.find(key, at + 1)) {
     if (at != 0 && cookies[at - 1] != ' ' && cookies[at - 1] != ';') continue;
@@ -61,29 +67,63 @@ bool IsPublic(const std::string& path) {
          path == "/favicon.ico";
 }
 
-bool ChangesSomething(const std::string& method) { return method != "GET" && method != "HEAD"; }
-
-// Serves bytes of an open file, as much as asked for (HTTP Range included).
-void SendFileRange(httplib::Response& response, int fd, std::int64_t offset, std::int64_t length,
-                   const std::string& type) {
-  auto shared = std::make_shared<int>(fd);
-  response.set_content_provider(
-      static_cast<std::size_t>(length), type,
-      [shared, offset](std::size_t from, std::size_t count, httplib::DataSink& sink) {
-        char buffer[64 * 1024];
-        while (count > 0) {
-          const ssize_t n = ::pread(*shared, buffer, std::min(count, sizeof buffer),
-                                    static_cast<off_t>(offset + static_cast<std::int64_t>(from)));
-          if (n <= 0 || !sink.write(buffer, static_cast<std::size_t>(n))) return false;
-          from += static_cast<std::size_t>(n);
-          count -= static_cast<std::size_t>(n);
-        }
-        return true;
-      },
-      [shared](bool) { ::close(*shared); });
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat x {}, y {};
+  if (a == b) return true;
+  return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
+bool ChangesSomething(const std::string& method) { return method != "GET" && method != "HEAD"; }
+
+// A browser's log-in from a page of another site: refused. Clients that are not browsers send
+// neither header.
+bool FromAnotherSite(const HttpRequest& request) {
+  const std::string site = request.Header("Sec-Fetch-Site");
+  if (!site.empty()) return site != "same-origin" && site != "none";
+  const std::string origin = request.Header("Origin");
+  if (origin.empty()) return false;
+  const std::size_t scheme = origin.find("://");
+  return scheme == std::string::npos || origin.substr(scheme + 3) != request.Header("Host");
+}
+
+std::string LowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Live news for the page as server-sent events, woken by the board.
+class NewsStream : public HttpStream {
+ public:
+  NewsStream(CameraBoard& board, std::uint64_t after, std::shared_ptr<void> slot)
+      : board_(board), after_(after), slot_(std::move(slot)) {}
+  ~NewsStream() override {
+    if (listener_) board_.Unlisten(listener_);
+  }
+  void OnReady(std::function<void()> wake) override { listener_ = board_.Listen(std::move(wake)); }
+  bool Pull(std::string& out) override {
+    for (const BoardNews& news : board_.NewsAfter(after_, std::chrono::milliseconds(0))) {
+      out += "id: " + std::to_string(news.number) + "\ndata: " + news.json + "\n\n";
+      after_ = news.number;
+    }
+    const auto now = Clock::now();
+    if (out.empty() && now - lastSent_ >= kNewsKeepAlive) out = ": still here\n\n";  // keeps proxies from closing a quiet stream
+    if (!out.empty()) lastSent_ = now;
+    return true;
+  }
+
+ private:
+  CameraBoard& board_;
+  std::uint64_t after_;
+  std::shared_ptr<void> slot_;
+  std::uint64_t listener_ = 0;
+  Clock::time_point lastSent_ = Clock::now();
+};
+
 }  // namespace
+
+bool ThroughProxy(const HttpRequest& request) {
+  return request.HasHeader("Forwarded") || request.HasHeader("X-Forwarded-For") || request.HasHeader("Via");
+}
 
 bool ParseWebAddress(const std::string& text, std::string& host, int& port) {
   const std::size_t colon = text.rfind(':');
@@ -105,6 +145,7 @@ WebServer::WebServer(WebSettings settings, RecordingCatalog& catalog, CameraBoar
       board_(board),
       feeds_(feeds),
       say_(std::move(say)),
+      accounts_(settings_.accountsPath),
       thumbnails_(settings_.thumbnailFolder) {}
 
 WebServer::~WebServer() { Stop(); }
@@ -114,42 +155,47 @@ std::string WebServer::Url() const {
   return std::string(tls ? "https://" : "http://") + settings_.host + ":" + std::to_string(port_) + "/";
 }
 
-std::optional<WebSession> WebServer::CallerOf(const httplib::Request& request) {
-  return sessions_.Find(CookieToken(request), Clock::now());
+std::optional<WebSession> WebServer::CallerOf(const HttpRequest& request) {
+  const std::string token = CookieToken(request);
+  std::optional<WebSession> session = sessions_.Find(token, Clock::now());
+  if (!session) return std::nullopt;
+  // A session is the account as it was: a new password or role, or the account gone, ends it.
+  const std::shared_ptr<const Accounts> accounts = accounts_.Current();
+  const Account* account = accounts->Find(session->user);
+  if (!account || account->role != session->role || account->hash != session->account) {
+    sessions_.Remove(token);
+    return std::nullopt;
+  }
+  return session;
 }
 
 bool WebServer::Start(std::string& error) {
+  std::string cert, key;
   if (!settings_.certFile.empty() || !settings_.keyFile.empty()) {
-    auto tls = std::make_unique<httplib::SSLServer>(settings_.certFile.c_str(), settings_.keyFile.c_str());
-    if (!tls->is_valid()) {
+    // The key is a secret like the cameras' passwords: refused when others may read it.
+    if (!ReadPrivateFile(settings_.keyFile, "TLS key file", kMaxPemBytes, key, error)) return false;
+    std::ifstream in(settings_.certFile, std::ios::binary);
+    cert.assign(std::istreambuf_iterator<char>(in), {});
+    if (!in.good() && !in.eof()) cert.clear();
+    if (cert.empty() || cert.size() > static_cast<std::size_t>(kMaxPemBytes)) {
+      WipeSecret(key);
       error = "Cannot use the certificate " + settings_.certFile + " and key " + settings_.keyFile;
       return false;
     }
-    server_ = std::move(tls);
-  } else {
-    server_ = std::make_unique<httplib::Server>();
   }
-  server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
-  server_->set_payload_max_length(64 * 1024);
-  server_->set_read_timeout(10, 0);
-  server_->set_write_timeout(10, 0);
-  server_->set_keep_alive_max_count(100);
-  // An answer's head and body leave as separate writes: with Nagle's algorithm the body waits for
-  // the browser's delayed acknowledgement, 40 ms on every request.
-  server_->set_tcp_nodelay(true);
+  server_ = std::make_unique<HttpServer>(settings_.limits, [](HttpResponse& response, int status, const std::string& reason) {
+    SendError(response, status, reason);
+  });
   Routes();
-  if (settings_.port == 0) {
-    port_ = server_->bind_to_any_port(settings_.host);
-  } else {
-    port_ = server_->bind_to_port(settings_.host, settings_.port) ? settings_.port : -1;
-  }
-  if (port_ <= 0) {
-    error = "Cannot serve the web page on " + settings_.host + ":" + std::to_string(settings_.port) +
-            " (the address is not this machine's, or the port is taken)";
+  const bool started = server_->Start(settings_.host, settings_.port, cert, key, error);
+  WipeSecret(key);
+  if (!started) {
+    if (!cert.empty()) error = "Cannot use the certificate " + settings_.certFile + " and key " + settings_.keyFile +
+                               " on " + settings_.host + ":" + std::to_string(settings_.port);
     server_.reset();
     return false;
   }
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  port_ = server_->Port();
   return true;
 }
 
@@ -157,103 +203,122 @@ void WebServer::Stop() {
   if (!server_) return;
   stopping_ = true;
   board_.Close();
-  server_->stop();
-  if (thread_.joinable()) thread_.join();
+  server_->Stop();
   server_.reset();
 }
 
-void WebServer::Routes() {
-  httplib::Server& server = *server_;
+bool WebServer::Refused(const HttpRequest& request, HttpResponse& response) {
   // Nothing but the log-in page and its assets answers without a session; a request that changes
   // something must carry the session's CSRF token too.
-  server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-    using Handled = httplib::Server::HandlerResponse;
-    if (IsPublic(request.path)) return Handled::Unhandled;
-    const std::optional<WebSession> caller = CallerOf(request);
-    const bool forMachines = request.path == "/metrics" || request.path == "/healthz";
-    if (!caller && forMachines && request.method == "GET" && MachineMayRead(request)) return Handled::Unhandled;
-    if (!caller && forMachines) {
-      response.set_header("WWW-Authenticate", "Bearer realm=\"zent-recorder\"");
-      response.status = 401;
-      response.set_content("log in, or send a token made with zent-recorder --add-token\n", "text/plain");
-      SecurityHeaders(response);
-      return Handled::Handled;
-    }
-    if (!caller) {
-      if (request.path.rfind("/api/", 0) == 0) SendError(response, 401, "log in first");
-      else response.set_redirect("/login", 303);
-      SecurityHeaders(response);
-      return Handled::Handled;
-    }
-    if (ChangesSomething(request.method) &&
-        !SameSecret(request.get_header_value("X-CSRF-Token"), caller->csrf)) {
-      SendError(response, 403, "the request lacks this session's X-CSRF-Token");
-      SecurityHeaders(response);
-      return Handled::Handled;
-    }
-    return Handled::Unhandled;
-  });
-  server.set_post_routing_handler([](const httplib::Request&, httplib::Response& response) { SecurityHeaders(response); });
-  server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-    if (response.body.empty()) SendError(response, response.status, "not found");
-    SecurityHeaders(response);
-  });
-
-  for (const auto& [path, asset] : WebAssets()) {
-    const std::string route = path == "/index.html" ? "/" : path == "/login.html" ? "/login" : std::string(path);
-    server.Get(route, [&asset = asset](const httplib::Request&, httplib::Response& response) {
-      response.set_content(asset.body.data(), asset.body.size(), std::string(asset.type));
-    });
+  if (IsPublic(request.path)) return false;
+  const std::optional<WebSession> caller = CallerOf(request);
+  const bool forMachines = request.path == "/metrics" || request.path == "/healthz";
+  if (!caller && forMachines && request.method == "GET" && MachineMayRead(request)) return false;
+  if (!caller && forMachines) {
+    response.SetHeader("WWW-Authenticate", "Bearer realm=\"zent-recorder\"");
+    response.status = 401;
+    response.SetContent("log in, or send a token made with zent-recorder --add-token\n", "text/plain");
+    return true;
   }
-  server.Post("/api/login", [this](const httplib::Request& q, httplib::Response& r) { Login(q, r); });
-  server.Post("/api/logout", [this](const httplib::Request& q, httplib::Response& r) {
-    sessions_.Remove(CookieToken(q));
-    r.set_header("Set-Cookie", std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
-    SendJson(r, {{"ok", true}});
-  });
-  server.Get("/api/session", [this](const httplib::Request& q, httplib::Response& r) {
-    const auto caller = CallerOf(q);
-    if (!caller) return SendError(r, 401, "log in first");  // expired since it was checked
-    SendJson(r, {{"user", caller->user},
-                 {"role", caller->role == Role::Admin ? "admin" : "viewer"},
-                 {"csrf", caller->csrf},
-                 // The page loads what is, then asks for news after this: nothing in between is lost.
-                 {"news", board_.LatestNews()}});
-  });
-  server.Get("/api/cameras", [this](const httplib::Request&, httplib::Response& r) { Cameras(r); });
-  server.Get("/api/recordings", [this](const httplib::Request& q, httplib::Response& r) { RecordingList(q, r); });
-  server.Get("/api/recordings/" + kRecordingId, [this](const httplib::Request& q, httplib::Response& r) {
-    OneRecording(q, r);
-  });
-  server.Delete("/api/recordings/" + kRecordingId, [this](const httplib::Request& q, httplib::Response& r) {
-    DeleteRecording(q, r);
-  });
-  server.Get("/api/recordings/" + kRecordingId + "/download",
-             [this](const httplib::Request& q, httplib::Response& r) { Download(q, r); });
-  server.Get("/api/recordings/" + kRecordingId + "/frames",
-             [this](const httplib::Request& q, httplib::Response& r) { Frames(q, r); });
-  server.Get("/api/recordings/" + kRecordingId + "/frame/([0-9]{1,9})\\.jpg",
-             [this](const httplib::Request& q, httplib::Response& r) { Frame(q, r); });
-  server.Get("/api/recordings/" + kRecordingId + "/thumbnail.jpg",
-             [this](const httplib::Request& q, httplib::Response& r) { ThumbnailOf(q, r); });
-  server.Get("/api/recordings/" + kRecordingId + "/video.mp4",
-             [this](const httplib::Request& q, httplib::Response& r) { VideoOf(q, r); });
-  server.Get("/api/cameras/" + kCameraId + "/live", [this](const httplib::Request& q, httplib::Response& r) { Live(q, r); });
-  server.Get("/api/cameras/" + kCameraId + "/snapshot.jpg",
-             [this](const httplib::Request& q, httplib::Response& r) { Snapshot(q, r); });
-  server.Get("/metrics", [this](const httplib::Request&, httplib::Response& r) { Metrics(r); });
-  server.Get("/healthz", [this](const httplib::Request&, httplib::Response& r) { Health(r); });
-  server.Get("/api/week", [this](const httplib::Request& q, httplib::Response& r) { Week(q, r); });
-  server.Get("/api/events", [this](const httplib::Request& q, httplib::Response& r) { News(q, r); });
+  if (!caller) {
+    if (request.path.rfind("/api/", 0) == 0) SendError(response, 401, "log in first");
+    else response.Redirect("/login", 303);
+    return true;
+  }
+  if (ChangesSomething(request.method) && !SameSecret(request.Header("X-CSRF-Token"), caller->csrf)) {
+    SendError(response, 403, "the request lacks this session's X-CSRF-Token");
+    return true;
+  }
+  return false;
 }
 
-void WebServer::Login(const httplib::Request& request, httplib::Response& response) {
-  const std::string address = request.remote_addr;
-  if (const auto wait = limiter_.Wait(address, Clock::now()); wait.count() > 0) {
-    response.set_header("Retry-After", std::to_string(wait.count()));
-    SendError(response, 429, "too many failed log-ins; try again in " + std::to_string(wait.count()) + " s");
-    return;
+std::shared_ptr<void> WebServer::StreamSlot(const HttpRequest& request, HttpResponse& response, bool live) {
+  const std::string session = CookieToken(request);
+  std::lock_guard lock(streamsMutex_);
+  if (streams_ >= kMaxStreams || (live && liveViewers_ >= kMaxLiveViewers)) {
+    SendError(response, 503, live ? "too many live views open; close one" : "too many streams open; close one");
+    response.SetHeader("Retry-After", "5");
+    return nullptr;
   }
+  if (streamsOf_[session] >= kStreamsPerSession) {
+    SendError(response, 429, "this session has " + std::to_string(kStreamsPerSession) + " streams open; close one");
+    return nullptr;
+  }
+  ++streams_;
+  ++streamsOf_[session];
+  if (live) ++liveViewers_;
+  struct Slot {
+    WebServer* server;
+    std::string session;
+    bool live;
+    ~Slot() {
+      std::lock_guard lock(server->streamsMutex_);
+      --server->streams_;
+      if (--server->streamsOf_[session] == 0) server->streamsOf_.erase(session);
+      if (live) --server->liveViewers_;
+    }
+  };
+  return std::shared_ptr<Slot>(new Slot{this, session, live});
+}
+
+void WebServer::Routes() {
+  HttpServer& server = *server_;
+  server.Guard([this](const HttpRequest& q, HttpResponse& r) { return Refused(q, r); });
+  server.Finish([](const HttpRequest&, HttpResponse& r) { SecurityHeaders(r); });
+  using Handler = HttpServer::Handler;
+  auto get = [&](const std::string& pattern, Handler handler, RouteWork work = RouteWork::Pool) {
+    server.Route("GET", pattern, std::move(handler), work);
+  };
+  for (const auto& [path, asset] : WebAssets()) {
+    const std::string route = path == "/index.html" ? "/" : path == "/login.html" ? "/login" : std::string(path);
+    get(std::regex_replace(route, std::regex("[.]"), "\\."), [&asset = asset](const HttpRequest&, HttpResponse& response) {
+      response.SetContent(std::string(asset.body), std::string(asset.type));
+    }, RouteWork::Loop);
+  }
+  server.Route("POST", "/api/login", [this](const HttpRequest& q, HttpResponse& r) { Login(q, r); }, RouteWork::Password,
+               kMaxLoginBytes);
+  server.Route("POST", "/api/logout", [this](const HttpRequest& q, HttpResponse& r) { Logout(q, r); }, RouteWork::Loop);
+  get("/api/session", [this](const HttpRequest& q, HttpResponse& r) { SessionOf(q, r); }, RouteWork::Loop);
+  get("/api/cameras", [this](const HttpRequest&, HttpResponse& r) { Cameras(r); });
+  get("/api/recordings", [this](const HttpRequest& q, HttpResponse& r) { RecordingList(q, r); });
+  get("/api/recordings/" + kRecordingId, [this](const HttpRequest& q, HttpResponse& r) { OneRecording(q, r); });
+  server.Route("DELETE", "/api/recordings/" + kRecordingId,
+               [this](const HttpRequest& q, HttpResponse& r) { DeleteRecording(q, r); });
+  get("/api/recordings/" + kRecordingId + "/download", [this](const HttpRequest& q, HttpResponse& r) { Download(q, r); });
+  get("/api/recordings/" + kRecordingId + "/frames", [this](const HttpRequest& q, HttpResponse& r) { Frames(q, r); });
+  get("/api/recordings/" + kRecordingId + "/frame/([0-9]{1,9})\\.jpg",
+      [this](const HttpRequest& q, HttpResponse& r) { Frame(q, r); });
+  get("/api/recordings/" + kRecordingId + "/thumbnail\\.jpg",
+      [this](const HttpRequest& q, HttpResponse& r) { ThumbnailOf(q, r); });
+  get("/api/recordings/" + kRecordingId + "/video\\.mp4", [this](const HttpRequest& q, HttpResponse& r) { VideoOf(q, r); });
+  get("/api/cameras/" + kCameraId + "/live", [this](const HttpRequest& q, HttpResponse& r) { Live(q, r); });
+  get("/api/cameras/" + kCameraId + "/snapshot\\.jpg", [this](const HttpRequest& q, HttpResponse& r) { Snapshot(q, r); });
+  get("/metrics", [this](const HttpRequest&, HttpResponse& r) { Metrics(r); });
+  get("/healthz", [this](const HttpRequest&, HttpResponse& r) { Health(r); });
+  get("/api/week", [this](const HttpRequest& q, HttpResponse& r) { Week(q, r); });
+  get("/api/events", [this](const HttpRequest& q, HttpResponse& r) { News(q, r); });
+}
+
+void WebServer::Logout(const HttpRequest& request, HttpResponse& response) {
+  sessions_.Remove(CookieToken(request));
+  response.SetHeader("Set-Cookie", std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
+  SendJson(response, {{"ok", true}});
+}
+
+void WebServer::SessionOf(const HttpRequest& request, HttpResponse& response) {
+  const auto caller = CallerOf(request);
+  if (!caller) return SendError(response, 401, "log in first");  // expired since it was checked
+  SendJson(response, {{"user", caller->user},
+                      {"role", caller->role == Role::Admin ? "admin" : "viewer"},
+                      {"csrf", caller->csrf},
+                      // The page loads what is, then asks for news after this: nothing in between is lost.
+                      {"news", board_.LatestNews()}});
+}
+
+void WebServer::Login(const HttpRequest& request, HttpResponse& response) {
+  if (FromAnotherSite(request)) return SendError(response, 403, "log in from this server's own page");
+  if (LowerCase(request.Header("Content-Type")).rfind("application/json", 0) != 0)
+    return SendError(response, 415, "send the log-in as application/json");
   const Json body = Json::parse(request.body, nullptr, false);
   if (!body.is_object() || !body.contains("user") || !body.contains("password") || !body["user"].is_string() ||
       !body["password"].is_string()) {
@@ -261,31 +326,38 @@ void WebServer::Login(const httplib::Request& request, httplib::Response& respon
     return;
   }
   const std::string user = body["user"];
+  const std::string shownUser = IsAccountName(user) ? user : std::string("?");
+  // Behind a proxy the address is the proxy's, shared by every client: the name alone is limited.
+  const std::string address = request.remoteAddress;
+  const std::string limitedAddress = ThroughProxy(request) ? std::string() : address;
+  const auto attempt = Clock::now();
+  if (const auto wait = limiter_.Attempt(shownUser, limitedAddress, attempt); wait.count() > 0) {
+    response.SetHeader("Retry-After", std::to_string(wait.count()));
+    SendError(response, 429, "too many failed log-ins; try again in " + std::to_string(wait.count()) + " s");
+    return;
+  }
   std::string password = body["password"];
-  // The accounts are read at each log-in, so an account added with --add-user works at once.
-  Accounts accounts;
   std::string error;
-  std::optional<Role> role;
-  if (accounts.Load(settings_.accountsPath, error)) role = accounts.Verify(user, password);
-  else say_("Web page: " + error);
+  const std::shared_ptr<const Accounts> accounts = accounts_.Current(&error);
+  if (!error.empty()) say_("Web page: " + error);
+  const std::optional<Role> role = accounts->Verify(user, password);
   WipeSecret(password);
   if (!role) {
-    limiter_.Failed(address, Clock::now());
-    say_("Web page: failed log-in as \"" + (IsAccountName(user) ? user : std::string("?")) + "\" from " + address);
+    say_("Web page: failed log-in as \"" + shownUser + "\" from " + address);
     SendError(response, 401, "wrong name or password");
     return;
   }
-  limiter_.Succeeded(address);
-  const std::string token = sessions_.Create(user, *role, Clock::now());
+  limiter_.Succeeded(shownUser, limitedAddress, attempt);
+  const std::string token = sessions_.Create(user, *role, accounts->Find(user)->hash, Clock::now());
   const auto session = sessions_.Find(token, Clock::now());
   const bool tls = !settings_.certFile.empty();
-  response.set_header("Set-Cookie", std::string(kCookie) + "=" + token + "; Path=/; Max-Age=" +
-                                        std::to_string(std::chrono::seconds(Sessions::kLifetime).count()) +
-                                        "; HttpOnly; SameSite=Strict" + (tls ? "; Secure" : ""));
+  response.SetHeader("Set-Cookie", std::string(kCookie) + "=" + token + "; Path=/; Max-Age=" +
+                                       std::to_string(std::chrono::seconds(Sessions::kLifetime).count()) +
+                                       "; HttpOnly; SameSite=Strict" + (tls ? "; Secure" : ""));
   SendJson(response, {{"user", user}, {"role", *role == Role::Admin ? "admin" : "viewer"}, {"csrf", session->csrf}});
 }
 
-void WebServer::Cameras(httplib::Response& response) {
+void WebServer::Cameras(HttpResponse& response) {
   Json list = Json::array();
   for (const CameraState& camera : board_.Cameras()) {
     const std::shared_ptr<CameraFeed> feed = feeds_.Find(camera.address);
@@ -328,9 +400,9 @@ std::string WebServer::RecordingJson(const CatalogRecording& recording) {
   return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-void WebServer::RecordingList(const httplib::Request& request, httplib::Response& response) {
-  const std::string camera = request.get_param_value("camera");
-  const std::string day = request.get_param_value("day");
+void WebServer::RecordingList(const HttpRequest& request, HttpResponse& response) {
+  const std::string camera = request.Param("camera");
+  const std::string day = request.Param("day");
   if (!catalog_.Camera(camera)) {
     SendError(response, 404, "no such camera");
     return;
@@ -339,7 +411,7 @@ void WebServer::RecordingList(const httplib::Request& request, httplib::Response
     SendError(response, 400, "day is YYYY-MM-DD");
     return;
   }
-  const std::string pageText = request.get_param_value("page");
+  const std::string pageText = request.Param("page");
   const std::size_t page = pageText.empty() || pageText.size() > 6 || pageText.find_first_not_of("0123456789") !=
                                                                              std::string::npos
                                ? 0
@@ -365,15 +437,15 @@ void WebServer::RecordingList(const httplib::Request& request, httplib::Response
     if (now) items += (items.empty() ? "" : ",") + RecordingJson(*now);
   }
   const std::size_t pages = (all.size() + kPageSize - 1) / kPageSize;
-  response.set_content("{\"camera\":" + Json(camera).dump() + ",\"day\":" + Json(day).dump() +
+  response.SetContent("{\"camera\":" + Json(camera).dump() + ",\"day\":" + Json(day).dump() +
                            ",\"page\":" + std::to_string(page) + ",\"pages\":" + std::to_string(pages) +
                            ",\"total\":" + std::to_string(all.size()) + ",\"days\":" + days.dump() +
                            ",\"recordings\":[" + items + "]}",
                        "application/json");
 }
 
-void WebServer::Week(const httplib::Request& request, httplib::Response& response) {
-  const std::string camera = request.get_param_value("camera");
+void WebServer::Week(const HttpRequest& request, HttpResponse& response) {
+  const std::string camera = request.Param("camera");
   if (!catalog_.Camera(camera)) return SendError(response, 404, "no such camera");
   // The events of the last seven days by hour, as the desktop's week chart counts them: one a
   // recording, at the time in its name.
@@ -394,36 +466,41 @@ void WebServer::Week(const httplib::Request& request, httplib::Response& respons
   SendJson(response, {{"camera", camera}, {"days", week}});
 }
 
-void WebServer::OneRecording(const httplib::Request& request, httplib::Response& response) {
+void WebServer::OneRecording(const HttpRequest& request, HttpResponse& response) {
   const auto recording = catalog_.Find(request.matches[1]);
   if (!recording) return SendError(response, 404, "no such recording");
-  response.set_content(RecordingJson(*recording), "application/json");
+  response.SetContent(RecordingJson(*recording), "application/json");
 }
 
-void WebServer::DeleteRecording(const httplib::Request& request, httplib::Response& response) {
+void WebServer::DeleteRecording(const HttpRequest& request, HttpResponse& response) {
   const auto caller = CallerOf(request);
   if (!caller) return SendError(response, 401, "log in first");
   if (caller->role != Role::Admin) return SendError(response, 403, "only an admin may delete");
   const auto recording = catalog_.Find(request.matches[1]);
   if (!recording) return SendError(response, 404, "no such recording");
+  // The writer would go on into a file nobody can see, and the recording would be lost whole.
+  for (const CameraState& camera : board_.Cameras())
+    if (camera.recording && !camera.recordingPath.empty() && SameFile(camera.recordingPath, recording->file.path))
+      return SendError(response, 409, "this recording is still being made; delete it when it is saved");
   std::string error;
   if (!catalog_.Delete(*recording, error)) return SendError(response, 500, "not deleted: " + error);
   say_("Web page: " + caller->user + " deleted " + recording->file.path);
   SendJson(response, {{"deleted", recording->id}});
 }
 
-void WebServer::Download(const httplib::Request& request, httplib::Response& response) {
+void WebServer::Download(const HttpRequest& request, HttpResponse& response) {
   const auto recording = catalog_.Find(request.matches[1]);
   std::string error;
-  UniqueFd fd = recording ? OpenRecordingForReading(recording->file.path, error) : UniqueFd();
-  if (!fd) return SendError(response, 404, "no such recording");
+  if (!recording) return SendError(response, 404, "no such recording");
+  UniqueFd fd = OpenRecordingForReading(recording->file.path, error);
+  if (!fd) return SendError(response, 409, "cannot read this recording: " + error);
   const off_t size = ::lseek(fd.Get(), 0, SEEK_END);
-  response.set_header("Content-Disposition", "attachment; filename=\"" + recording->file.name + "\"");
-  SendFileRange(response, fd.Release(), 0, size, "video/x-msvideo");
+  response.SetHeader("Content-Disposition", "attachment; filename=\"" + recording->file.name + "\"");
+  response.SetFile(std::move(fd), 0, size, "video/x-msvideo");
 }
 
 std::optional<std::pair<CatalogRecording, std::shared_ptr<const FrameIndex>>> WebServer::MjpegOf(
-    const httplib::Request& request, httplib::Response& response) {
+    const HttpRequest& request, HttpResponse& response) {
   auto recording = catalog_.Find(request.matches[1]);
   if (!recording) {
     SendError(response, 404, "no such recording");
@@ -438,7 +515,7 @@ std::optional<std::pair<CatalogRecording, std::shared_ptr<const FrameIndex>>> We
   return std::make_pair(std::move(*recording), std::move(index));
 }
 
-void WebServer::Frames(const httplib::Request& request, httplib::Response& response) {
+void WebServer::Frames(const HttpRequest& request, HttpResponse& response) {
   const auto found = MjpegOf(request, response);
   if (!found) return;
   const auto& [recording, indexHeld] = *found;
@@ -452,7 +529,7 @@ void WebServer::Frames(const httplib::Request& request, httplib::Response& respo
                       {"frame", "/api/recordings/" + recording.id + "/frame/"}});
 }
 
-void WebServer::Frame(const httplib::Request& request, httplib::Response& response) {
+void WebServer::Frame(const HttpRequest& request, HttpResponse& response) {
   const auto found = MjpegOf(request, response);
   if (!found) return;
   const auto& [recording, indexHeld] = *found;
@@ -461,10 +538,10 @@ void WebServer::Frame(const httplib::Request& request, httplib::Response& respon
   const std::size_t number = std::stoul(request.matches[2]);
   if (number >= index.offsets.size()) return SendError(response, 404, "no such frame");
   UniqueFd fd = OpenRecordingForReading(recording.file.path, error);
-  if (!fd) return SendError(response, 404, "no such recording");
+  if (!fd) return SendError(response, 409, "cannot read this recording: " + error);
   // A finished recording never changes: the browser may keep its frames.
-  response.set_header("Cache-Control", "private, max-age=86400, immutable");
-  SendFileRange(response, fd.Release(), index.offsets[number], index.sizes[number], "image/jpeg");
+  response.SetHeader("Cache-Control", "private, max-age=86400, immutable");
+  response.SetFile(std::move(fd), index.offsets[number], index.sizes[number], "image/jpeg");
 }
 
 std::shared_ptr<const FrameIndex> WebServer::IndexOf(const CatalogRecording& recording, std::string& error) {
@@ -487,15 +564,15 @@ std::shared_ptr<const FrameIndex> WebServer::IndexOf(const CatalogRecording& rec
   return index;
 }
 
-void WebServer::ThumbnailOf(const httplib::Request& request, httplib::Response& response) {
+void WebServer::ThumbnailOf(const HttpRequest& request, HttpResponse& response) {
   const auto recording = catalog_.Find(request.matches[1]);
   if (!recording) return SendError(response, 404, "no such recording");
   // The picture a second in, as the desktop's Recordings window shows it.
   const std::string jpeg = thumbnails_.Get(recording->file.path, recording->file.size, recording->file.modifiedMs,
                                            [&] { return EncodeJpeg(MakeThumbnail(recording->file.path, 1.0, 320, 240)); });
   if (jpeg.empty()) return SendError(response, 409, "no picture in this recording");
-  response.set_header("Cache-Control", "private, max-age=3600");
-  response.set_content(jpeg, "image/jpeg");
+  response.SetHeader("Cache-Control", "private, max-age=3600");
+  response.SetContent(jpeg, "image/jpeg");
 }
 
 std::string WebServer::Mp4Of(const CatalogRecording& recording, std::string& error) {
@@ -529,38 +606,31 @@ std::string WebServer::Mp4Of(const CatalogRecording& recording, std::string& err
   return mp4;
 }
 
-void WebServer::VideoOf(const httplib::Request& request, httplib::Response& response) {
+void WebServer::VideoOf(const HttpRequest& request, HttpResponse& response) {
   const auto recording = catalog_.Find(request.matches[1]);
   if (!recording) return SendError(response, 404, "no such recording");
   std::string error;
   const std::string mp4 = Mp4Of(*recording, error);
   if (mp4.empty()) return SendError(response, 409, error);
-  const int fd = ::open(mp4.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return SendError(response, 404, "the MP4 went away");
-  const off_t size = ::lseek(fd, 0, SEEK_END);
-  response.set_header("Cache-Control", "private, max-age=3600");
-  SendFileRange(response, fd, 0, size, "video/mp4");
+  UniqueFd fd(::open(mp4.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) return SendError(response, 410, "the MP4 made of this recording went away; ask again");
+  const off_t size = ::lseek(fd.Get(), 0, SEEK_END);
+  response.SetHeader("Cache-Control", "private, max-age=3600");
+  response.SetFile(std::move(fd), 0, size, "video/mp4");
 }
 
-void WebServer::News(const httplib::Request& request, httplib::Response& response) {
+void WebServer::News(const HttpRequest& request, HttpResponse& response) {
   std::uint64_t after = board_.LatestNews();
   // A reconnecting EventSource names the last news it had; the page's first connection names the
   // news its first load already reflects.
-  std::string last = request.get_header_value("Last-Event-ID");
-  if (last.empty()) last = request.get_param_value("after");
+  std::string last = request.Header("Last-Event-ID");
+  if (last.empty()) last = request.Param("after");
   if (!last.empty() && last.size() < 20 && last.find_first_not_of("0123456789") == std::string::npos)
     after = std::min<std::uint64_t>(std::stoull(last), after);  // a number from the future would mute the stream
-  response.set_header("Cache-Control", "no-store");
-  response.set_chunked_content_provider("text/event-stream", [this, after](std::size_t, httplib::DataSink& sink) mutable {
-    if (stopping_) return false;
-    std::string text;
-    for (const BoardNews& news : board_.NewsAfter(after, std::chrono::seconds(15))) {
-      text += "id: " + std::to_string(news.number) + "\ndata: " + news.json + "\n\n";
-      after = news.number;
-    }
-    if (text.empty()) text = ": still here\n\n";  // keeps proxies from closing a quiet stream
-    return !stopping_ && sink.write(text.data(), text.size());
-  });
+  std::shared_ptr<void> slot = StreamSlot(request, response, false);
+  if (!slot) return;
+  response.SetHeader("Cache-Control", "no-store");
+  response.SetStream(std::make_shared<NewsStream>(board_, after, std::move(slot)), "text/event-stream");
 }
 
 }  // namespace zent

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/kit/avi_probe.h"
+#include "tests/kit/raw_client.h"
 #include "tests/kit/temp_dir.h"
 
 namespace zent::testing {
@@ -224,6 +225,29 @@ TEST_F(WebServerTest, AnH264RecordingBecomesAnMp4ByCopyWithItsIndexInFront) {
   auto part = client.Get(recording["video"].get<std::string>(), {{"Cookie", cookie}, {"Range", "bytes=1000-1999"}});
   EXPECT_EQ(part->status, 206);
   EXPECT_EQ(part->body, whole->body.substr(1000, 1000));
+}
+
+// Streamed answers hold no thread: one session's news streams stop at its cap while the server
+// still answers at once, and news reaches every open stream.
+TEST_F(WebServerTest, StreamsAreCappedPerSessionHoldNoThreadAndCarryTheNews) {
+  const auto [cookie, csrf] = LogIn("viewer", "viewer-pass-1");
+  ASSERT_FALSE(cookie.empty());
+  const std::string ask = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cookie + "\r\n\r\n";
+  std::vector<std::unique_ptr<RawClient>> streams;
+  for (int i = 0; i < 20; ++i) {  // more than the pool has threads
+    streams.push_back(std::make_unique<RawClient>(server->Port()));
+    ASSERT_TRUE(streams.back()->Send(ask));
+  }
+  for (auto& stream : streams) EXPECT_NE(stream->Read(std::chrono::seconds(5), "\r\n\r\n").find(" 200 "), std::string::npos);
+  RawClient one_more(server->Port());
+  one_more.Send(ask);
+  EXPECT_NE(one_more.Read(std::chrono::seconds(5), "}").find(" 429 "), std::string::npos);
+  auto cameras = Client().Get("/api/cameras", {{"Cookie", cookie}});
+  ASSERT_TRUE(cameras);
+  EXPECT_EQ(cameras->status, 200);
+
+  board.ObserverFor("127.0.0.5")->OnCycleEvent({CycleEvent::Kind::CameraEvent, std::chrono::steady_clock::now()});
+  for (auto& stream : streams) EXPECT_NE(stream->Read(std::chrono::seconds(5), "\"type\":\"event\"").find("\"type\":\"event\""), std::string::npos);
 }
 
 // Under TLS the session cookie is Secure, and the page answers only over TLS.
