@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -131,6 +132,9 @@ int main(int argc, char** argv) {
   // user may read its memory.
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   zent::KeepFreedFrameMemory();
+  // Descriptors are what a recording needs most: as many as the system allows, and the web page
+  // gets only what the cameras leave (below).
+  const std::uint64_t openFiles = zent::RaiseOpenFileLimit();
   std::vector<std::string> only;
   bool check = false;
   std::string mqttUrl;
@@ -240,6 +244,8 @@ int main(int argc, char** argv) {
     settings.thumbnailFolder = cacheRoot + "/thumbnails";
     settings.certFile = loaded.webCertFile;
     settings.keyFile = loaded.webKeyFile;
+    settings.limits.connections = zent::WebConnectionLimit(openFiles, loaded.cameras.size());
+    settings.limits.connectionsPerAddress = std::min(settings.limits.connectionsPerAddress, settings.limits.connections);
     std::string error;
     if (!zent::ParseWebAddress(webAddress, settings.host, settings.port)) {
       error = "The web page's address " + webAddress + " is not ADDRESS:PORT";

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "tests/kit/avi_probe.h"
 #include "tests/kit/raw_client.h"
 #include "tests/kit/temp_dir.h"
+#include "tests/kit/wait_until.h"
 
 namespace zent::testing {
 namespace {
@@ -41,10 +43,17 @@ class WebServerTest : public ::testing::Test {
     camera.preEventSeconds = 2;
     catalog.SetCameras({camera});
     board.SetCameras({"127.0.0.5"});
+    Serve(Settings());
+  }
+  WebSettings Settings() {
     WebSettings settings;
     settings.port = 0;
     settings.accountsPath = accounts;
     settings.cacheFolder = dir.file("cache");
+    return settings;
+  }
+  void Serve(const WebSettings& settings) {
+    server.reset();
     server = std::make_unique<WebServer>(settings, catalog, board, feeds, [this](const std::string& line) {
       std::lock_guard lock(mutex);
       lines += line + "\n";
@@ -248,6 +257,170 @@ TEST_F(WebServerTest, StreamsAreCappedPerSessionHoldNoThreadAndCarryTheNews) {
 
   board.ObserverFor("127.0.0.5")->OnCycleEvent({CycleEvent::Kind::CameraEvent, std::chrono::steady_clock::now()});
   for (auto& stream : streams) EXPECT_NE(stream->Read(std::chrono::seconds(5), "\"type\":\"event\"").find("\"type\":\"event\""), std::string::npos);
+}
+
+int OpenDescriptors() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+// Strangers without a session hold no more descriptors than the bound, no head past its deadline,
+// and no memory past a connection's own; a logged-in user is answered meanwhile.
+TEST_F(WebServerTest, StrangersHoldNeitherDescriptorsNorThreadsNorMemory) {
+  WebSettings settings = Settings();
+  settings.limits.connections = 24;
+  settings.limits.connectionsPerAddress = 8;
+  settings.limits.headDeadline = std::chrono::milliseconds(1000);
+  Serve(settings);
+  const auto [cookie, csrf] = LogIn("viewer", "viewer-pass-1");
+  ASSERT_FALSE(cookie.empty());
+  const int before = OpenDescriptors();
+  std::vector<std::unique_ptr<RawClient>> slow;
+  for (int i = 0; i < 48; ++i) {
+    const std::string from = "127.0.0." + std::to_string(10 + i / 12);  // twelve from each of four addresses
+    slow.push_back(std::make_unique<RawClient>(server->Port(), from.c_str()));
+    slow.back()->Send("G");
+  }
+  // Each sends its head a byte at a time, as if it never ended.
+  const auto start = std::chrono::steady_clock::now();
+  int most = 0;
+  while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(600)) {
+    for (auto& client : slow) client->Send("x");
+    most = std::max(most, OpenDescriptors() - before - 48);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_LE(most, 24 + 2);  // the server's side: its bound, and no more
+  auto cameras = Client().Get("/api/cameras", {{"Cookie", cookie}});
+  ASSERT_TRUE(cameras);
+  EXPECT_EQ(cameras->status, 200);
+  // The head's deadline has closed every one of them, however busy they kept it.
+  EXPECT_TRUE(WaitUntil([&] {
+    int open = 0;
+    for (auto& client : slow) open += client->Send("x") && !client->Closed() && (client->Read(std::chrono::milliseconds(1)), !client->Closed());
+    return open == 0;
+  }, std::chrono::seconds(15)));
+
+  // A head larger than a connection's memory is refused before it is taken whole.
+  RawClient huge(server->Port());
+  huge.Send("GET /api/cameras HTTP/1.1\r\nHost: x\r\n");
+  const std::string line = "X-Filler: " + std::string(1000, 'a') + "\r\n";
+  for (int sent = 0; sent < 2000 && huge.Send(line); ++sent) {
+  }
+  const std::string answer = huge.Read(std::chrono::seconds(5));
+  EXPECT_TRUE(answer.rfind("HTTP/1.1 431", 0) == 0 || (answer.empty() && huge.Closed())) << answer;
+  // Bodies: none where a route takes none, a Content-Length within the bound where it takes one.
+  auto refused = [&](const std::string& head) {
+    RawClient client(server->Port());
+    client.Send(head);
+    const std::string answer = client.Read(std::chrono::seconds(5), "}");
+    return answer.substr(0, std::min<std::size_t>(12, answer.size()));
+  };
+  EXPECT_EQ(refused("POST /api/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"), "HTTP/1.1 411");
+  EXPECT_EQ(refused("POST /api/login HTTP/1.1\r\nHost: x\r\nContent-Length: 300000000\r\n\r\n"), "HTTP/1.1 413");
+  EXPECT_EQ(refused("GET /api/cameras HTTP/1.1\r\nHost: x\r\nCookie: " + cookie +
+                    "\r\nTransfer-Encoding: chunked\r\n\r\n"),
+            "HTTP/1.1 413");
+}
+
+// Guesses are counted before the password is checked, a right password clears only its own
+// name's failures, a proxy's address is not the client's, and another site cannot log a browser in.
+TEST_F(WebServerTest, LogInsCannotBeGuessedAroundTheLimiterOrSentFromAnotherSite) {
+  const auto post = [&](const std::string& user, const std::string& password, const httplib::Headers& headers = {}) {
+    auto answer = Client().Post("/api/login", headers, Json{{"user", user}, {"password", password}}.dump(), "application/json");
+    return answer ? answer->status : 0;
+  };
+  std::vector<std::thread> guesses;
+  std::atomic<int> checked{0};
+  for (int i = 0; i < 24; ++i)
+    guesses.emplace_back([&, i] { checked += post("boss", "guess-" + std::to_string(i)) == 401; });
+  for (auto& guess : guesses) guess.join();
+  EXPECT_GE(checked, 1);
+  EXPECT_LE(checked, 5);
+  EXPECT_EQ(post("boss", "boss-pass-12"), 429);
+
+  // A viewer's right password between guesses at another name gives the guesser nothing.
+  WebSettings again = Settings();
+  Serve(again);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(post("boss", "guess"), 401);
+  EXPECT_EQ(post("viewer", "viewer-pass-1"), 200);
+  EXPECT_EQ(post("boss", "guess"), 401);
+  EXPECT_EQ(post("boss", "guess"), 401);
+  EXPECT_EQ(post("boss", "boss-pass-12"), 429);  // five guesses, whatever came between them
+
+  // Behind a proxy every client has its address: a stranger's guesses lock out only the name guessed.
+  Serve(again);
+  const httplib::Headers proxied{{"X-Forwarded-For", "203.0.113.9"}};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(post("boss", "guess", proxied), 401);
+  EXPECT_EQ(post("boss", "boss-pass-12", proxied), 429);
+  EXPECT_EQ(post("viewer", "viewer-pass-1", proxied), 200);
+
+  EXPECT_EQ(post("viewer", "viewer-pass-1", {{"Sec-Fetch-Site", "cross-site"}}), 403);
+  EXPECT_EQ(post("viewer", "viewer-pass-1", {{"Origin", "http://evil.example"}}), 403);
+  auto form = Client().Post("/api/login", R"({"user":"viewer","password":"viewer-pass-1"})", "text/plain");
+  EXPECT_EQ(form->status, 415);
+}
+
+// A session is the account as it was when it logged in.
+TEST_F(WebServerTest, AChangedPasswordOrRoleOrARemovedAccountEndsItsSessions) {
+  const auto [cookie, csrf] = LogIn("viewer", "viewer-pass-1");
+  const auto [bossCookie, bossCsrf] = LogIn("boss", "boss-pass-12");
+  auto client = Client();
+  EXPECT_EQ(client.Get("/api/cameras", {{"Cookie", cookie}})->status, 200);
+  std::string error;
+  ASSERT_TRUE(Accounts::Add(accounts, "viewer", Role::Admin, "another-pass-2", error)) << error;
+  EXPECT_EQ(client.Get("/api/cameras", {{"Cookie", cookie}})->status, 401);
+  EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}})->status,
+            401);
+  EXPECT_EQ(client.Get("/api/cameras", {{"Cookie", bossCookie}})->status, 200);  // another account's stays
+  WriteFile(accounts, "");
+  ::chmod(accounts.c_str(), 0600);
+  EXPECT_EQ(client.Get("/api/cameras", {{"Cookie", bossCookie}})->status, 401);
+}
+
+// What was answered wrongly: a recording deleted under its writer, several ranges, the metrics
+// through a proxy, a reason for every error, a TLS key others may read.
+TEST_F(WebServerTest, EveryRefusalSaysItsOwnReason) {
+  const auto [cookie, csrf] = LogIn("boss", "boss-pass-12");
+  auto client = Client();
+  const httplib::Headers session{{"Cookie", cookie}, {"X-CSRF-Token", csrf}};
+  const std::string being = dir.file("door/cam_20261207_160000.avi");
+  ASSERT_TRUE(WriteTestAvi(being, 3));
+  board.ObserverFor("127.0.0.5")->OnVideoReport({VideoReport::Kind::RecordingStarted, "", being});
+  auto busy = client.Delete("/api/recordings/127_0_0_5~20261207_160000", session);
+  EXPECT_EQ(busy->status, 409) << busy->body;
+  EXPECT_TRUE(std::filesystem::exists(being));
+  board.ObserverFor("127.0.0.5")->OnVideoReport({VideoReport::Kind::RecordingSaved, "", being});
+  EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_160000", session)->status, 200);
+
+  const std::string download = "/api/recordings/127_0_0_5~20261207_120000/download";
+  const std::string whole = client.Get(download, {{"Cookie", cookie}})->body;
+  auto two = client.Get(download, {{"Cookie", cookie}, {"Range", "bytes=0-9,20-29"}});
+  EXPECT_EQ(two->status, 206);
+  EXPECT_EQ(two->body, whole.substr(0, 10));
+  EXPECT_EQ(two->get_header_value("Content-Range"), "bytes 0-9/" + std::to_string(whole.size()));
+  auto outside = client.Get(download, {{"Cookie", cookie}, {"Range", "bytes=99999999-"}});
+  EXPECT_EQ(outside->status, 416);
+  EXPECT_EQ(outside->get_header_value("Content-Range"), "bytes */" + std::to_string(whole.size()));
+  auto put = client.Put("/api/cameras", session, "", "application/json");
+  EXPECT_EQ(put->status, 405);
+  EXPECT_NE(put->body.find("method not allowed"), std::string::npos) << put->body;
+
+  WebSettings settings = Settings();
+  settings.healthFromLocalhost = true;
+  Serve(settings);
+  EXPECT_EQ(Client().Get("/metrics")->status, 200);
+  EXPECT_EQ(Client().Get("/metrics", {{"X-Forwarded-For", "203.0.113.9"}})->status, 401);
+  EXPECT_EQ(Client().Get("/healthz", {{"Via", "1.1 proxy"}})->status, 401);
+
+  settings.certFile = dir.file("web.crt");
+  settings.keyFile = dir.file("web.key");
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout " +
+                         settings.keyFile + " -out " + settings.certFile + " >/dev/null 2>&1").c_str()),
+            0);
+  ::chmod(settings.keyFile.c_str(), 0644);
+  WebServer open(settings, catalog, board, feeds, [](const std::string&) {});
+  std::string error;
+  EXPECT_FALSE(open.Start(error));
+  EXPECT_NE(error.find(settings.keyFile), std::string::npos) << error;
 }
 
 // Under TLS the session cookie is Secure, and the page answers only over TLS.
