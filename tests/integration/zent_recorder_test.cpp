@@ -10,6 +10,7 @@
 #include "tests/kit/avi_probe.h"
 #include "tests/kit/mqtt_broker.h"
 #include "tests/kit/profiles.h"
+#include "tests/kit/raw_client.h"
 #include "tests/kit/temp_home.h"
 #include "sim/camsim_process.h"
 
@@ -119,6 +120,43 @@ TEST_F(ZentRecorderTest, HangUpAddsACameraAndTerminateLeavesEveryRecordingPlayab
     EXPECT_EQ(DecodeErrors(entry.path()), "") << entry.path();
   }
   EXPECT_EQ(files, 2) << output;
+}
+
+// Strangers holding the web page's connections (more than the process has descriptors to spare)
+// cost the next event's recording nothing.
+TEST_F(ZentRecorderTest, SlowStrangersOnTheWebPageCannotTakeTheDescriptorsARecordingNeeds) {
+  auto door = Sim("127.0.0.2");
+  WriteCameraList(documents, {Camera("127.0.0.2", door->EventPort(), door->VideoPort())});
+  WriteCredentials(Credentials("127.0.0.2"), 0600);
+  auto recorder = std::make_unique<ChildProcess>(
+      "/usr/bin/prlimit", std::vector<std::string>{"--nofile=128:128", ZENT_RECORDER_PATH, "--web", "127.0.0.1:0"},
+      Environment());
+  ASSERT_TRUE(recorder->WaitForLine("Successfully connected.", 10s)) << recorder->Output();
+  ASSERT_TRUE(recorder->WaitForLine("web page at http://127.0.0.1:", 10s)) << recorder->Output();
+  const std::string output = recorder->Output();
+  const std::size_t at = output.find("web page at http://127.0.0.1:") + 29;
+  const int port = std::stoi(output.substr(at, output.find('/', at) - at));
+  std::vector<std::unique_ptr<RawClient>> strangers;
+  for (int i = 0; i < 160; ++i) {
+    const std::string from = "127.0.0." + std::to_string(20 + i / 20);
+    strangers.push_back(std::make_unique<RawClient>(port, from.c_str(), 50ms));
+    strangers.back()->Send("G");
+  }
+  for (auto& stranger : strangers) stranger->Send("E");
+  door->Command("event");
+  ASSERT_TRUE(recorder->WaitForLine("Recording to " + documents + "/cam2_", 10s)) << recorder->Output();
+  for (auto& stranger : strangers) stranger->Send("T");
+  std::this_thread::sleep_for(2s);
+  recorder->Signal(SIGTERM);
+  ASSERT_EQ(recorder->WaitForExit(5s), 0);
+  EXPECT_EQ(recorder->Output().find("Too many open files"), std::string::npos) << recorder->Output();
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(documents)) {
+    if (entry.path().extension() != ".avi") continue;
+    ++files;
+    EXPECT_GT(ProbeAvi(entry.path()).packets, 15) << entry.path();
+  }
+  EXPECT_EQ(files, 1) << recorder->Output();
 }
 
 // The broker over TLS with a password from the credentials file: discovery, state and events

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 
@@ -15,9 +16,11 @@ namespace zent::testing {
 
 class RawClient {
  public:
-  // Connects from `from` (a 127.0.0.0/8 address) to 127.0.0.1:port; Connected() says whether it did.
-  explicit RawClient(int port, const char* from = "127.0.0.1") {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Connects from `from` (a 127.0.0.0/8 address) to 127.0.0.1:port, waiting at most `timeout` for
+  // a server whose queue is full; Connected() says whether it did. Never blocks after that.
+  explicit RawClient(int port, const char* from = "127.0.0.1",
+                     std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_in source{};
     source.sin_family = AF_INET;
     ::inet_pton(AF_INET, from, &source.sin_addr);
@@ -26,16 +29,24 @@ class RawClient {
     where.sin_family = AF_INET;
     where.sin_port = htons(static_cast<std::uint16_t>(port));
     ::inet_pton(AF_INET, "127.0.0.1", &where.sin_addr);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0;
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0) {
+      connected_ = true;
+    } else if (errno == EINPROGRESS) {
+      pollfd wait{fd_, POLLOUT, 0};
+      int failure = 0;
+      socklen_t length = sizeof failure;
+      connected_ = ::poll(&wait, 1, static_cast<int>(timeout.count())) == 1 &&
+                   ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &failure, &length) == 0 && failure == 0;
+    }
   }
   ~RawClient() { ::close(fd_); }
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
   bool Connected() const { return connected_; }
-  // False once the server has closed or reset the connection.
+  // False once the server has closed or reset the connection, or stopped reading.
   bool Send(const std::string& bytes) {
-    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return connected_ && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   }
   // What arrives until `until` is in it, the connection ends or the time is up.
   std::string Read(std::chrono::milliseconds timeout, const std::string& until = {}) {
