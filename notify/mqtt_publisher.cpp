@@ -3,7 +3,10 @@
 #include <mosquitto.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 
 #include "notify/notices.h"
@@ -60,7 +63,7 @@ mosquitto* NewClient(const MqttSettings& settings, const BrokerAddress& address,
 
 MqttPublisher::MqttPublisher(MqttSettings settings, Say say) : settings_(std::move(settings)), say_(std::move(say)) {
   if (!ParseBrokerUrl(settings_.url, address_, error_)) {
-    error_ = "MQTT broker " + settings_.url + ": " + error_;
+    error_ = "MQTT broker " + ShownUrl(settings_.url) + ": " + error_;
     return;
   }
   client_ = NewClient(settings_, address_, this, error_);
@@ -74,13 +77,42 @@ MqttPublisher::MqttPublisher(MqttSettings settings, Say say) : settings_(std::mo
   mosquitto_disconnect_callback_set(client_, &MqttPublisher::OnDisconnect);
   mosquitto_publish_callback_set(client_, &MqttPublisher::OnPublish);
   mosquitto_reconnect_delay_set(client_, 1, 30, true);
-  // An address that does not answer now is tried again by the network thread.
-  mosquitto_connect_async(client_, address_.host.c_str(), address_.port, kKeepAliveSeconds);
-  mosquitto_loop_start(client_);
+  // A broker lost later is found again by the network thread; one that is not there now (its
+  // port closed, its name unknown) is ours to try again.
+  const int result = mosquitto_connect_async(client_, address_.host.c_str(), address_.port, kKeepAliveSeconds);
+  if (result == MOSQ_ERR_SUCCESS) {
+    mosquitto_loop_start(client_);
+    return;
+  }
+  outageSaid_ = true;
+  say_("MQTT broker " + address_.Shown() + " cannot be reached (" +
+       (result == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : std::string(mosquitto_strerror(result))) +
+       "); messages wait, trying again");
+  connecting_ = std::thread([this] { ConnectUntilReached(); });
+}
+
+void MqttPublisher::ConnectUntilReached() {
+  auto wait = std::chrono::seconds(1);
+  std::unique_lock lock(mutex_);
+  while (!stopWaiting_.wait_for(lock, wait, [this] { return stopping_; })) {
+    lock.unlock();
+    const bool reached =
+        mosquitto_connect_async(client_, address_.host.c_str(), address_.port, kKeepAliveSeconds) == MOSQ_ERR_SUCCESS;
+    if (reached) mosquitto_loop_start(client_);
+    lock.lock();
+    if (reached) return;
+    wait = std::min(wait * 2, std::chrono::seconds(30));
+  }
 }
 
 MqttPublisher::~MqttPublisher() {
   if (!client_) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  stopWaiting_.notify_all();
+  if (connecting_.joinable()) connecting_.join();
   bool connected;
   {
     std::lock_guard lock(mutex_);

@@ -9,7 +9,9 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <string>
 
 #include "notify/broker_address.h"
@@ -64,6 +66,13 @@ class MqttPublisher : public NoticeSink {
   std::map<std::string, Notice> retained_;  // the last of each retained topic, for a new connection
   std::uint64_t dropped_ = 0;
   std::int64_t unacknowledged_ = 0;
+
+  // A broker that cannot be reached at start is tried again here until it answers; from then on
+  // the client's own thread keeps the connection.
+  void ConnectUntilReached();
+  std::condition_variable stopWaiting_;
+  bool stopping_ = false;
+  std::thread connecting_;
 };
 
 }  // namespace zent
