@@ -1,7 +1,9 @@
 // zent-bench-web [N]: zent-recorder's web page over N recordings (10,000) of one camera. Measures
 // the first page of the list, the thumbnails in headless Chromium on a cold cache, the MP4 of a 65-s 1080p H.264 recording (first byte, whole, against
 // ffmpeg -c copy -movflags +faststart on the same file), the server's CPU per viewer playing a
-// 1080p Motion JPEG recording at 30 fps, and 50 such viewers at once while the camera records.
+// 1080p Motion JPEG recording at 30 fps, and 50 such viewers at once while the camera records;
+// then what strangers cost: a logged-in user's camera list while 200 slow clients hold
+// connections, and the service's memory during 64 wrong log-ins at once.
 
 #include <httplib.h>
 #include <sys/stat.h>
@@ -22,6 +24,7 @@
 #include "sim/camsim_process.h"
 #include "tests/kit/avi_probe.h"
 #include "tests/kit/profiles.h"
+#include "tests/kit/raw_client.h"
 #include "tests/kit/temp_home.h"
 
 namespace {
@@ -152,6 +155,60 @@ int main(int argc, char** argv) {
   std::vector<std::thread> viewers;
   for (int i = 0; i < 50; ++i) viewers.emplace_back([&] { watch(20s, manyServed); });
   for (auto& viewer : viewers) viewer.join();
+
+  // 200 strangers, 50 from each of four addresses, each sending its request's head a byte at a
+  // time; meanwhile a logged-in user asks for the cameras.
+  std::vector<std::unique_ptr<zent::testing::RawClient>> strangers;
+  for (int i = 0; i < 200; ++i) {
+    const std::string from = "127.0.0." + std::to_string(10 + i / 50);
+    strangers.push_back(std::make_unique<zent::testing::RawClient>(port, from.c_str(), 100ms));
+    strangers.back()->Send("G");
+  }
+  std::vector<double> camerasMs;
+  int camerasFailed = 0;
+  for (int i = 0; i < 30; ++i) {
+    for (auto& stranger : strangers) stranger->Send("E");
+    const auto start = Clock::now();
+    auto answer = client.Get("/api/cameras", session);
+    camerasMs.push_back(Ms(Clock::now() - start));
+    camerasFailed += !answer || answer->status != 200;
+    std::this_thread::sleep_for(100ms);
+  }
+  int strangersHeld = 0;
+  for (auto& stranger : strangers) strangersHeld += stranger->Connected() && stranger->Send("T");
+  strangers.clear();
+
+  // 64 wrong log-ins at once, each from an address and for a name of its own so that no limiter
+  // turns them away: what the password checks cost in memory, at most and after.
+  std::this_thread::sleep_for(500ms);
+  const double idleMb = bench::StatusMegabytes(recorder.Pid(), "VmRSS");
+  std::atomic<bool> sampling{true};
+  double peakMb = idleMb;
+  std::thread sampler([&] {
+    while (sampling) {
+      peakMb = std::max(peakMb, bench::StatusMegabytes(recorder.Pid(), "VmRSS"));
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  std::atomic<int> checked{0}, busy{0};
+  std::vector<std::thread> guesses;
+  for (int i = 0; i < 64; ++i)
+    guesses.emplace_back([&, i] {
+      const std::string from = "127.0." + std::to_string(1 + i / 200) + "." + std::to_string(1 + i % 200);
+      zent::testing::RawClient guess(port, from.c_str());
+      const std::string body = R"({"user":"guess)" + std::to_string(i) + R"(","password":"wrong-pass-1"})";
+      guess.Send("POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: " +
+                 std::to_string(body.size()) + "\r\n\r\n" + body);
+      const std::string answer = guess.Read(10s, "}");
+      checked += answer.rfind("HTTP/1.1 401", 0) == 0;
+      busy += answer.rfind("HTTP/1.1 503", 0) == 0;
+    });
+  for (auto& guess : guesses) guess.join();
+  std::this_thread::sleep_for(300ms);
+  sampling = false;
+  sampler.join();
+  const double afterMb = bench::StatusMegabytes(recorder.Pid(), "VmRSS");
+
   recorder.Signal(SIGTERM);
   recorder.WaitForExit(10s);
   const auto saved = recorder.WaitForLine("Saved ", 1s);
@@ -168,10 +225,19 @@ int main(int argc, char** argv) {
   std::printf("%-52s %10ld\n", "frames served to one viewer in 10 s", oneServed.load());
   std::printf("%-52s %10ld\n", "frames served to 50 viewers in 20 s", manyServed.load());
   std::printf("%-52s %10d\n", "'dropping frames' lines while they watched", dropped);
+  std::printf("%-52s %10.1f\n", "/api/cameras beside 200 slow strangers, median ms", bench::Percentile(camerasMs, 0.5));
+  std::printf("%-52s %10.1f\n", "/api/cameras beside 200 slow strangers, max ms", bench::Percentile(camerasMs, 1.0));
+  std::printf("%-52s %10d\n", "/api/cameras failed", camerasFailed);
+  std::printf("%-52s %10d\n", "strangers still connected after 3 s", strangersHeld);
+  std::printf("%-52s %10.1f\n", "64 wrong log-ins at once: peak MB above idle", peakMb - idleMb);
+  std::printf("%-52s %10.1f\n", "64 wrong log-ins at once: MB kept after", afterMb - idleMb);
+  std::printf("%-52s %7d/%d\n", "64 wrong log-ins at once: checked / told to retry", checked.load(), busy.load());
   std::printf("%s\n", saved ? saved->c_str() : "(no recording saved)");
   std::printf("RESULT recordings=%d first_page_ms=%.1f page_ms=%.1f mp4_first_byte_ms=%.1f mp4_ms=%.1f ffmpeg_ms=%.1f "
-              "mp4_ratio=%.2f viewer_core_percent=%.2f served_50=%ld dropped_lines=%d %s\n",
+              "mp4_ratio=%.2f viewer_core_percent=%.2f served_50=%ld dropped_lines=%d cameras_ms=%.1f login_peak_mb=%.1f "
+              "login_kept_mb=%.1f %s\n",
               count, firstPageMs, bench::Percentile(pageMs, 0.5), firstByteMs, wholeMs, ffmpegMs, wholeMs / ffmpegMs,
-              onePercent, manyServed.load(), dropped, pageResult.c_str());
+              onePercent, manyServed.load(), dropped, bench::Percentile(camerasMs, 0.5), peakMb - idleMb,
+              afterMb - idleMb, pageResult.c_str());
   return 0;
 }

@@ -118,7 +118,8 @@ TEST_F(RecorderServiceTest, EachCameraRecordsItsOwnEventsAndAReloadAddsOneWithou
     const AviProbe probe = ProbeAvi(files[0]);
     EXPECT_TRUE(probe.opened && probe.startsWithKeyFrame) << files[0];
     // The event's minute plus its second before, in one file: nothing cut it short.
-    EXPECT_NEAR(probe.seconds, 4.0, 0.5) << files[0];
+    EXPECT_GE(probe.seconds, 3.5) << files[0];
+    EXPECT_LE(probe.seconds, 5.5) << files[0];
     for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i)
       ASSERT_GT(probe.cameraFrames[i], probe.cameraFrames[i - 1]) << files[0];
   }

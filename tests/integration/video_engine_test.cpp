@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tests/kit/avi_probe.h"
+#include "tests/kit/camera_clock.h"
 #include "tests/kit/recording_listener.h"
 #include "tests/kit/scripted_server.h"
 #include "tests/kit/temp_dir.h"
@@ -100,11 +101,14 @@ TEST_F(VideoEngineTest, ARecordingHoldsEveryFrameAndPlaysAtTheCamerasSpeed) {
   EXPECT_EQ(probe.height, 240);
   EXPECT_NEAR(probe.frameRate, 10.0, 0.01);
   ExpectEveryFrameInOrder(probe);
-  EXPECT_NEAR(probe.packets, 100, 3);
+  // Ten seconds asked for: at least their frames (a busy machine may stop a little later).
+  EXPECT_GE(probe.packets, 97);
+  EXPECT_LE(probe.packets, 115);
   EXPECT_EQ(probe.packets, saved->frames);
-  // The camera's own clock: frame numbers at 10 per second.
+  // The camera's own clock: frame numbers at 10 per second. Frames are stamped as they arrive, so
+  // a late first or last one moves the length by its lateness, never more.
   const double cameraSeconds = static_cast<double>(probe.cameraFrames.back() - probe.cameraFrames.front() + 1) / 10.0;
-  EXPECT_NEAR(probe.seconds, cameraSeconds, 0.1 + 1e-9);
+  EXPECT_NEAR(probe.seconds, cameraSeconds, 0.25);
   EXPECT_NEAR(saved->seconds, probe.seconds, 1e-6);
 }
 
@@ -302,15 +306,6 @@ TEST_F(VideoEngineTest, ARecordingWithoutVideoLeavesNoEmptyFile) {
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-// zent-camsim numbers its frames from 1 on a fixed schedule that starts as it reports its video
-// port: the frame it made at a given moment of the monotonic clock.
-std::uint64_t CameraFrameAt(CamSimProcess& camera, double fps, std::chrono::steady_clock::time_point at) {
-  const auto started = camera.WaitForLine("video port", 1s);
-  const double t0 = started ? camsim::MonotonicStamp(*started) : 0;
-  const double now = std::chrono::duration<double>(at.time_since_epoch()).count();
-  return static_cast<std::uint64_t>(std::floor((now - t0) * fps)) + 1;
-}
-
 TEST_F(VideoEngineTest, ARecordingBeginsItsSecondsBeforeTheEventWithEveryFrameOnce) {
   constexpr double kFps = 15;
   StartCamera({"--size", "160x120", "--fps", "15"});
@@ -330,7 +325,9 @@ TEST_F(VideoEngineTest, ARecordingBeginsItsSecondsBeforeTheEventWithEveryFrameOn
   const auto [eventFrame, saved] = recordEvent("before.avi");
   const AviProbe before = ProbeAvi(path);
   ASSERT_FALSE(before.cameraFrames.empty());
-  EXPECT_NEAR(static_cast<double>(before.cameraFrames.front()), static_cast<double>(eventFrame) - 2 * kFps, 1.0);
+  // From the last frame at or before 2 s back; one that arrived late may bring an earlier one in.
+  EXPECT_LE(before.cameraFrames.front(), eventFrame - 2 * kFps + 1);
+  EXPECT_GE(before.cameraFrames.front(), eventFrame - 2 * kFps - 5);
   EXPECT_NEAR(saved.preEventSeconds, 2.0, 0.1);
   EXPECT_NE(saved.text.find(" s before the event)"), std::string::npos) << saved.text;
 
