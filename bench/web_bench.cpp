@@ -229,6 +229,7 @@ int main(int argc, char** argv) {
   std::printf("%-52s %10.1f\n", "/api/cameras beside 200 slow strangers, max ms", bench::Percentile(camerasMs, 1.0));
   std::printf("%-52s %10d\n", "/api/cameras failed", camerasFailed);
   std::printf("%-52s %10d\n", "strangers still connected after 3 s", strangersHeld);
+  std::printf("%-52s %10.1f\n", "service's memory before the log-ins, MB", idleMb);
   std::printf("%-52s %10.1f\n", "64 wrong log-ins at once: peak MB above idle", peakMb - idleMb);
   std::printf("%-52s %10.1f\n", "64 wrong log-ins at once: MB kept after", afterMb - idleMb);
   std::printf("%-52s %7d/%d\n", "64 wrong log-ins at once: checked / told to retry", checked.load(), busy.load());

@@ -47,6 +47,7 @@ struct RouteEntry {
   HttpServer::Handler handler;
   RouteWork work;
   std::size_t maxBody;
+  HttpServer::Screen screen;
 };
 
 // One request from its head to its answer.
@@ -247,8 +248,8 @@ HttpServer::HttpServer(HttpLimits limits, ErrorAnswer error) : state_(std::make_
 HttpServer::~HttpServer() { Stop(); }
 
 void HttpServer::Route(const std::string& method, const std::string& pattern, Handler handler, RouteWork work,
-                       std::size_t maxBody) {
-  state_->routes.push_back({method, std::regex(pattern), std::move(handler), work, maxBody});
+                       std::size_t maxBody, Screen screen) {
+  state_->routes.push_back({method, std::regex(pattern), std::move(handler), work, maxBody, std::move(screen)});
 }
 
 void HttpServer::Guard(std::function<bool(const HttpRequest&, HttpResponse&)> guard) { state_->guard = std::move(guard); }
@@ -487,6 +488,10 @@ MHD_Result HttpServer::State::Answer(MHD_Connection* connection, Exchange& excha
   if (exchange.bodyTooLarge)
     return Refuse(connection, exchange, 413, "the body is larger than " + std::to_string(exchange.route->maxBody) + " bytes");
   const RouteEntry& route = *exchange.route;
+  if (route.screen) {
+    HttpResponse response;
+    if (route.screen(exchange.request, response)) return Send(connection, exchange, std::move(response));
+  }
   if (route.work == RouteWork::Loop) {
     HttpResponse response;
     route.handler(exchange.request, response);

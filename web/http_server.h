@@ -72,7 +72,9 @@ class HttpResponse {
 struct HttpLimits {
   unsigned connections = 256;  // open at once; more wait in the kernel's short queue
   unsigned connectionsPerAddress = 64;
-  std::size_t headBytes = 32 * 1024;  // a connection's memory: the request's head must fit
+  // A connection's memory: the request's head must fit. Above 32 KiB the library maps it on its
+  // own, so it goes back to the system when the connection ends.
+  std::size_t headBytes = 40 * 1024;
   int headerLines = 100;
   std::chrono::milliseconds headDeadline{10000};  // a request's whole head, from the connection or the last answer
   std::chrono::seconds idleTimeout{60};           // a connection that neither reads nor writes
@@ -98,10 +100,14 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
+  // Answers on the event loop when it returns true; else the route's handler goes on.
+  using Screen = std::function<bool(const HttpRequest&, HttpResponse&)>;
+
   // Before Start. `pattern` is a regular expression the whole path must match; `maxBody` > 0: the
-  // route takes a body of at most that many bytes, sent with a Content-Length.
+  // route takes a body of at most that many bytes, sent with a Content-Length. `screen` sees the
+  // whole request first, on the loop: what it turns away never waits for a worker.
   void Route(const std::string& method, const std::string& pattern, Handler handler,
-             RouteWork work = RouteWork::Pool, std::size_t maxBody = 0);
+             RouteWork work = RouteWork::Pool, std::size_t maxBody = 0, Screen screen = nullptr);
   // Runs first on every request, on the event loop: true when it answered.
   void Guard(std::function<bool(const HttpRequest&, HttpResponse&)> guard);
   // Runs last on every answer the server sends, its own errors included.

@@ -73,6 +73,11 @@ void LoginLimiter::Count(Failures& failures, const std::string& key, Clock::time
   }
 }
 
+std::chrono::seconds LoginLimiter::Waiting(const std::string& name, const std::string& address, Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  return std::max(Wait(names_, name, now), address.empty() ? std::chrono::seconds(0) : Wait(addresses_, address, now));
+}
+
 std::chrono::seconds LoginLimiter::Attempt(const std::string& name, const std::string& address, Clock::time_point now) {
   std::lock_guard lock(mutex_);
   const std::chrono::seconds wait =

@@ -48,6 +48,8 @@ class LoginLimiter {
   // Zero: the attempt goes on, counted as failed until Succeeded. Else how long to wait.
   // `address` empty: not the client's, not limited.
   std::chrono::seconds Attempt(const std::string& name, const std::string& address, Clock::time_point now);
+  // How long an attempt would have to wait, without making one.
+  std::chrono::seconds Waiting(const std::string& name, const std::string& address, Clock::time_point now);
   // The attempt made at `when` was right: the name's failures are forgotten, the address keeps its others.
   void Succeeded(const std::string& name, const std::string& address, Clock::time_point when);
 

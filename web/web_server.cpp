@@ -276,7 +276,7 @@ void WebServer::Routes() {
     }, RouteWork::Loop);
   }
   server.Route("POST", "/api/login", [this](const HttpRequest& q, HttpResponse& r) { Login(q, r); }, RouteWork::Password,
-               kMaxLoginBytes);
+               kMaxLoginBytes, [this](const HttpRequest& q, HttpResponse& r) { return LogInRefused(q, r); });
   server.Route("POST", "/api/logout", [this](const HttpRequest& q, HttpResponse& r) { Logout(q, r); }, RouteWork::Loop);
   get("/api/session", [this](const HttpRequest& q, HttpResponse& r) { SessionOf(q, r); }, RouteWork::Loop);
   get("/api/cameras", [this](const HttpRequest&, HttpResponse& r) { Cameras(r); });
@@ -315,28 +315,61 @@ void WebServer::SessionOf(const HttpRequest& request, HttpResponse& response) {
                       {"news", board_.LatestNews()}});
 }
 
-void WebServer::Login(const HttpRequest& request, HttpResponse& response) {
-  if (FromAnotherSite(request)) return SendError(response, 403, "log in from this server's own page");
-  if (LowerCase(request.Header("Content-Type")).rfind("application/json", 0) != 0)
-    return SendError(response, 415, "send the log-in as application/json");
+namespace {
+
+// The log-in's name and password, when the request is one this server takes.
+bool ReadLogIn(const HttpRequest& request, HttpResponse& response, std::string& user, std::string* password) {
+  if (FromAnotherSite(request)) {
+    SendError(response, 403, "log in from this server's own page");
+    return false;
+  }
+  if (LowerCase(request.Header("Content-Type")).rfind("application/json", 0) != 0) {
+    SendError(response, 415, "send the log-in as application/json");
+    return false;
+  }
   const Json body = Json::parse(request.body, nullptr, false);
   if (!body.is_object() || !body.contains("user") || !body.contains("password") || !body["user"].is_string() ||
       !body["password"].is_string()) {
     SendError(response, 400, "send {\"user\": …, \"password\": …}");
-    return;
+    return false;
   }
-  const std::string user = body["user"];
+  user = body["user"];
+  if (password) *password = body["password"];
+  return true;
+}
+
+void TooManyLogIns(HttpResponse& response, std::chrono::seconds wait) {
+  response.SetHeader("Retry-After", std::to_string(wait.count()));
+  SendError(response, 429, "too many failed log-ins; try again in " + std::to_string(wait.count()) + " s");
+}
+
+// Behind a proxy the address is the proxy's, shared by every client: the name alone is limited.
+std::string LimitedAddress(const HttpRequest& request) { return ThroughProxy(request) ? std::string() : request.remoteAddress; }
+
+}  // namespace
+
+
+bool WebServer::LogInRefused(const HttpRequest& request, HttpResponse& response) {
+  // On the event loop: a log-in that would be refused never waits for a password check.
+  std::string user;
+  if (!ReadLogIn(request, response, user, nullptr)) return true;
+  const auto wait = limiter_.Waiting(IsAccountName(user) ? user : "?", LimitedAddress(request), Clock::now());
+  if (wait.count() == 0) return false;
+  TooManyLogIns(response, wait);
+  return true;
+}
+
+void WebServer::Login(const HttpRequest& request, HttpResponse& response) {
+  std::string user, password;
+  if (!ReadLogIn(request, response, user, &password)) return;
   const std::string shownUser = IsAccountName(user) ? user : std::string("?");
-  // Behind a proxy the address is the proxy's, shared by every client: the name alone is limited.
   const std::string address = request.remoteAddress;
-  const std::string limitedAddress = ThroughProxy(request) ? std::string() : address;
+  const std::string limitedAddress = LimitedAddress(request);
   const auto attempt = Clock::now();
   if (const auto wait = limiter_.Attempt(shownUser, limitedAddress, attempt); wait.count() > 0) {
-    response.SetHeader("Retry-After", std::to_string(wait.count()));
-    SendError(response, 429, "too many failed log-ins; try again in " + std::to_string(wait.count()) + " s");
-    return;
+    WipeSecret(password);
+    return TooManyLogIns(response, wait);
   }
-  std::string password = body["password"];
   std::string error;
   const std::shared_ptr<const Accounts> accounts = accounts_.Current(&error);
   if (!error.empty()) say_("Web page: " + error);

@@ -62,6 +62,7 @@ class WebServer {
   std::optional<WebSession> CallerOf(const HttpRequest& request);
   void Routes();
   void Login(const HttpRequest& request, HttpResponse& response);
+  bool LogInRefused(const HttpRequest& request, HttpResponse& response);
   void Cameras(HttpResponse& response);
   void RecordingList(const HttpRequest& request, HttpResponse& response);
   void Week(const HttpRequest& request, HttpResponse& response);
