@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -67,27 +68,41 @@ std::string RecordingOrderKey(const std::string& fileName, const std::string& st
   return stamp + std::string(12 - std::min<std::size_t>(12, number.size()), '0') + number;
 }
 
-std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::string& stem) {
-  std::vector<std::pair<std::string, RecordingFile>> found;  // (time and number, file)
+std::vector<FolderRecording> ReadRecordingFolder(const std::string& folder, const std::string& stem, bool lookUp) {
+  std::vector<std::pair<std::string, FolderRecording>> found;  // (time and number, recording)
   // readdir and fstatat directly: a folder of 10,000 recordings lists in milliseconds.
   if (DIR* dir = ::opendir(folder.c_str())) {
     while (const dirent* entry = ::readdir(dir)) {
       const std::string name = entry->d_name;
       if (!IsRecordingName(name, stem)) continue;
-      struct stat info{};
-      if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
-      found.emplace_back(RecordingOrderKey(name, stem),
-                         RecordingFile{JoinPath(folder, name), name, static_cast<std::int64_t>(info.st_size),
-                                       static_cast<std::int64_t>(info.st_blocks) * 512,
-                                       static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 +
-                                           info.st_mtim.tv_nsec / 1000000});
+      FolderRecording recording;
+      recording.file.name = name;
+      recording.file.path = JoinPath(folder, name);
+      if (lookUp || entry->d_type == DT_UNKNOWN) {
+        struct stat info {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
+        recording.file.size = static_cast<std::int64_t>(info.st_size);
+        recording.file.allocated = static_cast<std::int64_t>(info.st_blocks) * 512;
+        recording.file.modifiedMs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+      } else if (entry->d_type != DT_REG) {
+        continue;
+      }
+      recording.tail = name.substr(stem.size() + 1, name.size() - stem.size() - 1 - 4);
+      ReadStamp(name, recording.stamp);
+      found.emplace_back(RecordingOrderKey(name, stem), std::move(recording));
     }
     ::closedir(dir);
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<FolderRecording> recordings;
+  recordings.reserve(found.size());
+  for (auto& [key, recording] : found) recordings.push_back(std::move(recording));
+  return recordings;
+}
+
+std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::string& stem) {
   std::vector<RecordingFile> files;
-  files.reserve(found.size());
-  for (auto& [key, file] : found) files.push_back(std::move(file));
+  for (FolderRecording& recording : ReadRecordingFolder(folder, stem, true)) files.push_back(std::move(recording.file));
   return files;
 }
 
@@ -98,18 +113,49 @@ RecordingsPlace PlaceOf(const std::string& savePath, int insertTime) {
   return {DirectoryPart(name), RecordingStem(separator == std::string::npos ? name : name.substr(separator + 1))};
 }
 
-std::time_t RecordingTime(const std::string& fileName) {
+bool ReadStamp(const std::string& fileName, RecordingStamp& stamp) {
   const std::size_t at = StampAt(fileName);
-  if (at == std::string::npos) return -1;
+  if (at == std::string::npos) return false;
+  // Digits StampAt has vouched for.
+  auto number = [&](std::size_t from, std::size_t count) {
+    int value = 0;
+    for (std::size_t i = from; i < from + count; ++i) value = value * 10 + (fileName[i] - '0');
+    return value;
+  };
+  stamp = {number(at + 1, 4), number(at + 5, 2), number(at + 7, 2), number(at + 10, 2), number(at + 12, 2),
+           number(at + 14, 2)};
+  return true;
+}
+
+std::string RecordingStamp::Day() const {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", year % 10000, month % 100, day % 100);
+  return text;
+}
+
+std::time_t RecordingStamp::Time() const {
   std::tm time{};
-  time.tm_year = std::stoi(fileName.substr(at + 1, 4)) - 1900;
-  time.tm_mon = std::stoi(fileName.substr(at + 5, 2)) - 1;
-  time.tm_mday = std::stoi(fileName.substr(at + 7, 2));
-  time.tm_hour = std::stoi(fileName.substr(at + 10, 2));
-  time.tm_min = std::stoi(fileName.substr(at + 12, 2));
-  time.tm_sec = std::stoi(fileName.substr(at + 14, 2));
+  time.tm_year = year - 1900;
+  time.tm_mon = month - 1;
+  time.tm_mday = day;
+  time.tm_hour = hour;
+  time.tm_min = minute;
+  time.tm_sec = second;
   time.tm_isdst = -1;
   return std::mktime(&time);
+}
+
+std::int64_t RecordingStamp::DayNumber() const {
+  using namespace std::chrono;
+  return sys_days{std::chrono::year{year} / std::chrono::month{static_cast<unsigned>(month)} /
+                  std::chrono::day{static_cast<unsigned>(day)}}
+      .time_since_epoch()
+      .count();
+}
+
+std::time_t RecordingTime(const std::string& fileName) {
+  RecordingStamp stamp;
+  return ReadStamp(fileName, stamp) ? stamp.Time() : -1;
 }
 
 }  // namespace zent

@@ -32,8 +32,8 @@ struct RecordingFile {
   std::int64_t modifiedMs = 0;  // since the epoch
 };
 
-// This program's recordings of `stem` in `folder` (regular files only), oldest first: by the time
-// in their names, then by their -N.
+// This program's recordings of `stem` in `folder` (regular files only) with their sizes and times,
+// oldest first: by the time in their names, then by their -N.
 std::vector<RecordingFile> FindRecordings(const std::string& folder, const std::string& stem);
 
 // Where a camera's recordings go, as its saving path gives them: the folder and the stem of the
@@ -45,8 +45,30 @@ struct RecordingsPlace {
 };
 RecordingsPlace PlaceOf(const std::string& savePath, int insertTime);
 
+// The time in a recording's name, as the clock on the wall said it when the recording began.
+struct RecordingStamp {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  std::string Day() const;   // "YYYY-MM-DD"
+  std::time_t Time() const;  // local time
+  std::int64_t DayNumber() const;  // days since 1970-01-01 of its calendar date
+};
+// The one reader of the time in a name this program gives a recording; false for any other name.
+bool ReadStamp(const std::string& fileName, RecordingStamp& stamp);
+
 // When the recording was made, from the time in the name this program gave it (local time);
 // -1 for a name without one.
 std::time_t RecordingTime(const std::string& fileName);
+
+// A recording of a folder as its name tells: `file` holds its path and name, and its size and
+// times only when they were looked up.
+struct FolderRecording {
+  RecordingFile file;
+  std::string tail;  // the name after "STEM_", without ".avi": "YYYYMMDD_HHMMSS" and any "-N"
+  RecordingStamp stamp;
+};
+// This program's recordings of `stem` in `folder`, regular files only, oldest first (by the time in
+// their names, then their -N). `lookUp`: each file's size and times too; without, only the names
+// are read (a file looked at only where the file system does not say what it is).
+std::vector<FolderRecording> ReadRecordingFolder(const std::string& folder, const std::string& stem, bool lookUp);
 
 }  // namespace zent

@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
   for (const std::string& error : notifications.Configure(loaded.notify)) output.Program(error);
   zent::CameraBoard board;
   zent::CameraFeeds feeds;
-  zent::RecordingCatalog catalog;
+  zent::CameraRecordings catalog;
   // A camera that stops recording by itself is said once per outage, to its status lines and the
   // notifications, and once when it is back.
   std::mutex logsMutex;

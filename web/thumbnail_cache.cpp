@@ -1,6 +1,5 @@
 #include "web/thumbnail_cache.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "record/recording_catalog.h"
 #include "service/private_file.h"
 #include "web/tokens.h"
 
@@ -18,10 +18,6 @@ namespace {
 
 std::string Key(const std::string& path, std::int64_t size, std::int64_t modifiedMs) {
   return Sha256(path + "\n" + std::to_string(size) + "\n" + std::to_string(modifiedMs));
-}
-
-bool IsPictureName(const std::string& name) {
-  return name.size() == 64 + 4 && name.compare(64, 4, ".jpg") == 0;
 }
 
 // Only a picture of this user's that nobody else could have changed is shown.
@@ -70,26 +66,8 @@ std::string ThumbnailCache::Get(const std::string& path, std::int64_t size, std:
     recent_[key] = jpeg;
     trim = made && ++written_ % kTrimEvery == 0;
   }
-  if (trim) Trim(folder_, keep_);
+  if (trim) TrimCacheFolder(folder_, ".jpg", static_cast<std::size_t>(std::max(keep_, 0)));
   return jpeg;
-}
-
-void ThumbnailCache::Trim(const std::string& folder, int keep) {
-  std::vector<std::pair<std::int64_t, std::string>> pictures;  // (time, name)
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* entry = ::readdir(dir)) {
-      struct stat info {};
-      if (!IsPictureName(entry->d_name) || ::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-        continue;
-      pictures.emplace_back(static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
-                            entry->d_name);
-    }
-    ::closedir(dir);
-  }
-  if (pictures.size() <= static_cast<std::size_t>(std::max(keep, 0))) return;
-  std::sort(pictures.begin(), pictures.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-  for (std::size_t i = static_cast<std::size_t>(std::max(keep, 0)); i < pictures.size(); ++i)
-    ::unlink((folder + "/" + pictures[i].second).c_str());
 }
 
 }  // namespace zent

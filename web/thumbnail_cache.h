@@ -26,9 +26,6 @@ class ThumbnailCache {
   std::string Get(const std::string& path, std::int64_t size, std::int64_t modifiedMs,
                   const std::function<std::string()>& make);
 
-  // Keeps the `keep` newest pictures of the folder and deletes the rest.
-  static void Trim(const std::string& folder, int keep);
-
  private:
   const std::string folder_;
   const int keep_;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -139,7 +140,7 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port) {
   return true;
 }
 
-WebServer::WebServer(WebSettings settings, RecordingCatalog& catalog, CameraBoard& board, CameraFeeds& feeds, Say say)
+WebServer::WebServer(WebSettings settings, CameraRecordings& catalog, CameraBoard& board, CameraFeeds& feeds, Say say)
     : settings_(std::move(settings)),
       catalog_(catalog),
       board_(board),
@@ -483,19 +484,12 @@ void WebServer::Week(const HttpRequest& request, HttpResponse& response) {
   // The events of the last seven days by hour, as the desktop's week chart counts them: one a
   // recording, at the time in its name.
   const std::time_t now = std::time(nullptr);
-  std::vector<std::string> days;
-  for (int back = 6; back >= 0; --back) days.push_back(DayOf(now - back * 86400));
-  std::map<std::string, std::vector<int>> counts;
-  for (const std::string& day : days) counts[day] = std::vector<int>(24, 0);
-  for (const CatalogEntry& entry : *catalog_.Listing(camera)) {
-    const auto found = counts.find(entry.day);
-    if (found == counts.end()) continue;
-    // The hour as the name says it: "YYYYMMDD_HH…".
-    const int hour = std::atoi(entry.tail.substr(9, 2).c_str());
-    if (hour >= 0 && hour < 24) ++found->second[static_cast<std::size_t>(hour)];
-  }
+  std::vector<RecordingStamp> stamps;
+  for (const CatalogEntry& entry : *catalog_.Listing(camera)) stamps.push_back(entry.stamp);
+  const auto counts = CountByHour(stamps, DayNumberOf(now - 6 * 86400), 7);
   Json week = Json::array();
-  for (const std::string& day : days) week.push_back({{"day", day}, {"hours", counts[day]}});
+  for (int back = 6; back >= 0; --back)
+    week.push_back({{"day", DayOf(now - back * 86400)}, {"hours", counts[static_cast<std::size_t>(6 - back)]}});
   SendJson(response, {{"camera", camera}, {"days", week}});
 }
 
@@ -622,20 +616,8 @@ std::string WebServer::Mp4Of(const CatalogRecording& recording, std::string& err
   ::chmod(settings_.cacheFolder.c_str(), 0700);  // the MP4s are the recordings themselves
   if (!RemuxToMp4(recording.file.path, mp4, error)) return {};
   // The cache stays within its bound: the oldest MP4s go.
-  std::vector<std::filesystem::directory_entry> files;
-  std::int64_t total = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(settings_.cacheFolder, ignored)) {
-    if (!entry.is_regular_file(ignored) || entry.path().extension() != ".mp4") continue;
-    files.push_back(entry);
-    total += static_cast<std::int64_t>(entry.file_size(ignored));
-  }
-  std::sort(files.begin(), files.end(),
-            [](const auto& a, const auto& b) { return a.last_write_time() < b.last_write_time(); });
-  for (const auto& file : files) {
-    if (total <= settings_.cacheBytes || file.path() == mp4) break;
-    total -= static_cast<std::int64_t>(file.file_size(ignored));
-    std::filesystem::remove(file.path(), ignored);
-  }
+  TrimCacheFolder(settings_.cacheFolder, ".mp4", std::numeric_limits<std::size_t>::max(), settings_.cacheBytes,
+                  std::filesystem::path(mp4).filename());
   return mp4;
 }
 

@@ -18,7 +18,7 @@
 #include "record/camera_feed.h"
 #include "web/camera_board.h"
 #include "web/http_server.h"
-#include "web/recording_catalog.h"
+#include "web/camera_recordings.h"
 #include "web/sessions.h"
 #include "web/thumbnail_cache.h"
 
@@ -46,7 +46,7 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port);
 class WebServer {
  public:
   using Say = std::function<void(const std::string&)>;  // a status line, from the server's threads
-  WebServer(WebSettings settings, RecordingCatalog& catalog, CameraBoard& board, CameraFeeds& feeds, Say say);
+  WebServer(WebSettings settings, CameraRecordings& catalog, CameraBoard& board, CameraFeeds& feeds, Say say);
   ~WebServer();  // Stop
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
@@ -96,7 +96,7 @@ class WebServer {
   std::string RecordingJson(const CatalogRecording& recording);
 
   const WebSettings settings_;
-  RecordingCatalog& catalog_;
+  CameraRecordings& catalog_;
   CameraBoard& board_;
   CameraFeeds& feeds_;
   const Say say_;

@@ -6,16 +6,8 @@
 
 namespace {
 
-// "YYYYMMDD_HHMMSS" after the stem and its "_": digits the name check has already vouched for.
-QDateTime StartOf(const std::string& name, std::size_t stemLength) {
-  auto number = [&](std::size_t at, std::size_t count) {
-    int value = 0;
-    for (std::size_t i = at; i < at + count; ++i) value = value * 10 + (name[i] - '0');
-    return value;
-  };
-  const std::size_t at = stemLength + 1;
-  return QDateTime(QDate(number(at, 4), number(at + 4, 2), number(at + 6, 2)),
-                   QTime(number(at + 9, 2), number(at + 11, 2), number(at + 13, 2)));
+QDateTime StartOf(const zent::RecordingStamp& stamp) {
+  return QDateTime(QDate(stamp.year, stamp.month, stamp.day), QTime(stamp.hour, stamp.minute, stamp.second));
 }
 
 // The stem a saving path gives its recordings: the file name without its extension.
@@ -30,21 +22,20 @@ QString StemOf(const QString& savePath) {
 
 QList<RecordingEntry> ListRecordings(const QString& savePath) {
   const std::string stem = StemOf(savePath).toLocal8Bit().toStdString();
-  const std::vector<zent::RecordingFile> files =
-      zent::FindRecordings(QFileInfo(savePath).absolutePath().toLocal8Bit().toStdString(), stem);
+  const std::vector<zent::FolderRecording> files =
+      zent::ReadRecordingFolder(QFileInfo(savePath).absolutePath().toLocal8Bit().toStdString(), stem, true);
   QList<RecordingEntry> entries;
   entries.reserve(static_cast<qsizetype>(files.size()));
   // Newest first; of two in one second, the later name (-1, -2, …) first.
   for (auto file = files.rbegin(); file != files.rend(); ++file)
-    entries.append({QString::fromLocal8Bit(file->path), StartOf(file->name, stem.size()), file->size, file->modifiedMs});
+    entries.append({QString::fromLocal8Bit(file->file.path), StartOf(file->stamp), file->file.size, file->file.modifiedMs});
   return entries;
 }
 
 bool RecordingEntryOf(const QString& path, RecordingEntry& entry) {
   const QFileInfo file(path);
-  const std::string name = file.fileName().toLocal8Bit().toStdString();
-  const std::string stem = zent::RecordingStem(name);
-  if (stem.empty()) return false;
-  entry = {file.absoluteFilePath(), StartOf(name, stem.size()), file.size(), file.lastModified().toMSecsSinceEpoch()};
+  zent::RecordingStamp stamp;
+  if (!zent::ReadStamp(file.fileName().toLocal8Bit().toStdString(), stamp)) return false;
+  entry = {file.absoluteFilePath(), StartOf(stamp), file.size(), file.lastModified().toMSecsSinceEpoch()};
   return true;
 }

@@ -1,12 +1,14 @@
 #include "app/recordings/thumbnail_loader.h"
 
 #include <QCryptographicHash>
+#include <algorithm>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QStandardPaths>
 
+#include "record/recording_catalog.h"
 #include "record/thumbnail.h"
 
 namespace {
@@ -55,17 +57,22 @@ void ThumbnailLoader::Forget(const QString& path) {
 }
 
 void ThumbnailLoader::TrimCache(const QString& folder, int keep) {
-  const QFileInfoList pictures =
-      QDir(folder).entryInfoList({"*.png"}, QDir::Files | QDir::NoSymLinks, QDir::Time);  // newest first
-  for (int i = keep; i < pictures.size(); ++i) QFile::remove(pictures[i].filePath());
+  zent::TrimCacheFolder(folder.toLocal8Bit().toStdString(), ".png", static_cast<std::size_t>(std::max(keep, 0)));
 }
 
 void ThumbnailLoader::Run() {
-  TrimCache(cacheFolder_, kMaxCachedPictures);
+  bool trimmed = false, served = false;
   for (;;) {
     Job job;
     {
       std::unique_lock lock(mutex_);
+      // The cache is trimmed once the rows asked for are served: never between a person and a picture.
+      if (!trimmed && served && queue_.empty() && !stopping_) {
+        lock.unlock();
+        TrimCache(cacheFolder_, kMaxCachedPictures);
+        trimmed = true;
+        lock.lock();
+      }
       wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (stopping_) return;
       job = queue_.front();
@@ -73,6 +80,7 @@ void ThumbnailLoader::Run() {
       if (!queued_.remove(job.path)) continue;  // done already, or forgotten
     }
     Make(job);
+    served = true;
   }
 }
 

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "record/recording_catalog.h"
+
 namespace {
 constexpr int kHours = 7 * 24;
 constexpr int kLabelHeight = 14;
@@ -18,15 +20,15 @@ WeekChart::WeekChart(QWidget* parent) : QWidget(parent) {
 void WeekChart::SetEvents(const QVector<QDateTime>& starts, const QDateTime& now) {
   const QDateTime thisHour(now.date(), QTime(now.time().hour(), 0));
   m_firstHour = thisHour.addSecs(-3600LL * (kHours - 1));
-  m_counts.fill(0);
-  // By calendar day and hour, not by seconds: cheap for 10,000 recordings, and a bar is an hour
-  // on the clock even across a change of summer time.
-  const qint64 firstDay = m_firstHour.date().toJulianDay();
-  const int firstHour = m_firstHour.time().hour();
+  std::vector<zent::RecordingStamp> stamps;
+  stamps.reserve(static_cast<std::size_t>(starts.size()));
   for (const QDateTime& start : starts) {
-    const qint64 hours = (start.date().toJulianDay() - firstDay) * 24 + start.time().hour() - firstHour;
-    if (hours >= 0 && hours < kHours) ++m_counts[static_cast<int>(hours)];
+    const QDate date = start.date();
+    const QTime time = start.time();
+    stamps.push_back({date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()});
   }
+  const std::vector<int> counts = zent::CountLastWeek(stamps, static_cast<std::time_t>(now.toSecsSinceEpoch()));
+  m_counts = QVector<int>(counts.begin(), counts.end());
   update();
 }
 

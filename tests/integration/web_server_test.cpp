@@ -80,7 +80,7 @@ class WebServerTest : public ::testing::Test {
 
   TempDir dir;
   const std::string accounts = dir.file("config/zent-client/accounts");  // a fresh machine: no folder yet
-  RecordingCatalog catalog;
+  CameraRecordings catalog;
   CameraBoard board;
   CameraFeeds feeds;
   std::mutex mutex;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "record/recording_catalog.h"
+
 namespace zent {
 namespace {
 
@@ -32,6 +34,45 @@ TEST(RecordingFileName, ADotInAFolderNameIsNoExtension) {
 TEST(RecordingFileName, WithoutTheTimeThePathIsUsedAsItIs) {
   for (int off : {0, 2, -1}) EXPECT_EQ(RecordingFileName("/video/cam", off, EventTime()), "/video/cam");
   EXPECT_EQ(RecordingFileName("/video/cam.avi", 0, EventTime()), "/video/cam.avi");
+}
+
+// Both front ends' week charts: each recording in the hour its name says, the 168 hours ending
+// with this one, a day in the middle of a month's and a year's turn alike.
+TEST(RecordingWeek, EachRecordingCountsInTheHourItsNameSays) {
+  RecordingStamp stamp;
+  ASSERT_TRUE(ReadStamp("cam_20270101_000000-2.avi", stamp));
+  EXPECT_EQ(stamp.Day(), "2027-01-01");
+  EXPECT_FALSE(ReadStamp("cam_2027011_000000.avi", stamp));
+  std::tm noon{};
+  noon.tm_year = 2027 - 1900;
+  noon.tm_mon = 0;
+  noon.tm_mday = 1;
+  noon.tm_hour = 12;
+  noon.tm_min = 30;
+  noon.tm_isdst = -1;
+  const std::time_t now = std::mktime(&noon);
+  std::vector<RecordingStamp> stamps;
+  for (const char* name : {"c_20261225_125959.avi",   // one hour too old
+                           "c_20261225_130000.avi",   // the first hour shown
+                           "c_20261231_235959.avi", "c_20270101_000000.avi", "c_20270101_000000-1.avi",
+                           "c_20270101_123000.avi",   // this hour
+                           "c_20270101_130000.avi"})  // to come
+    ASSERT_TRUE(ReadStamp(name, stamps.emplace_back()));
+  const std::vector<int> hours = CountLastWeek(stamps, now);
+  ASSERT_EQ(hours.size(), 168u);
+  EXPECT_EQ(hours.front(), 1);
+  EXPECT_EQ(hours[167 - 12 - 1], 1);  // 23:00 on New Year's Eve
+  EXPECT_EQ(hours[167 - 12], 2);
+  EXPECT_EQ(hours.back(), 1);
+  int total = 0;
+  for (const int count : hours) total += count;
+  EXPECT_EQ(total, 5);
+  const auto days = CountByHour(stamps, DayNumberOf(now) - 6, 7);
+  EXPECT_EQ(days[6][0], 2);
+  EXPECT_EQ(days[6][12], 1);
+  EXPECT_EQ(days[6][13], 1);
+  EXPECT_EQ(days[5][23], 1);
+  EXPECT_EQ(days[0][13], 0);  // the 26th: the 25th is not in these seven days
 }
 
 }  // namespace

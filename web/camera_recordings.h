@@ -6,14 +6,12 @@
 
 #include <cstdint>
 #include <ctime>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "record/recording_name.h"
+#include "record/recording_catalog.h"
 #include "service/camera_setup.h"
 
 namespace zent {
@@ -35,54 +33,23 @@ struct CatalogRecording {
   std::time_t Start() const { return RecordingTime(file.name); }
 };
 
-// A recording as the folder's listing names it, nothing looked up: the part of its name after
-// the stem ("20261207_143005-1", also its id after the camera's) and its day.
-struct CatalogEntry {
-  std::string tail;
-  std::string day;  // "YYYY-MM-DD"
-};
-using CatalogListing = std::shared_ptr<const std::vector<CatalogEntry>>;
-
-// What a look into the file says; kept while the file's size and time stay the same.
-struct RecordingDetails {
-  bool ok = false;
-  std::string codec;
-  double seconds = 0;
-};
-
-class RecordingCatalog {
+class CameraRecordings {
  public:
   void SetCameras(const std::vector<CameraSetup>& cameras);
   std::vector<CatalogCamera> Cameras();
   std::optional<CatalogCamera> Camera(const std::string& id);
 
-  // The camera's recordings newest first, shared and unchanged until the folder changes. Names
-  // only, no file looked into or even at: ten thousand recordings list in milliseconds.
+  // The camera's recordings newest first, unchanged until its folder changes.
   CatalogListing Listing(const std::string& cameraId);
-  // One recording by its id: its one name looked at, never the whole folder.
   std::optional<CatalogRecording> Find(const std::string& recordingId);
-  RecordingDetails Details(const CatalogRecording& recording);
+  RecordingDetails Details(const CatalogRecording& recording) { return catalog_.Details(recording.file); }
   // Deletes the recording's file, found afresh in its folder; false with the reason.
   bool Delete(const CatalogRecording& recording, std::string& error);
 
  private:
+  RecordingCatalog catalog_;
   std::mutex mutex_;
   std::vector<CatalogCamera> cameras_;
-  struct Cached {
-    std::int64_t size = 0, modifiedMs = 0;
-    RecordingDetails details;
-  };
-  std::map<std::string, Cached> details_;  // by path, bounded
-  // Each camera's folder as last read, until the folder changes.
-  struct Listed {
-    std::string folder;
-    std::int64_t changedNs = -1;
-    CatalogListing entries;
-  };
-  std::map<std::string, Listed> listings_;
 };
-
-// "YYYY-MM-DD" of a time, local.
-std::string DayOf(std::time_t time);
 
 }  // namespace zent
