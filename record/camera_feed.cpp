@@ -19,6 +19,10 @@ std::shared_ptr<LivePacket> MakeLivePacket(const AVPacket& packet, std::shared_p
   return live;
 }
 
+const char* FeedCodecName(int codec) {
+  return codec == AV_CODEC_ID_MJPEG ? "mjpeg" : codec == AV_CODEC_ID_H264 ? "h264" : "";
+}
+
 LivePacketPtr LiveViewer::Next(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   ready_.wait_for(lock, timeout, [this] { return ended_ || !queue_.empty(); });

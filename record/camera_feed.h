@@ -114,6 +114,9 @@ class CameraFeeds {
   std::map<std::string, std::shared_ptr<CameraFeed>> feeds_;
 };
 
+// The name the page knows a feed's codec by ("mjpeg", "h264"); empty for another or none yet.
+const char* FeedCodecName(int codec);
+
 // A feed's packet: a new reference to `packet`'s bytes with the stream's details.
 std::shared_ptr<LivePacket> MakeLivePacket(const AVPacket& packet, std::shared_ptr<const AVCodecParameters> parameters,
                              std::uint64_t segment, AVRational timeBase, bool arrivalClock,

@@ -1,29 +1,21 @@
-// The web page's routes for what happens now: each camera's live video and newest picture, and
-// the recorder's health for monitoring systems.
+#include "web/live_routes.h"
 
-#include <set>
+#include <nlohmann/json.hpp>
 
-#include "record/disk_space.h"
 #include "record/live_mp4.h"
-#include "record/memory_budget.h"
 #include "record/picture_jpeg.h"
-#include "web/camera_health.h"
 #include "web/http_answers.h"
-#include "web/metrics.h"
-#include "web/tokens.h"
-#include "web/web_server.h"
+#include "web/web_requests.h"
 
 namespace zent {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::size_t kViewerQueueBytes = 4u << 20;  // a viewer that stops reading holds no more
 constexpr auto kWaitForVideo = std::chrono::milliseconds(500);
-constexpr auto kHealthyVideoWithin = std::chrono::seconds(30);
+constexpr auto kNewsKeepAlive = std::chrono::seconds(15);
 constexpr char kBoundary[] = "zentframe";
-
-bool IsLoopback(const std::string& address) {
-  return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
-}
 
 // A camera's live packets as a streamed answer, from the packet that said what the stream is.
 class LiveStream : public HttpStream {
@@ -58,35 +50,88 @@ class LiveStream : public HttpStream {
   std::shared_ptr<void> slot_;
 };
 
+// Live news for the page as server-sent events, woken by the board.
+class NewsStream : public HttpStream {
+ public:
+  NewsStream(CameraBoard& board, std::uint64_t after, std::shared_ptr<void> slot)
+      : board_(board), after_(after), slot_(std::move(slot)) {}
+  ~NewsStream() override {
+    if (listener_) board_.Unlisten(listener_);
+  }
+  void OnReady(std::function<void()> wake) override { listener_ = board_.Listen(std::move(wake)); }
+  bool Pull(std::string& out) override {
+    for (const BoardNews& news : board_.NewsAfter(after_, std::chrono::milliseconds(0))) {
+      out += "id: " + std::to_string(news.number) + "\ndata: " + news.json + "\n\n";
+      after_ = news.number;
+    }
+    const auto now = Clock::now();
+    if (out.empty() && now - lastSent_ >= kNewsKeepAlive) out = ": still here\n\n";  // keeps proxies from closing a quiet stream
+    if (!out.empty()) lastSent_ = now;
+    return true;
+  }
+
+ private:
+  CameraBoard& board_;
+  std::uint64_t after_;
+  std::shared_ptr<void> slot_;
+  std::uint64_t listener_ = 0;
+  Clock::time_point lastSent_ = Clock::now();
+};
+
 }  // namespace
 
-bool WebServer::MachineMayRead(const HttpRequest& request) {
-  const std::string authorization = request.Header("Authorization");
-  if (authorization.rfind("Bearer ", 0) == 0 && !settings_.tokensPath.empty() &&
-      !TokenOwner(settings_.tokensPath, authorization.substr(7)).empty())
-    return true;
-  // A request a proxy on this machine passed on comes from anywhere.
-  return settings_.healthFromLocalhost && IsLoopback(request.remoteAddress) && !ThroughProxy(request);
+void LiveRoutes::Register(HttpServer& server) {
+  const std::string camera = "/api/cameras/" + kCameraIdPattern;
+  server.Route("GET", "/api/cameras", [this](const HttpRequest&, HttpResponse& r) { Cameras(r); });
+  server.Route("GET", camera + "/live",
+               [this](const HttpRequest& q, HttpResponse& r) { Live(SessionToken(q), q.matches[1], r); });
+  server.Route("GET", camera + "/snapshot\\.jpg", [this](const HttpRequest& q, HttpResponse& r) { Snapshot(q.matches[1], r); });
+  server.Route("GET", "/api/events", [this](const HttpRequest& q, HttpResponse& r) {
+    const std::string last = q.Header("Last-Event-ID");
+    News(SessionToken(q), last.empty() ? q.Param("after") : last, r);
+  });
 }
 
-std::shared_ptr<CameraFeed> WebServer::FeedOf(const std::string& cameraId) {
+std::shared_ptr<CameraFeed> LiveRoutes::FeedOf(const std::string& cameraId) {
   for (const CameraState& camera : board_.Cameras())
     if (camera.id == cameraId) return feeds_.Find(camera.address);
   return nullptr;
 }
 
-void WebServer::Snapshot(const HttpRequest& request, HttpResponse& response) {
-  const std::shared_ptr<CameraFeed> feed = FeedOf(request.matches[1]);
+void LiveRoutes::Cameras(HttpResponse& response) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const CameraState& camera : board_.Cameras()) {
+    const std::shared_ptr<CameraFeed> feed = feeds_.Find(camera.address);
+    const char* state = !camera.loggedIn ? "offline" : camera.recording ? "recording" : camera.armed ? "armed"
+                                                                                                     : "logged in";
+    list.push_back({{"id", camera.id},
+                    {"address", camera.address},
+                    {"name", camera.address},
+                    {"state", state},
+                    {"loggedIn", camera.loggedIn},
+                    {"video", camera.video},
+                    {"armed", camera.armed},
+                    {"recording", camera.recording},
+                    {"lastEvent", camera.lastEvent},
+                    {"codec", FeedCodecName(feed ? feed->Stats().codec.load() : 0)},
+                    {"live", "/api/cameras/" + camera.id + "/live"},
+                    {"snapshot", "/api/cameras/" + camera.id + "/snapshot.jpg"}});
+  }
+  SendJson(response, list);
+}
+
+void LiveRoutes::Snapshot(const std::string& camera, HttpResponse& response) {
+  const std::shared_ptr<CameraFeed> feed = FeedOf(camera);
   if (!feed) return SendError(response, 404, "no such camera");
   const std::string jpeg = SnapshotJpeg(feed->Held());
   if (jpeg.empty()) return SendError(response, 503, "no video from this camera now");
   response.SetContent(jpeg, "image/jpeg");
 }
 
-void WebServer::Live(const HttpRequest& request, HttpResponse& response) {
-  const std::shared_ptr<CameraFeed> feed = FeedOf(request.matches[1]);
+void LiveRoutes::Live(const std::string& session, const std::string& camera, HttpResponse& response) {
+  const std::shared_ptr<CameraFeed> feed = FeedOf(camera);
   if (!feed) return SendError(response, 404, "no such camera");
-  std::shared_ptr<void> slot = StreamSlot(request, response, true);
+  std::shared_ptr<void> slot = slots_.Take(session, true, response);
   if (!slot) return;
   std::shared_ptr<LiveViewer> viewer = feed->Watch(kViewerQueueBytes);
   // The first packet says what the stream is: the held ones are there at once.
@@ -112,31 +157,14 @@ void WebServer::Live(const HttpRequest& request, HttpResponse& response) {
   response.SetStream(std::make_shared<LiveStream>(viewer, first, mp4, std::move(slot)), "video/mp4");
 }
 
-void WebServer::Metrics(HttpResponse& response) {
-  ProcessFigures process;
-  process.memoryUsedBytes = MemoryBudget::Process().Used();
-  process.memoryLimitBytes = MemoryBudget::Process().Limit();
-  process.liveViewers = liveViewers_;
-  std::set<std::string> folders;
-  for (const CatalogCamera& camera : catalog_.Cameras()) {
-    if (!folders.insert(camera.place.folder).second) continue;
-    process.disks.push_back({camera.place.folder, FreeBytes(camera.place.folder + "/."), camera.reserveBytes});
-  }
-  response.SetContent(MetricsText(board_.Cameras(), feeds_, process), "text/plain; version=0.0.4; charset=utf-8");
-}
-
-void WebServer::Health(HttpResponse& response) {
-  nlohmann::json cameras = nlohmann::json::array();
-  bool healthy = true;
-  for (const CameraHealth& camera :
-       HealthOf(board_.Cameras(), feeds_, std::chrono::system_clock::now(), kHealthyVideoWithin)) {
-    healthy = healthy && camera.problems.empty();
-    cameras.push_back({{"camera", camera.id},
-                       {"address", camera.address},
-                       {"ok", camera.problems.empty()},
-                       {"problems", camera.problems}});
-  }
-  SendJson(response, {{"ok", healthy}, {"cameras", cameras}}, healthy ? 200 : 503);
+void LiveRoutes::News(const std::string& session, const std::string& last, HttpResponse& response) {
+  std::uint64_t after = board_.LatestNews();
+  if (!last.empty() && last.size() < 20 && last.find_first_not_of("0123456789") == std::string::npos)
+    after = std::min<std::uint64_t>(std::stoull(last), after);  // a number from the future would mute the stream
+  std::shared_ptr<void> slot = slots_.Take(session, false, response);
+  if (!slot) return;
+  response.SetHeader("Cache-Control", "no-store");
+  response.SetStream(std::make_shared<NewsStream>(board_, after, std::move(slot)), "text/event-stream");
 }
 
 }  // namespace zent
