@@ -245,23 +245,17 @@ TEST_F(VideoEngineTest, PicturesComeOnlyWhileShownAndNoLargerThanShown) {
 }
 
 TEST_F(VideoEngineTest, ACameraThatNeverAnswersDoesNotHoldTheViewerUp) {
-  // A port that accepts the connection and then says nothing.
-  const int listener_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener_fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener_fd, 4), 0);
-  socklen_t length = sizeof address;
-  ::getsockname(listener_fd, reinterpret_cast<sockaddr*>(&address), &length);
-
-  engine->SetSource({"127.0.0.1", ntohs(address.sin_port), "admin", "kwolt", ""});
+  // A camera that takes the request and then says nothing.
+  ScriptedServer silent("127.0.0.1", [](const std::string&) {
+    std::this_thread::sleep_for(1500ms);
+    return std::string();
+  });
+  engine->SetSource({"127.0.0.1", silent.Port(), "admin", "kwolt", ""});
   engine->StartView();
   std::this_thread::sleep_for(500ms);
   const auto before = std::chrono::steady_clock::now();
   engine->StopView();
   EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
-  ::close(listener_fd);
 }
 
 TEST_F(VideoEngineTest, ACameraThatStaysAwayIsReportedOnce) {
@@ -447,36 +441,8 @@ TEST_F(VideoEngineTest, ARecordingStopsBeforeTheDiskIsFullAndOnlyOurOldestRecord
 }
 
 // A camera gone wrong: a few good frames, then a part without end.
-class EndlessPartServer {
- public:
-  explicit EndlessPartServer(bool declareHugeLength) : huge_(declareHugeLength) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd_, 4);
-    socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~EndlessPartServer() {
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    thread_.join();
-  }
-  int Port() const { return port_; }
-
- private:
-  void Serve() {
-    const int client = ::accept(fd_, nullptr, nullptr);
-    if (client < 0) return;
-    char request[4096];
-    ::recv(client, request, sizeof request, 0);
-    auto send = [&](const std::string& text) {
-      return ::send(client, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
-    };
+ScriptedServer::Writer EndlessPart(bool declareHugeLength) {
+  return [declareHugeLength](const std::string&, const ScriptedServer::Send& send) {
     send("HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=cut\r\n\r\n");
     // Enough of a JPEG for its size: SOI, a baseline frame header of 64 x 48, EOI.
     const std::string jpeg("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x30\x00\x40\x01\x01\x11\x00\xFF\xD9", 17);
@@ -484,18 +450,13 @@ class EndlessPartServer {
       send("--cut\r\nContent-Type: image/jpeg\r\nContent-Length: 17\r\n\r\n" + jpeg + "\r\n");
       std::this_thread::sleep_for(50ms);
     }
-    send(huge_ ? "--cut\r\nContent-Length: 2147483647\r\n\r\n" : "--cut\r\nContent-Type: image/jpeg\r\n\r\n");
+    send(declareHugeLength ? "--cut\r\nContent-Length: 2147483647\r\n\r\n" : "--cut\r\nContent-Type: image/jpeg\r\n\r\n");
     const std::string endless(1 << 20, 'x');
     for (int mb = 0; mb < 1024 && send(endless); ++mb) {
     }
-    ::close(client);
-  }
-
-  bool huge_;
-  int fd_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-};
+    return false;
+  };
+}
 
 std::size_t PeakResidentKiB() {
   std::ifstream status("/proc/self/status");
@@ -604,7 +565,7 @@ TEST_F(VideoEngineTest, SlowStalledDiskCostsFramesNeverMemoryNorAWaitingCaller) 
 TEST_F(VideoEngineTest, ACameraThatSendsEndlessDataIsCutOffWithMemoryToSpare) {
   for (const bool hugeLength : {true, false}) {
     SCOPED_TRACE(hugeLength ? "Content-Length: 2147483647" : "a part that never ends");
-    EndlessPartServer server(hugeLength);
+    ScriptedServer server("127.0.0.1", EndlessPart(hugeLength));
     listener.Clear();
     [[maybe_unused]] const std::size_t peakBefore = PeakResidentKiB();
     engine->SetSource({"127.0.0.1", server.Port(), "", "", ""});

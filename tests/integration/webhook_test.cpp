@@ -2,18 +2,14 @@
 
 #include "notify/webhook_sender.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/kit/scripted_server.h"
 #include "tests/kit/wait_until.h"
 
 namespace zent::testing {
@@ -24,75 +20,22 @@ using namespace std::chrono_literals;
 // Answers every POST with `status`, after `delay`; counts the requests and keeps their bodies.
 class Receiver {
  public:
-  Receiver(int status, std::chrono::milliseconds delay, int port = 0) : status_(status), delay_(delay) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int yes = 1;
-    ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    socklen_t length = sizeof address;
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listen_, 16);
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~Receiver() {
-    stop_ = true;
-    ::shutdown(listen_, SHUT_RDWR);
-    thread_.join();
-    ::close(listen_);
-  }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/hook"; }
-  int Port() const { return port_; }
-  int Requests() const { return requests_; }
+  Receiver(int status, std::chrono::milliseconds delay, int port = 0)
+      : server_("127.0.0.1", [status, delay](const std::string&) {
+          std::this_thread::sleep_for(delay);
+          return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        }, port) {}
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(server_.Port()) + "/hook"; }
+  int Port() const { return server_.Port(); }
+  int Requests() { return static_cast<int>(server_.Requests().size()); }
   std::vector<std::string> Bodies() {
-    std::lock_guard lock(mutex_);
-    return bodies_;
+    std::vector<std::string> bodies;
+    for (const std::string& request : server_.Requests()) bodies.push_back(request.substr(request.find("\r\n\r\n") + 4));
+    return bodies;
   }
 
  private:
-  void Serve() {
-    while (!stop_) {
-      const int fd = ::accept(listen_, nullptr, nullptr);
-      if (fd < 0) return;
-      std::string request;
-      char buffer[4096];
-      // The stand-in reads the whole request (headers, then Content-Length bytes) before it answers.
-      for (;;) {
-        const std::size_t end = request.find("\r\n\r\n");
-        if (end != std::string::npos) {
-          const std::size_t at = request.find("Content-Length: ");
-          const std::size_t length = at == std::string::npos ? 0 : std::stoul(request.substr(at + 16));
-          if (request.size() >= end + 4 + length) {
-            std::lock_guard lock(mutex_);
-            bodies_.push_back(request.substr(end + 4, length));
-            break;
-          }
-        }
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        request.append(buffer, static_cast<std::size_t>(n));
-      }
-      ++requests_;
-      std::this_thread::sleep_for(delay_);
-      const std::string answer = "HTTP/1.1 " + std::to_string(status_) + " X\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-      ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
-      ::close(fd);
-    }
-  }
-
-  const int status_;
-  const std::chrono::milliseconds delay_;
-  int listen_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> requests_{0};
-  std::mutex mutex_;
-  std::vector<std::string> bodies_;
-  std::thread thread_;
+  ScriptedServer server_;
 };
 
 struct Lines {

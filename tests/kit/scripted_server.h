@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -19,14 +20,30 @@ namespace zent::testing {
 
 class ScriptedServer {
  public:
-  // The answer to one request; an empty answer closes the connection.
+  // The answer to one request (its head, and its body when it gives a Content-Length); an empty
+  // answer closes the connection.
   using Answer = std::function<std::string(const std::string& request)>;
+  // False once the client is gone.
+  using Send = std::function<bool(const std::string& bytes)>;
+  // Writes the answer to one request piece by piece, as slowly or endlessly as it likes; false
+  // closes the connection.
+  using Writer = std::function<bool(const std::string& request, const Send& send)>;
 
-  // `address` lies in 127.0.0.0/8.
-  ScriptedServer(const char* address, Answer answer) : answer_(std::move(answer)) {
+  // `address` lies in 127.0.0.0/8; `port` 0: any free one.
+  ScriptedServer(const char* address, Answer answer, int port = 0)
+      : ScriptedServer(address,
+                       Writer([answer = std::move(answer)](const std::string& request, const Send& send) {
+                         const std::string text = answer(request);
+                         return !text.empty() && send(text);
+                       }),
+                       port) {}
+  ScriptedServer(const char* address, Writer writer, int port = 0) : writer_(std::move(writer)) {
     listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in where{};
     where.sin_family = AF_INET;
+    where.sin_port = htons(static_cast<std::uint16_t>(port));
     ::inet_pton(AF_INET, address, &where.sin_addr);
     ::bind(listen_, reinterpret_cast<sockaddr*>(&where), sizeof where);
     ::listen(listen_, 8);
@@ -69,14 +86,17 @@ class ScriptedServer {
         std::size_t end;
         bool open = true;
         while (open && (end = inbox.find("\r\n\r\n")) != std::string::npos) {
-          const std::string request = inbox.substr(0, end + 4);
-          inbox.erase(0, end + 4);
+          const std::size_t length = BodyLength(inbox.substr(0, end));
+          if (inbox.size() < end + 4 + length) break;  // the body is still on its way
+          const std::string request = inbox.substr(0, end + 4 + length);
+          inbox.erase(0, end + 4 + length);
           {
             std::lock_guard lock(mutex_);
             requests_.push_back(request);
           }
-          const std::string answer = answer_(request);
-          open = !answer.empty() && ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL) > 0;
+          open = writer_(request, [client](const std::string& bytes) {
+            return ::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+          });
         }
         if (!open) break;
       }
@@ -84,7 +104,12 @@ class ScriptedServer {
     }
   }
 
-  Answer answer_;
+  static std::size_t BodyLength(const std::string& head) {
+    const std::size_t at = head.find("\r\nContent-Length: ");
+    return at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 18, nullptr, 10);
+  }
+
+  Writer writer_;
   int listen_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
