@@ -23,14 +23,14 @@ void RecordingCycle::Stop() {
   if (VideoRunning()) host_.StopVideo();
   session_ = Session::Off;
   video_ = Video::Off;
-  armed_ = false;
+  recorderWanted_ = false;
 }
 
 void RecordingCycle::LoginAccepted(Clock::time_point now) {
   if (stopped_ || (session_ != Session::LoggingIn && session_ != Session::Off)) return;
   session_ = Session::LoggedIn;
   reloginAttempt_ = 0;
-  armed_ = true;
+  recorderWanted_ = true;
   Tell(CycleEvent::Kind::LoggedIn, now);
   // Logged in again after a drop, the recorder never stood down: a recording goes on to its end.
   if (video_ == Video::Off) Prepare(now, settings_.preparePause, false);
@@ -68,7 +68,7 @@ void RecordingCycle::RecorderClosed(Clock::time_point now) {
   if (!VideoRunning()) return;
   Clear(CycleDeadline::Ready);
   video_ = Video::Off;
-  if (armed_) Prepare(now, settings_.preparePause, false);
+  if (recorderWanted_) Prepare(now, settings_.preparePause, false);
 }
 
 void RecordingCycle::VideoReported(const VideoReport& report) {
@@ -147,7 +147,7 @@ void RecordingCycle::Prepare(Clock::time_point now, std::chrono::milliseconds pa
 void RecordingCycle::Build(Clock::time_point now) {
   afterModeChange_ = false;
   video_ = Video::Off;
-  if (armed_ && host_.StartVideo()) Readying(now);
+  if (recorderWanted_ && host_.StartVideo()) Readying(now);
 }
 
 void RecordingCycle::Readying(Clock::time_point now) {
@@ -158,8 +158,8 @@ void RecordingCycle::Readying(Clock::time_point now) {
 
 void RecordingCycle::Arm(Clock::time_point now) {
   video_ = Video::Ready;
-  host_.RecorderArmed();
-  Tell(CycleEvent::Kind::Armed, now);
+  host_.RecorderReady();
+  Tell(CycleEvent::Kind::RecorderReady, now);
 }
 
 void RecordingCycle::LengthFrom(Clock::time_point now) {
@@ -170,7 +170,7 @@ void RecordingCycle::LengthFrom(Clock::time_point now) {
 
 void RecordingCycle::GiveUp(Clock::time_point now) {
   session_ = Session::GaveUp;
-  armed_ = false;
+  recorderWanted_ = false;
   ClearAll();
   if (saving_ == Saving::On) Tell(CycleEvent::Kind::RecordingEnded, now);
   saving_ = Saving::Off;

@@ -36,7 +36,7 @@ class CycleHost {
   virtual void Status(const std::string& text) = 0;
 
   // What only a window shows.
-  virtual void RecorderArmed() {}  // ready for the next event
+  virtual void RecorderReady() {}  // ready for the next event
   virtual void VideoModeChangeShown() {}  // just after the mode-change line
   virtual void GaveUp() { Status("Not logging in again until the configuration is reloaded."); }
   // For a host with timers: a deadline set `after` from now, and one no longer wanted.
@@ -49,7 +49,7 @@ class CycleHost {
 struct CycleEvent {
   enum class Kind {
     LoggedIn,          // the camera accepted us (again, after a drop)
-    Armed,             // ready for the next event
+    RecorderReady,     // the recorder is ready for the next event
     CameraEvent,       // the camera sent an event, recorded or not
     RecordingStarted,  // saving began
     RecordingEnded,    // its length is up, or it was cut short (a new picture size, a closed window)
@@ -128,7 +128,7 @@ class RecordingCycle {
   std::optional<Clock::time_point> NextDeadline() const;
 
   // Logged in since the start and not given up: the recorder is wanted.
-  bool Armed() const { return armed_; }
+  bool RecorderWanted() const { return recorderWanted_; }
   bool RecorderReady() const { return video_ == Video::Ready; }
   bool Recording() const { return saving_ == Saving::On; }
   bool VideoRunning() const { return video_ == Video::Readying || video_ == Video::Ready; }
@@ -153,7 +153,7 @@ class RecordingCycle {
   CycleHost& host_;
   CycleSettings settings_;
   bool stopped_ = false;
-  bool armed_ = false;
+  bool recorderWanted_ = false;
   bool afterModeChange_ = false;
   Session session_ = Session::Off;
   Video video_ = Video::Off;

@@ -8,13 +8,11 @@ CameraNotifier::CameraNotifier(NoticeSink& sink, const std::string& prefix, cons
     : sink_(sink), camera_(TopicName(cameraAddress)) {
   for (const Notice& notice : DiscoveryNotices(prefix, camera_, cameraAddress)) sink_.Send(notice);
   sink_.Send(MotionNotice(camera_, false));
-  SetState(false, false, "starting");
+  SayState("starting");
 }
 
-void CameraNotifier::SetState(bool loggedIn, bool video, const std::string& reason) {
-  loggedIn_ = loggedIn;
-  video_ = video;
-  const bool online = loggedIn_ && video_;
+void CameraNotifier::SayState(const std::string& reason) {
+  const bool online = status_.loggedIn && status_.video;
   // A new reason is news too: why a camera is offline changes as it is logged in again.
   if (stateSent_ && online == online_ && reason == reason_) return;
   online_ = online;
@@ -25,23 +23,24 @@ void CameraNotifier::SetState(bool loggedIn, bool video, const std::string& reas
 
 void CameraNotifier::OnCycleEvent(const CycleEvent& event) {
   const auto now = std::chrono::system_clock::now();
+  status_.Apply(event);
   switch (event.kind) {
     case CycleEvent::Kind::CameraEvent:
       // At once, before any recording: the fastest path from the camera to a phone.
       sink_.Send(EventNotice(camera_, now, ++sequence_));
-      if (!recording_) sink_.Send(MotionNotice(camera_, true));
+      if (!status_.recording) sink_.Send(MotionNotice(camera_, true));
       break;
     case CycleEvent::Kind::LoggedIn:
-      SetState(true, video_, video_ ? "logged in, video arriving" : "logged in, waiting for video");
+      SayState(status_.video ? "logged in, video arriving" : "logged in, waiting for video");
       break;
     case CycleEvent::Kind::SessionDropped:
-      SetState(false, video_, "event channel dropped; logging in again");
+      SayState("event channel dropped; logging in again");
       break;
     case CycleEvent::Kind::GaveUp:
-      SetState(false, video_, "event channel ended; not logging in again");
+      SayState("event channel ended; not logging in again");
       break;
     case CycleEvent::Kind::RecordingEnded:
-      if (recording_) break;  // the saved report turns the motion off
+      if (status_.recording) break;  // the saved report turns the motion off
       sink_.Send(MotionNotice(camera_, false));
       break;
     default:
@@ -52,17 +51,15 @@ void CameraNotifier::OnCycleEvent(const CycleEvent& event) {
 void CameraNotifier::OnVideoReport(const VideoReport& report) {
   using Kind = VideoReport::Kind;
   const auto now = std::chrono::system_clock::now();
+  status_.Apply(report);
   switch (report.kind) {
     case Kind::Connected:
     case Kind::StreamBack:
-      SetState(loggedIn_, true, loggedIn_ ? "logged in, video arriving" : "video arriving, not logged in");
+      SayState(status_.loggedIn ? "logged in, video arriving" : "video arriving, not logged in");
       break;
     case Kind::NoVideo:
     case Kind::StreamLost:
-      SetState(loggedIn_, false, report.text);
-      break;
-    case Kind::RecordingStarted:
-      recording_ = true;
+      SayState(report.text);
       break;
     default:
       break;
@@ -72,7 +69,6 @@ void CameraNotifier::OnVideoReport(const VideoReport& report) {
   if (report.kind == Kind::RecordingSaved || report.kind == Kind::RecordingFailed) {
     // The event is over once its file is.
     sink_.Send(MotionNotice(camera_, false));
-    recording_ = false;
   }
 }
 

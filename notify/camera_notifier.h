@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cycle/camera_status.h"
 #include "cycle/recording_cycle.h"
 #include "notify/notice.h"
 
@@ -23,15 +24,14 @@ class CameraNotifier : public CycleObserver {
   const std::string& Camera() const { return camera_; }
 
  private:
-  void SetState(bool loggedIn, bool video, const std::string& reason);
+  // Says whether the camera is online, and why, when that or the reason changed.
+  void SayState(const std::string& reason);
 
   NoticeSink& sink_;
   const std::string camera_;
   std::uint64_t sequence_ = 0;
-  bool loggedIn_ = false;
-  bool video_ = false;
+  CameraStatus status_;
   bool online_ = false;
-  bool recording_ = false;
   bool stateSent_ = false;
   std::string reason_;
 };

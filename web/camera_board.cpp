@@ -16,73 +16,23 @@ class CameraBoard::Observer : public CycleObserver {
   Observer(CameraBoard& board, std::string address) : board_(board), address_(std::move(address)) {}
 
   void OnCycleEvent(const CycleEvent& event) override {
-    using Kind = CycleEvent::Kind;
-    const std::string now = IsoTime(std::chrono::system_clock::now());
-    switch (event.kind) {
-      case Kind::LoggedIn:
-        Update([](CameraState& s) {
-          if (s.everLoggedIn) ++s.reconnects;
-          s.loggedIn = s.everLoggedIn = true;
-          s.dropsSinceLogin = 0;
-          s.gaveUp = false;
-        }, "state");
-        break;
-      case Kind::Armed: Update([](CameraState& s) { s.armed = true; }, "state"); break;
-      case Kind::CameraEvent:
-        Update([&](CameraState& s) {
-          s.lastEvent = now;
-          s.lastEventUnix = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-          ++s.events;
-        }, "event");
-        break;
-      case Kind::SessionDropped:
-        Update([](CameraState& s) {
-          s.loggedIn = s.armed = false;
-          ++s.dropsSinceLogin;
-        }, "state");
-        break;
-      case Kind::GaveUp:
-        Update([](CameraState& s) { s.loggedIn = s.armed = false; s.gaveUp = true; }, "state");
-        break;
-      default: break;
-    }
+    const auto now = std::chrono::system_clock::now();
+    Update([&](CameraState& s) {
+      const CameraStatus::Change change = s.Apply(event);
+      if (change == CameraStatus::Change::Event) {
+        s.lastEvent = IsoTime(now);
+        s.lastEventUnix = std::chrono::duration<double>(now.time_since_epoch()).count();
+      }
+      return change;
+    });
   }
 
   void OnVideoReport(const VideoReport& report) override {
-    using Kind = VideoReport::Kind;
-    switch (report.kind) {
-      case Kind::Connected:
-      case Kind::StreamBack:
-        Update([&](CameraState& s) {
-          if (report.kind == Kind::StreamBack) ++s.reconnects;
-          s.video = true;
-        }, "state");
-        break;
-      case Kind::NoVideo:
-      case Kind::StreamLost: Update([](CameraState& s) { s.video = false; }, "state"); break;
-      case Kind::RecordingStarted:
-        Update([&](CameraState& s) {
-          s.recording = true;
-          s.recordingPath = report.path;
-          ++s.recordings;
-        }, "recording");
-        break;
-      case Kind::RecordingSaved:
-      case Kind::RecordingFailed:
-        Update([](CameraState& s) {
-          s.recording = false;
-          s.recordingPath.clear();
-        }, "recording");
-        break;
-      case Kind::RecordingDeleted: Update([](CameraState&) {}, "recording"); break;
-      default: break;
-    }
+    Update([&](CameraState& s) { return s.Apply(report); });
   }
 
  private:
-  void Update(const std::function<void(CameraState&)>& change, const std::string& type) {
-    board_.Update(address_, change, type);
-  }
+  void Update(const std::function<CameraStatus::Change(CameraState&)>& change) { board_.Update(address_, change); }
   CameraBoard& board_;
   const std::string address_;
 };
@@ -112,12 +62,11 @@ std::unique_ptr<CycleObserver> CameraBoard::ObserverFor(const std::string& addre
   return std::make_unique<Observer>(*this, address);
 }
 
-void CameraBoard::Update(const std::string& address, const std::function<void(CameraState&)>& change,
-                         const std::string& type) {
+void CameraBoard::Update(const std::string& address, const std::function<CameraStatus::Change(CameraState&)>& change) {
   std::vector<std::function<void()>> wakes;
   {
     std::lock_guard lock(mutex_);
-    if (!Change(address, change, type)) return;
+    if (!Change(address, change)) return;
     for (const auto& [id, wake] : listeners_) wakes.push_back(wake);
   }
   for (const auto& wake : wakes) wake();
@@ -134,14 +83,15 @@ void CameraBoard::Unlisten(std::uint64_t listener) {
   listeners_.erase(listener);
 }
 
-bool CameraBoard::Change(const std::string& address, const std::function<void(CameraState&)>& change,
-                         const std::string& type) {
+bool CameraBoard::Change(const std::string& address, const std::function<CameraStatus::Change(CameraState&)>& change) {
   const auto found = cameras_.find(address);
   if (found == cameras_.end()) return false;
-  change(found->second);
+  const CameraStatus::Change what = change(found->second);
+  if (what == CameraStatus::Change::None) return false;
+  const char* type = what == CameraStatus::Change::Event ? "event" : what == CameraStatus::Change::Recording ? "recording" : "state";
   const CameraState& state = found->second;
   const nlohmann::json json{{"type", type},          {"camera", state.id},         {"loggedIn", state.loggedIn},
-                            {"video", state.video},  {"armed", state.armed},       {"recording", state.recording},
+                            {"video", state.video},  {"armed", state.recorderReady},       {"recording", state.recording},
                             {"lastEvent", state.lastEvent}};
   news_.push_back({++lastNews_, json.dump()});
   if (news_.size() > kNewsKept) news_.pop_front();

@@ -14,26 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "cycle/camera_status.h"
 #include "cycle/recording_cycle.h"
 
 namespace zent {
 
-struct CameraState {
+// A camera as the page shows it: its status, and when its last event came.
+struct CameraState : CameraStatus {
   std::string id;
   std::string address;
-  bool loggedIn = false;
-  bool video = false;
-  bool armed = false;
-  bool recording = false;
-  std::string recordingPath;  // the file being written while recording
   std::string lastEvent;  // ISO 8601, empty before the first
   double lastEventUnix = 0;  // seconds since 1970; 0 before the first
-  std::uint64_t events = 0;
-  std::uint64_t recordings = 0;
-  std::uint64_t reconnects = 0;  // log-ins after the first, and the video coming back
-  int dropsSinceLogin = 0;       // the event channel's drops since it was last logged in
-  bool gaveUp = false;           // not logging in again by itself
-  bool everLoggedIn = false;
 };
 
 struct BoardNews {
@@ -60,8 +51,9 @@ class CameraBoard {
 
  private:
   class Observer;
-  void Update(const std::string& address, const std::function<void(CameraState&)>& change, const std::string& news);
-  bool Change(const std::string& address, const std::function<void(CameraState&)>& change, const std::string& news);
+  // Applies a change to the camera and publishes its news; nothing for a change that is none.
+  void Update(const std::string& address, const std::function<CameraStatus::Change(CameraState&)>& change);
+  bool Change(const std::string& address, const std::function<CameraStatus::Change(CameraState&)>& change);
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -102,7 +102,7 @@ void LiveRoutes::Cameras(HttpResponse& response) {
   nlohmann::json list = nlohmann::json::array();
   for (const CameraState& camera : board_.Cameras()) {
     const std::shared_ptr<CameraFeed> feed = feeds_.Find(camera.address);
-    const char* state = !camera.loggedIn ? "offline" : camera.recording ? "recording" : camera.armed ? "armed"
+    const char* state = !camera.loggedIn ? "offline" : camera.recording ? "recording" : camera.recorderReady ? "armed"
                                                                                                      : "logged in";
     list.push_back({{"id", camera.id},
                     {"address", camera.address},
@@ -110,7 +110,7 @@ void LiveRoutes::Cameras(HttpResponse& response) {
                     {"state", state},
                     {"loggedIn", camera.loggedIn},
                     {"video", camera.video},
-                    {"armed", camera.armed},
+                    {"armed", camera.recorderReady},
                     {"recording", camera.recording},
                     {"lastEvent", camera.lastEvent},
                     {"codec", FeedCodecName(feed ? feed->Stats().codec.load() : 0)},

@@ -192,7 +192,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   bool StartRecording() override;
   void StopRecording() override;
   void Status(const std::string& text) override { AddStatusLine(text); }
-  void RecorderArmed() override;
+  void RecorderReady() override;
   void VideoModeChangeShown() override { AddStatusLine("Stop recording and close window."); }
   void GaveUp() override;
   void Schedule(zent::CycleDeadline kind, std::chrono::milliseconds after) override;

@@ -32,7 +32,7 @@ zent::CycleSettings CMainDlg::CycleSettings() const {
 
 void CMainDlg::Feed(const std::function<void(zent::RecordingCycle&, zent::RecordingCycle::Clock::time_point)>& input) {
   input(*m_cycle, zent::RecordingCycle::Clock::now());
-  m_bArmed = m_cycle->Armed() ? 1 : 0;
+  m_bArmed = m_cycle->RecorderWanted() ? 1 : 0;
   m_bRecorderReady = m_cycle->RecorderReady() ? 1 : 0;
   m_bRecording = m_cycle->Recording() ? 1 : 0;
   m_bModeChanged = m_cycle->WaitingAfterModeChange() ? 1 : 0;
@@ -89,7 +89,7 @@ void CMainDlg::StopVideo() {
   m_pRecordDlg->DestroyViewer();
 }
 
-void CMainDlg::RecorderArmed() { EnableDlgItem(IDC_CONFIGURATION, false); }
+void CMainDlg::RecorderReady() { EnableDlgItem(IDC_CONFIGURATION, false); }
 
 long CMainDlg::OnCameraEvent(unsigned long /*wParam*/, long /*lParam*/) {
   // The length as the profile says now, like the file's name.

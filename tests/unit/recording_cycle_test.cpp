@@ -32,7 +32,7 @@ class FakeHost : public zent::CycleHost {
   }
   void StopRecording() override { calls.push_back("StopRecording"); }
   void Status(const std::string& text) override { calls.push_back(text); }
-  void RecorderArmed() override {
+  void RecorderReady() override {
     if (withWindow) calls.push_back("Armed");
   }
   void VideoModeChangeShown() override {
@@ -174,7 +174,7 @@ TEST(DesktopCycle, BuildsArmsAndRecordsOnTheWindowsTimers) {
   const auto t0 = RecordingCycle::Clock::time_point{} + 1h;
   cycle.Start(t0);
   cycle.LoginAccepted(t0);
-  EXPECT_TRUE(cycle.Armed());
+  EXPECT_TRUE(cycle.RecorderWanted());
   cycle.CameraEvent(t0 + 500ms);  // no recorder yet
   EXPECT_EQ(host.Take(), (Calls{"Connecting server...", "StartSession", "timer 2 1000"}));
   cycle.Due(zent::CycleDeadline::Prepare, t0 + 999ms);  // a timer a little early still counts
@@ -250,7 +250,7 @@ TEST(DesktopCycle, ModeChangeDisconnectAndAClosedWindowWhileNotArmed) {
   // that is waiting to log in again.
   cycle.SessionEnded(SessionEnd::Dropped, t0 + 20s);
   cycle.Stop();
-  EXPECT_FALSE(cycle.Armed());
+  EXPECT_FALSE(cycle.RecorderWanted());
   EXPECT_EQ(host.Take(), (Calls{"Disconnected Network. Logging in again in 5 s.", "timer 1 5000", "stop timer 1",
                                 "stop timer 3", "StopVideo"}));
   cycle.Tick(t0 + 100s);
