@@ -7,16 +7,19 @@
 namespace zent {
 namespace {
 
-std::tm EventTime() {
+std::tm LocalTime(int year, int month, int day, int hour, int minute, int second) {
   std::tm t{};
-  t.tm_year = 2007 - 1900;
-  t.tm_mon = 8;
-  t.tm_mday = 18;
-  t.tm_hour = 7;
-  t.tm_min = 4;
-  t.tm_sec = 46;
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
   return t;
 }
+
+std::tm EventTime() { return LocalTime(2007, 9, 18, 7, 4, 46); }
 
 TEST(RecordingFileName, TimeReplacesTheExtension) {
   EXPECT_EQ(RecordingFileName("/video/cam.avi", 1, EventTime()), "/video/cam_20070918_070446.avi");
@@ -43,13 +46,7 @@ TEST(RecordingWeek, EachRecordingCountsInTheHourItsNameSays) {
   ASSERT_TRUE(ReadStamp("cam_20270101_000000-2.avi", stamp));
   EXPECT_EQ(stamp.Day(), "2027-01-01");
   EXPECT_FALSE(ReadStamp("cam_2027011_000000.avi", stamp));
-  std::tm noon{};
-  noon.tm_year = 2027 - 1900;
-  noon.tm_mon = 0;
-  noon.tm_mday = 1;
-  noon.tm_hour = 12;
-  noon.tm_min = 30;
-  noon.tm_isdst = -1;
+  std::tm noon = LocalTime(2027, 1, 1, 12, 30, 0);
   const std::time_t now = std::mktime(&noon);
   std::vector<RecordingStamp> stamps;
   for (const char* name : {"c_20261225_125959.avi",   // one hour too old
