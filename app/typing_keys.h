@@ -12,11 +12,13 @@ inline bool IsTypingKey(const QKeyEvent& key) {
   if (code >= Qt::Key_F1 && code <= Qt::Key_F11) return true;
   if (!keypad) return code >= Qt::Key_0 && code <= Qt::Key_9;
   switch (code) {
-    case Qt::Key_Asterisk: case Qt::Key_Plus: case Qt::Key_Comma:
-    case Qt::Key_Minus: case Qt::Key_Period: case Qt::Key_Slash:
-      return true;
-    default:
-      return code >= Qt::Key_1 && code <= Qt::Key_9;
+    case Qt::Key_Asterisk:
+    case Qt::Key_Plus:
+    case Qt::Key_Comma:
+    case Qt::Key_Minus:
+    case Qt::Key_Period:
+    case Qt::Key_Slash: return true;
+    default: return code >= Qt::Key_1 && code <= Qt::Key_9;
   }
 }
 

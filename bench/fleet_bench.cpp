@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
 
   camsim::ChildProcess recorder(ZENT_RECORDER_PATH, {},
                                 {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config", "CREDENTIALS_DIRECTORY="});
-  for (int i = 0; i < 200 && recorder.Count("Successfully connected.") < cameras; ++i) std::this_thread::sleep_for(100ms);
+  for (int i = 0; i < 200 && recorder.Count("Successfully connected.") < cameras; ++i)
+    std::this_thread::sleep_for(100ms);
   if (recorder.Count("Successfully connected.") < cameras) {
     std::fprintf(stderr, "not every camera connected:\n%s", recorder.Output().c_str());
     return 1;
@@ -155,8 +156,8 @@ int main(int argc, char** argv) {
         ++gapSizes[std::min<std::uint64_t>(gap, 10)];
       }
     const std::int64_t size = static_cast<std::int64_t>(entry.file_size());
-    std::printf("%-24s %8lld %8lld %8.1f %10.1f\n", entry.path().filename().c_str(), static_cast<long long>(probe.packets),
-                static_cast<long long>(gaps), probe.seconds, size / 1e6);
+    std::printf("%-24s %8lld %8lld %8.1f %10.1f\n", entry.path().filename().c_str(),
+                static_cast<long long>(probe.packets), static_cast<long long>(gaps), probe.seconds, size / 1e6);
     ++files;
     frames += probe.packets;
     lost += gaps;
@@ -183,8 +184,9 @@ int main(int argc, char** argv) {
   for (const auto& copy : copies) copy->WaitForExit(20s);
   rusage after{};
   ::getrusage(RUSAGE_CHILDREN, &after);
-  const double copyCpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) + (after.ru_stime.tv_sec - before.ru_stime.tv_sec) +
-                         ((after.ru_utime.tv_usec - before.ru_utime.tv_usec) + (after.ru_stime.tv_usec - before.ru_stime.tv_usec)) / 1e6;
+  const double copyCpu =
+      (after.ru_utime.tv_sec - before.ru_utime.tv_sec) + (after.ru_stime.tv_sec - before.ru_stime.tv_sec) +
+      ((after.ru_utime.tv_usec - before.ru_utime.tv_usec) + (after.ru_stime.tv_usec - before.ru_stime.tv_usec)) / 1e6;
   std::int64_t copyFrames = 0;
   for (int i = 0; i < cameras; ++i)
     copyFrames += zent::testing::ProbeAvi(home + "/ffmpeg/cam" + std::to_string(i) + ".avi").packets;
@@ -199,7 +201,8 @@ int main(int argc, char** argv) {
   }
   if (!gapSizes.empty()) {
     std::printf("\ngaps (frames missing in a row: times):");
-    for (const auto& [size, count] : gapSizes) std::printf(" %llu%s: %d", static_cast<unsigned long long>(size), size == 10 ? "+" : "", count);
+    for (const auto& [size, count] : gapSizes)
+      std::printf(" %llu%s: %d", static_cast<unsigned long long>(size), size == 10 ? "+" : "", count);
     std::printf("\n");
   }
 
@@ -213,19 +216,22 @@ int main(int argc, char** argv) {
   std::printf("stand-in cameras CPU %.1f s: %.3f of one core\n", simCpu, simCpu / wall);
   const double msPerFrame = frames > 0 ? 1000 * recorderCpu / static_cast<double>(frames) : 0;
   const double copyMsPerFrame = copyFrames > 0 ? 1000 * copyCpu / static_cast<double>(copyFrames) : 0;
-  std::printf("CPU a recorded frame: zent-recorder %.3f ms (one process, peak %.1f MB); %d ffmpeg -c copy %.3f ms "
-              "(%lld frames in %d s, memory summed %.1f MB): %.2fx\n",
-              msPerFrame, peakMb, cameras, copyMsPerFrame, static_cast<long long>(copyFrames), kCopySeconds,
-              copyMemoryMb, copyMsPerFrame > 0 ? msPerFrame / copyMsPerFrame : 0);
-  std::printf("peak resident memory %.1f MB; frames %lld, lost %lld; frames the stand-ins skipped over their whole "
-              "run (their sender was late or the connection still full): %lld; disk %.1f MB/s\n",
-              peakMb, static_cast<long long>(frames), static_cast<long long>(lost),
-              static_cast<long long>(skippedBySender), bytes / 1e6 / seconds);
-  std::printf("RESULT cameras=%d recordings=%d cpu_cores=%.3f cpu_s_per_camera_minute=%.3f camsim_cores=%.3f "
-              "peak_rss_mb=%.1f frames=%lld frames_lost=%lld not_sent=%lld disk_mb_per_s=%.1f stop_ms=%.0f playable_at_stop=%d "
-              "cpu_ms_per_frame=%.3f ffmpeg_cpu_ms_per_frame=%.3f ffmpeg_memory_mb=%.1f\n",
-              cameras, files, recorderCpu / wall, recorderCpu / recordedMinutes, simCpu / wall, peakMb,
-              static_cast<long long>(frames), static_cast<long long>(lost), static_cast<long long>(skippedBySender),
-              bytes / 1e6 / seconds, stopMs, playableAtStop, msPerFrame, copyMsPerFrame, copyMemoryMb);
+  std::printf(
+      "CPU a recorded frame: zent-recorder %.3f ms (one process, peak %.1f MB); %d ffmpeg -c copy %.3f ms "
+      "(%lld frames in %d s, memory summed %.1f MB): %.2fx\n",
+      msPerFrame, peakMb, cameras, copyMsPerFrame, static_cast<long long>(copyFrames), kCopySeconds, copyMemoryMb,
+      copyMsPerFrame > 0 ? msPerFrame / copyMsPerFrame : 0);
+  std::printf(
+      "peak resident memory %.1f MB; frames %lld, lost %lld; frames the stand-ins skipped over their whole "
+      "run (their sender was late or the connection still full): %lld; disk %.1f MB/s\n",
+      peakMb, static_cast<long long>(frames), static_cast<long long>(lost), static_cast<long long>(skippedBySender),
+      bytes / 1e6 / seconds);
+  std::printf(
+      "RESULT cameras=%d recordings=%d cpu_cores=%.3f cpu_s_per_camera_minute=%.3f camsim_cores=%.3f "
+      "peak_rss_mb=%.1f frames=%lld frames_lost=%lld not_sent=%lld disk_mb_per_s=%.1f stop_ms=%.0f playable_at_stop=%d "
+      "cpu_ms_per_frame=%.3f ffmpeg_cpu_ms_per_frame=%.3f ffmpeg_memory_mb=%.1f\n",
+      cameras, files, recorderCpu / wall, recorderCpu / recordedMinutes, simCpu / wall, peakMb,
+      static_cast<long long>(frames), static_cast<long long>(lost), static_cast<long long>(skippedBySender),
+      bytes / 1e6 / seconds, stopMs, playableAtStop, msPerFrame, copyMsPerFrame, copyMemoryMb);
   return files == cameras && lost == 0 && exit == 0 && playableAtStop == cameras ? 0 : 1;
 }

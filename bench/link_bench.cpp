@@ -29,7 +29,8 @@ class BenchHost : public zent::SessionHost {
     std::lock_guard lock(mutex_);
     if (text == "OK keep ZENT connection.") keepAliveSent_ = now;
     if (text == "Waiting Event Message...") {
-      if (keepAliveSent_) keepAlive_.push_back(std::chrono::duration<double, std::milli>(now - *keepAliveSent_).count());
+      if (keepAliveSent_)
+        keepAlive_.push_back(std::chrono::duration<double, std::milli>(now - *keepAliveSent_).count());
       keepAliveSent_.reset();
       ++waits_;
       changed_.notify_all();
@@ -108,8 +109,9 @@ int main(int argc, char** argv) {
   row("0520 sent -> camera event call", eventMs);
   row("0500 sent -> next wait (+1 ms pause)", keepAliveMs);
   std::printf("events: %zu of %d delivered\n", eventMs.size(), events);
-  std::printf("RESULT events=%zu event_ms_median=%.3f event_ms_p99=%.3f keepalive_ms_median=%.3f keepalive_ms_p99=%.3f\n",
-              eventMs.size(), bench::Percentile(eventMs, 0.5), bench::Percentile(eventMs, 0.99),
-              bench::Percentile(keepAliveMs, 0.5), bench::Percentile(keepAliveMs, 0.99));
+  std::printf(
+      "RESULT events=%zu event_ms_median=%.3f event_ms_p99=%.3f keepalive_ms_median=%.3f keepalive_ms_p99=%.3f\n",
+      eventMs.size(), bench::Percentile(eventMs, 0.5), bench::Percentile(eventMs, 0.99),
+      bench::Percentile(keepAliveMs, 0.5), bench::Percentile(keepAliveMs, 0.99));
   return eventMs.size() == static_cast<std::size_t>(events) ? 0 : 1;
 }

@@ -103,10 +103,10 @@ int main() {
   std::filesystem::create_directories(folder);
   camsim::CamSimProcess door({"--address", "127.0.0.2", "--size", "1920x1080", "--fps", "30", "--quality", "85",
                               "--user", "cam", "--password", "live"});
-  camsim::CamSimProcess yardEvents({"--address", "127.0.0.3", "--size", "320x240", "--fps", "1", "--user", "cam",
-                                    "--password", "live"});
-  camsim::RtspServerProcess yard({"--codec", "h264", "--size", "1920x1080", "--fps", "30", "--gop-seconds", "2",
-                                  "--kbit", "4000"});
+  camsim::CamSimProcess yardEvents(
+      {"--address", "127.0.0.3", "--size", "320x240", "--fps", "1", "--user", "cam", "--password", "live"});
+  camsim::RtspServerProcess yard(
+      {"--codec", "h264", "--size", "1920x1080", "--fps", "30", "--gop-seconds", "2", "--kbit", "4000"});
   zent::testing::WriteCameraList(
       home.documents(),
       {zent::testing::StandInProfile("127.0.0.2", door.EventPort(), door.VideoPort(), folder + "/door.avi"),
@@ -118,7 +118,8 @@ int main() {
   zent::testing::WriteFile(config + "/zent-client.ini",
                            "[cameraVideoUrl]\n127.0.0.3=rtsp://127.0.0.1:{port}/stream1\n");
   const std::string env = "env HOME=" + home.path() + " XDG_CONFIG_HOME=" + home.config() + " ";
-  if (std::system(("printf 'bench-pass-1\\n' | " + env + ZENT_RECORDER_PATH + " --add-user bench >/dev/null").c_str()) != 0)
+  if (std::system(
+          ("printf 'bench-pass-1\\n' | " + env + ZENT_RECORDER_PATH + " --add-user bench >/dev/null").c_str()) != 0)
     return 1;
   const std::string tokenFile = home.path() + "/token";
   if (std::system((env + ZENT_RECORDER_PATH + " --add-token bench > " + tokenFile + " 2>/dev/null").c_str()) != 0)
@@ -136,7 +137,8 @@ int main() {
   }
   auto login = client.Post("/api/login", R"({"user":"bench","password":"bench-pass-1"})", "application/json");
   if (!login || login->status != 200) return 1;
-  const std::string cookie = login->get_header_value("Set-Cookie").substr(0, login->get_header_value("Set-Cookie").find(';'));
+  const std::string cookie =
+      login->get_header_value("Set-Cookie").substr(0, login->get_header_value("Set-Cookie").find(';'));
   const httplib::Headers session{{"Cookie", cookie}};
   std::this_thread::sleep_for(3s);  // the H.264 feed holds a key frame group
 
@@ -197,7 +199,8 @@ int main() {
   std::this_thread::sleep_for(8s);
   const double budgetStalled = MetricValue(client, machine, "zent_memory_budget_used_bytes");
   const double rssStalled = bench::StatusMegabytes(recorder.Pid(), "VmRSS");
-  const double dropped = MetricValue(client, machine, "zent_camera_frames_dropped_total{camera=\"127_0_0_2\",address=\"127.0.0.2\"}");
+  const double dropped =
+      MetricValue(client, machine, "zent_camera_frames_dropped_total{camera=\"127_0_0_2\",address=\"127.0.0.2\"}");
   ::close(stalled);
 
   // /metrics with 100 cameras, as the server writes it.
@@ -240,10 +243,11 @@ int main() {
   std::printf("%-62s %10.3f\n", "/metrics text of 100 cameras, median ms", bench::Percentile(scrapeMs, 0.5));
   std::printf("%-62s %10zu\n", "  its size, bytes", scrapeBytes);
   std::printf("%-62s %10.3f\n", "/metrics over HTTP (2 cameras), median ms", bench::Percentile(httpScrapeMs, 0.5));
-  std::printf("RESULT mjpeg_first_ms=%.1f h264_first_ms=%.1f viewers8_added_core_percent=%.2f camera_connections=%d->%d "
-              "stalled_budget_mb=%.1f stalled_rss_mb=%.1f recording_dropped=%.0f metrics100_ms=%.3f\n",
-              bench::Percentile(mjpegMs, 0.5), bench::Percentile(h264Ms, 0.5), watchedPercent - idlePercent,
-              connectionsBefore, connectionsWatched, (budgetStalled - budgetBefore) / 1e6, rssStalled - rssBefore,
-              dropped, bench::Percentile(scrapeMs, 0.5));
+  std::printf(
+      "RESULT mjpeg_first_ms=%.1f h264_first_ms=%.1f viewers8_added_core_percent=%.2f camera_connections=%d->%d "
+      "stalled_budget_mb=%.1f stalled_rss_mb=%.1f recording_dropped=%.0f metrics100_ms=%.3f\n",
+      bench::Percentile(mjpegMs, 0.5), bench::Percentile(h264Ms, 0.5), watchedPercent - idlePercent, connectionsBefore,
+      connectionsWatched, (budgetStalled - budgetBefore) / 1e6, rssStalled - rssBefore, dropped,
+      bench::Percentile(scrapeMs, 0.5));
   return 0;
 }

@@ -53,7 +53,8 @@ Run Measure(const zent::testing::TempHome& home, std::vector<std::unique_ptr<cam
   if (broker) arguments = {"--mqtt", broker->Url()};
   camsim::ChildProcess recorder(ZENT_RECORDER_PATH, arguments, home.Environment());
   const int cameras = static_cast<int>(sims.size());
-  for (int i = 0; i < 300 && recorder.Count("Successfully connected.") < cameras; ++i) std::this_thread::sleep_for(100ms);
+  for (int i = 0; i < 300 && recorder.Count("Successfully connected.") < cameras; ++i)
+    std::this_thread::sleep_for(100ms);
   std::this_thread::sleep_for(2s);  // every camera armed, its pre-event seconds buffered
   std::vector<std::size_t> linesBefore;
   for (const auto& sim : sims) linesBefore.push_back(sim->LineCount());
@@ -140,9 +141,10 @@ int main(int argc, char** argv) {
   std::printf("%-44s %12.2f\n", "0520 sent -> event message, median ms", median);
   std::printf("%-44s %12.2f\n", "0520 sent -> event message, p99 ms", p99);
   std::printf("%-44s %12.2f\n", "0520 sent -> event message, max ms", bench::Percentile(with.latenciesMs, 1.0));
-  std::printf("RESULT cameras=%d events=%zu missing=%d median_ms=%.2f p99_ms=%.2f mqtt_core_percent=%.2f "
-              "mqtt_memory_mb=%.1f\n",
-              cameras, with.latenciesMs.size(), with.missing, median, p99, addedCore,
-              with.peakMegabytes - without.peakMegabytes);
+  std::printf(
+      "RESULT cameras=%d events=%zu missing=%d median_ms=%.2f p99_ms=%.2f mqtt_core_percent=%.2f "
+      "mqtt_memory_mb=%.1f\n",
+      cameras, with.latenciesMs.size(), with.missing, median, p99, addedCore,
+      with.peakMegabytes - without.peakMegabytes);
   return with.missing == 0 ? 0 : 1;
 }

@@ -95,7 +95,8 @@ int RecordScenario(int port, int seconds, const std::string& file, bool shown, c
   while (!listener.saved) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const double cpu = CpuSeconds() - cpuBefore;
   engine.StopView();
-  std::printf("cpu=%.3f first_frame_ms=%.1f pictures=%d\n", cpu, listener.firstFrameMs.load(), listener.pictures.load());
+  std::printf("cpu=%.3f first_frame_ms=%.1f pictures=%d\n", cpu, listener.firstFrameMs.load(),
+              listener.pictures.load());
   return 0;
 }
 
@@ -124,9 +125,9 @@ int DecodeScenario(const std::string& url, int seconds) {
   while (Clock::now() < end && av_read_frame(input, packet) >= 0) {
     if (avcodec_send_packet(decoder, packet) >= 0 && avcodec_receive_frame(decoder, frame) >= 0) {
       // one picture per packet: neither stream here has B-frames
-      scaler = sws_getCachedContext(scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                    frame->width, frame->height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
-                                    nullptr);
+      scaler =
+          sws_getCachedContext(scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                               frame->width, frame->height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
       rgb.resize(static_cast<std::size_t>(frame->width) * frame->height * 4);
       std::uint8_t* planes[4] = {rgb.data()};
       int strides[4] = {frame->width * 4};
@@ -168,9 +169,10 @@ int EventScenario(const std::string& size, double fps, int events) {
     dlg.m_currentProfile = profile;
     dlg.SetMillisecondsPerMinute(300);  // short recordings: what is measured is around them
     dlg.OnLogIn();
-    if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.RecordDlg() && dlg.RecordDlg()->m_pViewer; }, 10000))
+    if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.RecordDlg() && dlg.RecordDlg()->m_pViewer; },
+                          10000))
       return 1;
-    bench::PumpUntil([] { return false; }, 1500);  // the viewer has measured the frame rate
+    bench::PumpUntil([] { return false; }, 1500);                           // the viewer has measured the frame rate
     bench::PumpUntil([] { return false; }, (kPreEventSeconds + 1) * 1000);  // the buffer reaches back far enough
     Clock::time_point firstFrame;
     bool recordingStarted = false;
@@ -183,8 +185,9 @@ int EventScenario(const std::string& size, double fps, int events) {
       }
     });
     for (int i = 0; i < events; ++i) {
-      if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.m_bRecording == 0 && !dlg.RecordDlg()->isVisible(); },
-                     5000))
+      if (!bench::PumpUntil(
+              [&] { return dlg.m_bRecorderReady == 1 && dlg.m_bRecording == 0 && !dlg.RecordDlg()->isVisible(); },
+              5000))
         return 1;
       bench::PumpUntil([] { return false; }, 1100);  // a new second: a new file name
       recordingStarted = false;
@@ -193,8 +196,9 @@ int EventScenario(const std::string& size, double fps, int events) {
       if (!bench::PumpUntil([&] { return recordingStarted; }, 5000)) return 1;
       const auto line = camera.WaitForLine("send 0520", std::chrono::seconds(1), from);
       if (!line) return 1;
-      latencies.push_back((std::chrono::duration<double>(firstFrame.time_since_epoch()).count() -
-                           camsim::MonotonicStamp(*line)) * 1000.0);
+      latencies.push_back(
+          (std::chrono::duration<double>(firstFrame.time_since_epoch()).count() - camsim::MonotonicStamp(*line)) *
+          1000.0);
       recordings.emplace_back(recording, camsim::MonotonicStamp(*line));
     }
     if (!bench::PumpUntil([&] { return dlg.m_bRecording == 0 && !dlg.RecordDlg()->isVisible(); }, 5000)) return 1;
@@ -211,10 +215,11 @@ int EventScenario(const std::string& size, double fps, int events) {
   }
   CClientApp::WaitForSessionsToEnd();
   std::filesystem::remove_all(home);
-  std::printf("event_to_frame_ms_median=%.1f event_to_frame_ms_p99=%.1f events=%zu event_to_first_frame_ms=%.1f "
-              "event_to_first_frame_ms_max=%.1f\n",
-              bench::Percentile(latencies, 0.5), bench::Percentile(latencies, 0.99), latencies.size(),
-              bench::Percentile(firstFrameOffsets, 0.5), bench::Percentile(firstFrameOffsets, 1.0));
+  std::printf(
+      "event_to_frame_ms_median=%.1f event_to_frame_ms_p99=%.1f events=%zu event_to_first_frame_ms=%.1f "
+      "event_to_first_frame_ms_max=%.1f\n",
+      bench::Percentile(latencies, 0.5), bench::Percentile(latencies, 0.99), latencies.size(),
+      bench::Percentile(firstFrameOffsets, 0.5), bench::Percentile(firstFrameOffsets, 1.0));
   return 0;
 }
 
@@ -241,7 +246,8 @@ ChildResult RunChild(const std::vector<std::string>& arguments) {
   close(out[1]);
   ChildResult result;
   char buffer[4096];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.output.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+    result.output.append(buffer, static_cast<std::size_t>(n));
   close(out[0]);
   int status = 0;
   rusage usage{};
@@ -262,8 +268,8 @@ struct Row {
   double cpuPerMinute = 0;
   double peakMb = 0;
   std::int64_t framesInFile = 0;
-  std::int64_t framesSent = 0;   // the camera's frames from the first to the last one in the file
-  double lengthError = 0;        // frames between the file's playing time and the camera's time
+  std::int64_t framesSent = 0;  // the camera's frames from the first to the last one in the file
+  double lengthError = 0;       // frames between the file's playing time and the camera's time
   double firstFrameMs = -1;
 };
 
@@ -287,8 +293,9 @@ void PrintRows(const std::vector<Row>& rows) {
               "length error", "first frame");
   for (const Row& r : rows) {
     std::printf("%-26s %12.2f %9.1f ", r.name.c_str(), r.cpuPerMinute, r.peakMb);
-    if (r.framesInFile >= 0) std::printf("%7lld/%-7lld %10.2f fr ", static_cast<long long>(r.framesInFile),
-                                         static_cast<long long>(r.framesSent), r.lengthError);
+    if (r.framesInFile >= 0)
+      std::printf("%7lld/%-7lld %10.2f fr ", static_cast<long long>(r.framesInFile),
+                  static_cast<long long>(r.framesSent), r.lengthError);
     else std::printf("%14s %13s ", "-", "-");
     if (r.firstFrameMs >= 0) std::printf("%10.1f ms", r.firstFrameMs);
     std::printf("\n");
@@ -318,9 +325,9 @@ struct H264Result {
 H264Result RunH264(const std::string& self, const std::string& dir, int seconds, const std::string& size, double fps) {
   std::unique_ptr<camsim::RtspServerProcess> server;
   try {
-    server = std::make_unique<camsim::RtspServerProcess>(std::vector<std::string>{
-        "--codec", "h264", "--size", size, "--fps", std::to_string(static_cast<int>(fps)), "--gop-seconds", "2",
-        "--kbit", "4000", "--path", "/stream1"});
+    server = std::make_unique<camsim::RtspServerProcess>(
+        std::vector<std::string>{"--codec", "h264", "--size", size, "--fps", std::to_string(static_cast<int>(fps)),
+                                 "--gop-seconds", "2", "--kbit", "4000", "--path", "/stream1"});
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return {};
@@ -422,9 +429,9 @@ int main(int argc, char** argv) {
                                  fps, Field(child.output, "first_frame_ms")));
   }
   const std::string ffmpegFile = dir + "/ffmpeg.avi";
-  const ChildResult ffmpeg = RunChild({"ffmpeg", "-nostdin", "-loglevel", "error", "-i",
-                                       "http://127.0.0.1:" + port + "/", "-c", "copy", "-t", secondsText, "-y",
-                                       ffmpegFile});
+  const ChildResult ffmpeg =
+      RunChild({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", "http://127.0.0.1:" + port + "/", "-c", "copy", "-t",
+                secondsText, "-y", ffmpegFile});
   rows.push_back(FromRecording("ffmpeg -c copy", ffmpegFile, ffmpeg.cpu, ffmpeg.peakMb, fps, -1));
   const ChildResult decode = RunChild({self, "--scenario", "decode", port, secondsText, "-"});
   Row decodeRow{"full-size decode to RGB"};
@@ -434,7 +441,8 @@ int main(int argc, char** argv) {
   rows.push_back(decodeRow);
   std::filesystem::remove_all(dir);
   const int events = 20;
-  const ChildResult eventRun = RunChild({self, "--scenario", "events", std::to_string(fps), std::to_string(events), size});
+  const ChildResult eventRun =
+      RunChild({self, "--scenario", "events", std::to_string(fps), std::to_string(events), size});
   if (!eventRun.ok) {
     std::fprintf(stderr, "the event run failed\n");
     return 1;
@@ -450,18 +458,24 @@ int main(int argc, char** argv) {
   const double ffmpegCpu = rows[2].cpuPerMinute;
   std::printf("\nffmpeg's file: %lld frames for %lld sent; it stamps 25 per second, so its file plays %.2fx too fast\n",
               static_cast<long long>(rows[2].framesInFile), static_cast<long long>(rows[2].framesSent), fps / 25.0);
-  std::printf("camera's 0520 -> first frame written to the file, over %d events: median %.1f ms, p99 %.1f ms "
-              "(200 ms of it are the recording window's fixed delays)\n", events, eventMedian, eventP99);
-  std::printf("the file's first frame lies %.1f ms from the camera's 0520 (median; latest %.1f ms; %d s before "
-              "each event asked)\n", eventToFirstFrame, eventToFirstFrameMax, kPreEventSeconds);
-  std::printf("RESULT %s lost_frames=%lld cpu_ratio_hidden_vs_ffmpeg=%.3f cpu_ratio_shown_vs_full_decode=%.3f "
-              "peak_rss_mb=%.1f length_error_frames=%.2f first_frame_ms=%.1f hidden_cpu_s_per_min=%.2f "
-              "shown_cpu_s_per_min=%.2f ffmpeg_cpu_s_per_min=%.2f decode_cpu_s_per_min=%.2f "
-              "event_to_frame_ms_median=%.1f event_to_frame_ms_p99=%.1f event_to_first_frame_ms=%.1f\n",
-              h264.result.c_str(), static_cast<long long>((hidden.framesSent - hidden.framesInFile) + (shown.framesSent - shown.framesInFile)),
-              hidden.cpuPerMinute / ffmpegCpu, shown.cpuPerMinute / decodeRow.cpuPerMinute,
-              std::max(hidden.peakMb, shown.peakMb), std::max(hidden.lengthError, shown.lengthError),
-              std::max(hidden.firstFrameMs, shown.firstFrameMs), hidden.cpuPerMinute, shown.cpuPerMinute, ffmpegCpu,
-              decodeRow.cpuPerMinute, eventMedian, eventP99, eventToFirstFrame);
+  std::printf(
+      "camera's 0520 -> first frame written to the file, over %d events: median %.1f ms, p99 %.1f ms "
+      "(200 ms of it are the recording window's fixed delays)\n",
+      events, eventMedian, eventP99);
+  std::printf(
+      "the file's first frame lies %.1f ms from the camera's 0520 (median; latest %.1f ms; %d s before "
+      "each event asked)\n",
+      eventToFirstFrame, eventToFirstFrameMax, kPreEventSeconds);
+  std::printf(
+      "RESULT %s lost_frames=%lld cpu_ratio_hidden_vs_ffmpeg=%.3f cpu_ratio_shown_vs_full_decode=%.3f "
+      "peak_rss_mb=%.1f length_error_frames=%.2f first_frame_ms=%.1f hidden_cpu_s_per_min=%.2f "
+      "shown_cpu_s_per_min=%.2f ffmpeg_cpu_s_per_min=%.2f decode_cpu_s_per_min=%.2f "
+      "event_to_frame_ms_median=%.1f event_to_frame_ms_p99=%.1f event_to_first_frame_ms=%.1f\n",
+      h264.result.c_str(),
+      static_cast<long long>((hidden.framesSent - hidden.framesInFile) + (shown.framesSent - shown.framesInFile)),
+      hidden.cpuPerMinute / ffmpegCpu, shown.cpuPerMinute / decodeRow.cpuPerMinute,
+      std::max(hidden.peakMb, shown.peakMb), std::max(hidden.lengthError, shown.lengthError),
+      std::max(hidden.firstFrameMs, shown.firstFrameMs), hidden.cpuPerMinute, shown.cpuPerMinute, ffmpegCpu,
+      decodeRow.cpuPerMinute, eventMedian, eventP99, eventToFirstFrame);
   return 0;
 }

@@ -50,7 +50,8 @@ Opening Open(const QString& savePath, std::unique_ptr<CRecordingsDlg>& dlg) {
 
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
-  const std::string home = std::filesystem::temp_directory_path() / ("zent-bench-recordings-" + std::to_string(getpid()));
+  const std::string home =
+      std::filesystem::temp_directory_path() / ("zent-bench-recordings-" + std::to_string(getpid()));
   const std::string folder = home + "/Videos";
   std::filesystem::create_directories(folder);
   setenv("HOME", home.c_str(), 1);
@@ -87,8 +88,9 @@ int main(int argc, char** argv) {
   std::printf("%-44s %10.1f ms\n", "list shown (warm cache)", warm.listMs);
   std::printf("%-44s %10.1f ms\n", "rows in view with pictures, warm cache", warm.visibleMs);
   std::printf("%-44s %10.2f ms  (%d made)\n", "CPU per thumbnail (cold, all rows)", cpuPerThumbnail * 1000, made);
-  std::printf("RESULT recordings=%d list_ms=%.1f visible_thumbnails_cold_ms=%.1f visible_thumbnails_warm_ms=%.1f "
-              "cpu_ms_per_thumbnail=%.2f\n",
-              count, cold.listMs, cold.visibleMs, warm.visibleMs, cpuPerThumbnail * 1000);
+  std::printf(
+      "RESULT recordings=%d list_ms=%.1f visible_thumbnails_cold_ms=%.1f visible_thumbnails_warm_ms=%.1f "
+      "cpu_ms_per_thumbnail=%.2f\n",
+      count, cold.listMs, cold.visibleMs, warm.visibleMs, cpuPerThumbnail * 1000);
   return made == count ? 0 : 1;
 }

@@ -73,9 +73,12 @@ int main(int argc, char** argv) {
     dlg.OnLogIn();
     for (int cycle = 0; cycle <= cycles; ++cycle) {
       // Armed and idle: the recorder is ready and nothing is being recorded.
-      if (!bench::PumpUntil([&] { return dlg.m_bRecorderReady == 1 && dlg.m_bRecording == 0 && dlg.RecordDlg() &&
-                                  !dlg.RecordDlg()->isVisible() && Count(status, "Successfully connected.") == cycle + 1; },
-                     15000)) {
+      if (!bench::PumpUntil(
+              [&] {
+                return dlg.m_bRecorderReady == 1 && dlg.m_bRecording == 0 && dlg.RecordDlg() &&
+                       !dlg.RecordDlg()->isVisible() && Count(status, "Successfully connected.") == cycle + 1;
+              },
+              15000)) {
         std::fprintf(stderr, "cycle %d: not armed again\n", cycle);
         break;
       }
@@ -93,12 +96,13 @@ int main(int argc, char** argv) {
       }
       if (cycle == cycles) break;
       camera.Command("close");
-      if (!bench::PumpUntil([&] { return Count(status, "Disconnected Network. Logging in again in ") == cycle + 1; }, 10000)) {
+      if (!bench::PumpUntil([&] { return Count(status, "Disconnected Network. Logging in again in ") == cycle + 1; },
+                            10000)) {
         std::fprintf(stderr, "cycle %d: the drop was not noticed\n", cycle);
         break;
       }
       done = cycle + 1;
-      if (status.count() > 5000) status.clear();  // the window keeps 100,000 lines; the soak needs none
+      if (status.count() > 5000) status.clear();     // the window keeps 100,000 lines; the soak needs none
       bench::PumpUntil([] { return false; }, 1100);  // a new second: a new file name
     }
     const int fdsAfter = CountEntries("/proc/self/fd");
@@ -111,9 +115,10 @@ int main(int argc, char** argv) {
     std::printf("%-34s %4d -> %d\n", "open file descriptors", fdsBefore, fdsAfter);
     std::printf("%-34s %4d -> %d\n", "threads", threadsBefore, threadsAfter);
     std::printf("%-34s %ld -> %ld KiB\n", "resident memory", rssStart, rssEnd);
-    std::printf("RESULT cycles=%d events_sent=%d events_recorded=%d fds_before=%d fds_after=%d threads_before=%d "
-                "threads_after=%d rss_start_kib=%ld rss_end_kib=%ld\n",
-                done, sent, recorded, fdsBefore, fdsAfter, threadsBefore, threadsAfter, rssStart, rssEnd);
+    std::printf(
+        "RESULT cycles=%d events_sent=%d events_recorded=%d fds_before=%d fds_after=%d threads_before=%d "
+        "threads_after=%d rss_start_kib=%ld rss_end_kib=%ld\n",
+        done, sent, recorded, fdsBefore, fdsAfter, threadsBefore, threadsAfter, rssStart, rssEnd);
   }
   CClientApp::WaitForSessionsToEnd();
   std::filesystem::remove_all(home);

@@ -1,9 +1,9 @@
 // zent-bench-web [N]: zent-recorder's web page over N recordings (10,000) of one camera. Measures
-// the first page of the list, the thumbnails in headless Chromium on a cold cache, the MP4 of a 65-s 1080p H.264 recording (first byte, whole, against
-// ffmpeg -c copy -movflags +faststart on the same file), the server's CPU per viewer playing a
-// 1080p Motion JPEG recording at 30 fps, and 50 such viewers at once while the camera records;
-// then what strangers cost: a logged-in user's camera list while 200 slow clients hold
-// connections, and the service's memory during 64 wrong log-ins at once.
+// the first page of the list, the thumbnails in headless Chromium on a cold cache, the MP4 of a 65-s 1080p H.264
+// recording (first byte, whole, against ffmpeg -c copy -movflags +faststart on the same file), the server's CPU per
+// viewer playing a 1080p Motion JPEG recording at 30 fps, and 50 such viewers at once while the camera records; then
+// what strangers cost: a logged-in user's camera list while 200 slow clients hold connections, and the service's memory
+// during 64 wrong log-ins at once.
 
 #include <httplib.h>
 #include <sys/stat.h>
@@ -61,15 +61,16 @@ int main(int argc, char** argv) {
     std::filesystem::create_hard_link(clip, folder + "/" + Name(now - 7 * 86400 + 3600 + i * (6 * 86400 / count)));
   const std::string h264 = folder + "/" + Name(now - 120), mjpeg = folder + "/" + Name(now - 60);
   if (!Run("ffmpeg -v error -f lavfi -i testsrc2=size=1920x1080:rate=30 -t 65 -c:v libx264 -preset ultrafast "
-           "-b:v 4M -g 60 -bf 0 -pix_fmt yuv420p " + h264) ||
+           "-b:v 4M -g 60 -bf 0 -pix_fmt yuv420p " +
+           h264) ||
       !Run("ffmpeg -v error -f lavfi -i testsrc2=size=1920x1080:rate=30 -t 10 -c:v mjpeg -q:v 4 " + mjpeg))
     return 1;
 
-  camsim::CamSimProcess camera({"--address", "127.0.0.2", "--size", "1280x720", "--fps", "15", "--user", "cam",
-                                "--password", "web"});
-  zent::testing::WriteCameraList(home.documents(), {zent::testing::StandInProfile(
-                                                       "127.0.0.2", camera.EventPort(), camera.VideoPort(),
-                                                       folder + "/door.avi")});
+  camsim::CamSimProcess camera(
+      {"--address", "127.0.0.2", "--size", "1280x720", "--fps", "15", "--user", "cam", "--password", "web"});
+  zent::testing::WriteCameraList(
+      home.documents(),
+      {zent::testing::StandInProfile("127.0.0.2", camera.EventPort(), camera.VideoPort(), folder + "/door.avi")});
   const std::string config = home.config() + "/zent-client";
   std::filesystem::create_directories(config);
   zent::testing::WriteFile(config + "/credentials", "127.0.0.2 cam web\n");
@@ -85,7 +86,8 @@ int main(int argc, char** argv) {
   httplib::Client client("127.0.0.1", port);
   auto login = client.Post("/api/login", R"({"user":"bench","password":"bench-pass-1"})", "application/json");
   if (!login || login->status != 200) return 1;
-  const std::string cookie = login->get_header_value("Set-Cookie").substr(0, login->get_header_value("Set-Cookie").find(';'));
+  const std::string cookie =
+      login->get_header_value("Set-Cookie").substr(0, login->get_header_value("Set-Cookie").find(';'));
   const httplib::Headers session{{"Cookie", cookie}};
 
   // The first page of the list, the first time and then as it is asked again.
@@ -101,8 +103,9 @@ int main(int argc, char** argv) {
 
   // The page in Chromium before any thumbnail was asked for: how soon the pictures in view show.
   std::string pageResult = "(no Chromium or puppeteer-core: scripts/setup installs them)";
-  if (FILE* node = ::popen(("node " WEB_PAGE_BENCH " http://127.0.0.1:" + std::to_string(port) +
-                            " bench bench-pass-1 2>&1").c_str(), "r")) {
+  if (FILE* node = ::popen(
+          ("node " WEB_PAGE_BENCH " http://127.0.0.1:" + std::to_string(port) + " bench bench-pass-1 2>&1").c_str(),
+          "r")) {
     char line[512];
     while (std::fgets(line, sizeof line, node)) {
       if (std::getenv("ZENT_BENCH_TRACE")) std::fputs(line, stdout);
@@ -138,8 +141,8 @@ int main(int argc, char** argv) {
     const auto start = Clock::now();
     for (int n = 0; Clock::now() - start < length; ++n) {
       std::this_thread::sleep_until(start + n * std::chrono::microseconds(33333));
-      auto answer = viewer.Get("/api/recordings/" + mjpegId + "/frame/" + std::to_string(n % frameCount) + ".jpg",
-                               session);
+      auto answer =
+          viewer.Get("/api/recordings/" + mjpegId + "/frame/" + std::to_string(n % frameCount) + ".jpg", session);
       if (answer && answer->status == 200) ++served;
     }
   };
@@ -234,11 +237,12 @@ int main(int argc, char** argv) {
   std::printf("%-52s %10.1f\n", "64 wrong log-ins at once: MB kept after", afterMb - idleMb);
   std::printf("%-52s %7d/%d\n", "64 wrong log-ins at once: checked / told to retry", checked.load(), busy.load());
   std::printf("%s\n", saved ? saved->c_str() : "(no recording saved)");
-  std::printf("RESULT recordings=%d first_page_ms=%.1f page_ms=%.1f mp4_first_byte_ms=%.1f mp4_ms=%.1f ffmpeg_ms=%.1f "
-              "mp4_ratio=%.2f viewer_core_percent=%.2f served_50=%ld dropped_lines=%d cameras_ms=%.1f login_peak_mb=%.1f "
-              "login_kept_mb=%.1f %s\n",
-              count, firstPageMs, bench::Percentile(pageMs, 0.5), firstByteMs, wholeMs, ffmpegMs, wholeMs / ffmpegMs,
-              onePercent, manyServed.load(), dropped, bench::Percentile(camerasMs, 0.5), peakMb - idleMb,
-              afterMb - idleMb, pageResult.c_str());
+  std::printf(
+      "RESULT recordings=%d first_page_ms=%.1f page_ms=%.1f mp4_first_byte_ms=%.1f mp4_ms=%.1f ffmpeg_ms=%.1f "
+      "mp4_ratio=%.2f viewer_core_percent=%.2f served_50=%ld dropped_lines=%d cameras_ms=%.1f login_peak_mb=%.1f "
+      "login_kept_mb=%.1f %s\n",
+      count, firstPageMs, bench::Percentile(pageMs, 0.5), firstByteMs, wholeMs, ffmpegMs, wholeMs / ffmpegMs,
+      onePercent, manyServed.load(), dropped, bench::Percentile(camerasMs, 0.5), peakMb - idleMb, afterMb - idleMb,
+      pageResult.c_str());
   return 0;
 }

@@ -7,9 +7,7 @@
 namespace zent {
 namespace {
 
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 std::string_view SkipSpace(std::string_view text) {
   std::size_t i = 0;
@@ -144,8 +142,7 @@ ProfileList ParseProfiles(std::string_view text) {
   text = text.substr(0, text.find('\0'));
   ProfileList profiles;
   std::size_t start = 0;
-  for (std::size_t end = text.find(';'); end != std::string_view::npos;
-       end = text.find(';', start)) {
+  for (std::size_t end = text.find(';'); end != std::string_view::npos; end = text.find(';', start)) {
     profiles.push_back(ParseRecord(text.substr(start, end - start)));
     start = end + 1;
   }

@@ -10,9 +10,9 @@
 namespace zent {
 
 // Capacities of the text fields, terminator included, as the stored record defines them.
-inline constexpr std::size_t kPathCapacity = 4096;      // savePath, logPath
-inline constexpr std::size_t kFileNameCapacity = 256;   // saveFileName, logFileName
-inline constexpr std::size_t kAddressCapacity = 104;    // cameraAddress
+inline constexpr std::size_t kPathCapacity = 4096;     // savePath, logPath
+inline constexpr std::size_t kFileNameCapacity = 256;  // saveFileName, logFileName
+inline constexpr std::size_t kAddressCapacity = 104;   // cameraAddress
 
 // logPeriod values; any other value makes logPath itself the log file.
 inline constexpr std::int32_t LOG_PERIOD_DAY = 1;

@@ -27,8 +27,6 @@ inline std::string DirectoryPart(std::string_view path) {
 }
 
 // Where the saved cameras live, inside the user's documents folder.
-inline std::string ConfigFilePath(std::string_view documentsFolder) {
-  return JoinPath(documentsFolder, "zent.cfg1");
-}
+inline std::string ConfigFilePath(std::string_view documentsFolder) { return JoinPath(documentsFolder, "zent.cfg1"); }
 
 }  // namespace zent

@@ -20,11 +20,18 @@ std::string Reason(const char* what, const std::string& path, int err) {
 class Fd {
  public:
   explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { if (fd_ >= 0) ::close(fd_); }
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
-  int release() { int fd = fd_; fd_ = -1; return fd; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
  private:
   int fd_;
 };
@@ -45,7 +52,7 @@ bool WriteAll(int fd, const std::string& text) {
 
 // A link is followed so that the file it names is replaced, not the link.
 std::string ResolveLink(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved)) return resolved;
@@ -55,7 +62,7 @@ std::string ResolveLink(const std::string& path) {
 
 WriteResult ReplaceFile(const std::string& requestedPath, const std::string& text) {
   const std::string path = ResolveLink(requestedPath);
-  struct stat old{};
+  struct stat old {};
   const bool exists = ::stat(path.c_str(), &old) == 0;
   if (exists) {
     Fd probe(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
@@ -125,9 +132,7 @@ WriteResult WriteProfiles(const std::string& path, const ProfileList& profiles, 
   return ReplaceFile(path, text);
 }
 
-void AppendProfile(ProfileList& profiles, const CameraProfile& profile) {
-  profiles.push_back(profile);
-}
+void AppendProfile(ProfileList& profiles, const CameraProfile& profile) { profiles.push_back(profile); }
 
 bool ReplaceProfile(ProfileList& profiles, int index, const CameraProfile& profile) {
   if (index < 0 || static_cast<std::size_t>(index) >= profiles.size()) return false;

@@ -8,9 +8,9 @@
 namespace zent {
 
 struct ReadResult {
-  bool opened = false;    // false: the file counts as absent (or could not be read)
-  ProfileList profiles;   // in file order; empty unless opened
-  std::string error;      // set when the file opened but reading it failed
+  bool opened = false;   // false: the file counts as absent (or could not be read)
+  ProfileList profiles;  // in file order; empty unless opened
+  std::string error;     // set when the file opened but reading it failed
   // forWriting: set when the file is there but cannot be opened for writing (permissions, a
   // read-only file system, a folder in its place), so no writer mistakes it for an absent file.
   std::string cannotWrite;

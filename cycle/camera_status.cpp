@@ -11,12 +11,8 @@ CameraStatus::Change CameraStatus::Apply(const CycleEvent& event) {
       dropsSinceLogin = 0;
       gaveUp = false;
       return Change::State;
-    case Kind::RecorderReady:
-      recorderReady = true;
-      return Change::State;
-    case Kind::CameraEvent:
-      ++events;
-      return Change::Event;
+    case Kind::RecorderReady: recorderReady = true; return Change::State;
+    case Kind::CameraEvent: ++events; return Change::Event;
     case Kind::SessionDropped:
       loggedIn = recorderReady = false;
       ++dropsSinceLogin;
@@ -25,8 +21,7 @@ CameraStatus::Change CameraStatus::Apply(const CycleEvent& event) {
       loggedIn = recorderReady = false;
       gaveUp = true;
       return Change::State;
-    default:
-      return Change::None;
+    default: return Change::None;
   }
 }
 
@@ -39,9 +34,7 @@ CameraStatus::Change CameraStatus::Apply(const VideoReport& report) {
       video = true;
       return Change::State;
     case Kind::NoVideo:
-    case Kind::StreamLost:
-      video = false;
-      return Change::State;
+    case Kind::StreamLost: video = false; return Change::State;
     case Kind::RecordingStarted:
       recording = true;
       recordingPath = report.path;
@@ -52,10 +45,8 @@ CameraStatus::Change CameraStatus::Apply(const VideoReport& report) {
       recording = false;
       recordingPath.clear();
       return Change::Recording;
-    case Kind::RecordingDeleted:
-      return Change::Recording;
-    default:
-      return Change::None;
+    case Kind::RecordingDeleted: return Change::Recording;
+    default: return Change::None;
   }
 }
 

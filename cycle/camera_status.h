@@ -16,7 +16,7 @@ struct CameraStatus {
   bool video = false;
   bool recorderReady = false;  // ready for the next event
   bool recording = false;
-  std::string recordingPath;   // the file being written while recording
+  std::string recordingPath;  // the file being written while recording
   std::uint64_t events = 0;
   std::uint64_t recordings = 0;
   std::uint64_t reconnects = 0;  // log-ins after the first, and the video coming back

@@ -36,7 +36,7 @@ class CycleHost {
   virtual void Status(const std::string& text) = 0;
 
   // What only a window shows.
-  virtual void RecorderReady() {}  // ready for the next event
+  virtual void RecorderReady() {}         // ready for the next event
   virtual void VideoModeChangeShown() {}  // just after the mode-change line
   virtual void GaveUp() { Status("Not logging in again until the configuration is reloaded."); }
   // For a host with timers: a deadline set `after` from now, and one no longer wanted.

@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const zent::ProfileList again = zent::ParseProfiles(zent::FormatProfile(profile));
     if (again.size() != 1) __builtin_trap();
     const bool textsWhole = !profile.savePath.empty() && !profile.saveFileName.empty() &&
-                            !profile.cameraAddress.empty() && !profile.logPath.empty() &&
-                            !profile.logFileName.empty();
+                            !profile.cameraAddress.empty() && !profile.logPath.empty() && !profile.logFileName.empty();
     if (textsWhole && again[0].cameraAddress != profile.cameraAddress) __builtin_trap();
   }
   return 0;

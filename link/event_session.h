@@ -29,8 +29,8 @@ struct SessionSettings {
   std::int32_t privatePort = 0;
   std::string userId;
   std::string password;
-  std::chrono::milliseconds ioTimeout{30000};              // every send and receive
-  std::chrono::milliseconds connectAttemptTimeout{5000};   // one of the ten attempts
+  std::chrono::milliseconds ioTimeout{30000};             // every send and receive
+  std::chrono::milliseconds connectAttemptTimeout{5000};  // one of the ten attempts
   NameResolver resolveName = ResolveHostName;
   // The window logs in again by itself after a dropped session: such an ending shows its box's
   // text as a status line and leaves the buttons as they are, so nothing waits for a person.

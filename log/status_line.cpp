@@ -39,17 +39,10 @@ std::string LogFileName(const LogSettings& settings, const std::tm& time, std::s
   const int month = time.tm_mon + 1;
   char stamp[32];
   switch (settings.logPeriod) {
-    case LOG_PERIOD_DAY:
-      std::snprintf(stamp, sizeof stamp, "%04d_%02d_%02d_", year, month, time.tm_mday);
-      break;
-    case LOG_PERIOD_MONTH:
-      std::snprintf(stamp, sizeof stamp, "%04d_%02d_", year, month);
-      break;
-    case LOG_PERIOD_YEAR:
-      std::snprintf(stamp, sizeof stamp, "%04d_", year);
-      break;
-    default:
-      return logPath;
+    case LOG_PERIOD_DAY: std::snprintf(stamp, sizeof stamp, "%04d_%02d_%02d_", year, month, time.tm_mday); break;
+    case LOG_PERIOD_MONTH: std::snprintf(stamp, sizeof stamp, "%04d_%02d_", year, month); break;
+    case LOG_PERIOD_YEAR: std::snprintf(stamp, sizeof stamp, "%04d_", year); break;
+    default: return logPath;
   }
   return JoinPath(dir, std::string(stamp) + settings.logFileName);
 }
@@ -68,7 +61,10 @@ bool AppendLogLine(const std::string& path, std::string_view line) {
   while (done < record.size()) {
     const ssize_t n = ::write(fd, record.data() + done, record.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) { ok = false; break; }
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
     done += static_cast<std::size_t>(n);
   }
   ::close(fd);

@@ -53,7 +53,8 @@ bool ParseBrokerUrl(const std::string& url, BrokerAddress& address, std::string&
 
 std::string ShownUrl(const std::string& url) {
   UrlPtr parsed(curl_url());
-  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return "(a URL that cannot be read)";
+  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+    return "(a URL that cannot be read)";
   curl_url_set(parsed.get(), CURLUPART_USER, nullptr, 0);
   curl_url_set(parsed.get(), CURLUPART_PASSWORD, nullptr, 0);
   curl_url_set(parsed.get(), CURLUPART_QUERY, nullptr, 0);

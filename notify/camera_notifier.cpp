@@ -33,18 +33,13 @@ void CameraNotifier::OnCycleEvent(const CycleEvent& event) {
     case CycleEvent::Kind::LoggedIn:
       SayState(status_.video ? "logged in, video arriving" : "logged in, waiting for video");
       break;
-    case CycleEvent::Kind::SessionDropped:
-      SayState("event channel dropped; logging in again");
-      break;
-    case CycleEvent::Kind::GaveUp:
-      SayState("event channel ended; not logging in again");
-      break;
+    case CycleEvent::Kind::SessionDropped: SayState("event channel dropped; logging in again"); break;
+    case CycleEvent::Kind::GaveUp: SayState("event channel ended; not logging in again"); break;
     case CycleEvent::Kind::RecordingEnded:
       if (status_.recording) break;  // the saved report turns the motion off
       sink_.Send(MotionNotice(camera_, false));
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -58,11 +53,8 @@ void CameraNotifier::OnVideoReport(const VideoReport& report) {
       SayState(status_.loggedIn ? "logged in, video arriving" : "video arriving, not logged in");
       break;
     case Kind::NoVideo:
-    case Kind::StreamLost:
-      SayState(report.text);
-      break;
-    default:
-      break;
+    case Kind::StreamLost: SayState(report.text); break;
+    default: break;
   }
   for (const Notice& notice : RecordingNotices(camera_, report, now)) sink_.Send(notice);
   for (const Notice& notice : HealthNotices(camera_, report, now)) sink_.Send(notice);

@@ -22,11 +22,11 @@ struct mosquitto;
 namespace zent {
 
 struct MqttSettings {
-  std::string url;               // mqtt://host:1883 or mqtts://host:8883
-  std::string prefix = "zent";   // every topic below it
-  std::string clientId;          // empty: one made from the host's name and the process id
-  std::string user, password;    // the broker's; never from the Options file
-  std::string caFile;            // mqtts: the broker's CA, else the system's
+  std::string url;              // mqtt://host:1883 or mqtts://host:8883
+  std::string prefix = "zent";  // every topic below it
+  std::string clientId;         // empty: one made from the host's name and the process id
+  std::string user, password;   // the broker's; never from the Options file
+  std::string caFile;           // mqtts: the broker's CA, else the system's
   bool operator==(const MqttSettings&) const = default;
 };
 

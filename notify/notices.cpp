@@ -40,8 +40,8 @@ std::string TopicName(const std::string& cameraAddress) {
 
 std::string IsoTime(std::chrono::system_clock::time_point at, bool milliseconds) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
-  const long millis = static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000);
+  const long millis =
+      static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000);
   std::tm local{};
   ::localtime_r(&seconds, &local);
   char date[32], zone[8];
@@ -60,10 +60,10 @@ Notice EventNotice(const std::string& camera, std::chrono::system_clock::time_po
 
 Notice StatusNotice(const std::string& camera, bool online, const std::string& reason,
                     std::chrono::system_clock::time_point since) {
-  return Message(camera + "/status",
-                 {{"camera", camera}, {"state", online ? "online" : "offline"}, {"reason", reason},
-                  {"since", IsoTime(since)}},
-                 true);
+  return Message(
+      camera + "/status",
+      {{"camera", camera}, {"state", online ? "online" : "offline"}, {"reason", reason}, {"since", IsoTime(since)}},
+      true);
 }
 
 Notice MotionNotice(const std::string& camera, bool on) {
@@ -92,8 +92,7 @@ std::vector<Notice> RecordingNotices(const std::string& camera, const VideoRepor
       json["state"] = "refused";
       json["reason"] = report.text;
       break;
-    default:
-      return {};
+    default: return {};
   }
   return {Message(camera + "/recording", json, true)};
 }
@@ -102,8 +101,10 @@ std::vector<Notice> HealthNotices(const std::string& camera, const VideoReport& 
                                   std::chrono::system_clock::time_point at) {
   using Kind = VideoReport::Kind;
   const char* kind = nullptr;
-  if (report.kind == Kind::RecordingDeleted) kind = StartsWith(report.text, "Deleted the oldest") ? "disk_made_room" : "retention_deleted";
-  else if (report.kind == Kind::FramesDropped) kind = StartsWith(report.text, "Memory for buffered video full") ? "memory_full" : "memory_free";
+  if (report.kind == Kind::RecordingDeleted)
+    kind = StartsWith(report.text, "Deleted the oldest") ? "disk_made_room" : "retention_deleted";
+  else if (report.kind == Kind::FramesDropped)
+    kind = StartsWith(report.text, "Memory for buffered video full") ? "memory_full" : "memory_free";
   else if (StartsWith(report.text, "Disk almost full")) kind = "disk_low";
   else if (report.kind == Kind::RecordingFailed && !StartsWith(report.text, "Nothing saved")) kind = "write_failure";
   if (!kind) return {};
@@ -131,9 +132,8 @@ std::vector<Notice> DiscoveryNotices(const std::string& prefix, const std::strin
                     {"name", "Camera " + cameraAddress},
                     {"manufacturer", "ZENT Client"},
                     {"model", "Network camera"}};
-  const Json availability = Json::array(
-      {{{"topic", prefix + "/available"}},
-       {{"topic", base + "/status"}, {"value_template", "{{ value_json.state }}"}}});
+  const Json availability = Json::array({{{"topic", prefix + "/available"}},
+                                         {{"topic", base + "/status"}, {"value_template", "{{ value_json.state }}"}}});
   Json motion{{"name", "Motion"},
               {"unique_id", "zent_" + camera + "_motion"},
               {"object_id", "zent_" + camera + "_motion"},

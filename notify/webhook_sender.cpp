@@ -26,7 +26,9 @@ int Abort(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }  // namespace
 
 WebhookSender::WebhookSender(std::string url, Say say, WebhookTimings timings)
-    : url_(std::move(url)), shown_(ShownUrl(url_)), say_(std::move(say)), timings_(timings), thread_([this] { Run(); }) {}
+    : url_(std::move(url)), shown_(ShownUrl(url_)), say_(std::move(say)), timings_(timings), thread_([this] {
+        Run();
+      }) {}
 
 WebhookSender::~WebhookSender() {
   aborting_ = true;
@@ -119,8 +121,7 @@ void WebhookSender::Run() {
         if (!outageSaid_) line = "Webhook " + shown_ + ": " + error + "; messages are dropped until it answers";
         outageSaid_ = true;
       } else if (!outageSaid_ && dropped_ > 0) {
-        line = "Webhook " + shown_ + " is slower than the messages come; " + std::to_string(dropped_) +
-               " were dropped";
+        line = "Webhook " + shown_ + " is slower than the messages come; " + std::to_string(dropped_) + " were dropped";
         dropped_ = 0;
       } else if (outageSaid_) {
         line = "Webhook " + shown_ + " answers again; " + std::to_string(dropped_) + " messages were dropped";

@@ -5,8 +5,8 @@
 namespace zent {
 
 std::shared_ptr<LivePacket> MakeLivePacket(const AVPacket& packet, std::shared_ptr<const AVCodecParameters> parameters,
-                             std::uint64_t segment, AVRational timeBase, bool arrivalClock,
-                             std::chrono::steady_clock::time_point arrival) {
+                                           std::uint64_t segment, AVRational timeBase, bool arrivalClock,
+                                           std::chrono::steady_clock::time_point arrival) {
   auto live = std::make_shared<LivePacket>();
   live->packet = NewPacket();
   if (!live->packet || av_packet_ref(live->packet.get(), &packet) < 0) return nullptr;
@@ -105,9 +105,9 @@ bool LiveViewer::Queue(const LivePacketPtr& packet) {
 
 void CameraFeed::Push(LivePacketPtr packet) {
   ++stats_.framesReceived;
-  stats_.lastFrameUnixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::system_clock::now().time_since_epoch())
-                               .count();
+  stats_.lastFrameUnixMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
   stats_.videoUp = true;
   if (!packet) return;
   if (packet->parameters) stats_.codec = packet->parameters->codec_id;
@@ -120,7 +120,8 @@ void CameraFeed::Push(LivePacketPtr packet) {
       held_.clear();
       heldBytes_ = 0;
       if (fits) held_.push_back(packet);
-    } else if (!held_.empty() && held_.front()->segment == packet->segment && heldBytes_ + packet->Bytes() <= keepBytes_) {
+    } else if (!held_.empty() && held_.front()->segment == packet->segment &&
+               heldBytes_ + packet->Bytes() <= keepBytes_) {
       held_.push_back(packet);
     } else {
       // A group too large to keep, or one whose key frame was missed: new viewers wait for the next.
@@ -172,7 +173,7 @@ std::vector<LivePacketPtr> CameraFeed::Held() {
 int CameraFeed::Viewers() {
   std::lock_guard lock(mutex_);
   return static_cast<int>(std::count_if(viewers_.begin(), viewers_.end(),
-                                         [](const std::weak_ptr<LiveViewer>& weak) { return !weak.expired(); }));
+                                        [](const std::weak_ptr<LiveViewer>& weak) { return !weak.expired(); }));
 }
 
 std::shared_ptr<CameraFeed> CameraFeeds::For(const std::string& address) {

@@ -119,7 +119,7 @@ const char* FeedCodecName(int codec);
 
 // A feed's packet: a new reference to `packet`'s bytes with the stream's details.
 std::shared_ptr<LivePacket> MakeLivePacket(const AVPacket& packet, std::shared_ptr<const AVCodecParameters> parameters,
-                             std::uint64_t segment, AVRational timeBase, bool arrivalClock,
-                             std::chrono::steady_clock::time_point arrival);
+                                           std::uint64_t segment, AVRational timeBase, bool arrivalClock,
+                                           std::chrono::steady_clock::time_point arrival);
 
 }  // namespace zent

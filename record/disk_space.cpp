@@ -13,7 +13,7 @@ std::int64_t FreeBytes(const std::string& path) {
   const std::string folder = DirectoryPart(path);
   const bool inRoot = folder.empty() && !path.empty() && path[0] == kPathSeparator;
   const char* where = !folder.empty() ? folder.c_str() : inRoot ? "/" : ".";
-  struct statvfs info{};
+  struct statvfs info {};
   if (::statvfs(where, &info) != 0) return -1;
   return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
 }

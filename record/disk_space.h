@@ -8,8 +8,8 @@ namespace zent {
 
 // What a recording keeps free on its disk.
 struct DiskGuard {
-  std::int64_t reserveBytes = 0;       // 0: no check
-  bool deleteOldest = false;           // below it, delete this program's oldest recordings first
+  std::int64_t reserveBytes = 0;  // 0: no check
+  bool deleteOldest = false;      // below it, delete this program's oldest recordings first
   // Never less than this much of the stream at its measured rate, so one more stretch of it fits.
   double minimumSeconds = 60;
 

@@ -119,7 +119,7 @@ UniqueFd OpenRecordingForReading(const std::string& path, std::string& error) {
     error = errno == ELOOP ? "a link, not a recording" : std::strerror(errno);
     return fd;
   }
-  struct stat info{};
+  struct stat info {};
   if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     error = "not a regular file";
     return UniqueFd();
@@ -233,7 +233,7 @@ std::int64_t FdIo::Seek(void* opaque, std::int64_t offset, int whence) {
   auto* io = static_cast<FdIo*>(opaque);
   if (const int drained = io->Drain(); drained < 0) return drained;  // what was gathered lies before here
   if (whence & AVSEEK_SIZE) {
-    struct stat info{};
+    struct stat info {};
     return ::fstat(io->fd_.Get(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : AVERROR(errno);
   }
   const off_t at = ::lseek(io->fd_.Get(), static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);

@@ -66,8 +66,8 @@ std::shared_ptr<VideoPicture> LiveDecoder::Decode(const AVPacket& packet, const 
     outWidth = std::max(1, static_cast<int>(static_cast<std::int64_t>(displayHeight) * width / height));
   }
   scaler_.reset(sws_getCachedContext(scaler_.release(), newest->width, newest->height,
-                                     static_cast<AVPixelFormat>(newest->format), outWidth, outHeight,
-                                     AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr));
+                                     static_cast<AVPixelFormat>(newest->format), outWidth, outHeight, AV_PIX_FMT_RGB32,
+                                     SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!scaler_) return nullptr;
   auto picture = std::make_shared<VideoPicture>();
   picture->width = outWidth;

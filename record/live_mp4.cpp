@@ -32,7 +32,8 @@ std::unique_ptr<LiveMp4> LiveMp4::Open(const LivePacket& first, std::string& err
   }
   mp4->output_.reset(raw);
   auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBuffer));
-  mp4->io_ = buffer ? avio_alloc_context(buffer, kIoBuffer, 1, mp4.get(), nullptr, &LiveMp4::Collect, nullptr) : nullptr;
+  mp4->io_ =
+      buffer ? avio_alloc_context(buffer, kIoBuffer, 1, mp4.get(), nullptr, &LiveMp4::Collect, nullptr) : nullptr;
   if (!mp4->io_) {
     av_free(buffer);
     error = "out of memory";

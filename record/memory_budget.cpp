@@ -54,7 +54,8 @@ bool ChargePacket(AVPacket& packet, MemoryBudget& budget) {
   const std::int64_t bytes = static_cast<std::int64_t>(packet.buf->size);
   if (!budget.TryCharge(bytes)) return false;
   auto* charge = new (std::nothrow) Charge{packet.buf, bytes, &budget};
-  AVBufferRef* charged = charge ? av_buffer_create(packet.buf->data, packet.buf->size, &FreeCharged, charge, 0) : nullptr;
+  AVBufferRef* charged =
+      charge ? av_buffer_create(packet.buf->data, packet.buf->size, &FreeCharged, charge, 0) : nullptr;
   if (!charged) {
     delete charge;
     budget.Release(bytes);

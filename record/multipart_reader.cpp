@@ -54,8 +54,7 @@ std::string MultipartBoundary(std::string_view contentType) {
   return std::string(value);
 }
 
-PartBuffer::PartBuffer(std::size_t capacity)
-    : bytes_(new std::uint8_t[capacity + kPartPadding]), capacity_(capacity) {}
+PartBuffer::PartBuffer(std::size_t capacity) : bytes_(new std::uint8_t[capacity + kPartPadding]), capacity_(capacity) {}
 
 void PartBuffer::Reserve(std::size_t capacity) {
   if (capacity <= capacity_) return;
@@ -76,7 +75,9 @@ std::uint8_t* PartBuffer::Release() {
 
 MultipartReader::MultipartReader(std::string boundary, std::size_t maxPartBytes)
     : boundary_(std::move(boundary)),
-      needle_(boundary_.empty() ? "--" : StartsWith(boundary_, "--") ? boundary_ : "--" + boundary_),
+      needle_(boundary_.empty()             ? "--"
+              : StartsWith(boundary_, "--") ? boundary_
+                                            : "--" + boundary_),
       maxPart_(maxPartBytes) {}
 
 bool MultipartReader::IsDelimiterLine(std::string_view line) const {
@@ -239,8 +240,8 @@ MultipartReader::Status MultipartReader::Run(std::vector<PartBuffer>& parts) {
           const std::size_t at = FindDelimiter(text, from);
           if (at == std::string_view::npos) {
             // Its end is further on: it moves to a part of its own, and is read straight there.
-            part_ = PartBuffer(std::max(std::min(lastOpenPart_ + lastOpenPart_ / 4 + kLineRead, maxPart_ + 1),
-                                        text.size()));
+            part_ = PartBuffer(
+                std::max(std::min(lastOpenPart_ + lastOpenPart_ / 4 + kLineRead, maxPart_ + 1), text.size()));
             if (!text.empty()) std::memcpy(part_.data(), text.data(), text.size());
             part_.Resize(text.size());
             start_ = end_;

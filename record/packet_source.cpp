@@ -82,7 +82,7 @@ class FormatSource : public PacketSource {
   bool ArrivalClock() const override { return UsesArrivalClock(input_->iformat); }
 
  private:
-  AvioPtr io_;  // set when the demuxer reads a connection we opened; it outlives the demuxer
+  AvioPtr io_;                        // set when the demuxer reads a connection we opened; it outlives the demuxer
   std::unique_ptr<HostGuard> guard_;  // the demuxer's interrupt callback; outlives it too
   InputPtr input_;
   const AVStream& stream_;
@@ -251,7 +251,8 @@ std::string SourceErrorText(int error) {
   if (error == kErrorPartTooLarge) return "frame larger than " + std::to_string(kMaxPartBytes >> 20) + " MiB";
   if (error == AVERROR_EXIT) return "no data for a while";
   if (error == AVERROR_STREAM_NOT_FOUND) return "the camera sends no video stream";
-  if (error == kErrorRedirected) return "the camera sent us to another host; not followed, so its password stays with it";
+  if (error == kErrorRedirected)
+    return "the camera sent us to another host; not followed, so its password stays with it";
   return ErrorText(error);
 }
 

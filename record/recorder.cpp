@@ -288,8 +288,8 @@ void Recorder::Close() {
   const std::string path = std::exchange(path_, {});
   if (!writer_) {
     DeleteOwnFile();  // an empty file helps nobody
-    listener_.OnVideoReport({VideoReport::Kind::RecordingFailed, "Nothing saved to " + path + ": no video arrived",
-                             path});
+    listener_.OnVideoReport(
+        {VideoReport::Kind::RecordingFailed, "Nothing saved to " + path + ": no video arrived", path});
     return;
   }
   std::string error;

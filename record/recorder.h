@@ -26,20 +26,20 @@ class AviWriter;
 
 // What the reader hands the writing thread, in order.
 struct BeginRecording {
-  std::string path;  // for reports
-  CreatedFile file;  // already created; written and deleted only through it
+  std::string path;                                 // for reports
+  CreatedFile file;                                 // already created; written and deleted only through it
   std::chrono::steady_clock::time_point requested;  // when the recording was asked for
   std::chrono::steady_clock::time_point event;      // the event the recording is for
-  bool reportPreEvent = false;  // the saved report says how much came from before the event
-  DiskGuard guard;              // what the recording keeps free on its disk
-  std::string stem;             // the recordings' stem, for deleting the oldest of them
-  double bytesPerSecond = 0;    // the stream's data rate before the recording
+  bool reportPreEvent = false;                      // the saved report says how much came from before the event
+  DiskGuard guard;                                  // what the recording keeps free on its disk
+  std::string stem;                                 // the recordings' stem, for deleting the oldest of them
+  double bytesPerSecond = 0;                        // the stream's data rate before the recording
 };
 
 struct RecordedPacket {
   PacketPtr packet;
   std::shared_ptr<const AVCodecParameters> parameters;  // the stream's, for the file's header
-  std::uint64_t segment = 0;  // which connection to the camera the packet came over
+  std::uint64_t segment = 0;                            // which connection to the camera the packet came over
   VideoMode mode;
   AVRational frameRate{25, 1};
   bool arrivalClock = true;  // the source has no time stamps of its own
@@ -94,9 +94,9 @@ class Recorder {
   std::size_t queuedBytes_ = 0;
   std::uint64_t dropped_ = 0;
   std::chrono::steady_clock::time_point batchDue_;  // when the frames waiting are written
-  bool writeNow_ = false;       // the waiting jobs are due
-  bool idle_ = false;           // the writer waits for a wake-up, not for the next batch
-  bool firstFrameDue_ = false;  // a recording has begun and its first frame is still to come
+  bool writeNow_ = false;                           // the waiting jobs are due
+  bool idle_ = false;                               // the writer waits for a wake-up, not for the next batch
+  bool firstFrameDue_ = false;                      // a recording has begun and its first frame is still to come
 
   // Writing thread only.
   std::string path_;

@@ -64,9 +64,7 @@ void Finishing::Start(std::unique_ptr<Recorder> recorder, std::shared_ptr<Listen
   }
 }
 
-bool Finishing::WaitUntil(std::chrono::steady_clock::time_point deadline) {
-  return !state_ || Wait(*state_, deadline);
-}
+bool Finishing::WaitUntil(std::chrono::steady_clock::time_point deadline) { return !state_ || Wait(*state_, deadline); }
 
 bool Finishing::WaitForAll(std::chrono::steady_clock::time_point deadline) { return Wait(Everyone(), deadline); }
 

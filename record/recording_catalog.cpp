@@ -56,7 +56,8 @@ std::optional<RecordingFile> RecordingCatalog::Find(const RecordingsPlace& place
   const std::string path = JoinPath(place.folder, name);
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  return RecordingFile{path, name, static_cast<std::int64_t>(info.st_size), static_cast<std::int64_t>(info.st_blocks) * 512,
+  return RecordingFile{path, name, static_cast<std::int64_t>(info.st_size),
+                       static_cast<std::int64_t>(info.st_blocks) * 512,
                        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000};
 }
 
@@ -80,7 +81,8 @@ RecordingDetails RecordingCatalog::Details(const RecordingFile& file) {
   return details;
 }
 
-std::vector<std::array<int, 24>> CountByHour(const std::vector<RecordingStamp>& stamps, std::int64_t firstDay, int days) {
+std::vector<std::array<int, 24>> CountByHour(const std::vector<RecordingStamp>& stamps, std::int64_t firstDay,
+                                             int days) {
   // By calendar day and hour, not by seconds: cheap for 10,000 recordings, and an hour is an hour
   // on the clock even across a change of summer time.
   std::vector<std::array<int, 24>> counts(static_cast<std::size_t>(std::max(days, 0)), std::array<int, 24>{});
@@ -120,8 +122,8 @@ std::int64_t DayNumberOf(std::time_t time, int* hour) {
   return RecordingStamp{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, 0, 0, 0}.DayNumber();
 }
 
-void TrimCacheFolder(const std::string& folder, const std::string& suffix, std::size_t keepFiles, std::int64_t keepBytes,
-                     const std::string& spare) {
+void TrimCacheFolder(const std::string& folder, const std::string& suffix, std::size_t keepFiles,
+                     std::int64_t keepBytes, const std::string& spare) {
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return;
   std::vector<std::string> names;

@@ -63,7 +63,8 @@ bool IsRecordingTail(const std::string& tail);
 // Events per hour by the times in the names, as the clock on the wall said them: for each of
 // `days` calendar days from `firstDay` (days since 1970-01-01) on, the recordings that began in
 // each of its hours.
-std::vector<std::array<int, 24>> CountByHour(const std::vector<RecordingStamp>& stamps, std::int64_t firstDay, int days);
+std::vector<std::array<int, 24>> CountByHour(const std::vector<RecordingStamp>& stamps, std::int64_t firstDay,
+                                             int days);
 // The same for the 168 hours that end with the hour of `now`, oldest first.
 std::vector<int> CountLastWeek(const std::vector<RecordingStamp>& stamps, std::time_t now);
 

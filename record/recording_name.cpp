@@ -83,7 +83,8 @@ std::vector<FolderRecording> ReadRecordingFolder(const std::string& folder, cons
         if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
         recording.file.size = static_cast<std::int64_t>(info.st_size);
         recording.file.allocated = static_cast<std::int64_t>(info.st_blocks) * 512;
-        recording.file.modifiedMs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+        recording.file.modifiedMs =
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
       } else if (entry->d_type != DT_REG) {
         continue;
       }
@@ -122,8 +123,8 @@ bool ReadStamp(const std::string& fileName, RecordingStamp& stamp) {
     for (std::size_t i = from; i < from + count; ++i) value = value * 10 + (fileName[i] - '0');
     return value;
   };
-  stamp = {number(at + 1, 4), number(at + 5, 2), number(at + 7, 2), number(at + 10, 2), number(at + 12, 2),
-           number(at + 14, 2)};
+  stamp = {number(at + 1, 4),  number(at + 5, 2),  number(at + 7, 2),
+           number(at + 10, 2), number(at + 12, 2), number(at + 14, 2)};
   return true;
 }
 

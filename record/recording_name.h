@@ -48,8 +48,8 @@ RecordingsPlace PlaceOf(const std::string& savePath, int insertTime);
 // The time in a recording's name, as the clock on the wall said it when the recording began.
 struct RecordingStamp {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  std::string Day() const;   // "YYYY-MM-DD"
-  std::time_t Time() const;  // local time
+  std::string Day() const;         // "YYYY-MM-DD"
+  std::time_t Time() const;        // local time
   std::int64_t DayNumber() const;  // days since 1970-01-01 of its calendar date
 };
 // The one reader of the time in a name this program gives a recording; false for any other name.

@@ -41,8 +41,7 @@ Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth,
   }
   const double target = std::clamp(atSeconds, 0.0, std::max(0.0, result.seconds - 0.1));
   if (target > 0) {
-    av_seek_frame(input, index, static_cast<std::int64_t>(target / av_q2d(stream.time_base)),
-                  AVSEEK_FLAG_BACKWARD);
+    av_seek_frame(input, index, static_cast<std::int64_t>(target / av_q2d(stream.time_base)), AVSEEK_FLAG_BACKWARD);
   }
   const std::int64_t targetTs = static_cast<std::int64_t>(target / av_q2d(stream.time_base));
 

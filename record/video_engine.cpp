@@ -24,7 +24,8 @@ namespace {
 // "2 s", "0.3 s": a pause as a status line says it.
 std::string SecondsText(std::chrono::milliseconds pause) {
   char text[32];
-  if (pause.count() % 1000 == 0) std::snprintf(text, sizeof text, "%lld s", static_cast<long long>(pause.count() / 1000));
+  if (pause.count() % 1000 == 0)
+    std::snprintf(text, sizeof text, "%lld s", static_cast<long long>(pause.count() / 1000));
   else std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(pause.count()) / 1000.0);
   return text;
 }
@@ -77,7 +78,8 @@ void VideoEngine::SetDisplaySize(int width, int height) {
 void VideoEngine::StartView() {
   if (reader_.joinable()) return;
   stop_ = false;
-  recorder_ = std::make_unique<Recorder>(*link_, retention_, feed_ ? std::shared_ptr<FeedStats>(feed_, &feed_->Stats()) : nullptr);
+  recorder_ = std::make_unique<Recorder>(*link_, retention_,
+                                         feed_ ? std::shared_ptr<FeedStats>(feed_, &feed_->Stats()) : nullptr);
   reader_ = std::thread([this] { ReadLoop(); });
 }
 
@@ -169,18 +171,18 @@ bool VideoEngine::Charge(AVPacket& packet, bool buffering) {
   while (!charged && buffering && preEvent_.DropOldestGroup()) charged = ChargePacket(packet, budget);
   if (charged) {
     if (droppedForMemory_ > 0) {
-      listener_.OnVideoReport({VideoReport::Kind::FramesDropped,
-                               "Memory for buffered video free again; " + std::to_string(droppedForMemory_) +
-                                   " frames were dropped"});
+      listener_.OnVideoReport(
+          {VideoReport::Kind::FramesDropped,
+           "Memory for buffered video free again; " + std::to_string(droppedForMemory_) + " frames were dropped"});
       droppedForMemory_ = 0;
     }
     return true;
   }
   if (feed_) ++feed_->Stats().framesDropped;
   if (droppedForMemory_++ == 0) {
-    listener_.OnVideoReport({VideoReport::Kind::FramesDropped,
-                             "Memory for buffered video full (" + SizeText(budget.Limit()) +
-                                 " for all cameras; the disk is too slow?): dropping frames"});
+    listener_.OnVideoReport(
+        {VideoReport::Kind::FramesDropped, "Memory for buffered video full (" + SizeText(budget.Limit()) +
+                                               " for all cameras; the disk is too slow?): dropping frames"});
   }
   return false;
 }
@@ -263,7 +265,8 @@ bool VideoEngine::ReadStream(PacketSource& source, const std::string& label, std
     if (!connected) {
       connected = true;
       listener_.OnVideoReport({VideoReport::Kind::Connected, "Receiving video from " + label});
-      if (cameBack) listener_.OnVideoReport({VideoReport::Kind::StreamBack, "Receiving video from " + label + " again"});
+      if (cameBack)
+        listener_.OnVideoReport({VideoReport::Kind::StreamBack, "Receiving video from " + label + " again"});
     }
 
     std::optional<VideoMode> mode;

@@ -115,8 +115,8 @@ class VideoEngine {
   std::uint64_t droppedForMemory_ = 0;  // reader thread: frames dropped since the budget filled
   std::optional<VideoMode> mode_;
   StreamMeter meter_;
-  DiskGuard diskGuard_;                    // GUI thread
-  Retention retention_;                    // GUI thread
+  DiskGuard diskGuard_;  // GUI thread
+  Retention retention_;  // GUI thread
 
   std::atomic<bool> recordingWanted_{false};
   std::unique_ptr<Recorder> recorder_;

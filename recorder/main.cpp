@@ -202,16 +202,16 @@ int main(int argc, char** argv) {
   // notifications, and once when it is back.
   std::mutex logsMutex;
   std::map<std::string, zent::LogSettings> logs;
-  zent::NotRecordingAlarm alarm(board, feeds, [&](const std::string& address, const std::string& id, bool down,
-                                                  const std::string& text) {
-    zent::LogSettings log;
-    {
-      std::lock_guard lock(logsMutex);
-      if (const auto found = logs.find(address); found != logs.end()) log = found->second;
-    }
-    output.Line(address, log, text);
-    notifications.Send(zent::NotRecordingNotice(id, down, text, std::chrono::system_clock::now()));
-  });
+  zent::NotRecordingAlarm alarm(
+      board, feeds, [&](const std::string& address, const std::string& id, bool down, const std::string& text) {
+        zent::LogSettings log;
+        {
+          std::lock_guard lock(logsMutex);
+          if (const auto found = logs.find(address); found != logs.end()) log = found->second;
+        }
+        output.Line(address, log, text);
+        notifications.Send(zent::NotRecordingNotice(id, down, text, std::chrono::system_clock::now()));
+      });
   auto apply = [&](zent::RecorderService& service, const std::vector<zent::CameraSetup>& cameras) {
     std::vector<std::string> addresses;
     for (const auto& camera : cameras) addresses.push_back(camera.Address());
@@ -223,12 +223,16 @@ int main(int argc, char** argv) {
     for (const auto& camera : cameras) logs[camera.Address()] = zent::LogSettingsOf(camera.profile);
     service.Apply(cameras);
   };
-  zent::RecorderService service(output, {}, [&](const zent::CameraSetup& camera) {
-    std::vector<std::unique_ptr<zent::CycleObserver>> observers;
-    observers.push_back(std::make_unique<zent::CameraNotifier>(notifications, notifications.Prefix(), camera.Address()));
-    observers.push_back(board.ObserverFor(camera.Address()));
-    return observers;
-  }, &feeds);
+  zent::RecorderService service(
+      output, {},
+      [&](const zent::CameraSetup& camera) {
+        std::vector<std::unique_ptr<zent::CycleObserver>> observers;
+        observers.push_back(
+            std::make_unique<zent::CameraNotifier>(notifications, notifications.Prefix(), camera.Address()));
+        observers.push_back(board.ObserverFor(camera.Address()));
+        return observers;
+      },
+      &feeds);
   apply(service, loaded.cameras);
   std::unique_ptr<zent::WebServer> web;
   if (webAddress.empty()) webAddress = loaded.webAddress;
@@ -238,14 +242,17 @@ int main(int argc, char** argv) {
     settings.tokensPath = tokensPath;
     settings.healthFromLocalhost = loaded.webHealthFromLocalhost;
     const char* cache = std::getenv("XDG_CACHE_HOME");
-    const std::string cacheRoot = (cache && *cache ? std::string(cache) : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") +
-                                                                            "/.cache") + "/zent-recorder";
+    const std::string cacheRoot =
+        (cache && *cache ? std::string(cache)
+                         : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.cache") +
+        "/zent-recorder";
     settings.cacheFolder = cacheRoot + "/mp4";
     settings.thumbnailFolder = cacheRoot + "/thumbnails";
     settings.certFile = loaded.webCertFile;
     settings.keyFile = loaded.webKeyFile;
     settings.limits.connections = zent::WebConnectionLimit(openFiles, loaded.cameras.size());
-    settings.limits.connectionsPerAddress = std::min(settings.limits.connectionsPerAddress, settings.limits.connections);
+    settings.limits.connectionsPerAddress =
+        std::min(settings.limits.connectionsPerAddress, settings.limits.connections);
     std::string error;
     if (!zent::ParseWebAddress(webAddress, settings.host, settings.port)) {
       error = "The web page's address " + webAddress + " is not ADDRESS:PORT";

@@ -63,12 +63,13 @@ CredentialsFile ReadCredentials(const std::string& path) {
     // The line itself is never quoted back: it holds a password.
     if (fields.size() != 3) {
       result.error = LineError(path, number, "expected ADDRESS ID PASSWORD");
-    } else if (IsBrokerKey(fields[0]) && (fields[1].size() > kMaxBrokerSecretBytes ||
-                                          fields[2].size() > kMaxBrokerSecretBytes)) {
-      result.error = LineError(path, number,
-                               "the broker's user and password may have at most " +
-                                   std::to_string(kMaxBrokerSecretBytes) + " bytes each");
-    } else if (!IsBrokerKey(fields[0]) && (fields[1].size() > kMaxUserIdBytes || fields[2].size() > kMaxPasswordBytes)) {
+    } else if (IsBrokerKey(fields[0]) &&
+               (fields[1].size() > kMaxBrokerSecretBytes || fields[2].size() > kMaxBrokerSecretBytes)) {
+      result.error = LineError(
+          path, number,
+          "the broker's user and password may have at most " + std::to_string(kMaxBrokerSecretBytes) + " bytes each");
+    } else if (!IsBrokerKey(fields[0]) &&
+               (fields[1].size() > kMaxUserIdBytes || fields[2].size() > kMaxPasswordBytes)) {
       result.error = LineError(path, number,
                                "the ID may have at most " + std::to_string(kMaxUserIdBytes) +
                                    " bytes and the password " + std::to_string(kMaxPasswordBytes));

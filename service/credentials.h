@@ -33,7 +33,7 @@ inline bool IsBrokerKey(std::string_view address) { return address.rfind("mqtt:/
 struct CredentialsFile {
   std::string path;
   std::map<std::string, CameraCredentials> cameras;  // by address
-  std::string error;  // why the file cannot be used; never holds a password
+  std::string error;                                 // why the file cannot be used; never holds a password
 };
 
 // $CREDENTIALS_DIRECTORY/zent-recorder under systemd's LoadCredential=, else

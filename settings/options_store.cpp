@@ -10,9 +10,7 @@ namespace {
 QString AddressKey(const std::string& address) {
   return QString::fromLatin1(QByteArray::fromStdString(address).toPercentEncoding());
 }
-std::string AddressOfKey(const QString& key) {
-  return QByteArray::fromPercentEncoding(key.toLatin1()).toStdString();
-}
+std::string AddressOfKey(const QString& key) { return QByteArray::fromPercentEncoding(key.toLatin1()).toStdString(); }
 
 }  // namespace
 
@@ -24,14 +22,17 @@ Options LoadOptions() {
       std::clamp(settings.value("recording/preEventSeconds", options.preEventSeconds).toInt(), 0, kMaxPreEventSeconds);
   options.relogin = settings.value("session/relogin", options.relogin).toBool();
   options.diskReserveBytes =
-      std::max<qint64>(0, settings.value("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20)).toLongLong()) << 20;
+      std::max<qint64>(
+          0, settings.value("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20)).toLongLong())
+      << 20;
   options.deleteOldestRecordings = settings.value("disk/deleteOldest", options.deleteOldestRecordings).toBool();
   options.keepDays = std::clamp(settings.value("disk/keepDays", options.keepDays).toInt(), 0, kMaxKeepDays);
   options.memoryBudgetBytes = std::max<qint64>(0, settings.value("memory/budgetMiB", 0).toLongLong()) << 20;
   options.mqttUrl = settings.value("mqtt/url").toString().trimmed().toStdString();
   // A broker written in by a script is used unless it is switched off.
   options.mqttEnabled = settings.value("mqtt/enabled", !options.mqttUrl.empty()).toBool();
-  options.mqttPrefix = settings.value("mqtt/prefix", QString::fromStdString(options.mqttPrefix)).toString().toStdString();
+  options.mqttPrefix =
+      settings.value("mqtt/prefix", QString::fromStdString(options.mqttPrefix)).toString().toStdString();
   options.mqttClientId = settings.value("mqtt/clientId").toString().toStdString();
   options.mqttCaFile = settings.value("mqtt/caFile").toString().toStdString();
   for (const QString& url : settings.value("webhooks/urls").toStringList())

@@ -49,9 +49,8 @@ bool EventServer::Listen() {
   port_ = ntohs(address.sin_port);
   Log("event port %d", port_);
   if (options_.eventEverySeconds > 0)
-    nextEvent_ = std::chrono::steady_clock::now() +
-                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                     std::chrono::duration<double>(options_.eventEverySeconds));
+    nextEvent_ = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                        std::chrono::duration<double>(options_.eventEverySeconds));
   return true;
 }
 
@@ -191,8 +190,7 @@ bool EventServer::Command(const std::string& word, const std::string& argument) 
     if (sessionFd_ >= 0 && !halfClosed_) ::shutdown(sessionFd_, SHUT_WR);
     halfClosed_ = true;
     Log("half-closed the session");
-  }
-  else if (word == "close") {
+  } else if (word == "close") {
     if (sessionFd_ >= 0) CloseSession("closed on command");
   } else if (word == "refuse") {
     if (listenFd_ >= 0) ::close(listenFd_);

@@ -7,10 +7,9 @@
 namespace camsim {
 namespace {
 
-constexpr int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+constexpr int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+                             41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+                             30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 constexpr std::uint8_t kLumaQuant[64] = {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
                                          14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
@@ -122,8 +121,8 @@ inline int Magnitude(int value) {
   return n;
 }
 
-void EncodeBlock(BitWriter& bits, const float block[64], const float scale[64], int& dcPredictor,
-                 const HuffmanCode& dc, const HuffmanCode& ac) {
+void EncodeBlock(BitWriter& bits, const float block[64], const float scale[64], int& dcPredictor, const HuffmanCode& dc,
+                 const HuffmanCode& ac) {
   float tmp[64];
   for (int y = 0; y < 8; ++y)
     for (int u = 0; u < 8; ++u) {
@@ -184,8 +183,11 @@ std::string HuffmanSegmentBody(int tableClass, int id, const HuffmanSpec& table)
 }  // namespace
 
 YCbCrImage::YCbCrImage(int w, int h)
-    : width(w), height(h), y(static_cast<std::size_t>(w) * h, 16),
-      cb(static_cast<std::size_t>((w + 1) / 2) * h, 128), cr(cb.size(), 128) {}
+    : width(w),
+      height(h),
+      y(static_cast<std::size_t>(w) * h, 16),
+      cb(static_cast<std::size_t>((w + 1) / 2) * h, 128),
+      cr(cb.size(), 128) {}
 
 JpegEncoder::JpegEncoder(int width, int height, int quality)
     : width_(width), height_(height), rows_((height + 7) / 8), mcusPerRow_((width + 15) / 16) {
@@ -209,12 +211,20 @@ std::string JpegEncoder::Header(const std::string& comment) const {
   }
   AppendMarkerSegment(out, 0xDB, dqt);
   const std::string sof = {8,
-                           static_cast<char>(height_ >> 8), static_cast<char>(height_ & 0xFF),
-                           static_cast<char>(width_ >> 8),  static_cast<char>(width_ & 0xFF),
+                           static_cast<char>(height_ >> 8),
+                           static_cast<char>(height_ & 0xFF),
+                           static_cast<char>(width_ >> 8),
+                           static_cast<char>(width_ & 0xFF),
                            3,
-                           1, 0x21, 0,
-                           2, 0x11, 1,
-                           3, 0x11, 1};
+                           1,
+                           0x21,
+                           0,
+                           2,
+                           0x11,
+                           1,
+                           3,
+                           0x11,
+                           1};
   AppendMarkerSegment(out, 0xC0, sof);
   AppendMarkerSegment(out, 0xC4,
                       HuffmanSegmentBody(0, 0, kDcLuma) + HuffmanSegmentBody(1, 0, kAcLuma) +
@@ -228,7 +238,8 @@ std::vector<std::string> JpegEncoder::EncodeRows(const YCbCrImage& image, int fi
   std::vector<std::string> rows;
   const int cw = image.chromaWidth();
   auto sample = [](const std::vector<std::uint8_t>& plane, int stride, int w, int h, int x, int y) {
-    return static_cast<float>(plane[static_cast<std::size_t>(std::min(y, h - 1)) * stride + std::min(x, w - 1)]) - 128.0f;
+    return static_cast<float>(plane[static_cast<std::size_t>(std::min(y, h - 1)) * stride + std::min(x, w - 1)]) -
+           128.0f;
   };
   for (int row = first; row < last; ++row) {
     std::string out;
@@ -239,7 +250,8 @@ std::vector<std::string> JpegEncoder::EncodeRows(const YCbCrImage& image, int fi
       for (int half = 0; half < 2; ++half) {
         for (int y = 0; y < 8; ++y)
           for (int x = 0; x < 8; ++x)
-            block[y * 8 + x] = sample(image.y, image.width, image.width, image.height, mcu * 16 + half * 8 + x, row * 8 + y);
+            block[y * 8 + x] =
+                sample(image.y, image.width, image.width, image.height, mcu * 16 + half * 8 + x, row * 8 + y);
         EncodeBlock(bits, block, scale_[0], dc[0], Code(0), Code(1));
       }
       for (int c = 0; c < 2; ++c) {

@@ -20,8 +20,9 @@ RtspServerProcess::RtspServerProcess(std::vector<std::string> arguments)
 }
 
 bool RtspServerProcess::Available() {
-  return std::system("/usr/bin/python3 -c 'import gi; gi.require_version(\"GstRtspServer\", \"1.0\"); "
-                     "from gi.repository import GstRtspServer' >/dev/null 2>&1") == 0;
+  return std::system(
+             "/usr/bin/python3 -c 'import gi; gi.require_version(\"GstRtspServer\", \"1.0\"); "
+             "from gi.repository import GstRtspServer' >/dev/null 2>&1") == 0;
 }
 
 }  // namespace camsim

@@ -189,8 +189,9 @@ void VideoServer::ServeClient(int fd, int id) {
       if (lastNumber != 0 && frame.number > lastNumber + 1) dropped += frame.number - lastNumber - 1;
       lastNumber = frame.number;
       char part[128];
-      const int n = std::snprintf(part, sizeof part, "--zentframe\r\nContent-Type: image/jpeg\r\nContent-Length: %zu\r\n\r\n",
-                                  frame.jpeg->size());
+      const int n =
+          std::snprintf(part, sizeof part, "--zentframe\r\nContent-Type: image/jpeg\r\nContent-Length: %zu\r\n\r\n",
+                        frame.jpeg->size());
       if (!SendAll(fd, part, static_cast<std::size_t>(n)) || !SendAll(fd, frame.jpeg->data(), frame.jpeg->size()) ||
           !SendAll(fd, "\r\n", 2))
         break;

@@ -18,7 +18,7 @@ namespace camsim {
 
 struct VideoOptions {
   std::uint32_t address = 0x7F000001;  // host order; always a loopback address
-  int port = 8080;  // 0: any free port
+  int port = 8080;                     // 0: any free port
   int width = 640;
   int height = 480;
   double fps = 15;

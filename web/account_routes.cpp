@@ -57,18 +57,23 @@ void TooManyLogIns(HttpResponse& response, std::chrono::seconds wait) {
 }
 
 // Behind a proxy the address is the proxy's, shared by every client: the name alone is limited.
-std::string LimitedAddress(const HttpRequest& request) { return ThroughProxy(request) ? std::string() : request.remoteAddress; }
+std::string LimitedAddress(const HttpRequest& request) {
+  return ThroughProxy(request) ? std::string() : request.remoteAddress;
+}
 
 std::string ShownName(const std::string& user) { return IsAccountName(user) ? user : std::string("?"); }
 
 }  // namespace
 
 void AccountRoutes::Register(HttpServer& server) {
-  server.Route("POST", "/api/login", [this](const HttpRequest& q, HttpResponse& r) { LogIn(q, r); }, RouteWork::Password,
-               kMaxLogInBytes, [this](const HttpRequest& q, HttpResponse& r) { return LogInRefused(q, r); });
-  server.Route("POST", "/api/logout", [this](const HttpRequest& q, HttpResponse& r) { LogOut(SessionToken(q), r); },
-               RouteWork::Loop);
-  server.Route("GET", "/api/session", [this](const HttpRequest& q, HttpResponse& r) { SessionOf(q, r); }, RouteWork::Loop);
+  server.Route(
+      "POST", "/api/login", [this](const HttpRequest& q, HttpResponse& r) { LogIn(q, r); }, RouteWork::Password,
+      kMaxLogInBytes, [this](const HttpRequest& q, HttpResponse& r) { return LogInRefused(q, r); });
+  server.Route(
+      "POST", "/api/logout", [this](const HttpRequest& q, HttpResponse& r) { LogOut(SessionToken(q), r); },
+      RouteWork::Loop);
+  server.Route(
+      "GET", "/api/session", [this](const HttpRequest& q, HttpResponse& r) { SessionOf(q, r); }, RouteWork::Loop);
 }
 
 std::optional<WebSession> AccountRoutes::CallerOf(const HttpRequest& request) {

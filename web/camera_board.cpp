@@ -88,10 +88,16 @@ bool CameraBoard::Change(const std::string& address, const std::function<CameraS
   if (found == cameras_.end()) return false;
   const CameraStatus::Change what = change(found->second);
   if (what == CameraStatus::Change::None) return false;
-  const char* type = what == CameraStatus::Change::Event ? "event" : what == CameraStatus::Change::Recording ? "recording" : "state";
+  const char* type = what == CameraStatus::Change::Event       ? "event"
+                     : what == CameraStatus::Change::Recording ? "recording"
+                                                               : "state";
   const CameraState& state = found->second;
-  const nlohmann::json json{{"type", type},          {"camera", state.id},         {"loggedIn", state.loggedIn},
-                            {"video", state.video},  {"armed", state.recorderReady},       {"recording", state.recording},
+  const nlohmann::json json{{"type", type},
+                            {"camera", state.id},
+                            {"loggedIn", state.loggedIn},
+                            {"video", state.video},
+                            {"armed", state.recorderReady},
+                            {"recording", state.recording},
                             {"lastEvent", state.lastEvent}};
   news_.push_back({++lastNews_, json.dump()});
   if (news_.size() > kNewsKept) news_.pop_front();

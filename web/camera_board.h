@@ -23,7 +23,7 @@ namespace zent {
 struct CameraState : CameraStatus {
   std::string id;
   std::string address;
-  std::string lastEvent;  // ISO 8601, empty before the first
+  std::string lastEvent;     // ISO 8601, empty before the first
   double lastEventUnix = 0;  // seconds since 1970; 0 before the first
 };
 

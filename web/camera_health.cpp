@@ -24,7 +24,8 @@ std::vector<std::string> Problems(const CameraState& camera, const std::shared_p
   const std::int64_t lastFrame = feed ? feed->Stats().lastFrameUnixMs.load() : 0;
   const std::int64_t quiet = UnixMs(now) - (lastFrame > 0 ? lastFrame : UnixMs(since));
   // A probe asks about now: a stream known to be lost is a problem at once.
-  if (relogins < 0 && feed && lastFrame > 0 && !feed->Stats().videoUp) problems.push_back("video lost; connecting again");
+  if (relogins < 0 && feed && lastFrame > 0 && !feed->Stats().videoUp)
+    problems.push_back("video lost; connecting again");
   else if (quiet > videoWithin.count())
     problems.push_back(lastFrame > 0 ? "no video for " + SecondsText(quiet) : "no video yet");
   return problems;

@@ -36,7 +36,8 @@ struct AlarmLimits {
 // Raises a camera's "not recording" once per outage and says once when it is back.
 class NotRecordingAlarm {
  public:
-  using Raise = std::function<void(const std::string& address, const std::string& id, bool down, const std::string& text)>;
+  using Raise =
+      std::function<void(const std::string& address, const std::string& id, bool down, const std::string& text)>;
   NotRecordingAlarm(CameraBoard& board, CameraFeeds& feeds, Raise raise, AlarmLimits limits = {});
   ~NotRecordingAlarm();
   NotRecordingAlarm(const NotRecordingAlarm&) = delete;
@@ -54,7 +55,7 @@ class NotRecordingAlarm {
     std::chrono::system_clock::time_point since;
     bool down = false;
   };
-  std::mutex checkMutex_;  // a test's Check beside the thread's
+  std::mutex checkMutex_;                   // a test's Check beside the thread's
   std::map<std::string, Watched> watched_;  // by address
   std::mutex mutex_;
   std::condition_variable wake_;

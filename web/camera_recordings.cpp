@@ -14,8 +14,8 @@ void CameraRecordings::SetCameras(const std::vector<CameraSetup>& cameras) {
   for (const CameraSetup& camera : cameras) {
     const RecordingsPlace place = PlaceOf(camera.profile.savePath, camera.profile.insertTime);
     if (place.stem.empty()) continue;  // names without a time are no recordings of ours to list
-    list.push_back({TopicName(camera.Address()), camera.Address(), place, camera.preEventSeconds,
-                    camera.diskGuard.reserveBytes});
+    list.push_back(
+        {TopicName(camera.Address()), camera.Address(), place, camera.preEventSeconds, camera.diskGuard.reserveBytes});
   }
   std::lock_guard lock(mutex_);
   cameras_ = std::move(list);

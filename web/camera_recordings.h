@@ -17,10 +17,10 @@
 namespace zent {
 
 struct CatalogCamera {
-  std::string id;       // topic-safe form of the address
+  std::string id;  // topic-safe form of the address
   std::string address;
   RecordingsPlace place;
-  int preEventSeconds = 0;  // where the event lies in its recordings, as far as the buffer reached
+  int preEventSeconds = 0;        // where the event lies in its recordings, as far as the buffer reached
   std::int64_t reserveBytes = 0;  // what its recordings keep free on their disk
 };
 

@@ -243,7 +243,8 @@ std::uint64_t RaiseOpenFileLimit() {
   return limit.rlim_cur == RLIM_INFINITY ? 1u << 20 : limit.rlim_cur;
 }
 
-HttpServer::HttpServer(HttpLimits limits, ErrorAnswer error) : state_(std::make_unique<State>(limits, std::move(error))) {}
+HttpServer::HttpServer(HttpLimits limits, ErrorAnswer error)
+    : state_(std::make_unique<State>(limits, std::move(error))) {}
 
 HttpServer::~HttpServer() { Stop(); }
 
@@ -252,7 +253,9 @@ void HttpServer::Route(const std::string& method, const std::string& pattern, Ha
   state_->routes.push_back({method, std::regex(pattern), std::move(handler), work, maxBody, std::move(screen)});
 }
 
-void HttpServer::Guard(std::function<bool(const HttpRequest&, HttpResponse&)> guard) { state_->guard = std::move(guard); }
+void HttpServer::Guard(std::function<bool(const HttpRequest&, HttpResponse&)> guard) {
+  state_->guard = std::move(guard);
+}
 
 void HttpServer::Finish(std::function<void(const HttpRequest&, HttpResponse&)> finish) {
   state_->finish = std::move(finish);
@@ -297,7 +300,8 @@ bool HttpServer::Start(const std::string& host, int port, const std::string& cer
   if (tls) {
     options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(certPem.c_str())});
     options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(keyPem.c_str())});
-    options.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>("NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2")});
+    options.push_back(
+        {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>("NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2")});
   }
   options.push_back({MHD_OPTION_END, 0, nullptr});
 
@@ -370,7 +374,8 @@ void HttpServer::State::Tick() {
   }
 }
 
-void HttpServer::State::OnConnection(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
+void HttpServer::State::OnConnection(void* cls, MHD_Connection* connection, void**,
+                                     MHD_ConnectionNotificationCode code) {
   auto& s = *static_cast<State*>(cls);
   std::lock_guard lock(s.connectionsMutex);
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
@@ -412,7 +417,7 @@ MHD_Result HttpServer::State::OnAccess(void* cls, MHD_Connection* connection, co
     }
     auto collect = [](void* list, MHD_ValueKind, const char* key, const char* value) {
       static_cast<std::vector<std::pair<std::string, std::string>>*>(list)->emplace_back(key ? key : "",
-                                                                                        value ? value : "");
+                                                                                         value ? value : "");
       return MHD_YES;
     };
     MHD_get_connection_values(connection, MHD_HEADER_KIND, collect, &request.headers);
@@ -456,7 +461,8 @@ MHD_Result HttpServer::State::Begin(MHD_Connection* connection, Exchange& exchan
     for (const auto& group : match) request.matches.push_back(group.str());
     break;
   }
-  if (!exchange.route) return Refuse(connection, exchange, pathKnown ? 405 : 404, pathKnown ? "method not allowed" : "not found");
+  if (!exchange.route)
+    return Refuse(connection, exchange, pathKnown ? 405 : 404, pathKnown ? "method not allowed" : "not found");
   const std::size_t maxBody = exchange.route->maxBody;
   if (request.HasHeader("Transfer-Encoding"))
     return maxBody == 0 ? Refuse(connection, exchange, 413, "this request takes no body")
@@ -486,7 +492,8 @@ MHD_Result HttpServer::State::Answer(MHD_Connection* connection, Exchange& excha
     return Send(connection, exchange, std::move(*made));
   }
   if (exchange.bodyTooLarge)
-    return Refuse(connection, exchange, 413, "the body is larger than " + std::to_string(exchange.route->maxBody) + " bytes");
+    return Refuse(connection, exchange, 413,
+                  "the body is larger than " + std::to_string(exchange.route->maxBody) + " bytes");
   const RouteEntry& route = *exchange.route;
   if (route.screen) {
     HttpResponse response;
@@ -548,7 +555,8 @@ MHD_Result HttpServer::State::Send(MHD_Connection* connection, Exchange& exchang
         response.fileOffset_ += range.first;
         response.fileLength_ = range.length;
       } else {
-        response.body_ = response.body_.substr(static_cast<std::size_t>(range.first), static_cast<std::size_t>(range.length));
+        response.body_ =
+            response.body_.substr(static_cast<std::size_t>(range.first), static_cast<std::size_t>(range.length));
       }
     }
   }

@@ -106,8 +106,8 @@ class HttpServer {
   // Before Start. `pattern` is a regular expression the whole path must match; `maxBody` > 0: the
   // route takes a body of at most that many bytes, sent with a Content-Length. `screen` sees the
   // whole request first, on the loop: what it turns away never waits for a worker.
-  void Route(const std::string& method, const std::string& pattern, Handler handler,
-             RouteWork work = RouteWork::Pool, std::size_t maxBody = 0, Screen screen = nullptr);
+  void Route(const std::string& method, const std::string& pattern, Handler handler, RouteWork work = RouteWork::Pool,
+             std::size_t maxBody = 0, Screen screen = nullptr);
   // Runs first on every request, on the event loop: true when it answered.
   void Guard(std::function<bool(const HttpRequest&, HttpResponse&)> guard);
   // Runs last on every answer the server sends, its own errors included.

@@ -31,8 +31,8 @@ class LiveStream : public HttpStream {
     if (!next) return !viewer_->Ended();
     if (!mp4_) {
       const AVPacket& jpeg = *next->packet;
-      out += std::string("--") + kBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-             std::to_string(jpeg.size) + "\r\n\r\n";
+      out += std::string("--") + kBoundary +
+             "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size) + "\r\n\r\n";
       out.append(reinterpret_cast<const char*>(jpeg.data), static_cast<std::size_t>(jpeg.size));
       out += "\r\n";
       return true;
@@ -65,7 +65,8 @@ class NewsStream : public HttpStream {
       after_ = news.number;
     }
     const auto now = Clock::now();
-    if (out.empty() && now - lastSent_ >= kNewsKeepAlive) out = ": still here\n\n";  // keeps proxies from closing a quiet stream
+    if (out.empty() && now - lastSent_ >= kNewsKeepAlive)
+      out = ": still here\n\n";  // keeps proxies from closing a quiet stream
     if (!out.empty()) lastSent_ = now;
     return true;
   }
@@ -85,7 +86,8 @@ void LiveRoutes::Register(HttpServer& server) {
   server.Route("GET", "/api/cameras", [this](const HttpRequest&, HttpResponse& r) { Cameras(r); });
   server.Route("GET", camera + "/live",
                [this](const HttpRequest& q, HttpResponse& r) { Live(SessionToken(q), q.matches[1], r); });
-  server.Route("GET", camera + "/snapshot\\.jpg", [this](const HttpRequest& q, HttpResponse& r) { Snapshot(q.matches[1], r); });
+  server.Route("GET", camera + "/snapshot\\.jpg",
+               [this](const HttpRequest& q, HttpResponse& r) { Snapshot(q.matches[1], r); });
   server.Route("GET", "/api/events", [this](const HttpRequest& q, HttpResponse& r) {
     const std::string last = q.Header("Last-Event-ID");
     News(SessionToken(q), last.empty() ? q.Param("after") : last, r);
@@ -102,8 +104,10 @@ void LiveRoutes::Cameras(HttpResponse& response) {
   nlohmann::json list = nlohmann::json::array();
   for (const CameraState& camera : board_.Cameras()) {
     const std::shared_ptr<CameraFeed> feed = feeds_.Find(camera.address);
-    const char* state = !camera.loggedIn ? "offline" : camera.recording ? "recording" : camera.recorderReady ? "armed"
-                                                                                                     : "logged in";
+    const char* state = !camera.loggedIn       ? "offline"
+                        : camera.recording     ? "recording"
+                        : camera.recorderReady ? "armed"
+                                               : "logged in";
     list.push_back({{"id", camera.id},
                     {"address", camera.address},
                     {"name", camera.address},

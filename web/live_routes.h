@@ -15,7 +15,8 @@ namespace zent {
 
 class LiveRoutes {
  public:
-  LiveRoutes(CameraBoard& board, CameraFeeds& feeds, StreamSlots& slots) : board_(board), feeds_(feeds), slots_(slots) {}
+  LiveRoutes(CameraBoard& board, CameraFeeds& feeds, StreamSlots& slots)
+      : board_(board), feeds_(feeds), slots_(slots) {}
   void Register(HttpServer& server);
 
  private:

@@ -103,7 +103,8 @@ std::string MetricsText(const std::vector<CameraState>& cameras, CameraFeeds& fe
       out.Sample("zent_disk_free_bytes", "folder=\"" + Label(disk.folder) + "\"", static_cast<double>(disk.freeBytes));
   out.Family("zent_disk_reserve_bytes", "gauge", "Free space recordings keep on the disk of a recordings folder.");
   for (const DiskFigures& disk : process.disks)
-    out.Sample("zent_disk_reserve_bytes", "folder=\"" + Label(disk.folder) + "\"", static_cast<double>(disk.reserveBytes));
+    out.Sample("zent_disk_reserve_bytes", "folder=\"" + Label(disk.folder) + "\"",
+               static_cast<double>(disk.reserveBytes));
   out.Family("zent_web_live_viewers", "gauge", "Live views open on the web page.");
   out.Sample("zent_web_live_viewers", "", process.liveViewers);
   return out.Take();

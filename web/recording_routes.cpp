@@ -22,7 +22,8 @@ using Json = nlohmann::json;
 constexpr std::size_t kPageSize = 50;
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat x {}, y {};
+  struct stat x {
+  }, y{};
   if (a == b) return true;
   return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
@@ -45,7 +46,8 @@ void RecordingRoutes::Register(HttpServer& server) {
   server.Route("GET", one + "/frames", [this](const HttpRequest& q, HttpResponse& r) { Frames(q.matches[1], r); });
   server.Route("GET", one + "/frame/([0-9]{1,9})\\.jpg",
                [this](const HttpRequest& q, HttpResponse& r) { Frame(q.matches[1], std::stoul(q.matches[2]), r); });
-  server.Route("GET", one + "/thumbnail\\.jpg", [this](const HttpRequest& q, HttpResponse& r) { Thumbnail(q.matches[1], r); });
+  server.Route("GET", one + "/thumbnail\\.jpg",
+               [this](const HttpRequest& q, HttpResponse& r) { Thumbnail(q.matches[1], r); });
   server.Route("GET", one + "/video\\.mp4", [this](const HttpRequest& q, HttpResponse& r) { Video(q.matches[1], r); });
 }
 
@@ -53,17 +55,17 @@ std::string RecordingRoutes::Json(const CatalogRecording& recording) {
   const RecordingDetails details = recordings_.Details(recording);
   const std::optional<CatalogCamera> camera = recordings_.Camera(recording.camera);
   const std::string base = "/api/recordings/" + recording.id;
-  nlohmann::json json{{"id", recording.id},
-                      {"camera", recording.camera},
-                      {"start", recording.Start() >= 0
-                                    ? IsoTime(std::chrono::system_clock::from_time_t(recording.Start()), false)
-                                    : ""},
-                      {"seconds", details.seconds},
-                      {"bytes", recording.file.size},
-                      {"codec", details.ok ? details.codec : "unknown"},
-                      {"eventSeconds", std::min<double>(details.seconds, camera ? camera->preEventSeconds : 0)},
-                      {"thumbnail", base + "/thumbnail.jpg"},
-                      {"download", base + "/download"}};
+  nlohmann::json json{
+      {"id", recording.id},
+      {"camera", recording.camera},
+      {"start",
+       recording.Start() >= 0 ? IsoTime(std::chrono::system_clock::from_time_t(recording.Start()), false) : ""},
+      {"seconds", details.seconds},
+      {"bytes", recording.file.size},
+      {"codec", details.ok ? details.codec : "unknown"},
+      {"eventSeconds", std::min<double>(details.seconds, camera ? camera->preEventSeconds : 0)},
+      {"thumbnail", base + "/thumbnail.jpg"},
+      {"download", base + "/download"}};
   if (details.codec == "mjpeg") json["frames"] = base + "/frames";
   else if (details.codec == "h264") json["video"] = base + "/video.mp4";
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -100,9 +102,8 @@ void RecordingRoutes::List(const std::string& camera, const std::string& day, co
   }
   const std::size_t pages = (all.size() + kPageSize - 1) / kPageSize;
   response.SetContent("{\"camera\":" + nlohmann::json(camera).dump() + ",\"day\":" + nlohmann::json(day).dump() +
-                          ",\"page\":" + std::to_string(page) + ",\"pages\":" + std::to_string(pages) +
-                          ",\"total\":" + std::to_string(all.size()) + ",\"days\":" + days.dump() +
-                          ",\"recordings\":[" + items + "]}",
+                          ",\"page\":" + std::to_string(page) + ",\"pages\":" + std::to_string(pages) + ",\"total\":" +
+                          std::to_string(all.size()) + ",\"days\":" + days.dump() + ",\"recordings\":[" + items + "]}",
                       "application/json");
 }
 
@@ -197,8 +198,9 @@ void RecordingRoutes::Thumbnail(const std::string& id, HttpResponse& response) {
   const auto recording = recordings_.Find(id);
   if (!recording) return SendError(response, 404, "no such recording");
   // The picture a second in, as the desktop's Recordings window shows it.
-  const std::string jpeg = thumbnails_.Get(recording->file.path, recording->file.size, recording->file.modifiedMs,
-                                           [&] { return EncodeJpeg(MakeThumbnail(recording->file.path, 1.0, 320, 240)); });
+  const std::string jpeg = thumbnails_.Get(recording->file.path, recording->file.size, recording->file.modifiedMs, [&] {
+    return EncodeJpeg(MakeThumbnail(recording->file.path, 1.0, 320, 240));
+  });
   if (jpeg.empty()) return SendError(response, 409, "no picture in this recording");
   response.SetHeader("Cache-Control", "private, max-age=3600");
   response.SetContent(jpeg, "image/jpeg");

@@ -18,7 +18,7 @@
 namespace zent {
 
 struct RecordingRoutesSettings {
-  std::string mp4Folder;        // empty: no MP4s are made
+  std::string mp4Folder;  // empty: no MP4s are made
   std::int64_t mp4Bytes = 0;
   std::string thumbnailFolder;  // empty: kept in memory only
 };
@@ -29,8 +29,12 @@ class RecordingRoutes {
   using Say = std::function<void(const std::string&)>;
   RecordingRoutes(const RecordingRoutesSettings& settings, CameraRecordings& recordings, CameraBoard& board,
                   Caller caller, Say say)
-      : recordings_(recordings), board_(board), caller_(std::move(caller)), say_(std::move(say)),
-        thumbnails_(settings.thumbnailFolder), mp4s_(settings.mp4Folder, settings.mp4Bytes) {}
+      : recordings_(recordings),
+        board_(board),
+        caller_(std::move(caller)),
+        say_(std::move(say)),
+        thumbnails_(settings.thumbnailFolder),
+        mp4s_(settings.mp4Folder, settings.mp4Bytes) {}
 
   void Register(HttpServer& server);
 
@@ -47,7 +51,7 @@ class RecordingRoutes {
   std::string Json(const CatalogRecording& recording);
   // The Motion JPEG recording an id names, with its index; nothing when the refusal was sent.
   std::optional<std::pair<CatalogRecording, std::shared_ptr<const FrameIndex>>> Mjpeg(const std::string& id,
-                                                                                     HttpResponse& response);
+                                                                                      HttpResponse& response);
 
   CameraRecordings& recordings_;
   CameraBoard& board_;

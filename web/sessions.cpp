@@ -59,7 +59,8 @@ std::chrono::seconds LoginLimiter::Wait(Failures& failures, const std::string& k
   if (found == failures.end()) return std::chrono::seconds(0);
   Forget(found->second, now);
   if (static_cast<int>(found->second.size()) < kAttempts) return std::chrono::seconds(0);
-  return std::max(std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(found->second.front() + kWindow - now));
+  return std::max(std::chrono::seconds(1),
+                  std::chrono::ceil<std::chrono::seconds>(found->second.front() + kWindow - now));
 }
 
 void LoginLimiter::Count(Failures& failures, const std::string& key, Clock::time_point now) {

@@ -42,8 +42,7 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port) {
   const std::size_t colon = text.rfind(':');
   const std::string portText = colon == std::string::npos ? text : text.substr(colon + 1);
   const std::string hostText = colon == std::string::npos ? "" : text.substr(0, colon);
-  if (portText.empty() || portText.size() > 5 ||
-      portText.find_first_not_of("0123456789") != std::string::npos)
+  if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
     return false;
   port = std::stoi(portText);
   if (port > 65535) return false;
@@ -52,12 +51,14 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port) {
   return true;
 }
 
-WebServer::WebServer(WebSettings settings, CameraRecordings& recordings, CameraBoard& board, CameraFeeds& feeds, Say say)
+WebServer::WebServer(WebSettings settings, CameraRecordings& recordings, CameraBoard& board, CameraFeeds& feeds,
+                     Say say)
     : settings_(std::move(settings)),
       board_(board),
       accounts_(settings_.accountsPath, !settings_.certFile.empty(), board, say),
-      recordings_({settings_.cacheFolder, settings_.cacheBytes, settings_.thumbnailFolder}, recordings, board,
-                  [this](const HttpRequest& request) { return accounts_.CallerOf(request); }, say),
+      recordings_(
+          {settings_.cacheFolder, settings_.cacheBytes, settings_.thumbnailFolder}, recordings, board,
+          [this](const HttpRequest& request) { return accounts_.CallerOf(request); }, say),
       live_(board, feeds, slots_),
       health_(board, feeds, recordings, slots_) {}
 
@@ -81,18 +82,19 @@ bool WebServer::Start(std::string& error) {
       return false;
     }
   }
-  server_ = std::make_unique<HttpServer>(settings_.limits, [](HttpResponse& response, int status, const std::string& reason) {
-    SendError(response, status, reason);
-  });
+  server_ = std::make_unique<HttpServer>(
+      settings_.limits,
+      [](HttpResponse& response, int status, const std::string& reason) { SendError(response, status, reason); });
   server_->Guard([this](const HttpRequest& q, HttpResponse& r) { return Refused(q, r); });
   server_->Finish([](const HttpRequest&, HttpResponse& r) { SecurityHeaders(r); });
   for (const auto& [path, asset] : WebAssets()) {
     const std::string route = path == "/index.html" ? "/" : path == "/login.html" ? "/login" : std::string(path);
-    server_->Route("GET", std::regex_replace(route, std::regex("[.]"), "\\."),
-                   [&asset = asset](const HttpRequest&, HttpResponse& response) {
-                     response.SetContent(std::string(asset.body), std::string(asset.type));
-                   },
-                   RouteWork::Loop);
+    server_->Route(
+        "GET", std::regex_replace(route, std::regex("[.]"), "\\."),
+        [&asset = asset](const HttpRequest&, HttpResponse& response) {
+          response.SetContent(std::string(asset.body), std::string(asset.type));
+        },
+        RouteWork::Loop);
   }
   accounts_.Register(*server_);
   recordings_.Register(*server_);

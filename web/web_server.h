@@ -24,13 +24,13 @@ namespace zent {
 
 struct WebSettings {
   std::string host = "127.0.0.1";
-  int port = 8090;  // 0: any free port
+  int port = 8090;                // 0: any free port
   std::string certFile, keyFile;  // TLS when both are set
   std::string accountsPath;
-  std::string tokensPath;             // bearer tokens that may read /metrics and /healthz
-  bool healthFromLocalhost = false;   // /metrics and /healthz answer any request from this machine
-  std::string cacheFolder;  // the MP4s made of H.264 recordings; empty: none are made
-  std::string thumbnailFolder;  // the recordings' pictures; empty: kept in memory only
+  std::string tokensPath;            // bearer tokens that may read /metrics and /healthz
+  bool healthFromLocalhost = false;  // /metrics and /healthz answer any request from this machine
+  std::string cacheFolder;           // the MP4s made of H.264 recordings; empty: none are made
+  std::string thumbnailFolder;       // the recordings' pictures; empty: kept in memory only
   std::int64_t cacheBytes = std::int64_t{2} << 30;
   HttpLimits limits;
 };

@@ -207,9 +207,8 @@ void CConfigDlg::OnSave() {
 
 bool CConfigDlg::Validate(bool modify) {
   zent::SettingsValues values{m_privatePort, m_videoPort, m_audioPort, m_fileMinutes};
-  const auto failure = zent::ValidateSettings(
-      {m_privatePortText, m_videoPortText, m_audioPortText, m_fileMinutesText},
-      modify ? zent::SaveOperation::Modify : zent::SaveOperation::Add, values);
+  const auto failure = zent::ValidateSettings({m_privatePortText, m_videoPortText, m_audioPortText, m_fileMinutesText},
+                                              modify ? zent::SaveOperation::Modify : zent::SaveOperation::Add, values);
   m_privatePort = values.privatePort;
   m_videoPort = values.videoPort;
   m_audioPort = values.audioPort;
@@ -220,9 +219,10 @@ bool CConfigDlg::Validate(bool modify) {
   }
   // The file has no escape for its separators, and an empty field would vanish on reading:
   // either would shift every later field of the profile.
-  const std::pair<const char*, const std::string*> texts[] = {
-      {"Saving Filename", &m_savePath}, {"Saving file name", &m_saveFileName},
-      {"Address of Network Camera", &m_cameraAddress}, {"Log file name", &m_logFileName}};
+  const std::pair<const char*, const std::string*> texts[] = {{"Saving Filename", &m_savePath},
+                                                              {"Saving file name", &m_saveFileName},
+                                                              {"Address of Network Camera", &m_cameraAddress},
+                                                              {"Log file name", &m_logFileName}};
   for (const auto& [name, text] : texts) {
     if (text->empty() || text->find_first_of(",;") != std::string::npos) {
       ShowMessageBox(this, QString("%1 must not be empty and must not contain \",\" or \";\".").arg(name), "Error!");

@@ -25,10 +25,9 @@ class CameraListHost {
   virtual void InsertCamera(int index, const QString& address) = 0;
   virtual void SelectCamera(int index) = 0;  // -1: none; sends no selection change
   virtual int SelectedCamera() const = 0;
-  virtual void ReloadSelectedCamera() = 0;   // the main window's selection handler
+  virtual void ReloadSelectedCamera() = 0;                            // the main window's selection handler
   virtual void ProfileAdded(const zent::CameraProfile& profile) = 0;  // now the camera in force
 };
-
 
 // Control ids of the dialog; each control's objectName is its IDC_ name.
 inline constexpr int IDC_INSERT_TIME = 1009;

@@ -20,7 +20,6 @@
 #include "settings/documents_folder.h"
 #include "settings/options_store.h"
 
-
 namespace {
 
 // The boxes take what the camera's log-in packet can carry.
@@ -41,7 +40,6 @@ constexpr QRect kConfigurationRect(10, 164, 120, 26);
 constexpr QRect kStatusLabelRect(140, 168, 90, 20);
 constexpr QRect kExpandRect(232, 164, 38, 26);
 constexpr QRect kStatusRect(10, 198, 260, 220);
-
 
 }  // namespace
 
@@ -185,8 +183,7 @@ bool CMainDlg::OnInitDialog() {
 
   const zent::ReadResult read = zent::ReadProfiles(configPath, false);
   if (read.opened) {
-    for (const auto& profile : read.profiles)
-      m_comboCamera->addItem(QString::fromLocal8Bit(profile.cameraAddress));
+    for (const auto& profile : read.profiles) m_comboCamera->addItem(QString::fromLocal8Bit(profile.cameraAddress));
     if (!read.profiles.empty()) {
       m_comboCamera->setCurrentIndex(0);
       m_currentProfile = read.profiles[0];

@@ -64,7 +64,6 @@ inline constexpr int IDM_ABOUTBOX = 0x0010;
 // The status window drops its oldest lines beyond this; the log file keeps everything.
 inline constexpr int kMaxStatusLines = 100000;
 
-
 class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, private zent::CycleHost {
   Q_OBJECT
 
@@ -171,7 +170,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   int m_bRecording = 0;
   int m_bModeChanged = 0;
   int m_bModeChangeBusy = 0;
-  QString m_strAboutMenu;  // the context menu's About item; empty: no item
+  QString m_strAboutMenu;                // the context menu's About item; empty: no item
   zent::CameraProfile m_currentProfile;  // the camera in force
 
  protected:
@@ -211,12 +210,12 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   QPushButton* m_btnConfiguration = nullptr;
   QPushButton* m_btnExpand = nullptr;
   IdTimers* m_timers = nullptr;
-  std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
-  zent::SessionSettings m_session;  // what the last Log-In started, for logging in again
+  std::shared_ptr<MainDlgSessionHost> m_sessionHost;        // the current session's way into this window
+  zent::SessionSettings m_session;                          // what the last Log-In started, for logging in again
   std::shared_ptr<int> m_alive = std::make_shared<int>(0);  // for lines other threads post later
   std::unique_ptr<zent::Notifications> m_notifications;
   std::unique_ptr<zent::CameraNotifier> m_notifier;  // the logged-in camera's; outlives the cycle
-  std::unique_ptr<zent::RecordingCycle> m_cycle;  // made anew by each Log-In
+  std::unique_ptr<zent::RecordingCycle> m_cycle;     // made anew by each Log-In
   std::vector<zent::CycleObserver*> m_cycleObservers;
   zent::ReloginSchedule m_relogin;
   CRecordDlg* m_pRecordDlg = nullptr;

@@ -22,14 +22,14 @@ void CMainDlg::ConfigureNotifications(std::optional<BrokerLogin> login) {
   if (!login && brokerNamed && m_services.keyRing.read) {
     // Answers later; the window may be gone by then.
     std::weak_ptr<int> alive = m_alive;
-    m_services.keyRing.read(QString::fromStdString(broker.Key()), [this, alive](std::optional<QString> secret,
-                                                                               QString readError) {
-      if (!alive.lock()) return;
-      if (!readError.isEmpty())
-        AddStatusLine("The key ring cannot be read (" + readError.toStdString() +
-                      "): the MQTT broker is asked without a user and password");
-      ConfigureNotifications(secret ? BrokerLogin::FromSecret(*secret) : BrokerLogin{});
-    });
+    m_services.keyRing.read(QString::fromStdString(broker.Key()),
+                            [this, alive](std::optional<QString> secret, QString readError) {
+                              if (!alive.lock()) return;
+                              if (!readError.isEmpty())
+                                AddStatusLine("The key ring cannot be read (" + readError.toStdString() +
+                                              "): the MQTT broker is asked without a user and password");
+                              ConfigureNotifications(secret ? BrokerLogin::FromSecret(*secret) : BrokerLogin{});
+                            });
     return;
   }
   const BrokerLogin given = login.value_or(BrokerLogin{});

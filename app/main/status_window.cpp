@@ -9,7 +9,8 @@
 void CMainDlg::AddStatusLine(const std::string& text) {
   if (QThread::currentThread() != thread()) {
     // The window belongs to the GUI thread; the caller waits until its line is there.
-    QMetaObject::invokeMethod(this, [this, text] { AddStatusLineHere(text); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text] { AddStatusLineHere(text); }, Qt::BlockingQueuedConnection);
     return;
   }
   AddStatusLineHere(text);

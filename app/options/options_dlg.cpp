@@ -32,7 +32,9 @@ bool LooksLikeVideoUrl(const QString& url) {
   return url.isEmpty() || url.startsWith("rtsp://") || url.startsWith("http://") || url.startsWith("https://");
 }
 
-bool LooksLikeWebhookUrl(const std::string& url) { return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0; }
+bool LooksLikeWebhookUrl(const std::string& url) {
+  return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
+}
 
 QLineEdit* Line(QWidget* parent, const char* name, const std::string& value, const QString& placeholder = {}) {
   auto* edit = new QLineEdit(Text(value), parent);
@@ -96,9 +98,9 @@ QWidget* COptionsDlg::VideoPage(const zent::Options& options) {
   m_editVideoUrl->setMinimumWidth(360);
   form->addRow("Video URL of every camera:", m_editVideoUrl);
   const auto own = options.cameraVideoUrlTemplates.find(m_cameraAddress);
-  m_editCameraVideoUrl = Line(page, "cameraVideoUrlTemplate",
-                              own == options.cameraVideoUrlTemplates.end() ? std::string() : own->second,
-                              "as for every camera");
+  m_editCameraVideoUrl =
+      Line(page, "cameraVideoUrlTemplate", own == options.cameraVideoUrlTemplates.end() ? std::string() : own->second,
+           "as for every camera");
   if (!m_cameraAddress.empty())
     form->addRow(QString("Video URL of %1:").arg(Text(m_cameraAddress)), m_editCameraVideoUrl);
   else m_editCameraVideoUrl->hide();
@@ -175,7 +177,8 @@ QWidget* COptionsDlg::NotificationsPage(const zent::Options& options) {
   for (const std::string& url : options.webhookUrls) webhooks += Text(url) + "\n";
   m_editWebhooks = new QPlainTextEdit(webhooks, page);
   m_editWebhooks->setObjectName("webhookUrls");
-  m_editWebhooks->setPlaceholderText("https://… one URL a line; each event, recording and health message is POSTed as JSON");
+  m_editWebhooks->setPlaceholderText(
+      "https://… one URL a line; each event, recording and health message is POSTed as JSON");
   m_editWebhooks->setFixedHeight(64);
   form->addRow("Webhooks:", m_editWebhooks);
   auto* webhookTest = new QPushButton("Send a test message", page);
@@ -225,8 +228,9 @@ void COptionsDlg::SendBrokerTest() {
   zent::BrokerAddress broker;
   std::string error;
   const QString shown = zent::ParseBrokerUrl(settings.url, broker, error) ? Text(broker.Shown()) : QString();
-  RunTest(m_labelBrokerTest, [settings] { return zent::MqttPublisher::SendTest(settings, kTestTimeout); },
-          "Arrived at " + shown + " (" + Text(settings.prefix) + "/test)");
+  RunTest(
+      m_labelBrokerTest, [settings] { return zent::MqttPublisher::SendTest(settings, kTestTimeout); },
+      "Arrived at " + shown + " (" + Text(settings.prefix) + "/test)");
 }
 
 void COptionsDlg::SendWebhookTest() {
@@ -260,7 +264,8 @@ bool COptionsDlg::Check() {
   }
   zent::BrokerAddress broker;
   std::string error;
-  if (!m_editMqttUrl->text().trimmed().isEmpty() && !zent::ParseBrokerUrl(Bytes(m_editMqttUrl->text()), broker, error)) {
+  if (!m_editMqttUrl->text().trimmed().isEmpty() &&
+      !zent::ParseBrokerUrl(Bytes(m_editMqttUrl->text()), broker, error)) {
     m_tabs->setCurrentIndex(3);
     ShowMessageBox(this, "The broker cannot be used: " + Text(error) + ".", "Options");
     m_editMqttUrl->setFocus();
@@ -286,7 +291,8 @@ void COptionsDlg::accept() {
   m_options.deleteOldestRecordings = m_checkDeleteOldest->isChecked();
   m_options.keepDays = m_spinKeepDays->value();
   m_options.memoryBudgetBytes = static_cast<std::int64_t>(m_spinMemoryMiB->value()) << 20;
-  if (!m_cameraAddress.empty()) m_options.cameraVideoUrlTemplates[m_cameraAddress] = Bytes(m_editCameraVideoUrl->text());
+  if (!m_cameraAddress.empty())
+    m_options.cameraVideoUrlTemplates[m_cameraAddress] = Bytes(m_editCameraVideoUrl->text());
   m_options.mqttEnabled = m_checkMqtt->isChecked();
   m_options.mqttUrl = Bytes(m_editMqttUrl->text());
   m_options.mqttPrefix = m_editMqttPrefix->text().trimmed().isEmpty() ? "zent" : Bytes(m_editMqttPrefix->text());

@@ -24,11 +24,13 @@ void CKRLActiveX::SetProperty(int dispid, const QVariant& value) {
     case DISPID_PORT: m_source.port = value.toInt(); break;
     case DISPID_VIEW_WIDTH: resize(value.toInt(), height()); break;
     case DISPID_VIEW_HEIGHT: resize(width(), value.toInt()); break;
-    case DISPID_BOOL4: case DISPID_BOOL5: case DISPID_BOOL6:
-    case DISPID_REAL7: case DISPID_REAL10: case DISPID_TEXT12:
-      break;  // tuning this engine has no use for
-    default:
-      throw ViewerDispatchError("unknown property " + std::to_string(dispid));
+    case DISPID_BOOL4:
+    case DISPID_BOOL5:
+    case DISPID_BOOL6:
+    case DISPID_REAL7:
+    case DISPID_REAL10:
+    case DISPID_TEXT12: break;  // tuning this engine has no use for
+    default: throw ViewerDispatchError("unknown property " + std::to_string(dispid));
   }
 }
 
@@ -78,17 +80,17 @@ void CKRLActiveX::OnVideoPicture(std::shared_ptr<const zent::VideoPicture> pictu
         if (!isVisible()) return;  // hidden meanwhile: the picture is stale
         // The image shares the engine's pixels; the shared pointer keeps them alive.
         auto* keeper = new std::shared_ptr<const zent::VideoPicture>(picture);
-        m_picture = QImage(picture->pixels.data(), picture->width, picture->height, picture->width * 4,
-                           QImage::Format_RGB32,
-                           [](void* info) { delete static_cast<std::shared_ptr<const zent::VideoPicture>*>(info); },
-                           keeper);
+        m_picture = QImage(
+            picture->pixels.data(), picture->width, picture->height, picture->width * 4, QImage::Format_RGB32,
+            [](void* info) { delete static_cast<std::shared_ptr<const zent::VideoPicture>*>(info); }, keeper);
         update();
       },
       Qt::QueuedConnection);
 }
 
 void CKRLActiveX::OnVideoModeChanged() {
-  QMetaObject::invokeMethod(this, [this] { emit VideoModeChanged(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { emit VideoModeChanged(); }, Qt::QueuedConnection);
 }
 
 void CKRLActiveX::OnVideoReport(const zent::VideoReport& report) {

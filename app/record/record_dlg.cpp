@@ -18,7 +18,7 @@ constexpr std::chrono::milliseconds kViewerStopPause{200};
 
 CRecordDlg::CRecordDlg(RecordingHost& host, ViewerFactory makeViewer)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
+                           Qt::WindowCloseButtonHint),
       m_host(host),
       m_makeViewer(std::move(makeViewer)) {
   setObjectName("IDD_RECORD");
@@ -141,8 +141,7 @@ void CRecordDlg::OnTimer(int id) {
       Timers().Stop(IDT_STOP_RECORDING);
       m_host.RecordingTimeUp();  // the owner stops saving and hides the window
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

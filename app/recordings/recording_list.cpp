@@ -28,7 +28,8 @@ QList<RecordingEntry> ListRecordings(const QString& savePath) {
   entries.reserve(static_cast<qsizetype>(files.size()));
   // Newest first; of two in one second, the later name (-1, -2, …) first.
   for (auto file = files.rbegin(); file != files.rend(); ++file)
-    entries.append({QString::fromLocal8Bit(file->file.path), StartOf(file->stamp), file->file.size, file->file.modifiedMs});
+    entries.append(
+        {QString::fromLocal8Bit(file->file.path), StartOf(file->stamp), file->file.size, file->file.modifiedMs});
   return entries;
 }
 

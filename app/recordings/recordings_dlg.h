@@ -17,7 +17,6 @@ class QTreeWidgetItem;
 class ThumbnailLoader;
 class WeekChart;
 
-
 class CRecordingsDlg : public QDialog {
   Q_OBJECT
 

@@ -51,6 +51,6 @@ class ThumbnailLoader : public QObject {
   std::deque<Job> queue_;
   QSet<QString> queued_;  // paths waiting; a job whose path is no longer here was done or forgotten
   bool stopping_ = false;
-  int written_ = 0;  // worker thread only
+  int written_ = 0;     // worker thread only
   std::thread worker_;  // last: starts once everything above is ready
 };

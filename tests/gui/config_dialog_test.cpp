@@ -96,8 +96,9 @@ TEST_F(ConfigDialog, AddWithTheDefaultsAppendsSelectsAndApplies) {
       EXPECT_TRUE(config.isVisible());
     }
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1].text, "Address of Network Camera must be a host name (such as door-cam.local) or an IPv4 "
-                             "address (such as 192.168.1.7), and nothing else.");
+    EXPECT_EQ(boxes[1].text,
+              "Address of Network Camera must be a host name (such as door-cam.local) or an IPv4 "
+              "address (such as 192.168.1.7), and nothing else.");
     Box(IDC_CAMERA_ADDRESS)->setText("192.168.1.7");
     Click(IDC_SAVE);
   });
@@ -253,8 +254,10 @@ TEST_F(ConfigDialog, AFileThatCannotBeWrittenIsReportedAndTheListKept) {
   // The new camera took the selected one's saving path: the two would delete each other's files.
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].caption, "Warning");
-  EXPECT_TRUE(boxes[0].text.startsWith("Camera cam-one also records to /v/a_\u2026.avi.")) << boxes[0].text.toStdString();
-  EXPECT_TRUE(boxes[1].text.startsWith("The camera list could not be saved: Cannot write ")) << boxes[1].text.toStdString();
+  EXPECT_TRUE(boxes[0].text.startsWith("Camera cam-one also records to /v/a_\u2026.avi."))
+      << boxes[0].text.toStdString();
+  EXPECT_TRUE(boxes[1].text.startsWith("The camera list could not be saved: Cannot write "))
+      << boxes[1].text.toStdString();
   EXPECT_TRUE(boxes[1].text.endsWith("File too large"));
   EXPECT_EQ(Cameras(), (QStringList{"cam-one", "cam-two", "cam-three"}));
   EXPECT_EQ(ReadFile(configPath()), kThree);

@@ -34,7 +34,8 @@ class FakeViewer : public ViewerControl {
   }
   void Record(const QString& fileName, short command) override {
     log_.calls << QString("Record %1 %2").arg(fileName).arg(command);
-    if (command == 2 && log_.refuseRecording) throw ViewerDispatchError("Cannot record to " + fileName.toStdString() + ": Permission denied");
+    if (command == 2 && log_.refuseRecording)
+      throw ViewerDispatchError("Cannot record to " + fileName.toStdString() + ": Permission denied");
   }
   void StartView() override { log_.calls << "StartView"; }
   void SetVideoUrlTemplate(const QString& urlTemplate) override { log_.videoUrlTemplate = urlTemplate; }

@@ -32,8 +32,9 @@ class GuiTest : public ::testing::Test {
  protected:
   GuiTest() {
     home.Enter();
-    previousHandler = SetMessageBoxHandler(
-        [this](const QString& caption, const QString& text, QWidget*) { boxes.push_back({caption, text}); });
+    previousHandler = SetMessageBoxHandler([this](const QString& caption, const QString& text, QWidget*) {
+      boxes.push_back({caption, text});
+    });
   }
   ~GuiTest() override { SetMessageBoxHandler(previousHandler); }
 

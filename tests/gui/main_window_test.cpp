@@ -47,7 +47,8 @@ TEST_F(MainWindow, StartsLoggedOutAndCollapsedWithoutAConfigurationFile) {
   EXPECT_EQ(dlg.m_bArmed + dlg.m_bRecorderReady + dlg.m_bRecording + dlg.m_bModeChanged + dlg.m_bModeChangeBusy, 0);
   EXPECT_EQ(dlg.m_currentProfile, CameraProfile{});
   EXPECT_TRUE(boxes.empty());
-  for (int id : {IDC_LOGIN, IDC_ID, IDC_PASSWORD, IDC_CONFIGURATION, IDC_DISCONNECT, IDC_STATUS, IDC_CAMERA, IDC_EXPAND})
+  for (int id :
+       {IDC_LOGIN, IDC_ID, IDC_PASSWORD, IDC_CONFIGURATION, IDC_DISCONNECT, IDC_STATUS, IDC_CAMERA, IDC_EXPAND})
     EXPECT_TRUE(dlg.GetDlgItem(id)->objectName().startsWith("IDC_")) << id;
 }
 
@@ -222,7 +223,13 @@ TEST_F(MainWindow, StatusLinesFromAnotherThreadKeepTheirOrderInWindowAndLog) {
   profile.logPath = home.file("status.log");
   CMainDlg dlg;
   dlg.m_currentProfile = profile;
-  dlg.SetStatusClock([] { std::tm t{}; t.tm_hour = 8; t.tm_min = 9; t.tm_sec = 10; return t; });
+  dlg.SetStatusClock([] {
+    std::tm t{};
+    t.tm_hour = 8;
+    t.tm_min = 9;
+    t.tm_sec = 10;
+    return t;
+  });
   constexpr int kLines = 300;
   std::atomic<bool> done{false};
   std::thread worker([&] {
@@ -256,7 +263,8 @@ TEST_F(MainWindow, StatusWindowKeepsTheNewestHundredThousandLines) {
   for (int i = 0; i < kMaxStatusLines + 5; ++i) dlg.AddStatusLine(std::to_string(i));
   ASSERT_EQ(dlg.m_listStatus->count(), kMaxStatusLines);
   EXPECT_TRUE(dlg.m_listStatus->item(0)->text().endsWith(" : 5"));
-  EXPECT_TRUE(dlg.m_listStatus->item(kMaxStatusLines - 1)->text().endsWith(" : " + QString::number(kMaxStatusLines + 4)));
+  EXPECT_TRUE(
+      dlg.m_listStatus->item(kMaxStatusLines - 1)->text().endsWith(" : " + QString::number(kMaxStatusLines + 4)));
   EXPECT_EQ(dlg.m_listStatus->currentRow(), kMaxStatusLines - 1);
 }
 

@@ -53,8 +53,8 @@ TEST_F(OptionsDialog, GroupsItsSettingsAndSaysAtOnceWhetherATestMessageArrived) 
   Field<QLineEdit>(dialog, "mqttPassword")->setText("wrong");
   Field<QPushButton>(dialog, "mqttTest")->click();
   ASSERT_TRUE(Answered(dialog.m_labelBrokerTest));
-  EXPECT_TRUE(dialog.m_labelBrokerTest->text().startsWith("Not sent: " + QString::fromStdString(broker.Url()) +
-                                                           " refused us"))
+  EXPECT_TRUE(
+      dialog.m_labelBrokerTest->text().startsWith("Not sent: " + QString::fromStdString(broker.Url()) + " refused us"))
       << dialog.m_labelBrokerTest->text().toStdString();
 
   // Nothing listens at the webhook: said, not waited for.

@@ -45,9 +45,7 @@ class RecordingCycle : public GuiTest {
     dlg->m_currentProfile = profile;
     dlg->SetMillisecondsPerMinute(kRecordMs);
   }
-  ~RecordingCycle() override {
-    dlg.reset();
-  }
+  ~RecordingCycle() override { dlg.reset(); }
 
   // Log-in accepted, recorder built and marked ready.
   void ArmAndWaitUntilReady() {
@@ -182,7 +180,8 @@ TEST_F(RecordingCycle, AViewerThatCannotSaveSaysWhyHidesAndTakesTheNextEvent) {
   ArmAndWaitUntilReady();
   dlg->OnCameraEvent(0, 0);
   ASSERT_TRUE(WaitUntil([&] { return log.Count(QString("Record %1 2").arg(Name(clock))) == 1; }, 1000));
-  EXPECT_EQ(StatusTexts(*dlg->m_listStatus).back(), "Cannot record to " + Name(clock).toStdString() + ": Permission denied");
+  EXPECT_EQ(StatusTexts(*dlg->m_listStatus).back(),
+            "Cannot record to " + Name(clock).toStdString() + ": Permission denied");
   EXPECT_EQ(dlg->m_bRecording, 0);
   EXPECT_FALSE(dlg->RecordDlg()->Timers().IsActive(IDT_STOP_RECORDING));
   EXPECT_FALSE(dlg->RecordDlg()->isVisible());

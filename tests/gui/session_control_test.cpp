@@ -54,9 +54,8 @@ TEST_F(SessionControl, LogInShowsEachStepAndArmsTheRecorder) {
   camera.Command("event");
   ASSERT_TRUE(WaitUntil([&] { return dlg.m_listStatus->count() == 10; }));
   const Texts texts = StatusTexts(*dlg.m_listStatus);
-  EXPECT_EQ(Texts(texts.begin() + 6, texts.end()),
-            (Texts{"Receive Message.", ">>> Event message arrived.", "OK keep ZENT connection.",
-                   "Waiting Event Message..."}));
+  EXPECT_EQ(Texts(texts.begin() + 6, texts.end()), (Texts{"Receive Message.", ">>> Event message arrived.",
+                                                          "OK keep ZENT connection.", "Waiting Event Message..."}));
 }
 
 TEST_F(SessionControl, DisconnectEndsTheSessionAtOnceAndSilencesIt) {
@@ -127,7 +126,9 @@ TEST_F(SessionControl, ErrorsOfTheSessionComeAsMessageBoxesAndResetTheButtons) {
 
 class LogInAgain : public SessionControl {
  protected:
-  LogInAgain() { services.makeViewer = [this](QWidget* parent) { return new FakeViewer(parent, viewers); }; }
+  LogInAgain() {
+    services.makeViewer = [this](QWidget* parent) { return new FakeViewer(parent, viewers); };
+  }
   int Count(CMainDlg& dlg, const std::string& text) {
     const Texts texts = StatusTexts(*dlg.m_listStatus);
     return static_cast<int>(std::count(texts.begin(), texts.end(), text));

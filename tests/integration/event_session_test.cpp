@@ -62,12 +62,9 @@ class EventSessionTest : public ::testing::Test {
   std::unique_ptr<CamSimProcess> camera_;
 };
 
-const Calls kLoggedIn = {"status: Checking user authentication...",
-                         "status: User Verify OK...",
-                         "login",
-                         "status: User authentication success.",
-                         "status: Successfully connected.",
-                         "status: Waiting Event Message..."};
+const Calls kLoggedIn = {
+    "status: Checking user authentication...", "status: User Verify OK...",       "login",
+    "status: User authentication success.",    "status: Successfully connected.", "status: Waiting Event Message..."};
 
 TEST_F(EventSessionTest, LogsInAndHandsEachEventOverBeforeTheKeepAlive) {
   CamSimProcess& camera = Camera({"--user", "admin", "--password", "kwolt"});
@@ -99,8 +96,7 @@ TEST_F(EventSessionTest, UnitsThatReadAs520AreEventsAlsoInPlaceOfTheKeepAliveAns
   ASSERT_TRUE(host->WaitFor("status: Waiting Event Message...", 5s));
   // One unit at a time, each followed by its keep-alive exchange.
   int waits = 1;
-  for (const char* unit : {"send +520", "send  520", "send 520a", "send abcd", "send 0501", "send 0502",
-                           "send 9000"}) {
+  for (const char* unit : {"send +520", "send  520", "send 520a", "send abcd", "send 0501", "send 0502", "send 9000"}) {
     camera.Command(unit);
     ASSERT_TRUE(host->WaitFor("status: Waiting Event Message...", 5s, ++waits)) << unit;
   }
@@ -121,7 +117,7 @@ struct Ending {
   std::vector<std::string> camsimArguments;
   const char* command;  // sent once logged in, or nullptr
   Calls lastCalls;
-  const char* cameraSaw = nullptr;  // what the camera reports at the end
+  const char* cameraSaw = nullptr;     // what the camera reports at the end
   SessionEnd end = SessionEnd::Final;  // worth logging in again, or not
 };
 
@@ -167,31 +163,36 @@ INSTANTIATE_TEST_SUITE_P(
                {"box: nRead(0) is not equal to IMG_XFER_USER_AUTH_RSLT_PKT_LEN(4)",
                 "status: nRead(0) is not equal to IMG_XFER_USER_AUTH_RSLT_PKT_LEN(4)",
                 "status: User authentication failed.", "reset"},
-               nullptr, SessionEnd::Dropped},  // a camera restarting does this too
+               nullptr,
+               SessionEnd::Dropped},  // a camera restarting does this too
         Ending{"Broken",
                {},
                "broken",
-               {"status: OK keep ZENT connection.", "status: ZENT connection was broken.",
-                "box: Disconnected Network.", "status: Disconnected.", "reset"},
-               "ended: closed by the client", SessionEnd::Dropped},
+               {"status: OK keep ZENT connection.", "status: ZENT connection was broken.", "box: Disconnected Network.",
+                "status: Disconnected.", "reset"},
+               "ended: closed by the client",
+               SessionEnd::Dropped},
         Ending{"InvalidMessageId",
                {},
                "invalid",
-               {"status: OK keep ZENT connection.", "status: Error: Invalid message id.",
-                "box: Disconnected Network.", "status: Disconnected.", "reset"},
-               "ended: closed by the client", SessionEnd::Dropped},
+               {"status: OK keep ZENT connection.", "status: Error: Invalid message id.", "box: Disconnected Network.",
+                "status: Disconnected.", "reset"},
+               "ended: closed by the client",
+               SessionEnd::Dropped},
         Ending{"CameraClosed",
                {},
                "close",
                {"status: Receive Message.", "box: Disconnected Network.", "status: Disconnected Network.", "reset"},
-               nullptr, SessionEnd::Dropped},
+               nullptr,
+               SessionEnd::Dropped},
         // Our side stays open for keep-alives, as through a proxy: still one drop, not a spin.
         Ending{"CameraHalfClosed",
                {},
                "half-close",
                {"status: Waiting Event Message...", "status: Receive Message.", "box: Disconnected Network.",
                 "status: Disconnected Network.", "reset"},
-               "ended: closed by the client", SessionEnd::Dropped}),
+               "ended: closed by the client",
+               SessionEnd::Dropped}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EventSessionTest, ARefusingCameraGetsTenAttemptsThenSocketError) {
@@ -298,8 +299,9 @@ TEST_F(EventSessionTest, SlowIdleChannelExchangesAKeepAliveEveryThirtySeconds) {
   Start("127.0.0.1", camera.EventPort());
   ASSERT_TRUE(host->WaitFor("status: Waiting Event Message...", 5s));
   ASSERT_TRUE(host->WaitFor("status: Waiting Event Message...", 35s, 2));
-  EXPECT_EQ(CallsFrom("status: Receive Message."),
-            (Calls{"status: Receive Message.", "status: OK keep ZENT connection.", "status: Waiting Event Message..."}));
+  EXPECT_EQ(
+      CallsFrom("status: Receive Message."),
+      (Calls{"status: Receive Message.", "status: OK keep ZENT connection.", "status: Waiting Event Message..."}));
   const auto calls = host->TimedCalls();
   const auto wait = calls.back().when - calls[calls.size() - 4].when;
   EXPECT_GE(wait, 29s);

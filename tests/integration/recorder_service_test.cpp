@@ -224,20 +224,23 @@ TEST_F(RecorderServiceTest, TheBrokerHearsEveryEventAndRecordingAndWhatHappenedW
     EXPECT_EQ(savedJson["bytes"], static_cast<std::int64_t>(std::filesystem::file_size(files[0])));
     EXPECT_LT(savedJson["first_frame_offset_seconds"].get<double>(), -0.5);  // a second before the event
     // Motion on at the event, off when the file was saved, in that order.
-    ASSERT_TRUE(WaitUntil([&] {
-      int motion = 0;
-      for (const auto& m : subscriber->Messages()) motion += m.topic == "zent/127_0_0_2/motion";
-      return motion == 3;
-    }, 5s));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          int motion = 0;
+          for (const auto& m : subscriber->Messages()) motion += m.topic == "zent/127_0_0_2/motion";
+          return motion == 3;
+        },
+        5s));
     std::vector<std::string> order;
     for (const auto& m : subscriber->Messages())
       if (m.topic == "zent/127_0_0_2/event" || m.topic == "zent/127_0_0_2/motion" ||
           m.topic == "zent/127_0_0_2/recording")
         order.push_back(m.topic.substr(15) + (m.topic.ends_with("motion") ? " " + m.payload
-                                              : m.topic.ends_with("recording") ? " " + nlohmann::json::parse(m.payload)["state"].get<std::string>()
-                                                                               : ""));
-    EXPECT_EQ(order, (std::vector<std::string>{"motion OFF", "event", "motion ON", "recording started", "recording saved",
-                                               "motion OFF"}));
+                                              : m.topic.ends_with("recording")
+                                                  ? " " + nlohmann::json::parse(m.payload)["state"].get<std::string>()
+                                                  : ""));
+    EXPECT_EQ(order, (std::vector<std::string>{"motion OFF", "event", "motion ON", "recording started",
+                                               "recording saved", "motion OFF"}));
 
     // A camera that drops its session is offline until it is logged in again.
     std::size_t mark = subscriber->Messages().size();
@@ -280,8 +283,8 @@ TEST_F(RecorderServiceTest, ABrokerDownAtStartIsFoundWhenItComesUp) {
   ASSERT_TRUE(WaitForLines("MQTT broker", "cannot be reached", 1, 10s)) << ReadFile(outputPath);
   ASSERT_TRUE(broker.Start());
   MqttSubscriber subscriber(broker, "zent/#");
-  EXPECT_TRUE(subscriber.WaitFor([](const MqttMessage& m) { return m.topic == "zent/available" && m.payload == "online"; },
-                                 40s));
+  EXPECT_TRUE(subscriber.WaitFor(
+      [](const MqttMessage& m) { return m.topic == "zent/available" && m.payload == "online"; }, 40s));
   EXPECT_EQ(Count("MQTT broker", "cannot be reached"), 1) << ReadFile(outputPath);
   EXPECT_EQ(Count("MQTT broker", "a user or password in the URL"), 1) << ReadFile(outputPath);
   EXPECT_EQ(ReadFile(outputPath).find("S3cret-pw"), std::string::npos) << ReadFile(outputPath);

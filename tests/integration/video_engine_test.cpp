@@ -62,7 +62,8 @@ class VideoEngineTest : public ::testing::Test {
     std::uint64_t missing = 0;
     for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i) {
       EXPECT_GT(probe.cameraFrames[i], probe.cameraFrames[i - 1]) << "frame repeated or out of order at " << i;
-      if (probe.cameraFrames[i] > probe.cameraFrames[i - 1]) missing += probe.cameraFrames[i] - probe.cameraFrames[i - 1] - 1;
+      if (probe.cameraFrames[i] > probe.cameraFrames[i - 1])
+        missing += probe.cameraFrames[i] - probe.cameraFrames[i - 1] - 1;
     }
     return missing;
   }
@@ -437,7 +438,8 @@ TEST_F(VideoEngineTest, ARecordingStopsBeforeTheDiskIsFullAndOnlyOurOldestRecord
   EXPECT_TRUE(std::filesystem::exists(second));
   engine->StopView();
   const auto reports = listener.Reports();
-  EXPECT_EQ(std::count_if(reports.begin(), reports.end(), [](const auto& r) { return r.kind == Kind::RecordingDeleted; }), 1);
+  EXPECT_EQ(
+      std::count_if(reports.begin(), reports.end(), [](const auto& r) { return r.kind == Kind::RecordingDeleted; }), 1);
 }
 
 // A camera gone wrong: a few good frames, then a part without end.
@@ -450,7 +452,8 @@ ScriptedServer::Writer EndlessPart(bool declareHugeLength) {
       send("--cut\r\nContent-Type: image/jpeg\r\nContent-Length: 17\r\n\r\n" + jpeg + "\r\n");
       std::this_thread::sleep_for(50ms);
     }
-    send(declareHugeLength ? "--cut\r\nContent-Length: 2147483647\r\n\r\n" : "--cut\r\nContent-Type: image/jpeg\r\n\r\n");
+    send(declareHugeLength ? "--cut\r\nContent-Length: 2147483647\r\n\r\n"
+                           : "--cut\r\nContent-Type: image/jpeg\r\n\r\n");
     const std::string endless(1 << 20, 'x');
     for (int mb = 0; mb < 1024 && send(endless); ++mb) {
     }

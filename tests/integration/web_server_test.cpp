@@ -98,13 +98,24 @@ void ExpectSecurityHeaders(const httplib::Result& answer, const std::string& wha
 
 TEST_F(WebServerTest, NothingButTheLogInPageAnswersWithoutASessionAndEveryAnswerIsGuarded) {
   const std::string id = "127_0_0_5~20261207_120000";
-  const std::vector<std::pair<std::string, std::string>> routes{
-      {"GET", "/"}, {"GET", "/index.html"}, {"GET", "/app.js"}, {"GET", "/api/session"}, {"GET", "/api/cameras"},
-      {"GET", "/api/recordings?camera=127_0_0_5"}, {"GET", "/api/recordings/" + id},
-      {"DELETE", "/api/recordings/" + id}, {"GET", "/api/recordings/" + id + "/download"},
-      {"GET", "/api/recordings/" + id + "/frames"}, {"GET", "/api/recordings/" + id + "/frame/0.jpg"},
-      {"GET", "/api/recordings/" + id + "/thumbnail.jpg"}, {"GET", "/api/recordings/" + id + "/video.mp4"}, {"GET", "/api/events"}, {"GET", "/api/week?camera=127_0_0_5"}, {"POST", "/api/logout"},
-      {"GET", "/no/such/page"}, {"GET", "/api/no-such-route"}};
+  const std::vector<std::pair<std::string, std::string>> routes{{"GET", "/"},
+                                                                {"GET", "/index.html"},
+                                                                {"GET", "/app.js"},
+                                                                {"GET", "/api/session"},
+                                                                {"GET", "/api/cameras"},
+                                                                {"GET", "/api/recordings?camera=127_0_0_5"},
+                                                                {"GET", "/api/recordings/" + id},
+                                                                {"DELETE", "/api/recordings/" + id},
+                                                                {"GET", "/api/recordings/" + id + "/download"},
+                                                                {"GET", "/api/recordings/" + id + "/frames"},
+                                                                {"GET", "/api/recordings/" + id + "/frame/0.jpg"},
+                                                                {"GET", "/api/recordings/" + id + "/thumbnail.jpg"},
+                                                                {"GET", "/api/recordings/" + id + "/video.mp4"},
+                                                                {"GET", "/api/events"},
+                                                                {"GET", "/api/week?camera=127_0_0_5"},
+                                                                {"POST", "/api/logout"},
+                                                                {"GET", "/no/such/page"},
+                                                                {"GET", "/api/no-such-route"}};
   auto client = Client();
   for (const auto& [method, path] : routes) {
     auto answer = method == "GET" ? client.Get(path) : method == "POST" ? client.Post(path) : client.Delete(path);
@@ -154,8 +165,8 @@ TEST_F(WebServerTest, AViewerSeesAndPlaysOnlyThisProgramsRecordingsAndCannotDele
   EXPECT_EQ(jpeg->body.substr(jpeg->body.size() - 2), "\xFF\xD9");
   const std::string file = ReadFile(dir.file("door/cam_20261207_120000.avi"));
   EXPECT_EQ(file.substr(frames["offsets"][3].get<std::size_t>(), jpeg->body.size()), jpeg->body);
-  auto part = client.Get("/api/recordings/127_0_0_5~20261207_120000/download",
-                         {{"Cookie", cookie}, {"Range", "bytes=0-99"}});
+  auto part =
+      client.Get("/api/recordings/127_0_0_5~20261207_120000/download", {{"Cookie", cookie}, {"Range", "bytes=0-99"}});
   EXPECT_EQ(part->status, 206);
   EXPECT_EQ(part->body, file.substr(0, 100));
 
@@ -163,8 +174,8 @@ TEST_F(WebServerTest, AViewerSeesAndPlaysOnlyThisProgramsRecordingsAndCannotDele
   for (const char* path :
        {"/api/recordings/127_0_0_5~20261207_140000/download", "/api/recordings/..%2f..%2fsecret.txt/download",
         "/api/recordings/127_0_0_5~..%2f..%2fsecret/download", "/api/recordings/127_0_0_5~%252e%252e/download",
-        "/api/recordings/127_0_0_5~20261207_120000/frame/99999.jpg", "/api/recordings//etc/passwd",
-        "/../../secret.txt", "/api/recordings/127_0_0_5~20261207_120000/download/../../../secret.txt"}) {
+        "/api/recordings/127_0_0_5~20261207_120000/frame/99999.jpg", "/api/recordings//etc/passwd", "/../../secret.txt",
+        "/api/recordings/127_0_0_5~20261207_120000/download/../../../secret.txt"}) {
     auto answer = client.Get(path, session);
     ASSERT_TRUE(answer) << path;
     EXPECT_GE(answer->status, 400) << path;
@@ -173,9 +184,9 @@ TEST_F(WebServerTest, AViewerSeesAndPlaysOnlyThisProgramsRecordingsAndCannotDele
 
   // A viewer may not delete, with or without the token.
   EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_120000", session)->status, 403);
-  EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}})
-                ->status,
-            403);
+  EXPECT_EQ(
+      client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}})->status,
+      403);
   EXPECT_TRUE(std::filesystem::exists(dir.file("door/cam_20261207_120000.avi")));
 }
 
@@ -184,10 +195,13 @@ TEST_F(WebServerTest, AnAdminDeletesWithTheTokenAndTheSixthWrongPasswordInAMinut
   ASSERT_FALSE(cookie.empty());
   EXPECT_NE(cookie.find("zent_session="), std::string::npos);
   auto client = Client();
-  auto listed = [&] { return Json::parse(client.Get("/api/recordings?camera=127_0_0_5", {{"Cookie", cookie}})->body)["total"]; };
+  auto listed = [&] {
+    return Json::parse(client.Get("/api/recordings?camera=127_0_0_5", {{"Cookie", cookie}})->body)["total"];
+  };
   EXPECT_EQ(listed(), 2);
   EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}})->status, 403);
-  auto deleted = client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}});
+  auto deleted =
+      client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}});
   EXPECT_EQ(deleted->status, 200) << deleted->body;
   EXPECT_FALSE(std::filesystem::exists(dir.file("door/cam_20261207_120000.avi")));
   EXPECT_TRUE(std::filesystem::exists(dir.file("secret.txt")));
@@ -214,11 +228,14 @@ TEST_F(WebServerTest, AnAdminDeletesWithTheTokenAndTheSixthWrongPasswordInAMinut
 TEST_F(WebServerTest, AnH264RecordingBecomesAnMp4ByCopyWithItsIndexInFront) {
   const std::string avi = dir.file("door/cam_20261207_150000.avi");
   ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=15 -t 3 -c:v libx264 -g 15 "
-                         "-bf 0 -pix_fmt yuv420p " + avi).c_str()),
+                         "-bf 0 -pix_fmt yuv420p " +
+                         avi)
+                            .c_str()),
             0);
   const auto [cookie, csrf] = LogIn("viewer", "viewer-pass-1");
   auto client = Client();
-  const Json recording = Json::parse(client.Get("/api/recordings/127_0_0_5~20261207_150000", {{"Cookie", cookie}})->body);
+  const Json recording =
+      Json::parse(client.Get("/api/recordings/127_0_0_5~20261207_150000", {{"Cookie", cookie}})->body);
   EXPECT_EQ(recording["codec"], "h264");
   ASSERT_TRUE(recording.contains("video"));
   EXPECT_FALSE(recording.contains("frames"));
@@ -247,7 +264,8 @@ TEST_F(WebServerTest, StreamsAreCappedPerSessionHoldNoThreadAndCarryTheNews) {
     streams.push_back(std::make_unique<RawClient>(server->Port()));
     ASSERT_TRUE(streams.back()->Send(ask));
   }
-  for (auto& stream : streams) EXPECT_NE(stream->Read(std::chrono::seconds(5), "\r\n\r\n").find(" 200 "), std::string::npos);
+  for (auto& stream : streams)
+    EXPECT_NE(stream->Read(std::chrono::seconds(5), "\r\n\r\n").find(" 200 "), std::string::npos);
   RawClient one_more(server->Port());
   one_more.Send(ask);
   EXPECT_NE(one_more.Read(std::chrono::seconds(5), "}").find(" 429 "), std::string::npos);
@@ -256,7 +274,9 @@ TEST_F(WebServerTest, StreamsAreCappedPerSessionHoldNoThreadAndCarryTheNews) {
   EXPECT_EQ(cameras->status, 200);
 
   board.ObserverFor("127.0.0.5")->OnCycleEvent({CycleEvent::Kind::CameraEvent, std::chrono::steady_clock::now()});
-  for (auto& stream : streams) EXPECT_NE(stream->Read(std::chrono::seconds(5), "\"type\":\"event\"").find("\"type\":\"event\""), std::string::npos);
+  for (auto& stream : streams)
+    EXPECT_NE(stream->Read(std::chrono::seconds(5), "\"type\":\"event\"").find("\"type\":\"event\""),
+              std::string::npos);
 }
 
 int OpenDescriptors() {
@@ -293,11 +313,15 @@ TEST_F(WebServerTest, StrangersHoldNeitherDescriptorsNorThreadsNorMemory) {
   ASSERT_TRUE(cameras);
   EXPECT_EQ(cameras->status, 200);
   // The head's deadline has closed every one of them, however busy they kept it.
-  EXPECT_TRUE(WaitUntil([&] {
-    int open = 0;
-    for (auto& client : slow) open += client->Send("x") && !client->Closed() && (client->Read(std::chrono::milliseconds(1)), !client->Closed());
-    return open == 0;
-  }, std::chrono::seconds(15)));
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        int open = 0;
+        for (auto& client : slow)
+          open +=
+              client->Send("x") && !client->Closed() && (client->Read(std::chrono::milliseconds(1)), !client->Closed());
+        return open == 0;
+      },
+      std::chrono::seconds(15)));
 
   // A head larger than a connection's memory is refused before it is taken whole.
   RawClient huge(server->Port());
@@ -316,16 +340,17 @@ TEST_F(WebServerTest, StrangersHoldNeitherDescriptorsNorThreadsNorMemory) {
   };
   EXPECT_EQ(refused("POST /api/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"), "HTTP/1.1 411");
   EXPECT_EQ(refused("POST /api/login HTTP/1.1\r\nHost: x\r\nContent-Length: 300000000\r\n\r\n"), "HTTP/1.1 413");
-  EXPECT_EQ(refused("GET /api/cameras HTTP/1.1\r\nHost: x\r\nCookie: " + cookie +
-                    "\r\nTransfer-Encoding: chunked\r\n\r\n"),
-            "HTTP/1.1 413");
+  EXPECT_EQ(
+      refused("GET /api/cameras HTTP/1.1\r\nHost: x\r\nCookie: " + cookie + "\r\nTransfer-Encoding: chunked\r\n\r\n"),
+      "HTTP/1.1 413");
 }
 
 // Guesses are counted before the password is checked, a right password clears only its own
 // name's failures, a proxy's address is not the client's, and another site cannot log a browser in.
 TEST_F(WebServerTest, LogInsCannotBeGuessedAroundTheLimiterOrSentFromAnotherSite) {
   const auto post = [&](const std::string& user, const std::string& password, const httplib::Headers& headers = {}) {
-    auto answer = Client().Post("/api/login", headers, Json{{"user", user}, {"password", password}}.dump(), "application/json");
+    auto answer =
+        Client().Post("/api/login", headers, Json{{"user", user}, {"password", password}}.dump(), "application/json");
     return answer ? answer->status : 0;
   };
   std::vector<std::thread> guesses;
@@ -368,8 +393,9 @@ TEST_F(WebServerTest, AChangedPasswordOrRoleOrARemovedAccountEndsItsSessions) {
   std::string error;
   ASSERT_TRUE(Accounts::Add(accounts, "viewer", Role::Admin, "another-pass-2", error)) << error;
   EXPECT_EQ(client.Get("/api/cameras", {{"Cookie", cookie}})->status, 401);
-  EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}})->status,
-            401);
+  EXPECT_EQ(
+      client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}})->status,
+      401);
   EXPECT_EQ(client.Get("/api/cameras", {{"Cookie", bossCookie}})->status, 200);  // another account's stays
   WriteFile(accounts, "");
   ::chmod(accounts.c_str(), 0600);
@@ -414,7 +440,8 @@ TEST_F(WebServerTest, EveryRefusalSaysItsOwnReason) {
   settings.certFile = dir.file("web.crt");
   settings.keyFile = dir.file("web.key");
   ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout " +
-                         settings.keyFile + " -out " + settings.certFile + " >/dev/null 2>&1").c_str()),
+                         settings.keyFile + " -out " + settings.certFile + " >/dev/null 2>&1")
+                            .c_str()),
             0);
   ::chmod(settings.keyFile.c_str(), 0644);
   WebServer open(settings, catalog, board, feeds, [](const std::string&) {});
@@ -427,7 +454,9 @@ TEST_F(WebServerTest, EveryRefusalSaysItsOwnReason) {
 TEST_F(WebServerTest, UnderTlsTheCookieIsSecure) {
   const std::string cert = dir.file("web.crt"), key = dir.file("web.key");
   ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
-                         "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " >/dev/null 2>&1").c_str()),
+                         "subjectAltName=IP:127.0.0.1 -keyout " +
+                         key + " -out " + cert + " >/dev/null 2>&1")
+                            .c_str()),
             0);
   WebSettings settings;
   settings.port = 0;

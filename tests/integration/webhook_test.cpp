@@ -21,16 +21,20 @@ using namespace std::chrono_literals;
 class Receiver {
  public:
   Receiver(int status, std::chrono::milliseconds delay, int port = 0)
-      : server_("127.0.0.1", [status, delay](const std::string&) {
-          std::this_thread::sleep_for(delay);
-          return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-        }, port) {}
+      : server_(
+            "127.0.0.1",
+            [status, delay](const std::string&) {
+              std::this_thread::sleep_for(delay);
+              return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            },
+            port) {}
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(server_.Port()) + "/hook"; }
   int Port() const { return server_.Port(); }
   int Requests() { return static_cast<int>(server_.Requests().size()); }
   std::vector<std::string> Bodies() {
     std::vector<std::string> bodies;
-    for (const std::string& request : server_.Requests()) bodies.push_back(request.substr(request.find("\r\n\r\n") + 4));
+    for (const std::string& request : server_.Requests())
+      bodies.push_back(request.substr(request.find("\r\n\r\n") + 4));
     return bodies;
   }
 

@@ -23,9 +23,7 @@ using camsim::ChildProcess;
 
 class ZentRecorderTest : public ::testing::Test {
  protected:
-  ZentRecorderTest() {
-    std::filesystem::create_directories(config);
-  }
+  ZentRecorderTest() { std::filesystem::create_directories(config); }
   std::unique_ptr<CamSimProcess> Sim(const std::string& address) {
     return std::make_unique<CamSimProcess>(
         std::vector<std::string>{"--address", address, "--user", "cam", "--password", "Zq9!k" + address.substr(8)});
@@ -47,7 +45,9 @@ class ZentRecorderTest : public ::testing::Test {
     variables.insert(variables.end(), {"DISPLAY=", "WAYLAND_DISPLAY="});
     return variables;
   }
-  static void ExpectNoPassword(const std::string& output) { EXPECT_EQ(output.find("Zq9!k"), std::string::npos) << output; }
+  static void ExpectNoPassword(const std::string& output) {
+    EXPECT_EQ(output.find("Zq9!k"), std::string::npos) << output;
+  }
 
   TempHome home;
   const std::string documents = home.documents();
@@ -74,12 +74,14 @@ TEST_F(ZentRecorderTest, CheckSaysWhichCameraDoesNotAnswer) {
   ASSERT_EQ(check->WaitForExit(20s), 1);
   const std::string output = check->Output();
   const std::string doorAnswers = "  event port 127.0.0.2:" + std::to_string(door->EventPort()) + " answers\n" +
-                            "  video http://127.0.0.2:" + std::to_string(door->VideoPort()) + "/ answers\n";
+                                  "  video http://127.0.0.2:" + std::to_string(door->VideoPort()) + "/ answers\n";
   EXPECT_NE(output.find(doorAnswers), std::string::npos) << output;
   EXPECT_NE(output.find("  event port 127.0.0.9:" + std::to_string(door->EventPort()) + " does not answer"),
-            std::string::npos) << output;
+            std::string::npos)
+      << output;
   EXPECT_NE(output.find("  video http://127.0.0.9:" + std::to_string(door->VideoPort()) + "/ does not answer"),
-            std::string::npos) << output;
+            std::string::npos)
+      << output;
   ExpectNoPassword(output);
 }
 
@@ -169,9 +171,9 @@ TEST_F(ZentRecorderTest, TellsATlsBrokerOfItsCamerasAndEventsAndLeavesItsLastWil
   ASSERT_TRUE(watcher.Subscribed(5s));
   auto door = Sim("127.0.0.2");
   WriteCameraList(documents, {Camera("127.0.0.2", door->EventPort(), door->VideoPort())});
-  WriteCredentials(Credentials("127.0.0.2") + "mqtt://127.0.0.1:" + std::to_string(broker.Port()) + " zent " +
-                       brokerPassword + "\n",
-                   0600);
+  WriteCredentials(
+      Credentials("127.0.0.2") + "mqtt://127.0.0.1:" + std::to_string(broker.Port()) + " zent " + brokerPassword + "\n",
+      0600);
   WriteFile(config + "/zent-client.ini", "[mqtt]\nurl=" + broker.Url() + "\ncaFile=" + broker.CaFile() + "\n");
   auto recorder = Run();
   auto topic = [](const std::string& name, const std::string& text = "") {

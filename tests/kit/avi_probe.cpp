@@ -73,7 +73,8 @@ bool WriteTestAvi(const std::string& path, int frames, int width, int height) {
   for (int i = 0; ok && writer && i < frames; ++i) {
     av_frame_make_writable(frame);
     for (int plane = 0; plane < 3; ++plane)
-      std::memset(frame->data[plane], plane == 0 ? 40 + 4 * i : 128, static_cast<std::size_t>(frame->linesize[plane]) * (plane ? height / 2 : height));
+      std::memset(frame->data[plane], plane == 0 ? 40 + 4 * i : 128,
+                  static_cast<std::size_t>(frame->linesize[plane]) * (plane ? height / 2 : height));
     frame->pts = i;
     ok = avcodec_send_frame(encoder, frame) >= 0 && avcodec_receive_packet(encoder, packet) >= 0 &&
          writer->Write(*packet, i, error);

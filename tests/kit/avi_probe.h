@@ -13,9 +13,9 @@ struct AviProbe {
   std::string codec;
   int width = 0;
   int height = 0;
-  double frameRate = 0;        // the rate the file declares
-  double seconds = 0;          // playing time up to the end of the last frame
-  std::int64_t packets = 0;    // frames with data
+  double frameRate = 0;                     // the rate the file declares
+  double seconds = 0;                       // playing time up to the end of the last frame
+  std::int64_t packets = 0;                 // frames with data
   std::vector<std::uint64_t> cameraFrames;  // zent-camsim's frame number of each packet
   bool startsWithKeyFrame = false;
 };

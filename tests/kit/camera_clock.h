@@ -10,7 +10,8 @@
 
 namespace zent::testing {
 
-inline std::uint64_t CameraFrameAt(camsim::CamSimProcess& camera, double fps, std::chrono::steady_clock::time_point at) {
+inline std::uint64_t CameraFrameAt(camsim::CamSimProcess& camera, double fps,
+                                   std::chrono::steady_clock::time_point at) {
   const auto started = camera.WaitForLine("video port", std::chrono::seconds(1));
   const double t0 = started ? camsim::MonotonicStamp(*started) : 0;
   const double now = std::chrono::duration<double>(at.time_since_epoch()).count();

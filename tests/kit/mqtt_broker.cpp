@@ -38,7 +38,8 @@ MqttBroker::MqttBroker(const std::string& folder, Setup setup)
   if (setup_.tls) {
     caFile_ = folder_ + "/broker.crt";
     Run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
-        "-keyout " + folder_ + "/broker.key -out " + caFile_);
+        "-keyout " +
+        folder_ + "/broker.key -out " + caFile_);
     config << "certfile " << caFile_ << "\nkeyfile " << folder_ << "/broker.key\n";
   }
   if (!setup_.user.empty()) {
@@ -87,7 +88,8 @@ MqttSubscriber::MqttSubscriber(const MqttBroker& broker, const std::string& filt
     auto* subscriber = static_cast<MqttSubscriber*>(self);
     std::lock_guard lock(subscriber->mutex_);
     subscriber->messages_.push_back(
-        {message->topic, std::string(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen)),
+        {message->topic,
+         std::string(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen)),
          message->retain, std::chrono::steady_clock::now()});
     subscriber->changed_.notify_all();
   });

@@ -20,8 +20,8 @@ namespace zent::testing {
 class MqttBroker {
  public:
   struct Setup {
-    bool tls = false;       // a self-signed certificate for 127.0.0.1, its CA file beside it
-    std::string user;       // with a password file when set
+    bool tls = false;  // a self-signed certificate for 127.0.0.1, its CA file beside it
+    std::string user;  // with a password file when set
     std::string password;
   };
   // Files go into `folder`, which must exist.

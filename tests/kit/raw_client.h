@@ -53,7 +53,8 @@ class RawClient {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
       if (!until.empty() && received_.find(until) != std::string::npos) break;
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
       pollfd wait{fd_, POLLIN, 0};
       if (::poll(&wait, 1, static_cast<int>(left.count())) <= 0) break;

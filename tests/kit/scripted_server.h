@@ -31,8 +31,7 @@ class ScriptedServer {
 
   // `address` lies in 127.0.0.0/8; `port` 0: any free one.
   ScriptedServer(const char* address, Answer answer, int port = 0)
-      : ScriptedServer(address,
-                       Writer([answer = std::move(answer)](const std::string& request, const Send& send) {
+      : ScriptedServer(address, Writer([answer = std::move(answer)](const std::string& request, const Send& send) {
                          const std::string text = answer(request);
                          return !text.empty() && send(text);
                        }),

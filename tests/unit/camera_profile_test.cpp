@@ -108,8 +108,8 @@ TEST(RecordText, OverlongTokensKeepWhatTheFieldHolds) {
   const std::string longPath(5000, 'p');
   const std::string longName(300, 'n');
   const std::string longAddress(150, 'a');
-  const std::string text = "1," + longPath + "," + longName + ",1,1," + longAddress +
-                           ",1,1,1,1,1,1,1," + longPath + "," + longName + ";";
+  const std::string text =
+      "1," + longPath + "," + longName + ",1,1," + longAddress + ",1,1,1,1,1,1,1," + longPath + "," + longName + ";";
   const ProfileList list = ParseProfiles(text);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].savePath.size(), kPathCapacity - 1);
@@ -121,7 +121,10 @@ TEST(RecordText, OverlongTokensKeepWhatTheFieldHolds) {
 }
 
 TEST(RecordText, AZeroByteEndsTheText) {
-  const std::string text("1,a;\0" "1,b;", 9);
+  const std::string text(
+      "1,a;\0"
+      "1,b;",
+      9);
   EXPECT_EQ(ParseProfiles(text).size(), 1u);
 }
 

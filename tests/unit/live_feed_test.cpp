@@ -68,12 +68,11 @@ TEST(NotRecordingAlarm, RaisesOncePerOutageAndOnceWhenBack) {
   auto feed = feeds.For("10.0.0.9");
   auto observer = board.ObserverFor("10.0.0.9");
   std::vector<std::string> raised;
-  NotRecordingAlarm alarm(
-      board, feeds,
-      [&](const std::string&, const std::string& id, bool down, const std::string& text) {
-        raised.push_back(id + (down ? " down: " : " up: ") + text);
-      },
-      {60000ms, 3, 3600s});  // checked by hand below
+  NotRecordingAlarm alarm(board, feeds,
+                          [&](const std::string&, const std::string& id, bool down, const std::string& text) {
+                            raised.push_back(id + (down ? " down: " : " up: ") + text);
+                          },
+                          {60000ms, 3, 3600s});  // checked by hand below
   const auto start = std::chrono::system_clock::now();
   observer->OnCycleEvent({CycleEvent::Kind::LoggedIn, {}});
   alarm.Check(start);

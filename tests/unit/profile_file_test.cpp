@@ -131,7 +131,7 @@ TEST_F(ProfileFile, RewriteKeepsPermissionsAndFollowsALink) {
   ASSERT_TRUE(WriteProfiles(path, ParseProfiles(kB), WriteForm::Rewrite).ok);
   EXPECT_TRUE(std::filesystem::is_symlink(path));
   EXPECT_EQ(ReadFile(real), kB);
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(real.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   // No temporary file is left behind.

@@ -43,7 +43,8 @@ class FakeHost : public zent::CycleHost {
     else CycleHost::GaveUp();
   }
   void Schedule(zent::CycleDeadline kind, std::chrono::milliseconds after) override {
-    if (withWindow) calls.push_back("timer " + std::to_string(static_cast<int>(kind)) + " " + std::to_string(after.count()));
+    if (withWindow)
+      calls.push_back("timer " + std::to_string(static_cast<int>(kind)) + " " + std::to_string(after.count()));
   }
   void Cancel(zent::CycleDeadline kind) override {
     if (withWindow) calls.push_back("stop timer " + std::to_string(static_cast<int>(kind)));
@@ -213,10 +214,9 @@ TEST(DesktopCycle, BuildsArmsAndRecordsOnTheWindowsTimers) {
   EXPECT_EQ(host.Take(), (Calls{"StartRecording", "timer 0 120000", "stop timer 0", "timer 2 1000"}));
   EXPECT_EQ(cycle.NextDeadline(), t0 + 141s);
   // Every event of the camera is told, recorded or not; a recording's start when saving began.
-  EXPECT_EQ(events.names,
-            (Calls{"LoggedIn", "CameraEvent", "Armed", "CameraEvent", "CameraEvent", "RecordingStarted", "CameraEvent",
-                   "RecordingEnded", "CameraEvent", "Armed", "CameraEvent", "Armed", "CameraEvent",
-                   "RecordingStarted", "RecordingEnded"}));
+  EXPECT_EQ(events.names, (Calls{"LoggedIn", "CameraEvent", "Armed", "CameraEvent", "CameraEvent", "RecordingStarted",
+                                 "CameraEvent", "RecordingEnded", "CameraEvent", "Armed", "CameraEvent", "Armed",
+                                 "CameraEvent", "RecordingStarted", "RecordingEnded"}));
 }
 
 TEST(DesktopCycle, ModeChangeDisconnectAndAClosedWindowWhileNotArmed) {

@@ -49,8 +49,8 @@ TEST(RecordingWeek, EachRecordingCountsInTheHourItsNameSays) {
   std::tm noon = LocalTime(2027, 1, 1, 12, 30, 0);
   const std::time_t now = std::mktime(&noon);
   std::vector<RecordingStamp> stamps;
-  for (const char* name : {"c_20261225_125959.avi",   // one hour too old
-                           "c_20261225_130000.avi",   // the first hour shown
+  for (const char* name : {"c_20261225_125959.avi",  // one hour too old
+                           "c_20261225_130000.avi",  // the first hour shown
                            "c_20261231_235959.avi", "c_20270101_000000.avi", "c_20270101_000000-1.avi",
                            "c_20270101_123000.avi",   // this hour
                            "c_20270101_130000.avi"})  // to come

@@ -27,7 +27,8 @@ TEST(ServiceSetup, CredentialsComeOnlyFromAPrivateFileAndNeverShowTheirPasswords
   EXPECT_EQ(file.cameras.at("127.0.0.2"), (zent::CameraCredentials{"door", "s3cret"}));
   EXPECT_EQ(file.cameras.at("127.0.0.3"), (zent::CameraCredentials{"shop", "other"}));
 
-  for (const char* bad : {"127.0.0.2 door\n", "127.0.0.2 door longersecret1\n", "127.0.0.2 a s3cret\n127.0.0.2 b s3cret\n"}) {
+  for (const char* bad :
+       {"127.0.0.2 door\n", "127.0.0.2 door longersecret1\n", "127.0.0.2 a s3cret\n127.0.0.2 b s3cret\n"}) {
     zent::testing::WriteFile(path, bad);
     file = zent::ReadCredentials(path);
     EXPECT_NE(file.error.find(" line "), std::string::npos) << bad;

@@ -26,13 +26,12 @@ TEST(IsNumericText, DigitsDotsAndALeadingMinus) {
 TEST(CameraAddress, AHostNameOrAWholeDottedAddressAndNothingElse) {
   for (const char* good : {"192.168.1.7", "0.0.0.0", "cam", "door-cam.local", "a1.b2"})
     EXPECT_TRUE(IsCameraAddress(good)) << good;
-  for (const char* bad : {"", "192.168.1.7 @evil.example", "192.168.1.7@evil.example", "cam/x", "cam:8080",
-                          "user@cam", "256.1.1.1", "1.2.3", "1.2.3.4.", "-cam", "cam-", "cam..local", "3com",
-                          "cam\n", "caméra"})
+  for (const char* bad : {"", "192.168.1.7 @evil.example", "192.168.1.7@evil.example", "cam/x", "cam:8080", "user@cam",
+                          "256.1.1.1", "1.2.3", "1.2.3.4.", "-cam", "cam-", "cam..local", "3com", "cam\n", "caméra"})
     EXPECT_FALSE(IsCameraAddress(bad)) << bad;
   EXPECT_TRUE(IsCameraAddress(std::string(63, 'a') + "." + std::string(36, 'b')));   // 100 bytes
   EXPECT_FALSE(IsCameraAddress(std::string(63, 'a') + "." + std::string(37, 'b')));  // 101
-  EXPECT_FALSE(IsCameraAddress(std::string(64, 'a')));                             // a label over 63
+  EXPECT_FALSE(IsCameraAddress(std::string(64, 'a')));                               // a label over 63
 }
 
 TEST(ValidateSettings, PortRangeEdgesForEachPort) {
@@ -62,12 +61,10 @@ TEST(ValidateSettings, PortRangeEdgesForEachPort) {
 TEST(ValidateSettings, NotNumericMessagesNameTheBox) {
   SettingsTexts t = Good();
   t.videoPort = "80a";
-  EXPECT_EQ(Check(t, SaveOperation::Add),
-            (ValidationFailure{"Please Enter a numeric value of Image port", "Error!"}));
+  EXPECT_EQ(Check(t, SaveOperation::Add), (ValidationFailure{"Please Enter a numeric value of Image port", "Error!"}));
   t = Good();
   t.audioPort = ".1";
-  EXPECT_EQ(Check(t, SaveOperation::Add),
-            (ValidationFailure{"Please Enter a numeric value of Audio port", "Error!"}));
+  EXPECT_EQ(Check(t, SaveOperation::Add), (ValidationFailure{"Please Enter a numeric value of Audio port", "Error!"}));
   t = Good();
   t.fileMinutes = "1x";
   EXPECT_EQ(Check(t, SaveOperation::Add),

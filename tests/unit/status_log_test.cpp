@@ -76,7 +76,7 @@ TEST(LogAppend, LinesEndInCrLfAndAnUnopenableFileIsSkipped) {
   EXPECT_FALSE(AppendLogLine(dir.path(), "a folder is no file"));
 
   // Private to the group at most, and never written through a link planted in its place.
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0037, 0u);
   testing::WriteFile(dir.file("victim"), "precious");
@@ -168,8 +168,8 @@ TEST(RepeatFilter, RepeatsAreCountedAndSaidAtMostOnceAMinute) {
   for (int i = 1; i <= 90; ++i) {
     for (auto& line : filter.Take("lost", t0 + std::chrono::seconds(2 * i))) written.push_back(line);
   }
-  EXPECT_EQ(written, (Lines{"(last line repeated 30 times)", "(last line repeated 30 times)",
-                            "(last line repeated 30 times)"}));
+  EXPECT_EQ(written,
+            (Lines{"(last line repeated 30 times)", "(last line repeated 30 times)", "(last line repeated 30 times)"}));
   // Another line brings out the count still owed first; then it stands on its own.
   EXPECT_EQ(filter.Take("back", t0 + std::chrono::seconds(181)), Lines{"back"});
   EXPECT_EQ(filter.Take("back", t0 + std::chrono::seconds(182)), Lines{});
