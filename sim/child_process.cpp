@@ -54,7 +54,17 @@ ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> 
 ChildProcess::~ChildProcess() {
   if (pid_ > 0 && !exitStatus_) {
     ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
+    // A child that missed the signal (it came before its handler was in place, say) must not hold
+    // a test run up for ever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
   ::close(stdinFd_);
   if (reader_.joinable()) reader_.join();

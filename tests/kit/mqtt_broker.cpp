@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 
@@ -59,7 +60,11 @@ std::string MqttBroker::Url() const {
   return std::string(setup_.tls ? "mqtts" : "mqtt") + "://127.0.0.1:" + std::to_string(port_);
 }
 
-void MqttBroker::Stop() { process_.reset(); }
+void MqttBroker::Stop() {
+  // Killed, not asked: mosquitto takes a SIGTERM that comes right after its start as nothing.
+  if (process_) process_->Signal(SIGKILL);
+  process_.reset();
+}
 
 bool MqttBroker::Start() {
   process_ = std::make_unique<camsim::ChildProcess>("/usr/sbin/mosquitto", std::vector<std::string>{"-c", config_});
