@@ -151,13 +151,7 @@ void CameraRecorder::StartSession() {
   StopSession();
   static std::atomic<unsigned> lastId{0};
   sessionLink_ = std::make_shared<SessionLink>(*this, ++lastId);
-  SessionSettings settings;
-  settings.cameraAddress = setup_.Address();
-  settings.privatePort = setup_.profile.privatePort;
-  settings.userId = setup_.credentials.userId;
-  settings.password = setup_.credentials.password;
-  settings.keepTrying = setup_.relogin;
-  session_ = EventSession::Start(settings, sessionLink_);
+  session_ = EventSession::Start(SessionSettingsFor(setup_), sessionLink_);
   if (!session_) {
     Say("Cannot start the event channel's thread.");
     mailbox_->Post({Input::Kind::SessionEnded, sessionLink_->Id(), SessionEnd::Dropped});

@@ -41,6 +41,16 @@ CycleSettings CycleSettingsFor(const CameraSetup& setup) {
   return settings;
 }
 
+SessionSettings SessionSettingsFor(const CameraSetup& setup) {
+  SessionSettings settings;
+  settings.cameraAddress = setup.Address();
+  settings.privatePort = setup.profile.privatePort;
+  settings.userId = setup.credentials.userId;
+  settings.password = setup.credentials.password;
+  settings.keepTrying = setup.relogin;
+  return settings;
+}
+
 SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
                         const std::vector<std::string>& only) {
   SetupResult result;

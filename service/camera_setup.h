@@ -8,6 +8,7 @@
 #include "config/camera_profile.h"
 #include "config/options.h"
 #include "cycle/recording_cycle.h"
+#include "link/event_session.h"
 #include "record/disk_space.h"
 #include "record/video_source.h"
 #include "service/credentials.h"
@@ -34,6 +35,9 @@ struct CameraSetup {
 CameraSetup DescribeCamera(const CameraProfile& profile, CameraCredentials credentials, const Options& options);
 // The recording cycle's settings for the camera; the desktop adds its window's pauses.
 CycleSettings CycleSettingsFor(const CameraSetup& setup);
+// The event channel's settings for the camera: its address and private port, the ID and password,
+// and whether a dropped session is to be logged in again.
+SessionSettings SessionSettingsFor(const CameraSetup& setup);
 
 struct SetupResult {
   std::vector<CameraSetup> cameras;  // in the camera list's order

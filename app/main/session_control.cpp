@@ -73,11 +73,7 @@ void CMainDlg::OnLogIn() {
   std::this_thread::sleep_for(kLogInPause);
 
   // The session takes its own copies: later changes of the profile or the boxes do not reach it.
-  m_session = zent::SessionSettings{};
-  m_session.cameraAddress = m_currentProfile.cameraAddress;
-  m_session.privatePort = m_currentProfile.privatePort;
-  m_session.userId = GetUserID().toLocal8Bit().toStdString();
-  m_session.password = GetPassword().toLocal8Bit().toStdString();
+  m_session = zent::SessionSettingsFor(Camera());
   m_cycle = std::make_unique<zent::RecordingCycle>(static_cast<zent::CycleHost&>(*this), CycleSettings());
   for (zent::CycleObserver* observer : m_cycleObservers) m_cycle->AddObserver(*observer);
   if (m_notifications) {
