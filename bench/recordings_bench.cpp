@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
   std::printf("%-44s %10.1f ms  (%d rows in view)\n", "rows in view with pictures, cold cache", cold.visibleMs,
               cold.visibleRows);
   std::printf("%-44s %10.1f ms\n", "list shown (warm cache)", warm.listMs);
-  std::printf("%-44s %10.1f ms\n", "rows in view with pictures, warm cache", warm.visibleMs);
+  std::printf("%-44s %10.1f ms  (%d rows in view)\n", "rows in view with pictures, warm cache", warm.visibleMs,
+              warm.visibleRows);
   std::printf("%-44s %10.2f ms  (%d made)\n", "CPU per thumbnail (cold, all rows)", cpuPerThumbnail * 1000, made);
   std::printf(
       "RESULT recordings=%d list_ms=%.1f visible_thumbnails_cold_ms=%.1f visible_thumbnails_warm_ms=%.1f "

@@ -165,10 +165,7 @@ void CameraRecorder::StopSession() {
 }
 
 bool CameraRecorder::StartVideo() {
-  engine_.SetSource(setup_.Video());
-  engine_.SetPreEventSeconds(setup_.preEventSeconds);
-  engine_.SetDiskGuard(setup_.diskGuard);
-  engine_.SetRetention(setup_.retention);
+  ConfigureEngine(engine_, setup_);
   engine_.StartView();
   return true;
 }

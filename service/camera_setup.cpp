@@ -51,6 +51,13 @@ SessionSettings SessionSettingsFor(const CameraSetup& setup) {
   return settings;
 }
 
+void ConfigureEngine(VideoEngine& engine, const CameraSetup& setup) {
+  engine.SetSource(setup.Video());
+  engine.SetPreEventSeconds(setup.preEventSeconds);
+  engine.SetDiskGuard(setup.diskGuard);
+  engine.SetRetention(setup.retention);
+}
+
 SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
                         const std::vector<std::string>& only) {
   SetupResult result;

@@ -10,6 +10,7 @@
 #include "cycle/recording_cycle.h"
 #include "link/event_session.h"
 #include "record/disk_space.h"
+#include "record/video_engine.h"
 #include "record/video_source.h"
 #include "service/credentials.h"
 
@@ -38,6 +39,9 @@ CycleSettings CycleSettingsFor(const CameraSetup& setup);
 // The event channel's settings for the camera: its address and private port, the ID and password,
 // and whether a dropped session is to be logged in again.
 SessionSettings SessionSettingsFor(const CameraSetup& setup);
+// Gives the video engine the camera: where its video comes from, the seconds kept before each
+// event, the disk guard and the retention. Both programs' engines are set up here and nowhere else.
+void ConfigureEngine(VideoEngine& engine, const CameraSetup& setup);
 
 struct SetupResult {
   std::vector<CameraSetup> cameras;  // in the camera list's order

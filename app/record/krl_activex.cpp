@@ -18,10 +18,10 @@ bool CKRLActiveX::Create(QWidget* parent, const QRect& rect, int id) {
 
 void CKRLActiveX::SetProperty(int dispid, const QVariant& value) {
   switch (dispid) {
-    case DISPID_ADDRESS: m_source.address = value.toString().toLocal8Bit().toStdString(); break;
-    case DISPID_USER: m_source.user = value.toString().toLocal8Bit().toStdString(); break;
-    case DISPID_PASSWORD: m_source.password = value.toString().toLocal8Bit().toStdString(); break;
-    case DISPID_PORT: m_source.port = value.toInt(); break;
+    case DISPID_ADDRESS: m_camera.profile.cameraAddress = value.toString().toLocal8Bit().toStdString(); break;
+    case DISPID_USER: m_camera.credentials.userId = value.toString().toLocal8Bit().toStdString(); break;
+    case DISPID_PASSWORD: m_camera.credentials.password = value.toString().toLocal8Bit().toStdString(); break;
+    case DISPID_PORT: m_camera.profile.videoPort = value.toInt(); break;
     case DISPID_VIEW_WIDTH: resize(value.toInt(), height()); break;
     case DISPID_VIEW_HEIGHT: resize(width(), value.toInt()); break;
     case DISPID_BOOL4:
@@ -46,20 +46,18 @@ void CKRLActiveX::Record(const QString& fileName, short command) {
     throw ViewerDispatchError("Cannot record to " + fileName.toLocal8Bit().toStdString() + ": " + error);
 }
 
-void CKRLActiveX::SetVideoUrlTemplate(const QString& urlTemplate) {
-  m_source.urlTemplate = urlTemplate.toLocal8Bit().toStdString();
-}
-
-void CKRLActiveX::SetDiskReserve(qint64 bytes, bool deleteOldest) {
-  zent::DiskGuard guard;
-  guard.reserveBytes = bytes;
-  guard.deleteOldest = deleteOldest;
-  m_engine.SetDiskGuard(guard);
+void CKRLActiveX::SetCamera(const zent::CameraSetup& camera) {
+  // What was put stays: the properties are the control's own.
+  zent::CameraSetup merged = camera;
+  merged.profile.cameraAddress = m_camera.profile.cameraAddress;
+  merged.profile.videoPort = m_camera.profile.videoPort;
+  merged.credentials = m_camera.credentials;
+  m_camera = std::move(merged);
 }
 
 void CKRLActiveX::StartView() {
-  m_engine.SetSource(m_source);
-  m_placeholder = QString("Connecting to %1\u2026").arg(QString::fromLocal8Bit(zent::SourceLabel(m_source)));
+  zent::ConfigureEngine(m_engine, m_camera);
+  m_placeholder = QString("Connecting to %1\u2026").arg(QString::fromLocal8Bit(zent::SourceLabel(m_camera.Video())));
   UpdateDisplaySize();
   m_engine.StartView();
   update();

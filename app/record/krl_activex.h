@@ -21,11 +21,8 @@ class CKRLActiveX : public ViewerControl, private zent::VideoListener {
   void Record(const QString& fileName, short command) override;
   void StartView() override;
   void StopView() override;
-  void SetVideoUrlTemplate(const QString& urlTemplate) override;
-  void SetPreEventSeconds(int seconds) override { m_engine.SetPreEventSeconds(seconds); }
+  void SetCamera(const zent::CameraSetup& camera) override;
   void MarkEvent() override { m_engine.MarkEvent(); }
-  void SetDiskReserve(qint64 bytes, bool deleteOldest) override;
-  void SetRetention(const zent::Retention& retention) override { m_engine.SetRetention(retention); }
 
   // What the control shows while it has no picture; empty once a picture is there.
   QString PlaceholderText() const { return m_picture.isNull() ? m_placeholder : QString(); }
@@ -44,7 +41,7 @@ class CKRLActiveX : public ViewerControl, private zent::VideoListener {
   void OnVideoReport(const zent::VideoReport& report) override;
   void UpdateDisplaySize();
 
-  zent::VideoSource m_source;
+  zent::CameraSetup m_camera;  // the description the puts and SetCamera fill, handed over at StartView
   QImage m_picture;
   QString m_placeholder;
   zent::VideoEngine m_engine;  // last: its threads stop before the rest goes

@@ -45,11 +45,7 @@ void CRecordDlg::SetCamera(const zent::CameraSetup& camera) {
   m_nPort = camera.profile.videoPort;
   m_strViewerUser = QString::fromLocal8Bit(camera.credentials.userId);
   m_strViewerPassword = QString::fromLocal8Bit(camera.credentials.password);
-  m_strVideoUrlTemplate = QString::fromLocal8Bit(camera.videoUrlTemplate);
-  m_nPreEventSeconds = camera.preEventSeconds;
-  m_nDiskReserve = camera.diskGuard.reserveBytes;
-  m_bDeleteOldest = camera.diskGuard.deleteOldest;
-  m_retention = camera.retention;
+  m_camera = camera;
 }
 
 int CRecordDlg::CreateViewer() {
@@ -68,10 +64,7 @@ int CRecordDlg::CreateViewer() {
   m_pViewer->SetReal10(m_fReal10);
   m_pViewer->SetBool5(false);
   m_pViewer->SetBool6(false);
-  m_pViewer->SetVideoUrlTemplate(m_strVideoUrlTemplate);
-  m_pViewer->SetPreEventSeconds(m_nPreEventSeconds);
-  m_pViewer->SetDiskReserve(m_nDiskReserve, m_bDeleteOldest);
-  m_pViewer->SetRetention(m_retention);
+  m_pViewer->SetCamera(m_camera);
   // Queued, so that the handler may delete the viewer that raised the event.
   connect(m_pViewer, &ViewerControl::VideoModeChanged, this, &CRecordDlg::OnVideoModeChanged, Qt::QueuedConnection);
   connect(m_pViewer, &ViewerControl::Reported, this,

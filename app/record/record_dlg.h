@@ -47,11 +47,7 @@ class CRecordDlg : public QDialog {
   QString m_strViewerUser;
   int m_nPort = 0;
   float m_fReal10 = 0.0f;
-  QString m_strVideoUrlTemplate;
-  int m_nPreEventSeconds = 0;
-  qint64 m_nDiskReserve = 0;
-  bool m_bDeleteOldest = false;
-  zent::Retention m_retention;
+  zent::CameraSetup m_camera;  // what the viewer's properties do not say of the camera
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "record/disk_space.h"
+#include "service/camera_setup.h"
 #include "record/video_listener.h"
 
 inline constexpr int IDC_VIEWER = 1035;
@@ -51,17 +52,12 @@ class ViewerControl : public QWidget {
   virtual void Record(const QString& fileName, short command) = 0;
   virtual void StartView() = 0;
   virtual void StopView() = 0;
-  // Where the camera serves its video, {address} and {port} filled in at StartView; empty: the
-  // built-in rule. Not one of the dispatch properties: the camera's own URL scheme is ours to set.
-  virtual void SetVideoUrlTemplate(const QString& /*urlTemplate*/) {}
-  // How many seconds before its event a recording begins; set before StartView.
-  virtual void SetPreEventSeconds(int /*seconds*/) {}
+  // What the dispatch properties do not say of the camera (where it serves its video, the seconds
+  // kept before each event, the disk guard, the retention), as the headless recorder has it; the
+  // properties put win for address, port, ID and password. Set before StartView.
+  virtual void SetCamera(const zent::CameraSetup& /*camera*/) {}
   // The event a coming recording is for happened now.
   virtual void MarkEvent() {}
-  // Free space recordings keep on their disk (0: none), and whether old recordings may go for it.
-  virtual void SetDiskReserve(qint64 /*bytes*/, bool /*deleteOldest*/) {}
-  // Which recordings are deleted for their age, from the next StartView on.
-  virtual void SetRetention(const zent::Retention& /*retention*/) {}
 
   void SetAddressProp(const QString& address) { SetProperty(DISPID_ADDRESS, address); }
   void SetViewWidth(int width) { SetProperty(DISPID_VIEW_WIDTH, width); }

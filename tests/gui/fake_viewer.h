@@ -38,7 +38,9 @@ class FakeViewer : public ViewerControl {
       throw ViewerDispatchError("Cannot record to " + fileName.toStdString() + ": Permission denied");
   }
   void StartView() override { log_.calls << "StartView"; }
-  void SetVideoUrlTemplate(const QString& urlTemplate) override { log_.videoUrlTemplate = urlTemplate; }
+  void SetCamera(const CameraSetup& camera) override {
+    log_.videoUrlTemplate = QString::fromLocal8Bit(camera.videoUrlTemplate);
+  }
   void StopView() override { log_.calls << "StopView"; }
   void FireModeChange() { emit VideoModeChanged(); }
 
