@@ -26,7 +26,7 @@
 #include "record/memory_budget.h"
 #include "record/recorder_finishing.h"
 #include "service/camera_check.h"
-#include "service/camera_setup.h"
+#include "service/camera_list.h"
 #include "service/credentials.h"
 #include "service/recorder_service.h"
 #include "service/status_output.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "service/camera_setup.h"
+#include "camera/camera_setup.h"
 
 namespace zent {
 

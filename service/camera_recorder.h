@@ -13,7 +13,7 @@
 #include "link/event_session.h"
 #include "log/status_line.h"
 #include "record/video_engine.h"
-#include "service/camera_setup.h"
+#include "camera/camera_setup.h"
 #include "cycle/recording_cycle.h"
 #include "service/status_output.h"
 

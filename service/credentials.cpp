@@ -29,10 +29,6 @@ std::string CredentialsPath(const char* credentialsDirectory, const char* config
   return SecretFilePath(credentialsDirectory, configHome, home, "zent-recorder", "credentials");
 }
 
-void WipeSecret(std::string& text) {
-  if (!text.empty()) explicit_bzero(text.data(), text.size());
-}
-
 CredentialsFile ReadCredentials(const std::string& path) {
   CredentialsFile result;
   result.path = path;

@@ -8,22 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "camera/camera_setup.h"
+
 namespace zent {
-
-// Overwrites the text's bytes, so that freeing it leaves no copy behind.
-void WipeSecret(std::string& text);
-
-struct CameraCredentials {
-  std::string userId;
-  std::string password;
-  CameraCredentials() = default;
-  CameraCredentials(std::string id, std::string pass) : userId(std::move(id)), password(std::move(pass)) {}
-  CameraCredentials(const CameraCredentials&) = default;
-  CameraCredentials& operator=(const CameraCredentials&) = default;
-  // A password no longer needed does not stay in freed memory, where a core file would find it.
-  ~CameraCredentials() { WipeSecret(password); }
-  bool operator==(const CameraCredentials&) const = default;
-};
 
 inline constexpr std::size_t kMaxBrokerSecretBytes = 256;
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "record/recording_catalog.h"
-#include "service/camera_setup.h"
+#include "camera/camera_setup.h"
 
 namespace zent {
 

@@ -22,7 +22,7 @@
 #include "config/camera_profile.h"
 #include "config/options.h"
 #include "cycle/recording_cycle.h"
-#include "service/camera_setup.h"
+#include "camera/camera_setup.h"
 #include "link/event_session.h"
 #include "link/relogin.h"
 #include "log/log_writer.h"

@@ -7,7 +7,7 @@
 
 #include "app/desktop_services.h"
 #include "app/record/recording_host.h"
-#include "service/camera_setup.h"
+#include "camera/camera_setup.h"
 #include "app/record/viewer_control.h"
 
 class IdTimers;

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "record/disk_space.h"
-#include "service/camera_setup.h"
+#include "camera/camera_setup.h"
 #include "record/video_listener.h"
 
 inline constexpr int IDC_VIEWER = 1035;

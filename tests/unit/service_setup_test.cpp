@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "service/camera_setup.h"
+#include "service/camera_list.h"
 #include "service/credentials.h"
 #include "tests/kit/temp_dir.h"
 

@@ -12,9 +12,24 @@
 #include "record/disk_space.h"
 #include "record/video_engine.h"
 #include "record/video_source.h"
-#include "service/credentials.h"
 
 namespace zent {
+
+// Overwrites the text's bytes, so that freeing it leaves no copy behind.
+void WipeSecret(std::string& text);
+
+struct CameraCredentials {
+  std::string userId;
+  std::string password;
+  CameraCredentials() = default;
+  CameraCredentials(std::string id, std::string pass) : userId(std::move(id)), password(std::move(pass)) {}
+  CameraCredentials(const CameraCredentials&) = default;
+  CameraCredentials& operator=(const CameraCredentials&) = default;
+  // A password no longer needed does not stay in freed memory, where a core file would find it.
+  ~CameraCredentials() { WipeSecret(password); }
+  bool operator==(const CameraCredentials&) const = default;
+};
+
 
 struct CameraSetup {
   CameraProfile profile;
@@ -42,19 +57,5 @@ SessionSettings SessionSettingsFor(const CameraSetup& setup);
 // Gives the video engine the camera: where its video comes from, the seconds kept before each
 // event, the disk guard and the retention. Both programs' engines are set up here and nowhere else.
 void ConfigureEngine(VideoEngine& engine, const CameraSetup& setup);
-
-struct SetupResult {
-  std::vector<CameraSetup> cameras;  // in the camera list's order
-  std::vector<std::string> warnings;
-  std::string error;  // nothing can be recorded as asked
-};
-
-// Every camera of the list, or only those whose address is in `only`. A camera without a line in
-// the credentials file, or an address in `only` that the list does not have, is an error; a
-// second profile with an address already taken is skipped with a warning. Two cameras of the list
-// whose recordings would share a folder and a name stem are an error: each would delete the
-// other's recordings as its own.
-SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
-                        const std::vector<std::string>& only);
 
 }  // namespace zent

@@ -1,4 +1,4 @@
-#include "service/camera_setup.h"
+#include "service/camera_list.h"
 
 #include <algorithm>
 #include <map>
@@ -9,54 +9,6 @@
 #include "record/recording_name.h"
 
 namespace zent {
-
-VideoSource CameraSetup::Video() const {
-  VideoSource source;
-  source.address = Address();
-  source.port = profile.videoPort;
-  source.user = credentials.userId;
-  source.password = credentials.password;
-  source.urlTemplate = videoUrlTemplate;
-  return source;
-}
-
-CameraSetup DescribeCamera(const CameraProfile& profile, CameraCredentials credentials, const Options& options) {
-  CameraSetup setup;
-  setup.profile = profile;
-  setup.credentials = std::move(credentials);
-  setup.videoUrlTemplate = VideoUrlTemplateFor(options, profile.cameraAddress);
-  setup.preEventSeconds = options.preEventSeconds;
-  setup.relogin = options.relogin;
-  setup.diskGuard.reserveBytes = options.diskReserveBytes;
-  setup.diskGuard.deleteOldest = options.deleteOldestRecordings;
-  const RecordingsPlace place = PlaceOf(profile.savePath, profile.insertTime);
-  setup.retention = {place.folder, place.stem, options.keepDays};
-  return setup;
-}
-
-CycleSettings CycleSettingsFor(const CameraSetup& setup) {
-  CycleSettings settings;
-  settings.fileMinutes = setup.profile.fileMinutes;
-  settings.relogin = setup.relogin;
-  return settings;
-}
-
-SessionSettings SessionSettingsFor(const CameraSetup& setup) {
-  SessionSettings settings;
-  settings.cameraAddress = setup.Address();
-  settings.privatePort = setup.profile.privatePort;
-  settings.userId = setup.credentials.userId;
-  settings.password = setup.credentials.password;
-  settings.keepTrying = setup.relogin;
-  return settings;
-}
-
-void ConfigureEngine(VideoEngine& engine, const CameraSetup& setup) {
-  engine.SetSource(setup.Video());
-  engine.SetPreEventSeconds(setup.preEventSeconds);
-  engine.SetDiskGuard(setup.diskGuard);
-  engine.SetRetention(setup.retention);
-}
 
 SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& credentials, const Options& options,
                         const std::vector<std::string>& only) {

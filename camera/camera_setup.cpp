@@ -1,0 +1,62 @@
+#include "camera/camera_setup.h"
+
+#include <string.h>
+
+#include "record/recording_name.h"
+
+namespace zent {
+
+void WipeSecret(std::string& text) {
+  if (!text.empty()) explicit_bzero(text.data(), text.size());
+}
+
+
+VideoSource CameraSetup::Video() const {
+  VideoSource source;
+  source.address = Address();
+  source.port = profile.videoPort;
+  source.user = credentials.userId;
+  source.password = credentials.password;
+  source.urlTemplate = videoUrlTemplate;
+  return source;
+}
+
+CameraSetup DescribeCamera(const CameraProfile& profile, CameraCredentials credentials, const Options& options) {
+  CameraSetup setup;
+  setup.profile = profile;
+  setup.credentials = std::move(credentials);
+  setup.videoUrlTemplate = VideoUrlTemplateFor(options, profile.cameraAddress);
+  setup.preEventSeconds = options.preEventSeconds;
+  setup.relogin = options.relogin;
+  setup.diskGuard.reserveBytes = options.diskReserveBytes;
+  setup.diskGuard.deleteOldest = options.deleteOldestRecordings;
+  const RecordingsPlace place = PlaceOf(profile.savePath, profile.insertTime);
+  setup.retention = {place.folder, place.stem, options.keepDays};
+  return setup;
+}
+
+CycleSettings CycleSettingsFor(const CameraSetup& setup) {
+  CycleSettings settings;
+  settings.fileMinutes = setup.profile.fileMinutes;
+  settings.relogin = setup.relogin;
+  return settings;
+}
+
+SessionSettings SessionSettingsFor(const CameraSetup& setup) {
+  SessionSettings settings;
+  settings.cameraAddress = setup.Address();
+  settings.privatePort = setup.profile.privatePort;
+  settings.userId = setup.credentials.userId;
+  settings.password = setup.credentials.password;
+  settings.keepTrying = setup.relogin;
+  return settings;
+}
+
+void ConfigureEngine(VideoEngine& engine, const CameraSetup& setup) {
+  engine.SetSource(setup.Video());
+  engine.SetPreEventSeconds(setup.preEventSeconds);
+  engine.SetDiskGuard(setup.diskGuard);
+  engine.SetRetention(setup.retention);
+}
+
+}  // namespace zent
