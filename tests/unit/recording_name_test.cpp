@@ -7,19 +7,12 @@
 namespace zent {
 namespace {
 
-std::tm LocalTime(int year, int month, int day, int hour, int minute, int second) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
-  return t;
+std::tm EventTime() {
+  const std::time_t time = RecordingStamp{2007, 9, 18, 7, 4, 46}.Time();
+  std::tm local{};
+  ::localtime_r(&time, &local);
+  return local;
 }
-
-std::tm EventTime() { return LocalTime(2007, 9, 18, 7, 4, 46); }
 
 TEST(RecordingFileName, TimeReplacesTheExtension) {
   EXPECT_EQ(RecordingFileName("/video/cam.avi", 1, EventTime()), "/video/cam_20070918_070446.avi");
@@ -46,8 +39,7 @@ TEST(RecordingWeek, EachRecordingCountsInTheHourItsNameSays) {
   ASSERT_TRUE(ReadStamp("cam_20270101_000000-2.avi", stamp));
   EXPECT_EQ(stamp.Day(), "2027-01-01");
   EXPECT_FALSE(ReadStamp("cam_2027011_000000.avi", stamp));
-  std::tm noon = LocalTime(2027, 1, 1, 12, 30, 0);
-  const std::time_t now = std::mktime(&noon);
+  const std::time_t now = RecordingStamp{2027, 1, 1, 12, 30, 0}.Time();
   std::vector<RecordingStamp> stamps;
   for (const char* name : {"c_20261225_125959.avi",  // one hour too old
                            "c_20261225_130000.avi",  // the first hour shown
