@@ -21,10 +21,10 @@ VideoSource CameraSetup::Video() const {
   return source;
 }
 
-CameraSetup DescribeCamera(const CameraProfile& profile, CameraCredentials credentials, const Options& options) {
+CameraSetup DescribeCamera(const CameraProfile& profile, const CameraCredentials& credentials, const Options& options) {
   CameraSetup setup;
   setup.profile = profile;
-  setup.credentials = std::move(credentials);
+  setup.credentials = credentials;
   setup.videoUrlTemplate = VideoUrlTemplateFor(options, profile.cameraAddress);
   setup.preEventSeconds = options.preEventSeconds;
   setup.relogin = options.relogin;

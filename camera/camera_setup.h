@@ -48,7 +48,7 @@ struct CameraSetup {
 
 // One camera as both programs record it: its profile, its credentials and the Options that concern
 // it. Nothing is checked here; `BuildSetups` refuses what cannot be recorded.
-CameraSetup DescribeCamera(const CameraProfile& profile, CameraCredentials credentials, const Options& options);
+CameraSetup DescribeCamera(const CameraProfile& profile, const CameraCredentials& credentials, const Options& options);
 // The recording cycle's settings for the camera; the desktop adds its window's pauses.
 CycleSettings CycleSettingsFor(const CameraSetup& setup);
 // The event channel's settings for the camera: its address and private port, the ID and password,

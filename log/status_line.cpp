@@ -31,7 +31,7 @@ std::string FormatStatusLine(const std::tm& time, std::string_view text) {
 }
 
 std::string LogFileName(const LogSettings& settings, const std::tm& time, std::string_view documentsFolder) {
-  const std::string logPath = !settings.logPath.empty() && settings.logPath[0] == kPathSeparator
+  std::string logPath = !settings.logPath.empty() && settings.logPath[0] == kPathSeparator
                                   ? settings.logPath
                                   : JoinPath(documentsFolder, settings.logPath);
   const std::string dir = DirectoryPart(logPath);

@@ -103,7 +103,7 @@ bool LiveViewer::Queue(const LivePacketPtr& packet) {
   return true;
 }
 
-void CameraFeed::Push(LivePacketPtr packet) {
+void CameraFeed::Push(const LivePacketPtr& packet) {
   ++stats_.framesReceived;
   stats_.lastFrameUnixMs =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())

@@ -80,7 +80,7 @@ class CameraFeed {
 
   // The engine's reader thread: a packet as it arrived (counted; null when it was not kept). Every
   // JPEG stands alone; other codecs are held from their last key frame on.
-  void Push(LivePacketPtr packet);
+  void Push(const LivePacketPtr& packet);
   // The stream is lost: viewers are told and the held pictures let go.
   void Lost();
 

@@ -59,6 +59,7 @@ Thumbnail MakeThumbnail(const std::string& path, double atSeconds, int maxWidth,
     avcodec_send_packet(decoder.get(), end ? nullptr : packet.get());
     av_packet_unref(packet.get());
     while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+      // NOLINTNEXTLINE(bugprone-use-after-move): the frame moved is the last: the loops end with it
       const std::int64_t ts = frame->best_effort_timestamp;
       if (ts == AV_NOPTS_VALUE || ts >= targetTs || end) {
         picture = std::move(frame);

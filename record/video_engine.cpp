@@ -119,7 +119,7 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
   }
   CreatedFile file = CreateFileInTime(wanted, error);
   if (file.path.empty()) return {};
-  const std::string path = file.path;
+  std::string path = file.path;
   // The event marked by the window that asked for this recording, if it is recent.
   Clock::time_point event = requested;
   const std::int64_t marked = eventTime_.exchange(0);

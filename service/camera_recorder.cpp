@@ -19,7 +19,7 @@ class CameraRecorder::Mailbox {
   void Post(Input input) {
     {
       std::lock_guard lock(mutex_);
-      inputs_.push_back(input);
+      inputs_.push_back(std::move(input));
     }
     wake_.notify_one();
   }

@@ -36,6 +36,7 @@ std::vector<std::string> Problems(const CameraState& camera, const std::shared_p
 std::vector<CameraHealth> HealthOf(const std::vector<CameraState>& cameras, CameraFeeds& feeds,
                                    SystemClock::time_point now, std::chrono::milliseconds videoWithin) {
   std::vector<CameraHealth> health;
+  health.reserve(cameras.size());
   for (const CameraState& camera : cameras) {
     // A probe asks about now: not logged in is a problem at once, and so is a camera never seen.
     health.push_back({camera.id, camera.address,

@@ -17,7 +17,7 @@ std::string Mp4Cache::Of(const std::string& id, const RecordingFile& file, std::
     return {};
   }
   const std::string name = id + "-" + std::to_string(file.size) + "-" + std::to_string(file.modifiedMs) + ".mp4";
-  const std::string mp4 = folder_ + "/" + name;
+  std::string mp4 = folder_ + "/" + name;
   std::lock_guard lock(mutex_);
   if (::access(mp4.c_str(), R_OK) == 0) return mp4;
   std::error_code ignored;

@@ -26,7 +26,7 @@ bool SameSecret(const std::string& a, const std::string& b) {
 }
 
 std::string Sessions::Create(const std::string& user, Role role, const std::string& account, Clock::time_point now) {
-  const std::string token = RandomToken();
+  std::string token = RandomToken();
   std::lock_guard lock(mutex_);
   std::erase_if(sessions_, [now](const auto& entry) { return entry.second.expires <= now; });
   sessions_[token] = {user, role, account, RandomToken(), now + kLifetime};

@@ -21,12 +21,15 @@ std::shared_ptr<void> StreamSlots::Take(const std::string& session, bool live, H
     if (live) ++live_;
   }
   struct Slot {
+    Slot(StreamSlots* slots, std::string session, bool live) : slots(slots), session(std::move(session)), live(live) {}
+    Slot(const Slot&) = delete;
+    Slot& operator=(const Slot&) = delete;
+    ~Slot() { slots->Give(session, live); }
     StreamSlots* slots;
     std::string session;
     bool live;
-    ~Slot() { slots->Give(session, live); }
   };
-  return std::shared_ptr<Slot>(new Slot{this, session, live});
+  return std::make_shared<Slot>(this, session, live);
 }
 
 void StreamSlots::Give(const std::string& session, bool live) {

@@ -41,7 +41,7 @@ std::string AddToken(const std::string& path, const std::string& name, std::stri
   }
   std::string text;
   if (::access(path.c_str(), F_OK) == 0 && !ReadPrivateFile(path, "tokens file", 1 << 20, text, error)) return {};
-  const std::string token = "zent_" + RandomToken();
+  std::string token = "zent_" + RandomToken();
   std::string kept;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);)

@@ -52,7 +52,7 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port) {
 }
 
 WebServer::WebServer(WebSettings settings, CameraRecordings& recordings, CameraBoard& board, CameraFeeds& feeds,
-                     Say say)
+                     const Say& say)
     : settings_(std::move(settings)),
       board_(board),
       accounts_(settings_.accountsPath, !settings_.certFile.empty(), board, say),

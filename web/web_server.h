@@ -41,7 +41,7 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port);
 class WebServer {
  public:
   using Say = std::function<void(const std::string&)>;  // a status line, from the server's threads
-  WebServer(WebSettings settings, CameraRecordings& recordings, CameraBoard& board, CameraFeeds& feeds, Say say);
+  WebServer(WebSettings settings, CameraRecordings& recordings, CameraBoard& board, CameraFeeds& feeds, const Say& say);
   ~WebServer();  // Stop
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
