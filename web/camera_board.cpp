@@ -101,13 +101,11 @@ bool CameraBoard::Change(const std::string& address, const std::function<CameraS
                             {"lastEvent", state.lastEvent}};
   news_.push_back({++lastNews_, json.dump()});
   if (news_.size() > kNewsKept) news_.pop_front();
-  changed_.notify_all();
   return true;
 }
 
-std::vector<BoardNews> CameraBoard::NewsAfter(std::uint64_t after, std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, timeout, [&] { return closed_ || lastNews_ > after; });
+std::vector<BoardNews> CameraBoard::NewsAfter(std::uint64_t after) {
+  std::lock_guard lock(mutex_);
   std::vector<BoardNews> news;
   for (const BoardNews& item : news_)
     if (item.number > after) news.push_back(item);
@@ -117,12 +115,6 @@ std::vector<BoardNews> CameraBoard::NewsAfter(std::uint64_t after, std::chrono::
 std::uint64_t CameraBoard::LatestNews() {
   std::lock_guard lock(mutex_);
   return lastNews_;
-}
-
-void CameraBoard::Close() {
-  std::lock_guard lock(mutex_);
-  closed_ = true;
-  changed_.notify_all();
 }
 
 }  // namespace zent

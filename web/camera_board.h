@@ -4,7 +4,6 @@
 // going offline), numbered so that a browser that reconnects misses nothing still held.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -40,11 +39,9 @@ class CameraBoard {
   // Observes one camera's cycle on its thread; must not outlive the board.
   std::unique_ptr<CycleObserver> ObserverFor(const std::string& address);
 
-  // News after `after`, waiting up to `timeout` for some; an empty list when none came.
-  std::vector<BoardNews> NewsAfter(std::uint64_t after, std::chrono::milliseconds timeout);
+  // The news held after `after`, never waiting; Listen says when there is more.
+  std::vector<BoardNews> NewsAfter(std::uint64_t after);
   std::uint64_t LatestNews();
-  // Wakes every waiting reader: the server is stopping.
-  void Close();
   // `wake` is called, from the camera's thread and under no lock of the board's, after each news.
   std::uint64_t Listen(std::function<void()> wake);
   void Unlisten(std::uint64_t listener);
@@ -56,12 +53,10 @@ class CameraBoard {
   bool Change(const std::string& address, const std::function<CameraStatus::Change(CameraState&)>& change);
 
   std::mutex mutex_;
-  std::condition_variable changed_;
   std::map<std::string, CameraState> cameras_;  // by address
   std::vector<std::string> order_;
   std::deque<BoardNews> news_;
   std::uint64_t lastNews_ = 0;
-  bool closed_ = false;
   std::map<std::uint64_t, std::function<void()>> listeners_;
   std::uint64_t lastListener_ = 0;
 };

@@ -98,7 +98,6 @@ struct HttpServer::State {
   MHD_Daemon* daemon = nullptr;
   std::unique_ptr<JobPool> pool, passwords;
   std::atomic<bool> stopping{false};
-  std::atomic<unsigned> open{0};
 
   // Each connection's socket, and since when it has been waiting for a request's head.
   struct Open {
@@ -196,11 +195,12 @@ void HttpResponse::Redirect(const std::string& location, int code) {
 ByteRange RangeOf(const std::string& header, std::int64_t size) {
   ByteRange whole;
   if (header.rfind("bytes=", 0) != 0) return whole;  // another unit: the whole answer, as the standard says
-  std::string spec = header.substr(6, header.find(',') == std::string::npos ? std::string::npos : header.find(',') - 6);
-  spec.erase(std::remove_if(spec.begin(), spec.end(), [](char c) { return c == ' ' || c == '\t'; }), spec.end());
-  const std::size_t dash = spec.find('-');
+  const std::size_t comma = header.find(',');
+  std::string asked = header.substr(6, comma == std::string::npos ? std::string::npos : comma - 6);
+  asked.erase(std::remove_if(asked.begin(), asked.end(), [](char c) { return c == ' ' || c == '\t'; }), asked.end());
+  const std::size_t dash = asked.find('-');
   if (dash == std::string::npos) return whole;
-  const std::string from = spec.substr(0, dash), to = spec.substr(dash + 1);
+  const std::string from = asked.substr(0, dash), to = asked.substr(dash + 1);
   auto number = [](const std::string& text, std::int64_t& value) {
     if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     value = std::stoll(text);
@@ -260,8 +260,6 @@ void HttpServer::Guard(std::function<bool(const HttpRequest&, HttpResponse&)> gu
 void HttpServer::Finish(std::function<void(const HttpRequest&, HttpResponse&)> finish) {
   state_->finish = std::move(finish);
 }
-
-unsigned HttpServer::OpenConnections() const { return state_->open; }
 
 bool HttpServer::Start(const std::string& host, int port, const std::string& certPem, const std::string& keyPem,
                        std::string& error) {
@@ -381,10 +379,9 @@ void HttpServer::State::OnConnection(void* cls, MHD_Connection* connection, void
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     s.connections[connection] = {info ? info->connect_fd : -1, Clock::now()};
-    ++s.open;
   } else {
     // Called before the socket is closed: the tick never shuts a descriptor that is someone else's.
-    if (s.connections.erase(connection) > 0) --s.open;
+    s.connections.erase(connection);
   }
 }
 
@@ -509,11 +506,10 @@ MHD_Result HttpServer::State::Answer(MHD_Connection* connection, Exchange& excha
   MHD_suspend_connection(connection);
   Exchange* held = &exchange;
   const bool password = route.work == RouteWork::Password;
-  auto job = [this, held, connection, password](bool cancelled) {
+  auto job = [this, held, connection](bool cancelled) {
     HttpResponse response;
     if (cancelled) error(response, 503, "the server is stopping");
     else held->route->handler(held->request, response);
-    (void)password;
     {
       std::lock_guard lock(held->mutex);
       held->made = std::move(response);

@@ -57,9 +57,6 @@ class HttpResponse {
   void SetStream(std::shared_ptr<HttpStream> stream, const std::string& type);
   void Redirect(const std::string& location, int status);
 
-  const std::string& Body() const { return body_; }
-  const std::vector<std::pair<std::string, std::string>>& Headers() const { return headers_; }
-
  private:
   friend class HttpServer;
   std::vector<std::pair<std::string, std::string>> headers_;
@@ -119,7 +116,6 @@ class HttpServer {
   // Ends every stream, waits for the answers being made, closes every connection.
   void Stop();
   int Port() const { return port_; }
-  unsigned OpenConnections() const;
 
   struct State;
 

@@ -60,7 +60,7 @@ class NewsStream : public HttpStream {
   }
   void OnReady(std::function<void()> wake) override { listener_ = board_.Listen(std::move(wake)); }
   bool Pull(std::string& out) override {
-    for (const BoardNews& news : board_.NewsAfter(after_, std::chrono::milliseconds(0))) {
+    for (const BoardNews& news : board_.NewsAfter(after_)) {
       out += "id: " + std::to_string(news.number) + "\ndata: " + news.json + "\n\n";
       after_ = news.number;
     }

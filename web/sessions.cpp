@@ -76,13 +76,17 @@ void LoginLimiter::Count(Failures& failures, const std::string& key, Clock::time
 
 std::chrono::seconds LoginLimiter::Waiting(const std::string& name, const std::string& address, Clock::time_point now) {
   std::lock_guard lock(mutex_);
+  return WaitLocked(name, address, now);
+}
+
+std::chrono::seconds LoginLimiter::WaitLocked(const std::string& name, const std::string& address,
+                                              Clock::time_point now) {
   return std::max(Wait(names_, name, now), address.empty() ? std::chrono::seconds(0) : Wait(addresses_, address, now));
 }
 
 std::chrono::seconds LoginLimiter::Attempt(const std::string& name, const std::string& address, Clock::time_point now) {
   std::lock_guard lock(mutex_);
-  const std::chrono::seconds wait =
-      std::max(Wait(names_, name, now), address.empty() ? std::chrono::seconds(0) : Wait(addresses_, address, now));
+  const std::chrono::seconds wait = WaitLocked(name, address, now);
   if (wait.count() > 0) return wait;
   Count(names_, name, now);
   if (!address.empty()) Count(addresses_, address, now);

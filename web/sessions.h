@@ -56,6 +56,7 @@ class LoginLimiter {
  private:
   using Failures = std::map<std::string, std::deque<Clock::time_point>>;
   static std::chrono::seconds Wait(Failures& failures, const std::string& key, Clock::time_point now);
+  std::chrono::seconds WaitLocked(const std::string& name, const std::string& address, Clock::time_point now);
   static void Count(Failures& failures, const std::string& key, Clock::time_point now);
   std::mutex mutex_;
   Failures names_, addresses_;

@@ -54,7 +54,6 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port) {
 WebServer::WebServer(WebSettings settings, CameraRecordings& recordings, CameraBoard& board, CameraFeeds& feeds,
                      const Say& say)
     : settings_(std::move(settings)),
-      board_(board),
       accounts_(settings_.accountsPath, !settings_.certFile.empty(), board, say),
       recordings_(
           {settings_.cacheFolder, settings_.cacheBytes, settings_.thumbnailFolder}, recordings, board,
@@ -115,7 +114,6 @@ bool WebServer::Start(std::string& error) {
 
 void WebServer::Stop() {
   if (!server_) return;
-  board_.Close();
   server_->Stop();
   server_.reset();
 }

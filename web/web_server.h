@@ -60,7 +60,6 @@ class WebServer {
   bool MachineMayRead(const HttpRequest& request);
 
   const WebSettings settings_;
-  CameraBoard& board_;
   StreamSlots slots_;
   AccountRoutes accounts_;
   RecordingRoutes recordings_;
