@@ -20,10 +20,10 @@ double Seconds(Clock::time_point t) { return std::chrono::duration<double>(t.tim
 
 class BenchHost : public zent::SessionHost {
  public:
-  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "message box: %s\n", text.c_str()); }
   void LoginAccepted() override {}
-  void ResetButtons() override {}
-  void SessionEnded(zent::SessionEnd) override {}
+  void SessionEnded(const zent::SessionEnding& ending) override {
+    if (!ending.message.empty()) std::fprintf(stderr, "session ended: %s\n", ending.message.c_str());
+  }
   void AddStatusLine(const std::string& text) override {
     const auto now = Clock::now();
     std::lock_guard lock(mutex_);

@@ -10,7 +10,6 @@ void WipeSecret(std::string& text) {
   if (!text.empty()) explicit_bzero(text.data(), text.size());
 }
 
-
 VideoSource CameraSetup::Video() const {
   VideoSource source;
   source.address = Address();
@@ -48,7 +47,6 @@ SessionSettings SessionSettingsFor(const CameraSetup& setup) {
   settings.privatePort = setup.profile.privatePort;
   settings.userId = setup.credentials.userId;
   settings.password = setup.credentials.password;
-  settings.keepTrying = setup.relogin;
   return settings;
 }
 

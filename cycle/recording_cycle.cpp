@@ -75,9 +75,14 @@ void RecordingCycle::VideoReported(const VideoReport& report) {
   for (CycleObserver* observer : observers_) observer->OnVideoReport(report);
 }
 
+bool RecordingCycle::LogsInAgainAfter(SessionEnd end) const {
+  return !stopped_ && (session_ == Session::LoggingIn || session_ == Session::LoggedIn) && end == SessionEnd::Dropped &&
+         settings_.relogin;
+}
+
 void RecordingCycle::SessionEnded(SessionEnd end, Clock::time_point now) {
   if (stopped_ || (session_ != Session::LoggingIn && session_ != Session::LoggedIn)) return;
-  if (end == SessionEnd::Dropped && settings_.relogin) {
+  if (LogsInAgainAfter(end)) {
     const std::chrono::milliseconds delay = settings_.reloginSchedule.DelayFor(reloginAttempt_++);
     host_.Status(ReloginStatusLine(delay));
     session_ = Session::WaitingToLogIn;

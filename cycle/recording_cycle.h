@@ -110,6 +110,9 @@ class RecordingCycle {
   void LoginAccepted(Clock::time_point now);
   void CameraEvent(Clock::time_point now);
   void SessionEnded(SessionEnd end, Clock::time_point now);
+  // Whether a session ending so now would be followed by a new log-in; hosts ask before they
+  // tell the user of the ending.
+  bool LogsInAgainAfter(SessionEnd end) const;
   void VideoModeChanged(Clock::time_point now);
   // The recording window's reports: saving began; saving could not begin; the user closed the
   // window, which stopped its recording and its video.

@@ -38,6 +38,10 @@ timeval ToTimeval(std::chrono::milliseconds ms) {
   return {static_cast<time_t>(ms.count() / 1000), static_cast<suseconds_t>((ms.count() % 1000) * 1000)};
 }
 
+SessionEnding Ending(SessionEnd end, std::string message = {}, std::vector<std::string> lines = {}) {
+  return {end, std::move(message), std::move(lines)};
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> ResolveHostName(const std::string& name) {
@@ -103,25 +107,8 @@ void EventSession::Status(const std::string& text) {
   if (!stop_) host_->AddStatusLine(text);
 }
 
-void EventSession::Message(const std::string& text) {
-  if (!stop_) host_->ShowMessage(text);
-}
-
 void EventSession::LoginAccepted() {
   if (!stop_) host_->LoginAccepted();
-}
-
-void EventSession::ResetButtons() {
-  if (!stop_) host_->ResetButtons();
-}
-
-void EventSession::ResetButtonsAfter(SessionEnd end) {
-  if (!(end == SessionEnd::Dropped && settings_.keepTrying)) ResetButtons();
-}
-
-void EventSession::DropMessage(const std::string& text) {
-  if (settings_.keepTrying) Status(text);
-  else Message(text);
 }
 
 bool EventSession::Pause(std::chrono::milliseconds duration) {
@@ -171,24 +158,21 @@ bool EventSession::Connect(std::uint32_t address) {
 }
 
 int EventSession::ThreadTcpReceiveImage() {
-  const SessionEnd end = Run();
-  if (!stop_) host_->SessionEnded(end);
+  const Outcome outcome = Run();
+  if (!stop_) host_->SessionEnded(outcome.ending);
+  if (outcome.pause) Pause(kEndPause);
   return 0;
 }
 
-SessionEnd EventSession::Run() {
+EventSession::Outcome EventSession::Run() {
   const std::string& address = settings_.cameraAddress;
   if (address.size() > kMaxCameraAddressBytes || address.empty()) {
-    Message("Camera IP is too long or Null");
-    ResetButtons();
-    return SessionEnd::Final;
+    return {Ending(SessionEnd::Final, "Camera IP is too long or Null")};
   }
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     // Out of descriptors, most likely: passing, so worth another try later.
-    DropMessage(Format("tcp socket create error: error code is %d", errno));
-    ResetButtonsAfter(SessionEnd::Dropped);
-    return SessionEnd::Dropped;
+    return {Ending(SessionEnd::Dropped, Format("tcp socket create error: error code is %d", errno))};
   }
   {
     std::lock_guard lock(mutex_);
@@ -210,21 +194,17 @@ SessionEnd EventSession::Run() {
     if (parsed != INADDR_NONE) destination = parsed;
   }
   if (!destination) {
-    const std::string text = Format("unknown server name = %s", address.c_str());
-    const SessionEnd end = lookupFailed ? SessionEnd::Dropped : SessionEnd::Final;
-    if (lookupFailed) DropMessage(text);
-    else Message(text);
     CloseChannel();
-    ResetButtonsAfter(end);
-    return end;
+    return {Ending(lookupFailed ? SessionEnd::Dropped : SessionEnd::Final,
+                   Format("unknown server name = %s", address.c_str()))};
   }
 
   const timeval timeout = ToTimeval(settings_.ioTimeout);
   if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0 ||
       ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0) {
-    Message(Format("Error code = %d", errno));
+    const int error = errno;
     CloseChannel();
-    return SessionEnd::Final;
+    return {{SessionEnd::Final, Format("Error code = %d", error), {}, false}};
   }
 
   // A camera that refuses every attempt still gets the authentication step, which then fails
@@ -232,27 +212,24 @@ SessionEnd EventSession::Run() {
   Connect(*destination);
 
   Status("Checking user authentication...");
-  const AuthResult auth = AuthenticateUser(*this);
-  if (auth != AuthResult::Accepted) {
+  if (std::optional<SessionEnding> refused = AuthenticateUser(*this)) {
     // A camera that cannot be reached may come back; one that refuses the user will not change
     // its mind, and asking again and again can lock the account.
-    const SessionEnd end = auth == AuthResult::Unreachable ? SessionEnd::Dropped : SessionEnd::Final;
-    Status("User authentication failed.");
+    refused->lines.emplace_back("User authentication failed.");
     CloseChannel();
-    ResetButtonsAfter(end);
-    Pause(kEndPause);
-    return end;
+    return {std::move(*refused), true};
   }
   Status("User authentication success.");
   Status("Successfully connected.");
-  const SessionEnd end = RunEventLoop();
-  ResetButtonsAfter(end);
-  Pause(kEndPause);
-  return end;
+  return {RunEventLoop(), true};
 }
 
-SessionEnd EventSession::RunEventLoop() {
+SessionEnding EventSession::RunEventLoop() {
   const int fd = Socket();
+  const auto drop = [this](std::string lastLine) {
+    CloseChannel();
+    return Ending(SessionEnd::Dropped, "Disconnected Network.", {std::move(lastLine)});
+  };
   Unit unit;
   while (!stop_) {
     Status("Waiting Event Message...");
@@ -263,22 +240,13 @@ SessionEnd EventSession::RunEventLoop() {
 
     const Unit keepAlive = FormatUnit(MSG_KEEP_ALIVE);
     const int sent = SendBytes(fd, keepAlive.data(), kUnitLength);
-    if (sent == kUnitLength) {
-      Status("OK keep ZENT connection.");
-    } else if (sent == -1) {
-      CloseChannel();
-      DropMessage("Disconnected Network.");
-      Status(">>> Disconnected Network.");
-      return SessionEnd::Dropped;
-    }
+    if (sent == kUnitLength) Status("OK keep ZENT connection.");
+    else if (sent == -1) return drop(">>> Disconnected Network.");
 
     const int answered = ReceiveAll(fd, unit.data(), kUnitLength);
     if (answered == -1) {
       Status("read error2");
-      CloseChannel();
-      DropMessage("Disconnected Network.");
-      Status("Disconnected Network.");
-      return SessionEnd::Dropped;
+      return drop("Disconnected Network.");
     }
     if (answered < kUnitLength) return CameraClosed();
     const int answer = ReadUnit(unit);
@@ -286,15 +254,12 @@ SessionEnd EventSession::RunEventLoop() {
     if (answer == MSG_EVENT) Event();
     if (answer == MSG_KEEP_ALIVE_BROKEN || answer == MSG_INVALID_ID) {
       Status(answer == MSG_KEEP_ALIVE_BROKEN ? "ZENT connection was broken." : "Error: Invalid message id.");
-      CloseChannel();
-      DropMessage("Disconnected Network.");
-      Status("Disconnected.");
-      return SessionEnd::Dropped;
+      return drop("Disconnected.");
     }
     Pause(kLoopPause);
   }
   CloseChannel();
-  return SessionEnd::Final;  // stopped by the window: nothing more is said
+  return {};  // stopped by its host: nothing more is said
 }
 
 void EventSession::Event() {
@@ -302,20 +267,17 @@ void EventSession::Event() {
   if (!stop_) host_->CameraEvent();
 }
 
-SessionEnd EventSession::CameraClosed() {
+SessionEnding EventSession::CameraClosed() {
   // A read that ends before its unit means the camera closed its side. Its end of the socket may
   // still take our keep-alives (a proxy passing the close on does), so nothing else would notice.
   CloseChannel();
-  DropMessage("Disconnected Network.");
-  Status("Disconnected Network.");
-  return SessionEnd::Dropped;
+  return Ending(SessionEnd::Dropped, "Disconnected Network.", {"Disconnected Network."});
 }
 
-AuthResult AuthenticateUser(EventSession& session) {
+std::optional<SessionEnding> AuthenticateUser(EventSession& session) {
   const SessionSettings& settings = session.Settings();
   if (settings.userId.size() > kMaxUserIdBytes || settings.password.size() > kMaxPasswordBytes) {
-    session.Message("Error: User ID and/or Password is too long(> 10).");
-    return AuthResult::Refused;
+    return Ending(SessionEnd::Final, "Error: User ID and/or Password is too long(> 10).");
   }
   const AuthPacket packet = BuildAuthPacket(settings.userId, settings.password);
   const int fd = session.Socket();
@@ -323,14 +285,12 @@ AuthResult AuthenticateUser(EventSession& session) {
   const int sent = SendBytes(fd, packet.data(), IMG_XFER_USER_AUTH_PKT_LEN);
   if (sent == -1) {
     session.Status("SOCKET Error.");
-    return AuthResult::Unreachable;
+    return Ending(SessionEnd::Dropped);
   }
   if (sent != IMG_XFER_USER_AUTH_PKT_LEN) {
     const std::string text =
         Format("nWrite(%d) is not equal to IMG_XFER_USER_AUTH_PKT_LEN(%d)", sent, IMG_XFER_USER_AUTH_PKT_LEN);
-    session.DropMessage(text);
-    session.Status(text);
-    return AuthResult::Unreachable;
+    return Ending(SessionEnd::Dropped, text, {text});
   }
 
   Unit answer;
@@ -340,23 +300,17 @@ AuthResult AuthenticateUser(EventSession& session) {
     if (value == MSG_AUTH_ACCEPTED) {
       session.Status("User Verify OK...");
       session.LoginAccepted();
-      return AuthResult::Accepted;
+      return std::nullopt;
     }
-    session.Message(value == MSG_AUTH_REFUSED ? std::string("Error: User Authenticaion failed")
-                                              : Format("Error: unexpected message from camera(%d)", value));
-    return AuthResult::Refused;
+    return Ending(SessionEnd::Final, value == MSG_AUTH_REFUSED
+                                         ? std::string("Error: User Authenticaion failed")
+                                         : Format("Error: unexpected message from camera(%d)", value));
   }
   // No answer in time, or the connection closed before one: the camera may be restarting.
-  if (received == -1) {
-    session.DropMessage("read error!");
-    session.Status("read error.");
-    return AuthResult::Unreachable;
-  }
+  if (received == -1) return Ending(SessionEnd::Dropped, "read error!", {"read error."});
   const std::string text = Format("nRead(%d) is not equal to IMG_XFER_USER_AUTH_RSLT_PKT_LEN(%d)", received,
                                   IMG_XFER_USER_AUTH_RSLT_PKT_LEN);
-  session.DropMessage(text);
-  session.Status(text);
-  return AuthResult::Unreachable;
+  return Ending(SessionEnd::Dropped, text, {text});
 }
 
 }  // namespace zent

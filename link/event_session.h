@@ -32,9 +32,6 @@ struct SessionSettings {
   std::chrono::milliseconds ioTimeout{30000};             // every send and receive
   std::chrono::milliseconds connectAttemptTimeout{5000};  // one of the ten attempts
   NameResolver resolveName = ResolveHostName;
-  // The window logs in again by itself after a dropped session: such an ending shows its box's
-  // text as a status line and leaves the buttons as they are, so nothing waits for a person.
-  bool keepTrying = false;
 };
 
 inline constexpr int kConnectAttempts = 10;
@@ -62,23 +59,23 @@ class EventSession {
   int Socket();
   const SessionSettings& Settings() const { return settings_; }
   void Status(const std::string& text);
-  void Message(const std::string& text);
-  // The box that ends a dropped session; a status line when the window will log in again.
-  void DropMessage(const std::string& text);
   void LoginAccepted();
 
  private:
+  // An ending, and whether the session lingers a moment after telling it.
+  struct Outcome {
+    SessionEnding ending;
+    bool pause = false;
+  };
+
   EventSession(SessionSettings settings, std::shared_ptr<SessionHost> host);
   int ThreadTcpReceiveImage();
-  SessionEnd Run();
-  SessionEnd RunEventLoop();
+  Outcome Run();
+  SessionEnding RunEventLoop();
   void Event();
-  SessionEnd CameraClosed();
+  SessionEnding CameraClosed();
   bool Connect(std::uint32_t address);
   void CloseChannel();
-  void ResetButtons();
-  // Resets the buttons unless the window is about to log in again.
-  void ResetButtonsAfter(SessionEnd end);
   bool Pause(std::chrono::milliseconds duration);  // false when a stop cut it short
 
   const SessionSettings settings_;
@@ -91,11 +88,10 @@ class EventSession {
   static std::atomic<int> live_;
 };
 
-enum class AuthResult { Accepted, Refused, Unreachable };
-
-// Sends the 48-byte packet and reads the camera's answer, reporting every failure to the user.
-// Refused: the camera said no, or the settings cannot work; Unreachable: the packet could not be
-// sent or the answer did not come, which a camera that is away or restarting may mend.
-AuthResult AuthenticateUser(EventSession& session);
+// Sends the 48-byte packet and reads the camera's answer; nothing when the camera accepted the
+// user, else how the session ends: Final when the camera said no or the settings cannot work,
+// Dropped when the packet could not be sent or the answer did not come, which a camera that is
+// away or restarting may mend.
+std::optional<SessionEnding> AuthenticateUser(EventSession& session);
 
 }  // namespace zent

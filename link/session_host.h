@@ -1,15 +1,26 @@
 #pragma once
-// What an event channel session needs from the window that started it. Every call comes from
-// the session's own thread; the blocking ones return once the window has dealt with them.
+// What an event channel session needs from whoever started it. Every call comes from the
+// session's own thread; the blocking ones return once the host has dealt with them.
 
 #include <string>
+#include <vector>
 
 namespace zent {
 
-// How a session ended, when it was not stopped by its window.
+// How a session ended, when it was not stopped by its host.
 enum class SessionEnd {
   Dropped,  // the camera closed, broke off or went silent, or could not be reached: worth trying again
   Final,    // the camera refused the log-in, or the settings cannot work: trying again cannot help
+};
+
+// A session's ending as the user is to learn it: first `message`, then `lines`, in that order.
+struct SessionEnding {
+  SessionEnd end = SessionEnd::Final;
+  std::string message;             // empty when the status lines say it all
+  std::vector<std::string> lines;  // status lines that follow the message
+  // False only where a setting could not be applied: the session then leaves the user's way
+  // out of the log-in (Disconnect) as it was, instead of offering a new log-in.
+  bool loginOffered = true;
 };
 
 class SessionHost {
@@ -17,17 +28,14 @@ class SessionHost {
   virtual ~SessionHost() = default;
 
   virtual void AddStatusLine(const std::string& text) = 0;
-  // A modal box with an OK button; returns when the user dismissed it.
-  virtual void ShowMessage(const std::string& text) = 0;
   // The camera accepted the user: arm recording.
   virtual void LoginAccepted() = 0;
-  // The camera reported an event; returns once the window has handled it.
+  // The camera reported an event; returns once the host has handled it.
   virtual void CameraEvent() = 0;
-  // Log-In enabled, Disconnect disabled.
-  virtual void ResetButtons() = 0;
-  // The session's last call. With SessionSettings::keepTrying, a Dropped session showed no box and
-  // did not reset the buttons: the window is to log in again.
-  virtual void SessionEnded(SessionEnd end) = 0;
+  // The session's last call, never made once it was asked to stop. The host decides how the
+  // message reaches the user (one that waits for a person, or a status line when it will log in
+  // again by itself) and returns once it has.
+  virtual void SessionEnded(const SessionEnding& ending) = 0;
 };
 
 }  // namespace zent

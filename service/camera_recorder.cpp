@@ -41,7 +41,7 @@ class CameraRecorder::Mailbox {
   std::deque<Input> inputs_;
 };
 
-// The session's host: status lines and boxes go straight out, the rest to the mailbox. Nothing
+// The session's host: status lines and the ending's message go straight out, the rest to the mailbox. Nothing
 // here waits, so the session never waits for the cycle.
 class CameraRecorder::SessionLink : public SessionHost {
  public:
@@ -49,11 +49,14 @@ class CameraRecorder::SessionLink : public SessionHost {
       : mailbox_(owner.mailbox_), output_(owner.output_), address_(owner.setup_.Address()), log_(owner.log_), id_(id) {}
 
   void AddStatusLine(const std::string& text) override { output_.Line(address_, log_, text); }
-  void ShowMessage(const std::string& text) override { output_.Line(address_, log_, text); }
   void LoginAccepted() override { mailbox_->Post({Input::Kind::LoginAccepted, id_}); }
   void CameraEvent() override { mailbox_->Post({Input::Kind::CameraEvent, id_}); }
-  void ResetButtons() override {}
-  void SessionEnded(SessionEnd end) override { mailbox_->Post({Input::Kind::SessionEnded, id_, end}); }
+  // Nobody waits at a box here: the message is a line like the others.
+  void SessionEnded(const SessionEnding& ending) override {
+    if (!ending.message.empty()) output_.Line(address_, log_, ending.message);
+    for (const std::string& line : ending.lines) output_.Line(address_, log_, line);
+    mailbox_->Post({Input::Kind::SessionEnded, id_, ending.end});
+  }
 
   unsigned Id() const { return id_; }
 

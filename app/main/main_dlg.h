@@ -120,7 +120,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   // What the session reports, on the GUI thread: fed to the recording cycle.
   void OnLoginAccepted();
   long OnCameraEvent(unsigned long wParam, long lParam);
-  void OnSessionEnded(zent::SessionEnd end);
+  void OnSessionEnded(const zent::SessionEnding& ending);
   // Tests and the soak shorten the waits between log-in attempts, and the minute recordings last.
   void SetReloginDelays(std::vector<int> milliseconds);
   void SetMillisecondsPerMinute(int milliseconds) { m_millisecondsPerMinute = milliseconds; }

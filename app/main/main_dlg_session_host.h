@@ -15,11 +15,9 @@ class MainDlgSessionHost : public zent::SessionHost {
   void Detach() { m_detached = true; }
 
   void AddStatusLine(const std::string& text) override;
-  void ShowMessage(const std::string& text) override;
   void LoginAccepted() override;
   void CameraEvent() override;
-  void ResetButtons() override;
-  void SessionEnded(zent::SessionEnd end) override;
+  void SessionEnded(const zent::SessionEnding& ending) override;
 
  private:
   // Runs `action` on the GUI thread with the window, and returns when it has run or was dropped.

@@ -35,10 +35,6 @@ void MainDlgSessionHost::AddStatusLine(const std::string& text) {
   OnGuiThread([&text](CMainDlg& dlg) { dlg.AddStatusLine(text); });
 }
 
-void MainDlgSessionHost::ShowMessage(const std::string& text) {
-  OnGuiThread([&text](CMainDlg& dlg) { ShowMessageBox(&dlg, QString::fromLocal8Bit(text)); });
-}
-
 void MainDlgSessionHost::LoginAccepted() {
   OnGuiThread([](CMainDlg& dlg) { dlg.OnLoginAccepted(); });
 }
@@ -47,15 +43,8 @@ void MainDlgSessionHost::CameraEvent() {
   OnGuiThread([](CMainDlg& dlg) { dlg.OnCameraEvent(0, 0); });
 }
 
-void MainDlgSessionHost::ResetButtons() {
-  OnGuiThread([](CMainDlg& dlg) {
-    dlg.EnableDlgItem(IDC_LOGIN, true);
-    dlg.EnableDlgItem(IDC_DISCONNECT, false);
-  });
-}
-
-void MainDlgSessionHost::SessionEnded(zent::SessionEnd end) {
-  OnGuiThread([end](CMainDlg& dlg) { dlg.OnSessionEnded(end); });
+void MainDlgSessionHost::SessionEnded(const zent::SessionEnding& ending) {
+  OnGuiThread([&ending](CMainDlg& dlg) { dlg.OnSessionEnded(ending); });
 }
 
 void CMainDlg::SetReloginDelays(std::vector<int> milliseconds) {
@@ -86,7 +75,6 @@ void CMainDlg::OnLogIn() {
 
 void CMainDlg::StartSession() {
   StopReceiverThread();  // the same camera, ID and password as the session before
-  m_session.keepTrying = m_options.relogin;
   m_sessionHost = std::make_shared<MainDlgSessionHost>(this);
   m_pReceiverThread = zent::EventSession::Start(m_session, m_sessionHost);
 }
@@ -98,7 +86,19 @@ void CMainDlg::AddCycleObserver(zent::CycleObserver& observer) {
 
 void CMainDlg::OnLoginAccepted() { Feed(&zent::RecordingCycle::LoginAccepted); }
 
-void CMainDlg::OnSessionEnded(zent::SessionEnd end) {
+void CMainDlg::OnSessionEnded(const zent::SessionEnding& ending) {
+  // A session the cycle will start again by itself must not wait for a person at a box.
+  const bool again = m_cycle->LogsInAgainAfter(ending.end);
+  if (!ending.message.empty()) {
+    if (again) AddStatusLine(ending.message);
+    else ShowMessageBox(this, QString::fromLocal8Bit(ending.message));
+  }
+  for (const std::string& line : ending.lines) AddStatusLine(line);
+  if (ending.loginOffered && !again) {
+    EnableDlgItem(IDC_LOGIN, true);
+    EnableDlgItem(IDC_DISCONNECT, false);
+  }
+  const zent::SessionEnd end = ending.end;
   Feed([end](zent::RecordingCycle& cycle, auto now) { cycle.SessionEnded(end, now); });
 }
 

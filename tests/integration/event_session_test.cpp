@@ -217,7 +217,7 @@ TEST_F(EventSessionTest, ASessionThatWillBeLoggedInAgainShowsNoBoxAndKeepsTheBut
   settings.privatePort = camera.EventPort();
   settings.userId = "admin";
   settings.password = "kwolt";
-  settings.keepTrying = true;
+  host->logsInAgain = true;
   session = EventSession::Start(std::move(settings), host);
   ASSERT_TRUE(host->WaitFor("status: Waiting Event Message...", 5s));
   camera.Command("broken");

@@ -1,5 +1,7 @@
 #pragma once
-// A session host that writes down every call, for tests of the event channel without windows.
+// A session host that writes down every call, for tests of the event channel without windows. It
+// tells an ending as the main window does: a box, or a status line when it logs in again, then
+// the ending's lines, then the buttons back unless it logs in again.
 
 #include <chrono>
 #include <condition_variable>
@@ -21,22 +23,26 @@ class FakeSessionHost : public SessionHost {
   };
 
   void AddStatusLine(const std::string& text) override { Record("status: " + text); }
-  void ShowMessage(const std::string& text) override { Record("box: " + text); }
   void LoginAccepted() override { Record("login"); }
   void CameraEvent() override {
     Record("event");
     if (onCameraEvent) onCameraEvent();
   }
-  void ResetButtons() override { Record("reset"); }
-  void SessionEnded(SessionEnd end) override {
+  void SessionEnded(const SessionEnding& ending) override {
+    const bool again = logsInAgain && ending.end == SessionEnd::Dropped;
+    if (!ending.message.empty()) Record((again ? "status: " : "box: ") + ending.message);
+    for (const std::string& line : ending.lines) Record("status: " + line);
+    if (ending.loginOffered && !again) Record("reset");
     std::lock_guard lock(mutex_);
-    ended_ = end;
+    ended_ = ending.end;
   }
   std::optional<SessionEnd> Ended() {
     std::lock_guard lock(mutex_);
     return ended_;
   }
 
+  // Set before the session starts: a dropped session is followed by a new log-in.
+  bool logsInAgain = false;
   // Runs inside CameraEvent, on the session's thread, before it returns.
   std::function<void()> onCameraEvent;
 
