@@ -125,6 +125,74 @@ std::string AddressList(const std::vector<zent::CameraSetup>& cameras) {
   return text;
 }
 
+struct Arguments {
+  std::vector<std::string> only;
+  bool check = false;
+  std::string mqttUrl, webAddress, addUser, addToken;
+  bool admin = false;
+};
+
+// False when the command line cannot be read; `exitCode` then says how to end.
+bool ParseArguments(int argc, char** argv, Arguments& args, int& exitCode) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--camera" && i + 1 < argc) {
+      args.only.push_back(argv[++i]);
+    } else if (arg == "--mqtt" && i + 1 < argc) {
+      args.mqttUrl = argv[++i];
+    } else if (arg == "--web") {
+      args.webAddress = i + 1 < argc && argv[i + 1][0] != '-' ? argv[++i] : "127.0.0.1:8090";
+    } else if (arg == "--add-user" && i + 1 < argc) {
+      args.addUser = argv[++i];
+    } else if (arg == "--add-token" && i + 1 < argc) {
+      args.addToken = argv[++i];
+    } else if (arg == "--admin") {
+      args.admin = true;
+    } else if (arg == "--check") {
+      args.check = true;
+    } else {
+      const bool help = arg == "--help";
+      Usage(help ? stdout : stderr);
+      exitCode = help ? 0 : kExitBadSettings;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string CacheRoot() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  return (cache && *cache ? std::string(cache) : std::string(home ? home : "") + "/.cache") + "/zent-recorder";
+}
+
+// The web page, when one is asked for; null (and said why) when it cannot be served.
+std::unique_ptr<zent::WebServer> StartWebPage(const std::string& webAddress, const Loaded& loaded,
+                                              zent::WebSettings settings, std::uint64_t openFiles,
+                                              zent::CameraRecordings& catalog, zent::CameraBoard& board,
+                                              zent::CameraFeeds& feeds, zent::StatusOutput& output) {
+  settings.healthFromLocalhost = loaded.webHealthFromLocalhost;
+  const std::string cacheRoot = CacheRoot();
+  settings.cacheFolder = cacheRoot + "/mp4";
+  settings.thumbnailFolder = cacheRoot + "/thumbnails";
+  settings.certFile = loaded.webCertFile;
+  settings.keyFile = loaded.webKeyFile;
+  settings.limits.connections = zent::WebConnectionLimit(openFiles, loaded.cameras.size());
+  settings.limits.connectionsPerAddress = std::min(settings.limits.connectionsPerAddress, settings.limits.connections);
+  std::string error;
+  std::unique_ptr<zent::WebServer> web;
+  if (!zent::ParseWebAddress(webAddress, settings.host, settings.port)) {
+    error = "The web page's address " + webAddress + " is not ADDRESS:PORT";
+  } else {
+    web = std::make_unique<zent::WebServer>(settings, catalog, board, feeds,
+                                            [&output](const std::string& line) { output.Program(line); });
+    if (!web->Start(error)) web.reset();
+  }
+  if (web) output.Program("web page at " + web->Url());
+  else output.Program(error + "; recording without it");
+  return web;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,44 +203,15 @@ int main(int argc, char** argv) {
   // Descriptors are what a recording needs most: as many as the system allows, and the web page
   // gets only what the cameras leave (below).
   const std::uint64_t openFiles = zent::RaiseOpenFileLimit();
-  std::vector<std::string> only;
-  bool check = false;
-  std::string mqttUrl;
-  std::string webAddress;
-  std::string addUser;
-  std::string addToken;
-  bool admin = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--camera" && i + 1 < argc) {
-      only.push_back(argv[++i]);
-    } else if (arg == "--mqtt" && i + 1 < argc) {
-      mqttUrl = argv[++i];
-    } else if (arg == "--web") {
-      webAddress = i + 1 < argc && argv[i + 1][0] != '-' ? argv[++i] : "127.0.0.1:8090";
-    } else if (arg == "--add-user" && i + 1 < argc) {
-      addUser = argv[++i];
-    } else if (arg == "--add-token" && i + 1 < argc) {
-      addToken = argv[++i];
-    } else if (arg == "--admin") {
-      admin = true;
-    } else if (arg == "--check") {
-      check = true;
-    } else if (arg == "--help") {
-      Usage(stdout);
-      return 0;
-    } else {
-      Usage(stderr);
-      return kExitBadSettings;
-    }
-  }
+  Arguments args;
+  if (int exitCode = 0; !ParseArguments(argc, argv, args, exitCode)) return exitCode;
 
   const std::string accountsPath =
       zent::AccountsPath(std::getenv("CREDENTIALS_DIRECTORY"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-  if (!addUser.empty()) return AddUser(addUser, admin, accountsPath);
+  if (!args.addUser.empty()) return AddUser(args.addUser, args.admin, accountsPath);
   const std::string tokensPath =
       zent::TokensPath(std::getenv("CREDENTIALS_DIRECTORY"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-  if (!addToken.empty()) return AddToken(addToken, tokensPath);
+  if (!args.addToken.empty()) return AddToken(args.addToken, tokensPath);
 
   // The signals are taken by sigwait below, in this thread alone: blocked before any other
   // thread starts, so that every thread inherits the mask.
@@ -183,14 +222,14 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   const std::string documentsFolder = zent::GetDocumentsFolder();
-  Loaded loaded = Load(documentsFolder, only, mqttUrl);
+  Loaded loaded = Load(documentsFolder, args.only, args.mqttUrl);
   if (!loaded.error.empty()) {
     std::fprintf(stderr, "zent-recorder: %s\n", loaded.error.c_str());
     return kExitBadSettings;
   }
   zent::StatusOutput output(stdout, documentsFolder);
   for (const std::string& warning : loaded.warnings) output.Program(warning);
-  if (check) return zent::CheckCameras(loaded.cameras, stdout) ? 0 : 1;
+  if (args.check) return zent::CheckCameras(loaded.cameras, stdout) ? 0 : 1;
 
   output.Program("recording " + AddressList(loaded.cameras));
   zent::Notifications notifications([&output](const std::string& line) { output.Program(line); });
@@ -235,40 +274,18 @@ int main(int argc, char** argv) {
       &feeds);
   apply(service, loaded.cameras);
   std::unique_ptr<zent::WebServer> web;
-  if (webAddress.empty()) webAddress = loaded.webAddress;
+  const std::string webAddress = args.webAddress.empty() ? loaded.webAddress : args.webAddress;
   if (!webAddress.empty()) {
     zent::WebSettings settings;
     settings.accountsPath = accountsPath;
     settings.tokensPath = tokensPath;
-    settings.healthFromLocalhost = loaded.webHealthFromLocalhost;
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    const std::string cacheRoot =
-        (cache && *cache ? std::string(cache)
-                         : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.cache") +
-        "/zent-recorder";
-    settings.cacheFolder = cacheRoot + "/mp4";
-    settings.thumbnailFolder = cacheRoot + "/thumbnails";
-    settings.certFile = loaded.webCertFile;
-    settings.keyFile = loaded.webKeyFile;
-    settings.limits.connections = zent::WebConnectionLimit(openFiles, loaded.cameras.size());
-    settings.limits.connectionsPerAddress =
-        std::min(settings.limits.connectionsPerAddress, settings.limits.connections);
-    std::string error;
-    if (!zent::ParseWebAddress(webAddress, settings.host, settings.port)) {
-      error = "The web page's address " + webAddress + " is not ADDRESS:PORT";
-    } else {
-      web = std::make_unique<zent::WebServer>(settings, catalog, board, feeds,
-                                              [&output](const std::string& line) { output.Program(line); });
-      if (!web->Start(error)) web.reset();
-    }
-    if (web) output.Program("web page at " + web->Url());
-    else output.Program(error + "; recording without it");
+    web = StartWebPage(webAddress, loaded, settings, openFiles, catalog, board, feeds, output);
   }
   for (;;) {
     int received = 0;
     if (sigwait(&signals, &received) != 0) continue;
     if (received == SIGHUP) {
-      Loaded again = Load(documentsFolder, only, mqttUrl);
+      Loaded again = Load(documentsFolder, args.only, args.mqttUrl);
       for (const std::string& warning : again.warnings) output.Program(warning);
       if (!again.error.empty()) {
         output.Program("not reloaded, recording as before: " + again.error);
