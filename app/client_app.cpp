@@ -23,7 +23,7 @@ void CClientApp::WaitForSessionsToEnd() {
   // the application goes, for at most a second.
   QElapsedTimer elapsed;
   elapsed.start();
-  while (zent::EventSession::LiveSessions() > 0 && elapsed.elapsed() < 1000) {
+  while (zent::EventSource::LiveSources() > 0 && elapsed.elapsed() < 1000) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

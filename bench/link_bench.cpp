@@ -36,7 +36,7 @@ class BenchHost : public zent::SessionHost {
       changed_.notify_all();
     }
   }
-  void CameraEvent() override {
+  void CameraEvent(const zent::EventOrigin&) override {
     const auto now = Clock::now();
     std::lock_guard lock(mutex_);
     eventTimes_.push_back(Seconds(now));

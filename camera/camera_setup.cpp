@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "link/external_source.h"
 #include "record/recording_name.h"
 
 namespace zent {
@@ -25,6 +26,13 @@ CameraSetup DescribeCamera(const CameraProfile& profile, const CameraCredentials
   setup.profile = profile;
   setup.credentials = credentials;
   setup.videoUrlTemplate = VideoUrlTemplateFor(options, profile.cameraAddress);
+  const auto events = options.cameraEvents.find(profile.cameraAddress);
+  const std::string eventsText = events == options.cameraEvents.end() ? std::string() : events->second;
+  if (const auto choice = ParseEventSource(eventsText)) setup.events = *choice;
+  else
+    setup.eventsError = "The events of camera " + profile.cameraAddress + " are \"" + eventsText +
+                        "\", which is none of camera, onvif, onvif:PORT and external";
+  setup.onvifTopics = options.onvifTopics;
   setup.preEventSeconds = options.preEventSeconds;
   setup.relogin = options.relogin;
   setup.diskGuard.reserveBytes = options.diskReserveBytes;
@@ -48,6 +56,19 @@ SessionSettings SessionSettingsFor(const CameraSetup& setup) {
   settings.userId = setup.credentials.userId;
   settings.password = setup.credentials.password;
   return settings;
+}
+
+bool AskedOfTheCamera(const CameraSetup& setup) {
+  return setup.events.kind == EventSourceChoice::Kind::Onvif && setup.videoUrlTemplate.empty();
+}
+
+std::shared_ptr<EventSource> StartEventSource(const CameraSetup& setup, std::shared_ptr<SessionHost> host) {
+  switch (setup.events.kind) {
+    case EventSourceChoice::Kind::External: return ExternalSource::Start(std::move(host));
+    case EventSourceChoice::Kind::Onvif:
+    case EventSourceChoice::Kind::Camera: break;
+  }
+  return EventSession::Start(SessionSettingsFor(setup), std::move(host));
 }
 
 void ConfigureEngine(VideoEngine& engine, const CameraSetup& setup) {

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "config/camera_profile.h"
+#include "config/event_source_choice.h"
 #include "config/options.h"
 #include "cycle/recording_cycle.h"
 #include "link/event_session.h"
+#include "link/event_source.h"
 #include "record/disk_space.h"
 #include "record/video_engine.h"
 #include "record/video_source.h"
@@ -30,11 +32,13 @@ struct CameraCredentials {
   bool operator==(const CameraCredentials&) const = default;
 };
 
-
 struct CameraSetup {
   CameraProfile profile;
   CameraCredentials credentials;
   std::string videoUrlTemplate;
+  EventSourceChoice events;
+  std::string eventsError;  // the Options name a source that does not exist: not to be recorded
+  std::vector<std::string> onvifTopics;
   int preEventSeconds = 5;
   bool relogin = true;
   DiskGuard diskGuard;
@@ -54,6 +58,11 @@ CycleSettings CycleSettingsFor(const CameraSetup& setup);
 // The event channel's settings for the camera: its address and private port, the ID and password,
 // and whether a dropped session is to be logged in again.
 SessionSettings SessionSettingsFor(const CameraSetup& setup);
+// An ONVIF camera with no video URL in the Options: it is asked where its video is.
+bool AskedOfTheCamera(const CameraSetup& setup);
+// Starts the camera's source of events, as its setup chooses, reporting to `host`; null when no
+// thread could be started.
+std::shared_ptr<EventSource> StartEventSource(const CameraSetup& setup, std::shared_ptr<SessionHost> host);
 // Gives the video engine the camera: where its video comes from, the seconds kept before each
 // event, the disk guard and the retention. Both programs' engines are set up here and nowhere else.
 void ConfigureEngine(VideoEngine& engine, const CameraSetup& setup);

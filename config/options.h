@@ -14,6 +14,11 @@ struct Options {
   std::string videoUrlTemplate;
   // The same for one camera address, where it differs from the others.
   std::map<std::string, std::string> cameraVideoUrlTemplates;
+  // What starts each camera's recordings, by camera address (see event_source_choice.h); a camera
+  // not named here, or named with an empty value, uses its own event channel.
+  std::map<std::string, std::string> cameraEvents;
+  // ONVIF topics that are events, as parts of a topic's name; empty: the usual motion and input ones.
+  std::vector<std::string> onvifTopics;
   // Seconds recorded before each event, 0 to 30.
   int preEventSeconds = 5;
   // Log in again by itself when the camera drops the session.

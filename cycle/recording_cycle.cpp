@@ -36,9 +36,10 @@ void RecordingCycle::LoginAccepted(Clock::time_point now) {
   if (video_ == Video::Off) Prepare(now, settings_.preparePause, false);
 }
 
-void RecordingCycle::CameraEvent(Clock::time_point now) {
+void RecordingCycle::CameraEvent(Clock::time_point now, const EventOrigin& origin) {
   if (stopped_ || session_ != Session::LoggedIn) return;
-  Tell(CycleEvent::Kind::CameraEvent, now);
+  const CycleEvent event{CycleEvent::Kind::CameraEvent, now, {}, origin};
+  for (CycleObserver* observer : observers_) observer->OnCycleEvent(event);
   if (video_ != Video::Ready || saving_ == Saving::On) return;
   // An event while the window is still starting starts it again, under the new event's name.
   if (!host_.StartRecording()) {
@@ -187,7 +188,7 @@ void RecordingCycle::GiveUp(Clock::time_point now) {
 }
 
 void RecordingCycle::Tell(CycleEvent::Kind kind, Clock::time_point now, std::chrono::milliseconds reloginIn) {
-  const CycleEvent event{kind, now, reloginIn};
+  const CycleEvent event{kind, now, reloginIn, {}};
   for (CycleObserver* observer : observers_) observer->OnCycleEvent(event);
 }
 

@@ -59,6 +59,7 @@ struct CycleEvent {
   Kind kind;
   std::chrono::steady_clock::time_point at;
   std::chrono::milliseconds reloginIn{0};
+  EventOrigin origin{};  // CameraEvent: where it came from
 };
 
 class CycleObserver {
@@ -108,7 +109,7 @@ class RecordingCycle {
 
   // Also from before Start: a host may hand over a session it logged in itself.
   void LoginAccepted(Clock::time_point now);
-  void CameraEvent(Clock::time_point now);
+  void CameraEvent(Clock::time_point now, const EventOrigin& origin = {});
   void SessionEnded(SessionEnd end, Clock::time_point now);
   // Whether a session ending so now would be followed by a new log-in; hosts ask before they
   // tell the user of the ending.

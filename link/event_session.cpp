@@ -18,8 +18,6 @@
 
 namespace zent {
 
-std::atomic<int> EventSession::live_{0};
-
 namespace {
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -57,24 +55,7 @@ std::optional<std::uint32_t> ResolveHostName(const std::string& name) {
 
 std::shared_ptr<EventSession> EventSession::Start(SessionSettings settings, std::shared_ptr<SessionHost> host) {
   std::shared_ptr<EventSession> session(new EventSession(std::move(settings), std::move(host)));
-  ++live_;
-  try {
-    // The window never joins this thread: it may be waiting in a call to the window.
-    std::thread([session]() mutable {
-      session->ThreadTcpReceiveImage();
-      {
-        std::lock_guard lock(session->mutex_);
-        session->running_ = false;
-      }
-      session->changed_.notify_all();
-      session.reset();
-      --live_;
-    }).detach();
-  } catch (const std::system_error&) {
-    --live_;
-    return nullptr;
-  }
-  return session;
+  return StartThread(session) ? session : nullptr;
 }
 
 EventSession::EventSession(SessionSettings settings, std::shared_ptr<SessionHost> host)
@@ -84,18 +65,8 @@ EventSession::~EventSession() {
   if (socket_ >= 0) ::close(socket_);
 }
 
-void EventSession::RequestStop() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-    if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
-  }
-  changed_.notify_all();
-}
-
-bool EventSession::WaitUntilEnded(std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [this] { return !running_; });
+void EventSession::OnStop() {
+  if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
 }
 
 int EventSession::Socket() {
@@ -104,16 +75,11 @@ int EventSession::Socket() {
 }
 
 void EventSession::Status(const std::string& text) {
-  if (!stop_) host_->AddStatusLine(text);
+  if (!Stopping()) host_->AddStatusLine(text);
 }
 
 void EventSession::LoginAccepted() {
-  if (!stop_) host_->LoginAccepted();
-}
-
-bool EventSession::Pause(std::chrono::milliseconds duration) {
-  std::unique_lock lock(mutex_);
-  return !changed_.wait_for(lock, duration, [this] { return stop_.load(); });
+  if (!Stopping()) host_->LoginAccepted();
 }
 
 void EventSession::CloseChannel() {
@@ -132,7 +98,7 @@ bool EventSession::Connect(std::uint32_t address) {
   const int flags = ::fcntl(fd, F_GETFL);
   ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   bool connected = false;
-  for (int attempt = 0; attempt < kConnectAttempts && !connected && !stop_; ++attempt) {
+  for (int attempt = 0; attempt < kConnectAttempts && !connected && !Stopping(); ++attempt) {
     if (::connect(fd, reinterpret_cast<sockaddr*>(&destination), sizeof destination) == 0) {
       connected = true;
       break;
@@ -140,7 +106,7 @@ bool EventSession::Connect(std::uint32_t address) {
     if (errno == EINPROGRESS || errno == EALREADY) {
       // Wait in short slices so that a stop is noticed while the camera does not answer.
       const auto deadline = std::chrono::steady_clock::now() + settings_.connectAttemptTimeout;
-      while (!stop_ && std::chrono::steady_clock::now() < deadline) {
+      while (!Stopping() && std::chrono::steady_clock::now() < deadline) {
         pollfd p{fd, POLLOUT, 0};
         if (::poll(&p, 1, 50) > 0) {
           int error = 0;
@@ -159,7 +125,7 @@ bool EventSession::Connect(std::uint32_t address) {
 
 int EventSession::ThreadTcpReceiveImage() {
   const Outcome outcome = Run();
-  if (!stop_) host_->SessionEnded(outcome.ending);
+  if (!Stopping()) host_->SessionEnded(outcome.ending);
   if (outcome.pause) Pause(kEndPause);
   return 0;
 }
@@ -177,7 +143,7 @@ EventSession::Outcome EventSession::Run() {
   {
     std::lock_guard lock(mutex_);
     socket_ = fd;
-    if (stop_) ::shutdown(fd, SHUT_RDWR);
+    if (Stopping()) ::shutdown(fd, SHUT_RDWR);
   }
 
   // An address that is neither a host name nor a whole dotted address can never work; a name
@@ -231,7 +197,7 @@ SessionEnding EventSession::RunEventLoop() {
     return Ending(SessionEnd::Dropped, "Disconnected Network.", {std::move(lastLine)});
   };
   Unit unit;
-  while (!stop_) {
+  while (!Stopping()) {
     Status("Waiting Event Message...");
     const int received = ReceiveAll(fd, unit.data(), kUnitLength);
     Status("Receive Message.");
@@ -264,7 +230,7 @@ SessionEnding EventSession::RunEventLoop() {
 
 void EventSession::Event() {
   Status(">>> Event message arrived.");
-  if (!stop_) host_->CameraEvent();
+  if (!Stopping()) host_->CameraEvent(EventOrigin{});
 }
 
 SessionEnding EventSession::CameraClosed() {

@@ -2,8 +2,7 @@
 // One event channel session on a thread of its own: connect to the camera's private event port,
 // authenticate, then wait for events and exchange a keep-alive after every wait.
 //
-// The session is stopped cooperatively: RequestStop never waits, shuts the socket down so a
-// blocked receive returns, and from then on the session makes no call into its host.
+// A stop shuts the socket down so that a blocked receive returns.
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +15,7 @@
 #include <string>
 
 #include "config/camera_address.h"
+#include "link/event_source.h"
 #include "link/session_host.h"
 
 namespace zent {
@@ -39,20 +39,11 @@ inline constexpr std::chrono::milliseconds kConnectRetryPause{200};
 inline constexpr std::chrono::milliseconds kEndPause{200};
 inline constexpr std::chrono::milliseconds kLoopPause{1};
 
-class EventSession {
+class EventSession : public EventSource {
  public:
   // Starts the session's thread; null when no thread could be started.
   static std::shared_ptr<EventSession> Start(SessionSettings settings, std::shared_ptr<SessionHost> host);
-  ~EventSession();
-  EventSession(const EventSession&) = delete;
-  EventSession& operator=(const EventSession&) = delete;
-
-  void RequestStop();
-  bool Running() const { return running_; }
-  // True once the thread has ended. For tests and program exit, never for the window.
-  bool WaitUntilEnded(std::chrono::milliseconds timeout);
-  // Sessions whose thread has not ended yet, in the whole process.
-  static int LiveSessions() { return live_; }
+  ~EventSession() override;
 
   // For the session's own steps: the socket, credentials, and host calls that are dropped once a
   // stop was requested.
@@ -69,6 +60,8 @@ class EventSession {
   };
 
   EventSession(SessionSettings settings, std::shared_ptr<SessionHost> host);
+  void Body() override { ThreadTcpReceiveImage(); }
+  void OnStop() override;
   int ThreadTcpReceiveImage();
   Outcome Run();
   SessionEnding RunEventLoop();
@@ -76,16 +69,10 @@ class EventSession {
   SessionEnding CameraClosed();
   bool Connect(std::uint32_t address);
   void CloseChannel();
-  bool Pause(std::chrono::milliseconds duration);  // false when a stop cut it short
 
   const SessionSettings settings_;
   const std::shared_ptr<SessionHost> host_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
   int socket_ = -1;  // guarded by mutex_, so a stop never shuts down a reused descriptor
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> running_{true};
-  static std::atomic<int> live_;
 };
 
 // Sends the 48-byte packet and reads the camera's answer; nothing when the camera accepted the

@@ -7,6 +7,15 @@
 
 namespace zent {
 
+// Where an event came from, for the people and programs told of it.
+struct EventOrigin {
+  std::string source = "camera";  // "camera" (its event channel), "onvif", "external"
+  std::string topic;              // ONVIF: the topic that fired
+  std::string item;               // ONVIF: the data item that rose, NAME=VALUE
+  std::string reason;             // from outside: who asked, and what they said
+  bool operator==(const EventOrigin&) const = default;
+};
+
 // How a session ended, when it was not stopped by its host.
 enum class SessionEnd {
   Dropped,  // the camera closed, broke off or went silent, or could not be reached: worth trying again
@@ -31,7 +40,9 @@ class SessionHost {
   // The camera accepted the user: arm recording.
   virtual void LoginAccepted() = 0;
   // The camera reported an event; returns once the host has handled it.
-  virtual void CameraEvent() = 0;
+  virtual void CameraEvent(const EventOrigin& origin) = 0;
+  // The camera named where its video is (ONVIF); before LoginAccepted, so the video starts there.
+  virtual void VideoFound(const std::string& /*url*/) {}
   // The session's last call, never made once it was asked to stop. The host decides how the
   // message reaches the user (one that waits for a person, or a status line when it will log in
   // again by itself) and returns once it has.

@@ -64,6 +64,10 @@ struct Verdict {
   std::string videoError;
 };
 
+int EventPort(const CameraSetup& camera) {
+  return camera.events.kind == EventSourceChoice::Kind::Onvif ? camera.events.port : camera.profile.privatePort;
+}
+
 std::string Answer(const std::string& error) { return error.empty() ? "answers" : "does not answer (" + error + ")"; }
 
 }  // namespace
@@ -75,8 +79,9 @@ bool CheckCameras(const std::vector<CameraSetup>& cameras, std::FILE* out, std::
   for (std::size_t i = 0; i < cameras.size(); ++i) {
     checks.emplace_back([&, i] {
       const CameraSetup& camera = cameras[i];
-      verdicts[i].eventError = ConnectError(camera.Address(), camera.profile.privatePort, timeout);
-      verdicts[i].videoError = VideoError(camera.Video(), timeout);
+      if (camera.events.kind != EventSourceChoice::Kind::External)
+        verdicts[i].eventError = ConnectError(camera.Address(), EventPort(camera), timeout);
+      if (!AskedOfTheCamera(camera)) verdicts[i].videoError = VideoError(camera.Video(), timeout);
     });
   }
   for (auto& check : checks) check.join();
@@ -89,10 +94,23 @@ bool CheckCameras(const std::vector<CameraSetup>& cameras, std::FILE* out, std::
     shown.password.clear();
     std::fprintf(out, "%s\n  records to %s, %d min per event, as user %s\n", camera.Address().c_str(),
                  camera.profile.savePath.c_str(), camera.profile.fileMinutes, camera.credentials.userId.c_str());
-    std::fprintf(out, "  event port %s:%d %s\n", camera.Address().c_str(), camera.profile.privatePort,
-                 Answer(verdicts[i].eventError).c_str());
-    std::fprintf(out, "  video %s %s\n", UrlWithoutCredentials(SourceUrl(shown)).c_str(),
-                 Answer(verdicts[i].videoError).c_str());
+    switch (camera.events.kind) {
+      case EventSourceChoice::Kind::Camera:
+        std::fprintf(out, "  event port %s:%d %s\n", camera.Address().c_str(), camera.profile.privatePort,
+                     Answer(verdicts[i].eventError).c_str());
+        break;
+      case EventSourceChoice::Kind::Onvif:
+        std::fprintf(out, "  events from ONVIF, device service http://%s:%d/onvif/device_service %s\n",
+                     camera.Address().c_str(), camera.events.port, Answer(verdicts[i].eventError).c_str());
+        break;
+      case EventSourceChoice::Kind::External:
+        std::fprintf(out, "  events only from outside (the web page, MQTT)\n");
+        break;
+    }
+    if (AskedOfTheCamera(camera)) std::fprintf(out, "  video asked of the camera (ONVIF) at each log-in\n");
+    else
+      std::fprintf(out, "  video %s %s\n", UrlWithoutCredentials(SourceUrl(shown)).c_str(),
+                   Answer(verdicts[i].videoError).c_str());
     allAnswer = allAnswer && verdicts[i].eventError.empty() && verdicts[i].videoError.empty();
   }
   std::fflush(out);

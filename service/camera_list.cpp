@@ -47,7 +47,12 @@ SetupResult BuildSetups(const ProfileList& profiles, const CredentialsFile& cred
       result.error = "No line for camera " + address + " in the credentials file " + credentials.path;
       return result;
     }
-    result.cameras.push_back(DescribeCamera(profile, found->second, options));
+    CameraSetup setup = DescribeCamera(profile, found->second, options);
+    if (!setup.eventsError.empty()) {
+      result.error = setup.eventsError;
+      return result;
+    }
+    result.cameras.push_back(std::move(setup));
   }
   for (const std::string& address : only) {
     if (!taken.count(address)) {

@@ -7,11 +7,13 @@
 namespace zent {
 
 struct CameraRecorder::Input {
-  enum class Kind { LoginAccepted, CameraEvent, SessionEnded, VideoModeChanged, VideoReported, Stop };
+  enum class Kind { LoginAccepted, CameraEvent, VideoFound, SessionEnded, VideoModeChanged, VideoReported, Stop };
   Kind kind;
   unsigned session = 0;  // which session sent it; older sessions' news is stale
   SessionEnd end = SessionEnd::Dropped;
   std::shared_ptr<const VideoReport> report = nullptr;  // VideoReported: for the observers
+  EventOrigin origin = {};                              // CameraEvent
+  std::string url = {};                                 // VideoFound
 };
 
 class CameraRecorder::Mailbox {
@@ -50,7 +52,16 @@ class CameraRecorder::SessionLink : public SessionHost {
 
   void AddStatusLine(const std::string& text) override { output_.Line(address_, log_, text); }
   void LoginAccepted() override { mailbox_->Post({Input::Kind::LoginAccepted, id_}); }
-  void CameraEvent() override { mailbox_->Post({Input::Kind::CameraEvent, id_}); }
+  void CameraEvent(const EventOrigin& origin) override {
+    Input input{Input::Kind::CameraEvent, id_};
+    input.origin = origin;
+    mailbox_->Post(std::move(input));
+  }
+  void VideoFound(const std::string& url) override {
+    Input input{Input::Kind::VideoFound, id_};
+    input.url = url;
+    mailbox_->Post(std::move(input));
+  }
   // Nobody waits at a box here: the message is a line like the others.
   void SessionEnded(const SessionEnding& ending) override {
     if (!ending.message.empty()) output_.Line(address_, log_, ending.message);
@@ -140,7 +151,8 @@ void CameraRecorder::Handle(const Input& input) {
   if (!sessionLink_ || input.session != sessionLink_->Id()) return;
   switch (input.kind) {
     case Input::Kind::LoginAccepted: cycle_.LoginAccepted(now); break;
-    case Input::Kind::CameraEvent: cycle_.CameraEvent(now); break;
+    case Input::Kind::CameraEvent: cycle_.CameraEvent(now, input.origin); break;
+    case Input::Kind::VideoFound: foundVideoUrl_ = input.url; break;
     case Input::Kind::SessionEnded: cycle_.SessionEnded(input.end, now); break;
     case Input::Kind::VideoModeChanged:
     case Input::Kind::VideoReported:
@@ -154,7 +166,7 @@ void CameraRecorder::StartSession() {
   StopSession();
   static std::atomic<unsigned> lastId{0};
   sessionLink_ = std::make_shared<SessionLink>(*this, ++lastId);
-  session_ = EventSession::Start(SessionSettingsFor(setup_), sessionLink_);
+  session_ = StartEventSource(setup_, sessionLink_);
   if (!session_) {
     Say("Cannot start the event channel's thread.");
     mailbox_->Post({Input::Kind::SessionEnded, sessionLink_->Id(), SessionEnd::Dropped});
@@ -168,7 +180,13 @@ void CameraRecorder::StopSession() {
 }
 
 bool CameraRecorder::StartVideo() {
-  ConfigureEngine(engine_, setup_);
+  if (setup_.videoUrlTemplate.empty() && !foundVideoUrl_.empty()) {
+    CameraSetup found = setup_;
+    found.videoUrlTemplate = foundVideoUrl_;
+    ConfigureEngine(engine_, found);
+  } else {
+    ConfigureEngine(engine_, setup_);
+  }
   engine_.StartView();
   return true;
 }

@@ -74,8 +74,9 @@ class CameraRecorder : private CycleHost, private VideoListener {
   RecordingCycle cycle_;
   VideoEngine engine_;
   std::shared_ptr<SessionLink> sessionLink_;
-  std::shared_ptr<EventSession> session_;
-  std::shared_ptr<EventSession> stoppedSession_;  // the last one, so the thread can wait for it
+  std::shared_ptr<EventSource> session_;
+  std::shared_ptr<EventSource> stoppedSession_;  // the last one, so the thread can wait for it
+  std::string foundVideoUrl_;                    // where the camera said its video is (ONVIF)
   std::thread thread_;
 };
 

@@ -45,6 +45,12 @@ Options LoadOptions() {
   for (const QString& key : settings.childKeys())
     options.cameraVideoUrlTemplates[AddressOfKey(key)] = settings.value(key).toString().toStdString();
   settings.endGroup();
+  settings.beginGroup("cameraEvents");
+  for (const QString& key : settings.childKeys())
+    options.cameraEvents[AddressOfKey(key)] = settings.value(key).toString().trimmed().toStdString();
+  settings.endGroup();
+  for (const QString& topic : settings.value("onvif/topics").toStringList())
+    if (!topic.trimmed().isEmpty()) options.onvifTopics.push_back(topic.trimmed().toStdString());
   return options;
 }
 
@@ -74,6 +80,16 @@ bool SaveOptions(const Options& options) {
   for (const auto& [address, url] : options.cameraVideoUrlTemplates)
     if (!url.empty()) settings.setValue(AddressKey(address), QString::fromStdString(url));
   settings.endGroup();
+  settings.remove("cameraEvents");
+  settings.beginGroup("cameraEvents");
+  for (const auto& [address, source] : options.cameraEvents)
+    if (!source.empty()) settings.setValue(AddressKey(address), QString::fromStdString(source));
+  settings.endGroup();
+  if (!options.onvifTopics.empty()) {
+    QStringList topics;
+    for (const std::string& topic : options.onvifTopics) topics.push_back(QString::fromStdString(topic));
+    settings.setValue("onvif/topics", topics);
+  }
   settings.sync();
   return settings.status() == QSettings::NoError;
 }

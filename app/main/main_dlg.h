@@ -41,7 +41,7 @@ class CRecordDlg;
 class IdTimers;
 class MainDlgSessionHost;
 namespace zent {
-class EventSession;
+class EventSource;
 }
 
 // Control ids of the main window; each control's objectName is its IDC_ name.
@@ -120,6 +120,8 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   // What the session reports, on the GUI thread: fed to the recording cycle.
   void OnLoginAccepted();
   long OnCameraEvent(unsigned long wParam, long lParam);
+  void OnEvent(const zent::EventOrigin& origin);
+  void OnVideoFound(const std::string& url);
   void OnSessionEnded(const zent::SessionEnding& ending);
   // Tests and the soak shorten the waits between log-in attempts, and the minute recordings last.
   void SetReloginDelays(std::vector<int> milliseconds);
@@ -160,7 +162,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   QString m_strCamera;
   QIcon m_hIcon;
   QBrush m_hBrush;
-  std::shared_ptr<zent::EventSession> m_pReceiverThread;
+  std::shared_ptr<zent::EventSource> m_pReceiverThread;
   CConfigDlg m_dlgConfig;
   int m_bCollapsed = 0;
   // The recording cycle's state under the names the window has always used: read-only, set from
@@ -210,8 +212,9 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   QPushButton* m_btnConfiguration = nullptr;
   QPushButton* m_btnExpand = nullptr;
   IdTimers* m_timers = nullptr;
-  std::shared_ptr<MainDlgSessionHost> m_sessionHost;        // the current session's way into this window
-  zent::SessionSettings m_session;                          // what the last Log-In started, for logging in again
+  std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
+  zent::CameraSetup m_sessionCamera;                  // what the last Log-In started, for logging in again
+  std::string m_foundVideoUrl;                        // where the camera said its video is (ONVIF), for this Log-In
   std::shared_ptr<int> m_alive = std::make_shared<int>(0);  // for lines other threads post later
   std::unique_ptr<zent::Notifications> m_notifications;
   std::unique_ptr<zent::CameraNotifier> m_notifier;  // the logged-in camera's; outlives the cycle

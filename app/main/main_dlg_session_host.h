@@ -16,7 +16,8 @@ class MainDlgSessionHost : public zent::SessionHost {
 
   void AddStatusLine(const std::string& text) override;
   void LoginAccepted() override;
-  void CameraEvent() override;
+  void CameraEvent(const zent::EventOrigin& origin) override;
+  void VideoFound(const std::string& url) override;
   void SessionEnded(const zent::SessionEnding& ending) override;
 
  private:

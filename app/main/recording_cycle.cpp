@@ -16,7 +16,9 @@
 zent::CameraSetup CMainDlg::Camera() const {
   const zent::CameraCredentials credentials(m_strID.toLocal8Bit().toStdString(),
                                             m_strPassword.toLocal8Bit().toStdString());
-  return zent::DescribeCamera(m_currentProfile, credentials, m_options);
+  zent::CameraSetup setup = zent::DescribeCamera(m_currentProfile, credentials, m_options);
+  if (setup.videoUrlTemplate.empty()) setup.videoUrlTemplate = m_foundVideoUrl;
+  return setup;
 }
 
 zent::CycleSettings CMainDlg::CycleSettings() const {
@@ -92,10 +94,14 @@ void CMainDlg::StopVideo() {
 void CMainDlg::RecorderReady() { EnableDlgItem(IDC_CONFIGURATION, false); }
 
 long CMainDlg::OnCameraEvent(unsigned long /*wParam*/, long /*lParam*/) {
+  OnEvent(zent::EventOrigin{});
+  return 0;
+}
+
+void CMainDlg::OnEvent(const zent::EventOrigin& origin) {
   // The length as the profile says now, like the file's name.
   m_cycle->SetLength(m_currentProfile.fileMinutes, std::chrono::milliseconds(m_millisecondsPerMinute));
-  Feed(&zent::RecordingCycle::CameraEvent);
-  return 0;
+  Feed([&origin](zent::RecordingCycle& cycle, auto now) { cycle.CameraEvent(now, origin); });
 }
 
 bool CMainDlg::StartRecording() {

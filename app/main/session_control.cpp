@@ -39,8 +39,12 @@ void MainDlgSessionHost::LoginAccepted() {
   OnGuiThread([](CMainDlg& dlg) { dlg.OnLoginAccepted(); });
 }
 
-void MainDlgSessionHost::CameraEvent() {
-  OnGuiThread([](CMainDlg& dlg) { dlg.OnCameraEvent(0, 0); });
+void MainDlgSessionHost::CameraEvent(const zent::EventOrigin& origin) {
+  OnGuiThread([&origin](CMainDlg& dlg) { dlg.OnEvent(origin); });
+}
+
+void MainDlgSessionHost::VideoFound(const std::string& url) {
+  OnGuiThread([&url](CMainDlg& dlg) { dlg.OnVideoFound(url); });
 }
 
 void MainDlgSessionHost::SessionEnded(const zent::SessionEnding& ending) {
@@ -62,7 +66,14 @@ void CMainDlg::OnLogIn() {
   std::this_thread::sleep_for(kLogInPause);
 
   // The session takes its own copies: later changes of the profile or the boxes do not reach it.
-  m_session = zent::SessionSettingsFor(Camera());
+  m_foundVideoUrl.clear();
+  m_sessionCamera = Camera();
+  if (!m_sessionCamera.eventsError.empty()) {
+    AddStatusLine(m_sessionCamera.eventsError);
+    EnableDlgItem(IDC_LOGIN, true);
+    EnableDlgItem(IDC_DISCONNECT, false);
+    return;
+  }
   m_cycle = std::make_unique<zent::RecordingCycle>(static_cast<zent::CycleHost&>(*this), CycleSettings());
   for (zent::CycleObserver* observer : m_cycleObservers) m_cycle->AddObserver(*observer);
   if (m_notifications) {
@@ -76,13 +87,15 @@ void CMainDlg::OnLogIn() {
 void CMainDlg::StartSession() {
   StopReceiverThread();  // the same camera, ID and password as the session before
   m_sessionHost = std::make_shared<MainDlgSessionHost>(this);
-  m_pReceiverThread = zent::EventSession::Start(m_session, m_sessionHost);
+  m_pReceiverThread = zent::StartEventSource(m_sessionCamera, m_sessionHost);
 }
 
 void CMainDlg::AddCycleObserver(zent::CycleObserver& observer) {
   m_cycleObservers.push_back(&observer);
   m_cycle->AddObserver(observer);
 }
+
+void CMainDlg::OnVideoFound(const std::string& url) { m_foundVideoUrl = url; }
 
 void CMainDlg::OnLoginAccepted() { Feed(&zent::RecordingCycle::LoginAccepted); }
 

@@ -1,6 +1,7 @@
 #include "app/options/options_dlg.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include "app/message_box.h"
+#include "config/event_source_choice.h"
 #include "notify/broker_address.h"
 #include "notify/mqtt_publisher.h"
 #include "notify/webhook_sender.h"
@@ -101,13 +103,27 @@ QWidget* COptionsDlg::VideoPage(const zent::Options& options) {
   m_editCameraVideoUrl =
       Line(page, "cameraVideoUrlTemplate", own == options.cameraVideoUrlTemplates.end() ? std::string() : own->second,
            "as for every camera");
-  if (!m_cameraAddress.empty())
+  // camera, onvif, external, or typed: onvif:PORT.
+  m_comboCameraEvents = new QComboBox(page);
+  m_comboCameraEvents->setObjectName("cameraEvents");
+  m_comboCameraEvents->setEditable(true);
+  m_comboCameraEvents->addItems({"camera", "onvif", "external"});
+  const auto events = options.cameraEvents.find(m_cameraAddress);
+  m_comboCameraEvents->setCurrentText(
+      events == options.cameraEvents.end() || events->second.empty() ? "camera" : Text(events->second));
+  if (!m_cameraAddress.empty()) {
     form->addRow(QString("Video URL of %1:").arg(Text(m_cameraAddress)), m_editCameraVideoUrl);
-  else m_editCameraVideoUrl->hide();
+    form->addRow(QString("Events of %1:").arg(Text(m_cameraAddress)), m_comboCameraEvents);
+  } else {
+    m_editCameraVideoUrl->hide();
+    m_comboCameraEvents->hide();
+  }
   form->addRow(Note(page,
                     "{address} and {port} are the camera's address and video port from its profile; the ID and "
                     "password typed in the main window are added. Changes take effect when the recorder is next "
-                    "prepared."));
+                    "prepared. Events: camera (its own event channel), onvif or onvif:PORT (ONVIF events; with no "
+                    "video URL the camera is asked for its own), external (only triggers from outside); from "
+                    "the next Log-In."));
   return page;
 }
 
@@ -262,6 +278,12 @@ bool COptionsDlg::Check() {
       return false;
     }
   }
+  if (!zent::ParseEventSource(Bytes(m_comboCameraEvents->currentText()))) {
+    m_tabs->setCurrentIndex(0);
+    ShowMessageBox(this, "A camera's events are camera, onvif, onvif:PORT or external.", "Options");
+    m_comboCameraEvents->setFocus();
+    return false;
+  }
   zent::BrokerAddress broker;
   std::string error;
   if (!m_editMqttUrl->text().trimmed().isEmpty() &&
@@ -291,8 +313,11 @@ void COptionsDlg::accept() {
   m_options.deleteOldestRecordings = m_checkDeleteOldest->isChecked();
   m_options.keepDays = m_spinKeepDays->value();
   m_options.memoryBudgetBytes = static_cast<std::int64_t>(m_spinMemoryMiB->value()) << 20;
-  if (!m_cameraAddress.empty())
+  if (!m_cameraAddress.empty()) {
     m_options.cameraVideoUrlTemplates[m_cameraAddress] = Bytes(m_editCameraVideoUrl->text());
+    const std::string events = Bytes(m_comboCameraEvents->currentText());
+    m_options.cameraEvents[m_cameraAddress] = events == "camera" ? std::string() : events;
+  }
   m_options.mqttEnabled = m_checkMqtt->isChecked();
   m_options.mqttUrl = Bytes(m_editMqttUrl->text());
   m_options.mqttPrefix = m_editMqttPrefix->text().trimmed().isEmpty() ? "zent" : Bytes(m_editMqttPrefix->text());

@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QLabel;
+class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -53,6 +54,7 @@ class COptionsDlg : public QDialog {
   KeyRing m_keyRing;
   QLineEdit* m_editVideoUrl = nullptr;
   QLineEdit* m_editCameraVideoUrl = nullptr;
+  QComboBox* m_comboCameraEvents = nullptr;
   QSpinBox* m_spinPreEventSeconds = nullptr;
   QCheckBox* m_checkRelogin = nullptr;
   QSpinBox* m_spinDiskReserveMiB = nullptr;

@@ -104,7 +104,7 @@ TEST_F(SessionControl, ClosingTheWindowMidSessionStopsItQuietly) {
     camera.Command("event");  // the window goes while the session may be handing it over
   }
   EXPECT_TRUE(camera.WaitForLine("ended: closed by the client", 2s));
-  EXPECT_TRUE(WaitUntil([] { return EventSession::LiveSessions() == 0; }));
+  EXPECT_TRUE(WaitUntil([] { return EventSource::LiveSources() == 0; }));
   EXPECT_TRUE(boxes.empty());
 }
 

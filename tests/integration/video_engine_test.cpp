@@ -15,6 +15,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/kit/wait_until.h"
 #include "tests/kit/avi_probe.h"
 #include "tests/kit/camera_clock.h"
 #include "tests/kit/recording_listener.h"
@@ -697,6 +698,8 @@ TEST_F(VideoEngineTest, AKilledProgramLeavesAFileWithAllButTheLastMoment) {
         std::this_thread::sleep_for(1s);
         std::string error;
         doomed.StartRecording(file, error);
+        // From the file's first bytes, not from the start: a busy machine may take seconds to connect.
+        WaitUntil([&] { return std::filesystem::exists(file) && std::filesystem::file_size(file) > 0; }, 20s);
         std::this_thread::sleep_for(3500ms);
         std::raise(SIGKILL);
       },

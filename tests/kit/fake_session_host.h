@@ -24,8 +24,8 @@ class FakeSessionHost : public SessionHost {
 
   void AddStatusLine(const std::string& text) override { Record("status: " + text); }
   void LoginAccepted() override { Record("login"); }
-  void CameraEvent() override {
-    Record("event");
+  void CameraEvent(const EventOrigin& origin) override {
+    Record(origin.source == "camera" ? "event" : "event: " + origin.source + " " + origin.topic + " " + origin.item);
     if (onCameraEvent) onCameraEvent();
   }
   void SessionEnded(const SessionEnding& ending) override {

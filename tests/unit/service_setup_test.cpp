@@ -82,6 +82,19 @@ TEST(ServiceSetup, EveryCameraNeedsCredentialsAndAChosenCameraMustBeInTheList) {
   EXPECT_EQ(result.error.rfind("Cameras 127.0.0.2 and 127.0.0.3 both record to /srv/rec/door_", 0), 0u) << result.error;
   shop.insertTime = 0;  // one fixed name, never deleted
   EXPECT_EQ(zent::BuildSetups({door, shop}, credentials, options, {}).error, "");
+
+  // Each camera's source of events; one the program does not know stops the start, naming the camera.
+  options.cameraEvents = {{"127.0.0.2", "onvif:8000"}, {"127.0.0.3", "external"}};
+  result = zent::BuildSetups({door, shop}, credentials, options, {});
+  ASSERT_EQ(result.error, "");
+  EXPECT_EQ(result.cameras[0].events, (zent::EventSourceChoice{zent::EventSourceChoice::Kind::Onvif, 8000}));
+  EXPECT_EQ(result.cameras[1].events.kind, zent::EventSourceChoice::Kind::External);
+  for (const char* wrong : {"onvif:0", "onvif:", "onvif:80x", "ONVIF", "motion"}) {
+    options.cameraEvents["127.0.0.3"] = wrong;
+    result = zent::BuildSetups({door, shop}, credentials, options, {});
+    EXPECT_EQ(result.error.rfind("The events of camera 127.0.0.3 are \"" + std::string(wrong) + "\"", 0), 0u)
+        << result.error;
+  }
 }
 
 }  // namespace
