@@ -49,6 +49,17 @@ CycleSettings CycleSettingsFor(const CameraSetup& setup) {
   return settings;
 }
 
+onvif::OnvifSettings OnvifSettingsFor(const CameraSetup& setup) {
+  onvif::OnvifSettings settings;
+  settings.address = setup.Address();
+  settings.port = setup.events.port;
+  settings.user = setup.credentials.userId;
+  settings.password = setup.credentials.password;
+  settings.askVideo = AskedOfTheCamera(setup);
+  settings.topics = setup.onvifTopics;
+  return settings;
+}
+
 SessionSettings SessionSettingsFor(const CameraSetup& setup) {
   SessionSettings settings;
   settings.cameraAddress = setup.Address();
@@ -65,7 +76,7 @@ bool AskedOfTheCamera(const CameraSetup& setup) {
 std::shared_ptr<EventSource> StartEventSource(const CameraSetup& setup, std::shared_ptr<SessionHost> host) {
   switch (setup.events.kind) {
     case EventSourceChoice::Kind::External: return ExternalSource::Start(std::move(host));
-    case EventSourceChoice::Kind::Onvif:
+    case EventSourceChoice::Kind::Onvif: return onvif::OnvifSession::Start(OnvifSettingsFor(setup), std::move(host));
     case EventSourceChoice::Kind::Camera: break;
   }
   return EventSession::Start(SessionSettingsFor(setup), std::move(host));

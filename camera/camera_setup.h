@@ -11,6 +11,7 @@
 #include "cycle/recording_cycle.h"
 #include "link/event_session.h"
 #include "link/event_source.h"
+#include "onvif/onvif_session.h"
 #include "record/disk_space.h"
 #include "record/video_engine.h"
 #include "record/video_source.h"
@@ -63,6 +64,9 @@ bool AskedOfTheCamera(const CameraSetup& setup);
 // Starts the camera's source of events, as its setup chooses, reporting to `host`; null when no
 // thread could be started.
 std::shared_ptr<EventSource> StartEventSource(const CameraSetup& setup, std::shared_ptr<SessionHost> host);
+// The ONVIF events' settings for the camera: its address, the device service's port, the ID and
+// password, the topics, and whether to ask where its video is.
+onvif::OnvifSettings OnvifSettingsFor(const CameraSetup& setup);
 // Gives the video engine the camera: where its video comes from, the seconds kept before each
 // event, the disk guard and the retention. Both programs' engines are set up here and nowhere else.
 void ConfigureEngine(VideoEngine& engine, const CameraSetup& setup);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/event_server.h"
+#include "sim/onvif_device.h"
 #include "sim/sim_log.h"
 #include "sim/video_server.h"
 
@@ -29,9 +30,16 @@ void Usage() {
                "  --video-port N            MJPEG over HTTP port (0: any free port; default 8080)\n"
                "  --size WxH --fps N        picture size and frame rate (default 640x480, 15)\n"
                "  --quality Q               JPEG quality 1-100 (default 75)\n"
+               "  --onvif-port N            serve an ONVIF device there too (0: any free port)\n"
+               "  --onvif-clock-offset S    the device's clock is S seconds off\n"
+               "  --onvif-digest            HTTP Digest instead of WS-Security\n"
+               "  --onvif-no-renew          refuse every Renew\n"
+               "  --onvif-termination S     subscriptions live at most S seconds (default 60)\n"
+               "  --onvif-stream-uri URL    what GetStreamUri answers\n"
                "commands on standard input, one a line:\n"
                "  event | split-event | broken | invalid | answer NNNN | send NNNN | silent | close | half-close\n"
-               "  refuse | accept | size WxH | video-off | video-on | quit\n");
+               "  refuse | accept | size WxH | video-off | video-on | quit\n"
+               "  onvif-motion on|off | onvif-input on|off | reboot\n");
 }
 
 }  // namespace
@@ -39,6 +47,7 @@ void Usage() {
 int main(int argc, char** argv) {
   camsim::EventOptions events;
   camsim::VideoOptions video;
+  camsim::OnvifOptions onvif;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&]() -> std::string {
@@ -64,6 +73,12 @@ int main(int argc, char** argv) {
       if (std::sscanf(value().c_str(), "%dx%d", &video.width, &video.height) != 2) return Usage(), 2;
     } else if (arg == "--fps") video.fps = std::atof(value().c_str());
     else if (arg == "--quality") video.quality = std::atoi(value().c_str());
+    else if (arg == "--onvif-port") onvif.port = std::atoi(value().c_str());
+    else if (arg == "--onvif-clock-offset") onvif.clockOffsetSeconds = std::atol(value().c_str());
+    else if (arg == "--onvif-digest") onvif.digestOnly = true;
+    else if (arg == "--onvif-no-renew") onvif.refuseRenew = true;
+    else if (arg == "--onvif-termination") onvif.maxTerminationSeconds = std::atoi(value().c_str());
+    else if (arg == "--onvif-stream-uri") onvif.streamUri = value();
     else {
       Usage();
       return arg == "--help" ? 0 : 2;
@@ -73,6 +88,9 @@ int main(int argc, char** argv) {
   video.address = events.address;
   video.user = events.user;
   video.password = events.password;
+  onvif.address = events.address;
+  onvif.user = events.user;
+  onvif.password = events.password;
   if (video.fps <= 0 || video.width < 16 || video.height < 16) {
     Usage();
     return 2;
@@ -87,6 +105,12 @@ int main(int argc, char** argv) {
   camsim::VideoServer videoServer(video);
   if (!videoServer.Start()) {
     std::fprintf(stderr, "zent-camsim: cannot listen on port %d: %s\n", video.port, std::strerror(errno));
+    return 1;
+  }
+
+  camsim::OnvifDevice onvifDevice(onvif);
+  if (!onvifDevice.Start()) {
+    std::fprintf(stderr, "zent-camsim: cannot serve ONVIF on port %d\n", onvif.port);
     return 1;
   }
 
@@ -117,7 +141,8 @@ int main(int argc, char** argv) {
       const std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
       if (word.empty()) continue;
       if (word == "quit") return 0;
-      if (!eventServer.Command(word, argument) && !videoServer.Command(word, argument))
+      if (!eventServer.Command(word, argument) && !videoServer.Command(word, argument) &&
+          !onvifDevice.Command(word, argument))
         camsim::Log("unknown command %s", word.c_str());
     }
   }

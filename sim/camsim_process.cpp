@@ -21,11 +21,13 @@ std::vector<std::string> WithFreePorts(std::vector<std::string> arguments) {
 }  // namespace
 
 CamSimProcess::CamSimProcess(std::vector<std::string> arguments)
-    : ChildProcess(ZENT_CAMSIM_PATH, WithFreePorts(std::move(arguments))) {
+    : ChildProcess(ZENT_CAMSIM_PATH, WithFreePorts(arguments)) {
   // Its picture is encoded before it serves: seconds for a large one under ThreadSanitizer.
   eventPort_ = NumberAfter("event port ", std::chrono::seconds(30));
   videoPort_ = NumberAfter("video port ", std::chrono::seconds(30));
   if (eventPort_ == 0 || videoPort_ == 0) throw std::runtime_error("zent-camsim did not start");
+  for (const auto& a : arguments)
+    if (a == "--onvif-port") onvifPort_ = NumberAfter("onvif port ", std::chrono::seconds(10));
 }
 
 double MonotonicStamp(const std::string& line) {

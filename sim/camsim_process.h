@@ -11,10 +11,12 @@ class CamSimProcess : public ChildProcess {
 
   int EventPort() const { return eventPort_; }
   int VideoPort() const { return videoPort_; }
+  int OnvifPort() const { return onvifPort_; }  // 0 unless started with --onvif-port
 
  private:
   int eventPort_ = 0;
   int videoPort_ = 0;
+  int onvifPort_ = 0;
 };
 
 // The monotonic time stamp ("t=SECONDS") of a zent-camsim output line, in seconds.

@@ -19,6 +19,7 @@
 #include "tests/kit/mqtt_broker.h"
 #include "tests/kit/wait_until.h"
 #include "sim/camsim_process.h"
+#include "sim/rtsp_server_process.h"
 
 namespace zent::testing {
 namespace {
@@ -177,6 +178,42 @@ TEST_F(RecorderServiceTest, ObserversHearTheEventTheRecordingAndItsFileOnTheCame
   EXPECT_EQ(observer.Seen(), (std::vector<std::string>{"event", "started", "saved " + files[0]}));
   EXPECT_EQ(observer.Threads().size(), 1u);
   EXPECT_FALSE(observer.Threads().count(std::this_thread::get_id()));
+}
+
+// An ONVIF camera: its clock two hours off, its video where GetStreamUri says (a real RTSP server),
+// its motion recorded from before it began; a reboot is one drop, and the next motion is recorded.
+TEST_F(RecorderServiceTest, AnOnvifCameraIsRecordedFromTheVideoItNamesAndAgainAfterItRestarts) {
+  if (!camsim::RtspServerProcess::Available()) GTEST_SKIP() << "no GStreamer RTSP server";
+  camsim::RtspServerProcess rtsp({"--size", "320x240", "--fps", "15", "--gop-seconds", "1"});
+  auto door = std::make_unique<CamSimProcess>(
+      std::vector<std::string>{"--user", "cam", "--password", "pw", "--onvif-port", "0", "--onvif-clock-offset", "7200",
+                               "--onvif-stream-uri", "rtsp://192.0.2.1:" + std::to_string(rtsp.Port()) + "/stream1"});
+  CameraSetup setup = Camera("127.0.0.1", *door);
+  setup.events = {EventSourceChoice::Kind::Onvif, door->OnvifPort()};
+  RecorderTuning tuning;
+  tuning.minute = 2s;
+  tuning.reloginSchedule.delays = {500ms};
+  {
+    CameraRecorder camera(setup, output, tuning);
+    ASSERT_TRUE(WaitForLines("127.0.0.1 ", "Subscribed to the camera's events.", 1, 15s)) << ReadFile(outputPath);
+    EXPECT_EQ(Count("Video from the camera's profile main: rtsp://127.0.0.1:" + std::to_string(rtsp.Port()), ""), 1);
+    std::this_thread::sleep_for(2s);  // the pre-event buffer fills
+    door->Command("onvif-motion on");
+    ASSERT_TRUE(WaitForLines("127.0.0.1 ", "Saved ", 1, 20s)) << ReadFile(outputPath);
+    door->Command("onvif-motion off");
+    door->Command("reboot");
+    ASSERT_TRUE(WaitForLines("127.0.0.1 ", "Subscribed to the camera's events.", 2, 20s)) << ReadFile(outputPath);
+    door->Command("onvif-motion on");
+    ASSERT_TRUE(WaitForLines("127.0.0.1 ", "Saved ", 2, 20s)) << ReadFile(outputPath);
+  }
+  EXPECT_EQ(Count("127.0.0.1 ", "Logging in again"), 1);  // one drop
+  const std::vector<std::string> files = Recordings("127.0.0.1");
+  ASSERT_EQ(files.size(), 2u);
+  for (const std::string& file : files) {
+    const AviProbe probe = ProbeAvi(file);
+    EXPECT_EQ(probe.codec, "h264") << file;
+    EXPECT_GE(probe.seconds, 2.5) << file;  // a second before the motion and two after
+  }
 }
 
 // The broker hears each event before its recording, then the recording, each once; while the

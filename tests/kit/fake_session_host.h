@@ -28,6 +28,7 @@ class FakeSessionHost : public SessionHost {
     Record(origin.source == "camera" ? "event" : "event: " + origin.source + " " + origin.topic + " " + origin.item);
     if (onCameraEvent) onCameraEvent();
   }
+  void VideoFound(const std::string& url) override { Record("video: " + url); }
   void SessionEnded(const SessionEnding& ending) override {
     const bool again = logsInAgain && ending.end == SessionEnd::Dropped;
     if (!ending.message.empty()) Record((again ? "status: " : "box: ") + ending.message);
