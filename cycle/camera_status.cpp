@@ -12,7 +12,11 @@ CameraStatus::Change CameraStatus::Apply(const CycleEvent& event) {
       gaveUp = false;
       return Change::State;
     case Kind::RecorderReady: recorderReady = true; return Change::State;
-    case Kind::CameraEvent: ++events; return Change::Event;
+    case Kind::CameraEvent:
+      ++events;
+      ++eventsBySource[event.origin.source];
+      lastOrigin = event.origin;
+      return Change::Event;
     case Kind::SessionDropped:
       loggedIn = recorderReady = false;
       ++dropsSinceLogin;

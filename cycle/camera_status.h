@@ -5,6 +5,7 @@
 // counters a monitor wants.
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "cycle/recording_cycle.h"
@@ -18,6 +19,8 @@ struct CameraStatus {
   bool recording = false;
   std::string recordingPath;  // the file being written while recording
   std::uint64_t events = 0;
+  std::map<std::string, std::uint64_t> eventsBySource;  // "camera", "onvif", "external"
+  EventOrigin lastOrigin;
   std::uint64_t recordings = 0;
   std::uint64_t reconnects = 0;  // log-ins after the first, and the video coming back
   int dropsSinceLogin = 0;       // the event channel's drops since it was last logged in

@@ -7,6 +7,11 @@ std::shared_ptr<ExternalSource> ExternalSource::Start(std::shared_ptr<SessionHos
   return StartThread(source) ? source : nullptr;
 }
 
+std::string TriggerLine(const EventOrigin& origin) {
+  return ">>> Trigger from " + (origin.by.empty() ? std::string("outside") : origin.by) +
+         (origin.reason.empty() ? "." : ": " + origin.reason);
+}
+
 void ExternalSource::Body() {
   if (!Stopping()) host_->AddStatusLine("Waiting for triggers from outside.");
   if (!Stopping()) host_->LoginAccepted();

@@ -3,11 +3,16 @@
 // to, so the source says so and hands the recorder over at once.
 
 #include <memory>
+#include <string>
 
 #include "link/event_source.h"
 #include "link/session_host.h"
 
 namespace zent {
+
+// The status line of a trigger from outside: who sent it and what it said, e.g.
+// ">>> Trigger from token doorbell: front door".
+std::string TriggerLine(const EventOrigin& origin);
 
 class ExternalSource : public EventSource {
  public:

@@ -10,9 +10,10 @@ namespace zent {
 // Where an event came from, for the people and programs told of it.
 struct EventOrigin {
   std::string source = "camera";  // "camera" (its event channel), "onvif", "external"
-  std::string topic;              // ONVIF: the topic that fired
-  std::string item;               // ONVIF: the data item that rose, NAME=VALUE
-  std::string reason;             // from outside: who asked, and what they said
+  std::string topic = {};         // ONVIF: the topic that fired
+  std::string item = {};          // ONVIF: the data item that rose, NAME=VALUE
+  std::string reason = {};        // from outside: what the trigger said
+  std::string by = {};            // from outside: who sent it (a user, a token, MQTT); never a secret
   bool operator==(const EventOrigin&) const = default;
 };
 

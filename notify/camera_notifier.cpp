@@ -27,7 +27,7 @@ void CameraNotifier::OnCycleEvent(const CycleEvent& event) {
   switch (event.kind) {
     case CycleEvent::Kind::CameraEvent:
       // At once, before any recording: the fastest path from the camera to a phone.
-      sink_.Send(EventNotice(camera_, now, ++sequence_));
+      sink_.Send(EventNotice(camera_, now, ++sequence_, event.origin));
       if (!status_.recording) sink_.Send(MotionNotice(camera_, true));
       break;
     case CycleEvent::Kind::LoggedIn:

@@ -61,7 +61,8 @@ mosquitto* NewClient(const MqttSettings& settings, const BrokerAddress& address,
 
 }  // namespace
 
-MqttPublisher::MqttPublisher(MqttSettings settings, Say say) : settings_(std::move(settings)), say_(std::move(say)) {
+MqttPublisher::MqttPublisher(MqttSettings settings, Say say, Trigger trigger)
+    : settings_(std::move(settings)), say_(std::move(say)), trigger_(std::move(trigger)) {
   if (!ParseBrokerUrl(settings_.url, address_, error_)) {
     error_ = "MQTT broker " + ShownUrl(settings_.url) + ": " + error_;
     return;
@@ -76,6 +77,7 @@ MqttPublisher::MqttPublisher(MqttSettings settings, Say say) : settings_(std::mo
   mosquitto_connect_callback_set(client_, &MqttPublisher::OnConnect);
   mosquitto_disconnect_callback_set(client_, &MqttPublisher::OnDisconnect);
   mosquitto_publish_callback_set(client_, &MqttPublisher::OnPublish);
+  if (trigger_) mosquitto_message_callback_set(client_, &MqttPublisher::OnMessage);
   mosquitto_reconnect_delay_set(client_, 1, 30, true);
   // A broker lost later is found again by the network thread; one that is not there now (its
   // port closed, its name unknown) is ours to try again.
@@ -181,7 +183,29 @@ void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
     publisher->outageSaid_ = false;
     publisher->dropped_ = 0;
   }
+  // Subscribed again at each connection: a clean session forgets it.
+  if (publisher->trigger_) {
+    const std::string triggers = publisher->settings_.prefix + "/+/trigger";
+    mosquitto_subscribe(publisher->client_, nullptr, triggers.c_str(), kQos);
+  }
   publisher->say_(line);
+}
+
+void MqttPublisher::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+  auto* publisher = static_cast<MqttPublisher*>(self);
+  const std::string topic = message->topic ? message->topic : "";
+  const std::string head = publisher->settings_.prefix + "/";
+  const std::string tail = "/trigger";
+  if (topic.size() <= head.size() + tail.size() || topic.rfind(head, 0) != 0 ||
+      topic.compare(topic.size() - tail.size(), tail.size(), tail) != 0)
+    return;
+  const std::string camera = topic.substr(head.size(), topic.size() - head.size() - tail.size());
+  if (camera.find('/') != std::string::npos) return;
+  std::string payload(static_cast<const char*>(message->payload),
+                      std::min<std::size_t>(message->payloadlen > 0 ? message->payloadlen : 0, 200));
+  for (char& c : payload)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  publisher->trigger_(camera, payload);
 }
 
 void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {

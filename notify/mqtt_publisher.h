@@ -18,6 +18,7 @@
 #include "notify/notice.h"
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace zent {
 
@@ -33,8 +34,11 @@ struct MqttSettings {
 class MqttPublisher : public NoticeSink {
  public:
   using Say = std::function<void(const std::string&)>;  // from any thread
-  // Checks the URL; Error() says why nothing will be sent.
-  MqttPublisher(MqttSettings settings, Say say);
+  // A message on PREFIX/CAMERA/trigger: the camera's topic name and the payload (at most 200
+  // bytes, one line), on the client's thread.
+  using Trigger = std::function<void(const std::string& camera, const std::string& payload)>;
+  // Checks the URL; Error() says why nothing will be sent. With `trigger`, listens for triggers.
+  MqttPublisher(MqttSettings settings, Say say, Trigger trigger = nullptr);
   ~MqttPublisher() override;  // says "offline" and disconnects
   MqttPublisher(const MqttPublisher&) = delete;
   MqttPublisher& operator=(const MqttPublisher&) = delete;
@@ -50,11 +54,13 @@ class MqttPublisher : public NoticeSink {
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
+  static void OnMessage(mosquitto*, void* self, const ::mosquitto_message* message);
   void Publish(const Notice& notice);  // with mutex_ held, connected
   std::string Topic(const Notice& notice) const;
 
   const MqttSettings settings_;
   const Say say_;
+  const Trigger trigger_;
   BrokerAddress address_;
   std::string error_;
   mosquitto* client_ = nullptr;

@@ -54,8 +54,14 @@ std::string IsoTime(std::chrono::system_clock::time_point at, bool milliseconds)
   return text;
 }
 
-Notice EventNotice(const std::string& camera, std::chrono::system_clock::time_point at, std::uint64_t sequence) {
-  return Message(camera + "/event", {{"camera", camera}, {"time", IsoTime(at)}, {"sequence", sequence}});
+Notice EventNotice(const std::string& camera, std::chrono::system_clock::time_point at, std::uint64_t sequence,
+                   const EventOrigin& origin) {
+  nlohmann::json fields{{"camera", camera}, {"time", IsoTime(at)}, {"sequence", sequence}, {"source", origin.source}};
+  if (!origin.topic.empty()) fields["topic"] = origin.topic;
+  if (!origin.item.empty()) fields["item"] = origin.item;
+  if (!origin.reason.empty()) fields["reason"] = origin.reason;
+  if (!origin.by.empty()) fields["by"] = origin.by;
+  return Message(camera + "/event", fields);
 }
 
 Notice StatusNotice(const std::string& camera, bool online, const std::string& reason,
@@ -155,8 +161,19 @@ std::vector<Notice> DiscoveryNotices(const std::string& prefix, const std::strin
                  {"availability", availability},
                  {"availability_mode", "all"},
                  {"device", device}};
+  // Anyone who may publish here may start recordings: the broker's ACL decides who that is.
+  Json record{{"name", "Record now"},
+              {"unique_id", "zent_" + camera + "_trigger"},
+              {"object_id", "zent_" + camera + "_trigger"},
+              {"icon", "mdi:record-rec"},
+              {"command_topic", base + "/trigger"},
+              {"payload_press", "Home Assistant"},
+              {"availability", availability},
+              {"availability_mode", "all"},
+              {"device", device}};
   return {{"homeassistant/binary_sensor/zent_" + camera + "/motion/config", Dump(motion), true, false, true},
-          {"homeassistant/sensor/zent_" + camera + "/recording/config", Dump(recording), true, false, true}};
+          {"homeassistant/sensor/zent_" + camera + "/recording/config", Dump(recording), true, false, true},
+          {"homeassistant/button/zent_" + camera + "/trigger/config", Dump(record), true, false, true}};
 }
 
 }  // namespace zent

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "link/session_host.h"
 #include "notify/notice.h"
 #include "record/video_listener.h"
 
@@ -18,7 +19,8 @@ std::string TopicName(const std::string& cameraAddress);
 // "2026-12-07T22:14:21.123+01:00": local time with milliseconds (unless left out) and its zone.
 std::string IsoTime(std::chrono::system_clock::time_point at, bool milliseconds = true);
 
-Notice EventNotice(const std::string& camera, std::chrono::system_clock::time_point at, std::uint64_t sequence);
+Notice EventNotice(const std::string& camera, std::chrono::system_clock::time_point at, std::uint64_t sequence,
+                   const EventOrigin& origin = {});
 // "online" when the camera's event channel is logged in and its video arrives.
 Notice StatusNotice(const std::string& camera, bool online, const std::string& reason,
                     std::chrono::system_clock::time_point since);

@@ -83,7 +83,7 @@ std::vector<std::string> Notifications::Configure(const NotifySettings& settings
   if (settings.mqttOn && !settings.mqtt.url.empty()) {
     MqttSettings mqttSettings = settings.mqtt;
     mqttSettings.prefix = prefix_;
-    mqtt = std::make_unique<MqttPublisher>(mqttSettings, say_);
+    mqtt = std::make_unique<MqttPublisher>(mqttSettings, say_, trigger_);
     if (!mqtt->Error().empty()) {
       errors.push_back(mqtt->Error());
       mqtt.reset();

@@ -46,11 +46,14 @@ class Notifications : public NoticeSink {
   // The topic prefix of the settings last given.
   std::string Prefix();
   void Send(const Notice& notice) override;
+  // Triggers from the broker (PREFIX/CAMERA/trigger) go here from now on; before Configure.
+  void OnTrigger(MqttPublisher::Trigger trigger) { trigger_ = std::move(trigger); }
 
  private:
   void ConfigureInTurn();
 
   const Say say_;
+  MqttPublisher::Trigger trigger_;
   std::mutex mutex_;
   std::string prefix_ = "zent";
   NotifySettings settings_;

@@ -58,16 +58,16 @@ int AddUser(const std::string& name, bool admin, const std::string& accountsPath
   return 0;
 }
 
-int AddToken(const std::string& name, const std::string& tokensPath) {
+int AddToken(const std::string& name, const std::string& tokensPath, bool trigger) {
   std::string error;
-  const std::string token = zent::AddToken(tokensPath, name, error);
+  const std::string token = zent::AddToken(tokensPath, name, error, trigger);
   if (token.empty()) {
     std::fprintf(stderr, "zent-recorder: %s\n", error.c_str());
     return 2;
   }
   // Shown this once: only its hash is kept.
   std::printf("%s\n", token.c_str());
-  std::fprintf(stderr, "Token \"%s\" may read /metrics and /healthz; send it as \"Authorization: Bearer TOKEN\"\n",
-               name.c_str());
+  std::fprintf(stderr, "Token \"%s\" may read /metrics and /healthz%s; send it as \"Authorization: Bearer TOKEN\"\n",
+               name.c_str(), trigger ? " and start recordings (POST /api/cameras/ID/trigger)" : "");
   return 0;
 }

@@ -9,4 +9,4 @@ int AddUser(const std::string& name, bool admin, const std::string& accountsPath
 
 // zent-recorder --add-token NAME: prints a new bearer token for /metrics and /healthz; the exit
 // status is 0 when it was kept.
-int AddToken(const std::string& name, const std::string& tokensPath);
+int AddToken(const std::string& name, const std::string& tokensPath, bool trigger);

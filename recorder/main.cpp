@@ -6,6 +6,7 @@
 #include <sys/prctl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -45,7 +46,7 @@ void Usage(std::FILE* out) {
   std::fprintf(out,
                "usage: zent-recorder [--camera ADDRESS]... [--mqtt URL] [--web [ADDRESS:]PORT] [--check]\n"
                "       zent-recorder --add-user NAME [--admin]\n"
-               "       zent-recorder --add-token NAME\n"
+               "       zent-recorder --add-token NAME [--trigger]\n"
                "Records every camera of the camera list (DOCUMENTS/zent.cfg1) on its events, each\n"
                "with its own session, video and recordings, until SIGTERM or SIGINT.\n"
                "  --camera ADDRESS  only this camera (repeatable)\n"
@@ -56,7 +57,8 @@ void Usage(std::FILE* out) {
                "  --add-user NAME   make or change an account of the web page (--admin: may delete);\n"
                "                    the password is asked twice, or read as one line from standard input\n"
                "  --add-token NAME  make a token that may read /metrics and /healthz (for Prometheus);\n"
-               "                    printed once, kept only hashed\n"
+               "                    printed once, kept only hashed; --trigger: it may also start\n"
+               "                    recordings (POST /api/cameras/ID/trigger)\n"
                "  --check           print the cameras, their URLs and whether they answer, then exit\n"
                "IDs and passwords: $CREDENTIALS_DIRECTORY/zent-recorder, else\n"
                "~/.config/zent-client/credentials, one \"ADDRESS ID PASSWORD\" a line, mode 600;\n"
@@ -130,6 +132,7 @@ struct Arguments {
   bool check = false;
   std::string mqttUrl, webAddress, addUser, addToken;
   bool admin = false;
+  bool trigger = false;
 };
 
 // False when the command line cannot be read; `exitCode` then says how to end.
@@ -148,6 +151,8 @@ bool ParseArguments(int argc, char** argv, Arguments& args, int& exitCode) {
       args.addToken = argv[++i];
     } else if (arg == "--admin") {
       args.admin = true;
+    } else if (arg == "--trigger") {
+      args.trigger = true;
     } else if (arg == "--check") {
       args.check = true;
     } else {
@@ -170,7 +175,8 @@ std::string CacheRoot() {
 std::unique_ptr<zent::WebServer> StartWebPage(const std::string& webAddress, const Loaded& loaded,
                                               zent::WebSettings settings, std::uint64_t openFiles,
                                               zent::CameraRecordings& catalog, zent::CameraBoard& board,
-                                              zent::CameraFeeds& feeds, zent::StatusOutput& output) {
+                                              zent::CameraFeeds& feeds, zent::StatusOutput& output,
+                                              zent::TriggerSink trigger) {
   settings.healthFromLocalhost = loaded.webHealthFromLocalhost;
   const std::string cacheRoot = CacheRoot();
   settings.cacheFolder = cacheRoot + "/mp4";
@@ -184,8 +190,9 @@ std::unique_ptr<zent::WebServer> StartWebPage(const std::string& webAddress, con
   if (!zent::ParseWebAddress(webAddress, settings.host, settings.port)) {
     error = "The web page's address " + webAddress + " is not ADDRESS:PORT";
   } else {
-    web = std::make_unique<zent::WebServer>(settings, catalog, board, feeds,
-                                            [&output](const std::string& line) { output.Program(line); });
+    web = std::make_unique<zent::WebServer>(
+        settings, catalog, board, feeds, [&output](const std::string& line) { output.Program(line); },
+        std::move(trigger));
     if (!web->Start(error)) web.reset();
   }
   if (web) output.Program("web page at " + web->Url());
@@ -211,7 +218,7 @@ int main(int argc, char** argv) {
   if (!args.addUser.empty()) return AddUser(args.addUser, args.admin, accountsPath);
   const std::string tokensPath =
       zent::TokensPath(std::getenv("CREDENTIALS_DIRECTORY"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-  if (!args.addToken.empty()) return AddToken(args.addToken, tokensPath);
+  if (!args.addToken.empty()) return AddToken(args.addToken, tokensPath, args.trigger);
 
   // The signals are taken by sigwait below, in this thread alone: blocked before any other
   // thread starts, so that every thread inherits the mask.
@@ -233,8 +240,15 @@ int main(int argc, char** argv) {
 
   output.Program("recording " + AddressList(loaded.cameras));
   zent::Notifications notifications([&output](const std::string& line) { output.Program(line); });
-  for (const std::string& error : notifications.Configure(loaded.notify)) output.Program(error);
   zent::CameraBoard board;
+  zent::RecorderService* recording = nullptr;  // set below, before the broker can call
+  std::atomic<bool> recordingReady{false};
+  notifications.OnTrigger([&](const std::string& camera, const std::string& payload) {
+    if (!recordingReady) return;
+    for (const zent::CameraState& state : board.Cameras())
+      if (state.id == camera) recording->Trigger(state.address, zent::EventOrigin{"external", "", "", payload, "MQTT"});
+  });
+  for (const std::string& error : notifications.Configure(loaded.notify)) output.Program(error);
   zent::CameraFeeds feeds;
   zent::CameraRecordings catalog;
   // A camera that stops recording by itself is said once per outage, to its status lines and the
@@ -273,13 +287,17 @@ int main(int argc, char** argv) {
       },
       &feeds);
   apply(service, loaded.cameras);
+  recording = &service;
+  recordingReady = true;
   std::unique_ptr<zent::WebServer> web;
   const std::string webAddress = args.webAddress.empty() ? loaded.webAddress : args.webAddress;
   if (!webAddress.empty()) {
     zent::WebSettings settings;
     settings.accountsPath = accountsPath;
     settings.tokensPath = tokensPath;
-    web = StartWebPage(webAddress, loaded, settings, openFiles, catalog, board, feeds, output);
+    web = StartWebPage(
+        webAddress, loaded, settings, openFiles, catalog, board, feeds, output,
+        [&service](const std::string& address, const zent::EventOrigin& origin) { service.Trigger(address, origin); });
   }
   for (;;) {
     int received = 0;

@@ -2,12 +2,22 @@
 
 #include <atomic>
 
+#include "link/external_source.h"
 #include "record/recording_name.h"
 
 namespace zent {
 
 struct CameraRecorder::Input {
-  enum class Kind { LoginAccepted, CameraEvent, VideoFound, SessionEnded, VideoModeChanged, VideoReported, Stop };
+  enum class Kind {
+    LoginAccepted,
+    CameraEvent,
+    VideoFound,
+    SessionEnded,
+    VideoModeChanged,
+    VideoReported,
+    Trigger,
+    Stop
+  };
   Kind kind;
   unsigned session = 0;  // which session sent it; older sessions' news is stale
   SessionEnd end = SessionEnd::Dropped;
@@ -112,6 +122,12 @@ CameraRecorder::~CameraRecorder() {
 
 void CameraRecorder::RequestStop() { mailbox_->Post({Input::Kind::Stop}); }
 
+void CameraRecorder::Trigger(const EventOrigin& origin) {
+  Input input{Input::Kind::Trigger};
+  input.origin = origin;
+  mailbox_->Post(std::move(input));
+}
+
 void CameraRecorder::Join() {
   if (thread_.joinable()) thread_.join();
 }
@@ -148,6 +164,11 @@ void CameraRecorder::Handle(const Input& input) {
     cycle_.VideoReported(*input.report);
     return;
   }
+  if (input.kind == Input::Kind::Trigger) {
+    Say(TriggerLine(input.origin));
+    cycle_.CameraEvent(now, input.origin);
+    return;
+  }
   if (!sessionLink_ || input.session != sessionLink_->Id()) return;
   switch (input.kind) {
     case Input::Kind::LoginAccepted: cycle_.LoginAccepted(now); break;
@@ -156,6 +177,7 @@ void CameraRecorder::Handle(const Input& input) {
     case Input::Kind::SessionEnded: cycle_.SessionEnded(input.end, now); break;
     case Input::Kind::VideoModeChanged:
     case Input::Kind::VideoReported:
+    case Input::Kind::Trigger:
     case Input::Kind::Stop: break;
   }
 }

@@ -41,6 +41,8 @@ class CameraRecorder : private CycleHost, private VideoListener {
   const CameraSetup& Setup() const { return setup_; }
   // Never waits: the thread closes the recording and the session on its way out.
   void RequestStop();
+  // An event from outside (the web page, MQTT), from any thread: one status line, then the cycle.
+  void Trigger(const EventOrigin& origin);
   void Join();
 
  private:

@@ -13,7 +13,13 @@ RecorderService::~RecorderService() { StopAll(); }
 void RecorderService::Apply(const std::vector<CameraSetup>& cameras) {
   std::vector<Camera> leaving;
   std::vector<Camera> staying;
-  for (auto& camera : cameras_) {
+  std::vector<Camera> current;
+  {
+    std::lock_guard lock(mutex_);
+    current = std::move(cameras_);
+    cameras_.clear();
+  }
+  for (auto& camera : current) {
     const bool unchanged = std::find(cameras.begin(), cameras.end(), camera.recorder->Setup()) != cameras.end();
     (unchanged ? staying : leaving).push_back(std::move(camera));
   }
@@ -22,13 +28,13 @@ void RecorderService::Apply(const std::vector<CameraSetup>& cameras) {
                  "Stopping: this camera left the camera list or its settings changed.");
   // Stopped before their successors start, so one camera never has two sessions at once.
   Stop(std::move(leaving));
-  cameras_.clear();
+  std::vector<Camera> next;
   for (const CameraSetup& setup : cameras) {
     const auto kept = std::find_if(staying.begin(), staying.end(), [&](const Camera& camera) {
       return camera.recorder && camera.recorder->Setup() == setup;
     });
     if (kept != staying.end()) {
-      cameras_.push_back(std::move(*kept));
+      next.push_back(std::move(*kept));
       continue;
     }
     Camera camera;
@@ -37,13 +43,30 @@ void RecorderService::Apply(const std::vector<CameraSetup>& cameras) {
     for (const auto& observer : camera.observers) observers.push_back(observer.get());
     camera.recorder = std::make_unique<CameraRecorder>(setup, output_, tuning_, observers,
                                                        feeds_ ? feeds_->For(setup.Address()) : nullptr);
-    cameras_.push_back(std::move(camera));
+    next.push_back(std::move(camera));
   }
+  std::lock_guard lock(mutex_);
+  cameras_ = std::move(next);
 }
 
 void RecorderService::StopAll() {
-  Stop(std::move(cameras_));
-  cameras_.clear();
+  std::vector<Camera> all;
+  {
+    std::lock_guard lock(mutex_);
+    all = std::move(cameras_);
+    cameras_.clear();
+  }
+  Stop(std::move(all));
+}
+
+bool RecorderService::Trigger(const std::string& address, const EventOrigin& origin) {
+  std::lock_guard lock(mutex_);
+  for (const auto& camera : cameras_) {
+    if (camera.recorder->Setup().Address() != address) continue;
+    camera.recorder->Trigger(origin);
+    return true;
+  }
+  return false;
 }
 
 void RecorderService::Stop(std::vector<Camera> cameras) {
@@ -53,6 +76,7 @@ void RecorderService::Stop(std::vector<Camera> cameras) {
 }
 
 std::vector<std::string> RecorderService::Addresses() const {
+  std::lock_guard lock(mutex_);
   std::vector<std::string> addresses;
   for (const auto& camera : cameras_) addresses.push_back(camera.recorder->Setup().Address());
   return addresses;

@@ -4,6 +4,7 @@
 // are not touched.
 
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ class RecorderService {
   // Stops every camera at once, closing open recordings with their index; returns when all are done.
   void StopAll();
   std::vector<std::string> Addresses() const;
+  // An event from outside for the camera at `address`, from any thread; false when there is none.
+  bool Trigger(const std::string& address, const EventOrigin& origin);
 
  private:
   struct Camera {
@@ -38,6 +41,7 @@ class RecorderService {
   const RecorderTuning tuning_;
   const ObserverFactory makeObservers_;
   CameraFeeds* const feeds_;
+  mutable std::mutex mutex_;  // cameras_, which triggers from other threads read
   std::vector<Camera> cameras_;
 };
 

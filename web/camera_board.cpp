@@ -92,13 +92,20 @@ bool CameraBoard::Change(const std::string& address, const std::function<CameraS
                      : what == CameraStatus::Change::Recording ? "recording"
                                                                : "state";
   const CameraState& state = found->second;
-  const nlohmann::json json{{"type", type},
-                            {"camera", state.id},
-                            {"loggedIn", state.loggedIn},
-                            {"video", state.video},
-                            {"armed", state.recorderReady},
-                            {"recording", state.recording},
-                            {"lastEvent", state.lastEvent}};
+  nlohmann::json json{{"type", type},
+                      {"camera", state.id},
+                      {"loggedIn", state.loggedIn},
+                      {"video", state.video},
+                      {"armed", state.recorderReady},
+                      {"recording", state.recording},
+                      {"lastEvent", state.lastEvent}};
+  if (what == CameraStatus::Change::Event) {
+    json["source"] = state.lastOrigin.source;
+    if (!state.lastOrigin.topic.empty()) json["topic"] = state.lastOrigin.topic;
+    if (!state.lastOrigin.item.empty()) json["item"] = state.lastOrigin.item;
+    if (!state.lastOrigin.reason.empty()) json["reason"] = state.lastOrigin.reason;
+    if (!state.lastOrigin.by.empty()) json["by"] = state.lastOrigin.by;
+  }
   news_.push_back({++lastNews_, json.dump()});
   if (news_.size() > kNewsKept) news_.pop_front();
   return true;

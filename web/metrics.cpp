@@ -72,8 +72,6 @@ std::string MetricsText(const std::vector<CameraState>& cameras, CameraFeeds& fe
        [&](const CameraRow& r) { return r.state->video && (!r.feed || r.feed->Stats().videoUp) ? 1.0 : 0.0; }},
       {"zent_camera_recording", "gauge", "1 while a recording of the camera is being written.",
        [](const CameraRow& r) { return r.state->recording ? 1.0 : 0.0; }},
-      {"zent_camera_events_total", "counter", "Events the camera sent.",
-       [](const CameraRow& r) { return static_cast<double>(r.state->events); }},
       {"zent_camera_recordings_total", "counter", "Recordings begun.",
        [](const CameraRow& r) { return static_cast<double>(r.state->recordings); }},
       {"zent_camera_frames_written_total", "counter", "Frames written to recordings.",
@@ -92,6 +90,15 @@ std::string MetricsText(const std::vector<CameraState>& cameras, CameraFeeds& fe
   for (const auto& family : families) {
     out.Family(family.name, family.type, family.help);
     for (const CameraRow& row : rows) out.Sample(family.name, row.labels, family.value(row));
+  }
+  // Every source for every camera, so that a rate has its zero before the first event.
+  out.Family("zent_camera_events_total", "counter", "Events of the camera, by where they came from.");
+  for (const CameraRow& row : rows) {
+    for (const char* source : {"camera", "onvif", "external"}) {
+      const auto found = row.state->eventsBySource.find(source);
+      out.Sample("zent_camera_events_total", row.labels + ",source=\"" + source + "\"",
+                 found == row.state->eventsBySource.end() ? 0.0 : static_cast<double>(found->second));
+    }
   }
   out.Family("zent_memory_budget_used_bytes", "gauge", "Video held in memory by all cameras.");
   out.Sample("zent_memory_budget_used_bytes", "", static_cast<double>(process.memoryUsedBytes));

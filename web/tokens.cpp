@@ -34,7 +34,7 @@ std::string TokensPath(const char* credentialsDirectory, const char* configHome,
   return SecretFilePath(credentialsDirectory, configHome, home, "zent-recorder-tokens", "tokens");
 }
 
-std::string AddToken(const std::string& path, const std::string& name, std::string& error) {
+std::string AddToken(const std::string& path, const std::string& name, std::string& error, bool trigger) {
   if (!IsAccountName(name)) {
     error = "a token's name has letters, digits, '.', '_' and '-', 1 to 32 of them";
     return {};
@@ -46,24 +46,31 @@ std::string AddToken(const std::string& path, const std::string& name, std::stri
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);)
     if (line.substr(0, line.find(' ')) != name && !line.empty()) kept += line + "\n";
-  kept += name + " " + Sha256(token) + "\n";
+  kept += name + " " + Sha256(token) + (trigger ? " trigger" : "") + "\n";
   if (!WritePrivateFile(path, kept, error)) return {};
   return token;
 }
 
-std::string TokenOwner(const std::string& path, const std::string& token) {
-  if (token.size() < 16 || token.size() > 128) return {};
+std::optional<TokenHolder> TokenOf(const std::string& path, const std::string& token) {
+  if (token.size() < 16 || token.size() > 128) return std::nullopt;
   std::string text, error;
-  if (!ReadPrivateFile(path, "tokens file", 1 << 20, text, error)) return {};
+  if (!ReadPrivateFile(path, "tokens file", 1 << 20, text, error)) return std::nullopt;
   const std::string hash = Sha256(token);
-  std::string owner;
+  std::optional<TokenHolder> holder;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
-    const std::size_t space = line.find(' ');
-    if (space == std::string::npos) continue;
-    if (SameSecret(line.substr(space + 1), hash)) owner = line.substr(0, space);
+    std::istringstream fields(line);
+    std::string name, kept, scope;
+    if (!(fields >> name >> kept)) continue;
+    fields >> scope;
+    if (SameSecret(kept, hash)) holder = TokenHolder{name, scope == "trigger"};
   }
-  return owner;
+  return holder;
+}
+
+std::string TokenOwner(const std::string& path, const std::string& token) {
+  const auto holder = TokenOf(path, token);
+  return holder ? holder->name : std::string();
 }
 
 }  // namespace zent

@@ -4,6 +4,7 @@
 // the accounts, one "NAME HASH" a line. A token is 32 random bytes, so a fast hash is enough; a
 // scrape must not pay for a password hash.
 
+#include <optional>
 #include <string>
 
 namespace zent {
@@ -12,7 +13,15 @@ namespace zent {
 std::string TokensPath(const char* credentialsDirectory, const char* configHome, const char* home);
 
 // Makes a token for `name` (replacing one it had) and returns it; empty with the reason on failure.
-std::string AddToken(const std::string& path, const std::string& name, std::string& error);
+// A `trigger` token may also start recordings (POST /api/cameras/ID/trigger).
+std::string AddToken(const std::string& path, const std::string& name, std::string& error, bool trigger = false);
+
+struct TokenHolder {
+  std::string name;
+  bool trigger = false;
+};
+// Whose the token is and what it may do; nothing when it is none of the file's.
+std::optional<TokenHolder> TokenOf(const std::string& path, const std::string& token);
 
 // The name of the token, or empty when it is none of the file's (or the file cannot be used).
 std::string TokenOwner(const std::string& path, const std::string& token);

@@ -29,6 +29,11 @@ void SecurityHeaders(HttpResponse& response) {
   SetHeaderOnce(response, "Cache-Control", "no-store");
 }
 
+bool IsTriggerPath(const std::string& path) {
+  static const std::regex pattern("/api/cameras/[^/]+/trigger");
+  return std::regex_match(path, pattern);
+}
+
 bool IsPublic(const std::string& path) {
   return path == "/login" || path == "/login.js" || path == "/style.css" || path == "/api/login" ||
          path == "/favicon.ico";
@@ -52,14 +57,21 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port) {
 }
 
 WebServer::WebServer(WebSettings settings, CameraRecordings& recordings, CameraBoard& board, CameraFeeds& feeds,
-                     const Say& say)
+                     const Say& say, TriggerSink trigger)
     : settings_(std::move(settings)),
       accounts_(settings_.accountsPath, !settings_.certFile.empty(), board, say),
       recordings_(
           {settings_.cacheFolder, settings_.cacheBytes, settings_.thumbnailFolder}, recordings, board,
           [this](const HttpRequest& request) { return accounts_.CallerOf(request); }, say),
       live_(board, feeds, slots_),
-      health_(board, feeds, recordings, slots_) {}
+      health_(board, feeds, recordings, slots_) {
+  if (!trigger) return;
+  triggers_.emplace(board, std::move(trigger), [this](const HttpRequest& request) -> std::optional<std::string> {
+    if (const auto caller = accounts_.CallerOf(request))
+      return caller->role == Role::Admin ? std::optional<std::string>("web user " + caller->user) : std::nullopt;
+    return TriggerTokenOf(request);
+  });
+}
 
 WebServer::~WebServer() { Stop(); }
 
@@ -99,6 +111,7 @@ bool WebServer::Start(std::string& error) {
   recordings_.Register(*server_);
   live_.Register(*server_);
   health_.Register(*server_);
+  if (triggers_) triggers_->Register(*server_);
   const bool started = server_->Start(settings_.host, settings_.port, cert, key, error);
   WipeSecret(key);
   if (!started) {
@@ -123,6 +136,16 @@ bool WebServer::Refused(const HttpRequest& request, HttpResponse& response) {
   // something must carry the session's CSRF token too.
   if (IsPublic(request.path)) return false;
   const std::optional<WebSession> caller = accounts_.CallerOf(request);
+  // A machine's trigger carries its token, which no browser sends by itself: no CSRF to fear.
+  if (!caller && triggers_ && request.method == "POST" && IsTriggerPath(request.path)) {
+    if (TriggerTokenOf(request)) return false;
+    const std::string authorization = request.Header("Authorization");
+    if (authorization.rfind("Bearer ", 0) == 0 && !settings_.tokensPath.empty() &&
+        TokenOf(settings_.tokensPath, authorization.substr(7))) {
+      SendError(response, 403, "this token may not start recordings; make one with --add-token NAME --trigger");
+      return true;
+    }
+  }
   const bool forMachines = request.path == "/metrics" || request.path == "/healthz";
   if (!caller && forMachines && request.method == "GET" && MachineMayRead(request)) return false;
   if (!caller && forMachines) {
@@ -141,6 +164,14 @@ bool WebServer::Refused(const HttpRequest& request, HttpResponse& response) {
     return true;
   }
   return false;
+}
+
+std::optional<std::string> WebServer::TriggerTokenOf(const HttpRequest& request) const {
+  const std::string authorization = request.Header("Authorization");
+  if (authorization.rfind("Bearer ", 0) != 0 || settings_.tokensPath.empty()) return std::nullopt;
+  const auto holder = TokenOf(settings_.tokensPath, authorization.substr(7));
+  if (!holder || !holder->trigger) return std::nullopt;
+  return "token " + holder->name;
 }
 
 bool WebServer::MachineMayRead(const HttpRequest& request) {

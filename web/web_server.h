@@ -18,6 +18,7 @@
 #include "web/http_server.h"
 #include "web/live_routes.h"
 #include "web/recording_routes.h"
+#include "web/trigger_routes.h"
 #include "web/stream_slots.h"
 
 namespace zent {
@@ -41,7 +42,9 @@ bool ParseWebAddress(const std::string& text, std::string& host, int& port);
 class WebServer {
  public:
   using Say = std::function<void(const std::string&)>;  // a status line, from the server's threads
-  WebServer(WebSettings settings, CameraRecordings& recordings, CameraBoard& board, CameraFeeds& feeds, const Say& say);
+  // `trigger`, when given, takes the recordings started from outside.
+  WebServer(WebSettings settings, CameraRecordings& recordings, CameraBoard& board, CameraFeeds& feeds, const Say& say,
+            TriggerSink trigger = nullptr);
   ~WebServer();  // Stop
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
@@ -58,6 +61,8 @@ class WebServer {
   bool Refused(const HttpRequest& request, HttpResponse& response);
   // Whether a request without a session may read /metrics and /healthz.
   bool MachineMayRead(const HttpRequest& request);
+  // The trigger token's holder a request carries, if any.
+  std::optional<std::string> TriggerTokenOf(const HttpRequest& request) const;
 
   const WebSettings settings_;
   StreamSlots slots_;
@@ -65,6 +70,7 @@ class WebServer {
   RecordingRoutes recordings_;
   LiveRoutes live_;
   HealthRoutes health_;
+  std::optional<TriggerRoutes> triggers_;
   std::unique_ptr<HttpServer> server_;
   int port_ = 0;
 };

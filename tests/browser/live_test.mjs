@@ -97,7 +97,8 @@ async function main() {
     yardEvents.stdin.write('event\n');
     await until('the events counted', async () => {
       const now = await scrape();
-      return now['zent_camera_events_total' + door] === before['zent_camera_events_total' + door] + 1 &&
+      const events = 'zent_camera_events_total' + door.replace('}', ', "source": "camera"}');
+      return now[events] === before[events] + 1 &&
         now['zent_camera_frames_written_total' + door] > 0 && now['zent_camera_recordings_total' + door] === 1;
     });
     await page.waitForSelector('.camera[data-camera="127_0_0_3"]');

@@ -1,6 +1,7 @@
 // zent-recorder as a user runs it: a process with no display, its files, its signals.
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -12,6 +13,7 @@
 #include "tests/kit/profiles.h"
 #include "tests/kit/raw_client.h"
 #include "tests/kit/temp_home.h"
+#include "tests/kit/wait_until.h"
 #include "sim/camsim_process.h"
 
 namespace zent::testing {
@@ -161,6 +163,50 @@ TEST_F(ZentRecorderTest, SlowStrangersOnTheWebPageCannotTakeTheDescriptorsARecor
   EXPECT_EQ(files, 1) << recorder->Output();
 }
 
+// A camera with no events of its own, recorded when something outside asks: a token made with
+// --trigger may, one without it may not, and the line says who asked and why.
+TEST_F(ZentRecorderTest, ATriggerFromOutsideRecordsACameraThatSendsNoEvents) {
+  auto door = Sim("127.0.0.2");
+  WriteCameraList(documents, {Camera("127.0.0.2", door->EventPort(), door->VideoPort())});
+  WriteCredentials(Credentials("127.0.0.2"), 0600);
+  WriteFile(config + "/zent-client.ini", "[cameraEvents]\n127.0.0.2=external\n");
+  auto token = [&](const std::vector<std::string>& arguments) {
+    auto maker = Run(arguments);
+    EXPECT_EQ(maker->WaitForExit(10s), 0) << maker->Output();
+    const std::string output = maker->Output();
+    const std::size_t at = output.find("zent_");
+    return at == std::string::npos ? std::string() : output.substr(at, output.find('\n', at) - at);
+  };
+  const std::string doorbell = token({"--add-token", "doorbell", "--trigger"});
+  const std::string prometheus = token({"--add-token", "prometheus"});
+  ASSERT_FALSE(doorbell.empty());
+  auto recorder = Run({"--web", "127.0.0.1:0"});
+  ASSERT_TRUE(recorder->WaitForLine("Waiting for triggers from outside.", 10s)) << recorder->Output();
+  ASSERT_TRUE(recorder->WaitForLine("web page at http://127.0.0.1:", 10s)) << recorder->Output();
+  const std::string started = recorder->Output();
+  const std::size_t at = started.find("web page at http://127.0.0.1:") + 29;
+  httplib::Client web("127.0.0.1", std::stoi(started.substr(at, started.find('/', at) - at)));
+  const auto trigger = [&](const std::string& bearer, const std::string& camera) {
+    const auto answer = web.Post("/api/cameras/" + camera + "/trigger", {{"Authorization", "Bearer " + bearer}},
+                                 R"({"reason": "front door\nbell"})", "application/json");
+    return answer ? answer->status : 0;
+  };
+  EXPECT_EQ(trigger(prometheus, "127_0_0_2"), 403);
+  EXPECT_EQ(trigger(doorbell, "127_0_0_9"), 404);
+  ASSERT_TRUE(WaitUntil([&] { return trigger(doorbell, "127_0_0_2") == 202; }, 10s));  // once it is armed
+  ASSERT_TRUE(recorder->WaitForLine("Recording to " + documents + "/cam2_", 10s)) << recorder->Output();
+  EXPECT_TRUE(recorder->WaitForLine(">>> Trigger from token doorbell: front door bell", 1s)) << recorder->Output();
+  EXPECT_EQ(trigger(doorbell, "127_0_0_2"), 202);  // while recording: one recording, as a camera's events
+  recorder->Signal(SIGTERM);
+  ASSERT_EQ(recorder->WaitForExit(5s), 0);
+  const std::string output = recorder->Output();
+  EXPECT_EQ(output.find(doorbell), std::string::npos);
+  EXPECT_EQ(output.find("Checking user authentication"), std::string::npos);  // no event channel
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(documents)) files += entry.path().extension() == ".avi";
+  EXPECT_EQ(files, 1) << output;
+}
+
 // The broker over TLS with a password from the credentials file: discovery, state and events
 // reach it, no password reaches an output, and a killed recorder leaves its last will.
 TEST_F(ZentRecorderTest, TellsATlsBrokerOfItsCamerasAndEventsAndLeavesItsLastWillWhenKilled) {
@@ -189,6 +235,11 @@ TEST_F(ZentRecorderTest, TellsATlsBrokerOfItsCamerasAndEventsAndLeavesItsLastWil
   door->Command("event");
   EXPECT_TRUE(watcher.WaitFor(topic("zent/127_0_0_2/event", "\"sequence\":1"), 5s));
   EXPECT_TRUE(watcher.WaitFor(topic("zent/127_0_0_2/recording", "\"started\""), 10s));
+  // Home Assistant's button, or anyone the broker lets publish there: an event from outside.
+  EXPECT_TRUE(later.WaitFor(topic("homeassistant/button/zent_127_0_0_2/trigger/config", "zent/127_0_0_2/trigger"), 5s));
+  ASSERT_TRUE(watcher.Publish("zent/127_0_0_2/trigger", "garage door"));
+  EXPECT_TRUE(watcher.WaitFor(topic("zent/127_0_0_2/event", "\"by\":\"MQTT\",\"camera\":\"127_0_0_2\""), 5s));
+  EXPECT_TRUE(recorder->WaitForLine(">>> Trigger from MQTT: garage door", 5s)) << recorder->Output();
 
   const std::size_t mark = watcher.Messages().size();
   recorder->Signal(SIGKILL);

@@ -73,6 +73,11 @@ bool MqttBroker::Start() {
   return false;
 }
 
+bool MqttSubscriber::Publish(const std::string& topic, const std::string& payload) {
+  return mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1,
+                           false) == MOSQ_ERR_SUCCESS;
+}
+
 MqttSubscriber::MqttSubscriber(const MqttBroker& broker, const std::string& filter, const std::string& user,
                                const std::string& password)
     : filter_(filter) {

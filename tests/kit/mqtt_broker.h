@@ -63,6 +63,8 @@ class MqttSubscriber {
   std::optional<MqttMessage> WaitFor(const std::function<bool(const MqttMessage&)>& match,
                                      std::chrono::milliseconds timeout, std::size_t from = 0);
   std::vector<MqttMessage> Messages();
+  // Publishes as this client; false when the library refused it.
+  bool Publish(const std::string& topic, const std::string& payload);
 
  private:
   mosquitto* client_ = nullptr;

@@ -17,21 +17,23 @@ using Json = nlohmann::json;
 
 TEST(Notices, DiscoveryGivesEachCameraADeviceWithWhatHomeAssistantRequires) {
   const std::vector<Notice> notices = DiscoveryNotices("zent", TopicName("cam+1/#.lan"), "cam+1/#.lan");
-  ASSERT_EQ(notices.size(), 2u);
+  ASSERT_EQ(notices.size(), 3u);
   EXPECT_EQ(notices[0].topic, "homeassistant/binary_sensor/zent_cam_1___lan/motion/config");
   EXPECT_EQ(notices[1].topic, "homeassistant/sensor/zent_cam_1___lan/recording/config");
+  EXPECT_EQ(notices[2].topic, "homeassistant/button/zent_cam_1___lan/trigger/config");
   std::set<std::string> ids;
   for (const Notice& notice : notices) {
     EXPECT_TRUE(notice.retained && notice.absoluteTopic && !notice.forWebhooks);
     const Json config = Json::parse(notice.payload);
     ids.insert(config["unique_id"].get<std::string>());
-    EXPECT_EQ(config["state_topic"].get<std::string>().rfind("zent/cam_1___lan/", 0), 0u);
+    const std::string topic = config.value("state_topic", config.value("command_topic", ""));
+    EXPECT_EQ(topic.rfind("zent/cam_1___lan/", 0), 0u);
     EXPECT_EQ(config["device"]["identifiers"][0], "zent_cam_1___lan");
     EXPECT_EQ(config["device"]["name"], "Camera cam+1/#.lan");
     EXPECT_EQ(config["availability"][0]["topic"], "zent/available");
     EXPECT_EQ(config["availability"][1]["topic"], "zent/cam_1___lan/status");
   }
-  EXPECT_EQ(ids.size(), 2u);
+  EXPECT_EQ(ids.size(), 3u);
   EXPECT_EQ(Json::parse(notices[0].payload)["device_class"], "motion");
   // The event's time as ISO 8601 with milliseconds and the zone.
   EXPECT_TRUE(std::regex_match(IsoTime(std::chrono::system_clock::now()),
