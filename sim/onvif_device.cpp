@@ -234,12 +234,30 @@ std::pair<int, std::string> OnvifDevice::Serve(const std::string& url, const std
                             "/onvif/media_service</tt:XAddr></tt:Media></tds:Capabilities>"
                             "</tds:GetCapabilitiesResponse>")};
   } else if (action == "GetServices") {
-    answer = {200, Envelope("<tds:GetServicesResponse><tds:Service><tds:Namespace>http://www.onvif.org/ver10/"
-                            "events/wsdl</tds:Namespace><tds:XAddr>" +
-                            Base() + "/onvif/event_service</tds:XAddr></tds:Service></tds:GetServicesResponse>")};
+    std::string services;
+    for (const auto& [space, path] : {std::pair<const char*, const char*>{"device", "device_service"},
+                                      {"media", "media_service"},
+                                      {"events", "event_service"}})
+      services += std::string("<tds:Service><tds:Namespace>http://www.onvif.org/ver10/") + space +
+                  "/wsdl</tds:Namespace><tds:XAddr>" + Base() + "/onvif/" + path +
+                  "</tds:XAddr><tds:Version><tt:Major>2</tt:Major><tt:Minor>60</tt:Minor></tds:Version>"
+                  "</tds:Service>";
+    answer = {200, Envelope("<tds:GetServicesResponse>" + services + "</tds:GetServicesResponse>")};
+  } else if (action == "GetVideoSources") {
+    answer = {200, Envelope("<trt:GetVideoSourcesResponse><trt:VideoSources token=\"source\"><tt:Framerate>15"
+                            "</tt:Framerate><tt:Resolution><tt:Width>640</tt:Width><tt:Height>480</tt:Height>"
+                            "</tt:Resolution></trt:VideoSources></trt:GetVideoSourcesResponse>")};
   } else if (action == "GetProfiles") {
     answer = {200, Envelope("<trt:GetProfilesResponse><trt:Profiles token=\"main\" fixed=\"true\"><tt:Name>main"
-                            "</tt:Name></trt:Profiles></trt:GetProfilesResponse>")};
+                            "</tt:Name><tt:VideoSourceConfiguration token=\"vsc\"><tt:Name>vsc</tt:Name><tt:UseCount>1"
+                            "</tt:UseCount><tt:SourceToken>source</tt:SourceToken><tt:Bounds x=\"0\" y=\"0\" "
+                            "width=\"640\" height=\"480\"/></tt:VideoSourceConfiguration>"
+                            "<tt:VideoEncoderConfiguration token=\"vec\"><tt:Name>vec</tt:Name><tt:UseCount>1"
+                            "</tt:UseCount><tt:Encoding>H264</tt:Encoding><tt:Resolution><tt:Width>640</tt:Width>"
+                            "<tt:Height>480</tt:Height></tt:Resolution><tt:Quality>5</tt:Quality><tt:RateControl>"
+                            "<tt:FrameRateLimit>15</tt:FrameRateLimit><tt:EncodingInterval>1</tt:EncodingInterval>"
+                            "<tt:BitrateLimit>1000</tt:BitrateLimit></tt:RateControl></tt:VideoEncoderConfiguration>"
+                            "</trt:Profiles></trt:GetProfilesResponse>")};
   } else if (action == "GetStreamUri") {
     answer = {200, Envelope("<trt:GetStreamUriResponse><trt:MediaUri><tt:Uri>" + options_.streamUri +
                             "</tt:Uri><tt:InvalidAfterConnect>false</tt:InvalidAfterConnect><tt:InvalidAfterReboot>"
