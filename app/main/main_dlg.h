@@ -122,6 +122,8 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   long OnCameraEvent(unsigned long wParam, long lParam);
   void OnEvent(const zent::EventOrigin& origin);
   void OnVideoFound(const std::string& url);
+  // A message on PREFIX/CAMERA/trigger from the broker, for the camera logged in here.
+  void OnTrigger(const std::string& camera, const std::string& payload);
   void OnSessionEnded(const zent::SessionEnding& ending);
   // Tests and the soak shorten the waits between log-in attempts, and the minute recordings last.
   void SetReloginDelays(std::vector<int> milliseconds);

@@ -4,7 +4,16 @@
 #include <QCoreApplication>
 
 #include "app/main/main_dlg.h"
+#include "link/external_source.h"
 #include "notify/broker_address.h"
+#include "notify/notices.h"
+
+void CMainDlg::OnTrigger(const std::string& camera, const std::string& payload) {
+  if (!m_cycle->RecorderWanted() || camera != zent::TopicName(m_currentProfile.cameraAddress)) return;
+  const zent::EventOrigin origin{"external", "", "", payload, "MQTT"};
+  AddStatusLine(zent::TriggerLine(origin));
+  OnEvent(origin);
+}
 
 void CMainDlg::ConfigureNotifications(std::optional<BrokerLogin> login) {
   if (!m_notifications) {
@@ -13,6 +22,12 @@ void CMainDlg::ConfigureNotifications(std::optional<BrokerLogin> login) {
     m_notifications = std::make_unique<zent::Notifications>([this, alive](const std::string& line) {
       QMetaObject::invokeMethod(QCoreApplication::instance(), [this, alive, line] {
         if (alive.lock()) AddStatusLine(line);
+      });
+    });
+    // A trigger from the broker for the camera logged in here: an event like the camera's own.
+    m_notifications->OnTrigger([this, alive](const std::string& camera, const std::string& payload) {
+      QMetaObject::invokeMethod(QCoreApplication::instance(), [this, alive, camera, payload] {
+        if (alive.lock()) OnTrigger(camera, payload);
       });
     });
   }

@@ -87,7 +87,13 @@ TEST_F(RecordingCycle, PreparesOnLogInRecordsEachEventAndReusesTheWindow) {
     log.calls.clear();
     clock = At(7, 4, 46 + event);
     elapsed.restart();
-    dlg->OnCameraEvent(0, 0);
+    // The second from the broker: an event like the camera's own, said with who sent it.
+    if (event == 0) dlg->OnCameraEvent(0, 0);
+    else dlg->OnTrigger("127_0_0_1", "bell");
+    if (event == 1) {
+      const auto texts = StatusTexts(*dlg->m_listStatus);
+      EXPECT_NE(std::find(texts.begin(), texts.end(), ">>> Trigger from MQTT: bell"), texts.end());
+    }
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(Enabled(IDC_LOGIN));
     EXPECT_FALSE(Enabled(IDC_DISCONNECT));
