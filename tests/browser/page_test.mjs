@@ -95,10 +95,17 @@ async function main() {
     assert.equal(questions.length, 1);
     assert.ok(!existsSync(join(recordings, 'door_20261206_220000.avi')));
 
+    // Record now: an event from the page, recorded like the camera's own.
+    await press('#recordNow');
+    await page.waitForFunction(() => document.getElementById('recordNowSaid').textContent === 'Recording asked for');
+    await page.waitForFunction(() => document.querySelectorAll('#list li[data-recording^="127_0_0_2~"]').length === 2,
+      {timeout: 15000});
+
     // A viewer sees no Delete.
     await Promise.all([page.waitForNavigation(), page.click('#logout')]);  // waiting before the click: it may be quick
     await logIn('guard', 'guard-pass-1');
     assert.equal((await page.$$('#list button.danger')).length, 0);
+    assert.equal(await page.$eval('#recordNow', (button) => button.hidden), true);
     assert.deepEqual(errors, []);
     if (process.env.ZENT_SCREENSHOTS) {
       const phone = await browser.newPage();

@@ -61,6 +61,8 @@ async function selectCamera(id) {
   selected = id;
   day = '';
   showCameras();
+  $('recordNow').hidden = session.role !== 'admin';
+  $('recordNowSaid').textContent = '';
   await Promise.all([loadRecordings(true), loadWeek()]);
 }
 
@@ -300,6 +302,17 @@ async function start() {
     location.href = '/login';
   });
   $('more').addEventListener('click', () => { page += 1; loadRecordings(false); });
+  // An event from here, as a camera's own: recorded when the camera is ready for one.
+  $('recordNow').addEventListener('click', async () => {
+    const said = $('recordNowSaid');
+    try {
+      await api('/api/cameras/' + selected + '/trigger', {method: 'POST', headers: {'Content-Type': 'application/json'},
+        body: JSON.stringify({reason: 'Record now'})});
+      said.textContent = 'Recording asked for';
+    } catch (error) {
+      said.textContent = error.message;
+    }
+  });
   $('liveToggle').addEventListener('click', () => {
     liveShown = !liveShown;
     $('liveToggle').textContent = liveShown ? 'Hide' : 'Show';
