@@ -3,6 +3,7 @@
 #include "app/options/options_dlg.h"
 
 #include <QLabel>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -64,7 +65,18 @@ TEST_F(OptionsDialog, GroupsItsSettingsAndSaysAtOnceWhetherATestMessageArrived) 
   EXPECT_TRUE(dialog.m_labelWebhookTest->text().startsWith("Not sent: http://127.0.0.1:9/hook: "))
       << dialog.m_labelWebhookTest->text().toStdString();
 
+  // The camera's events: a source the program does not know keeps the dialog open.
+  auto* events = Field<QComboBox>(dialog, "cameraEvents");
+  EXPECT_EQ(events->currentText(), "camera");
+  events->setCurrentText("onvif:port");
   dialog.accept();
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back().text, "A camera's events are camera, onvif, onvif:PORT or external.");
+  events->setCurrentText("onvif:8000");
+
+  dialog.accept();
+  EXPECT_EQ(dialog.Result().cameraEvents.at("127.0.0.1"), "onvif:8000");
   EXPECT_EQ(dialog.Result().webhookUrls, std::vector<std::string>{"http://127.0.0.1:9/hook?key=s3cret"});
   EXPECT_EQ(dialog.Result().mqttPrefix, "house");
   EXPECT_EQ(dialog.Login().password, "wrong");  // for the key ring, which the main window writes
