@@ -1,5 +1,7 @@
 #include "onvif/onvif_session.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -101,6 +103,10 @@ std::shared_ptr<OnvifSession> OnvifSession::Start(OnvifSettings settings, std::s
 
 OnvifSession::OnvifSession(OnvifSettings settings, std::shared_ptr<SessionHost> host)
     : settings_(std::move(settings)), host_(std::move(host)) {}
+
+OnvifSession::~OnvifSession() {
+  if (!settings_.password.empty()) explicit_bzero(settings_.password.data(), settings_.password.size());
+}
 
 void OnvifSession::Status(const std::string& text) {
   if (!Stopping()) host_->AddStatusLine(text);

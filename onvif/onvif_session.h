@@ -48,6 +48,7 @@ class EdgeDetector {
 class OnvifSession : public EventSource {
  public:
   static std::shared_ptr<OnvifSession> Start(OnvifSettings settings, std::shared_ptr<SessionHost> host);
+  ~OnvifSession() override;  // leaves no copy of the password in freed memory
 
  private:
   OnvifSession(OnvifSettings settings, std::shared_ptr<SessionHost> host);

@@ -76,7 +76,9 @@ std::string OnConfiguredHost(const std::string& url, const std::string& host, in
 
 SoapClient::SoapClient(std::string host, std::string user, std::string password, std::function<bool()> stopping)
     : host_(std::move(host)), user_(std::move(user)), password_(std::move(password)), stopping_(std::move(stopping)) {
-  curl_ = curl_easy_init();
+  // Once, before any handle: curl_easy_init would otherwise do it itself, on whichever thread.
+  static const CURLcode initialized = curl_global_init(CURL_GLOBAL_DEFAULT);
+  if (initialized == CURLE_OK) curl_ = curl_easy_init();
 }
 
 SoapClient::~SoapClient() {
