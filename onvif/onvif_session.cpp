@@ -117,45 +117,67 @@ void OnvifSession::Body() {
   if (!Stopping()) host_->SessionEnded(ending);
 }
 
-SessionEnding OnvifSession::Run() {
-  const OnvifSettings& s = settings_;
-  SoapClient client(s.address, s.user, s.password, [this] { return Stopping(); });
-  const std::string device = "http://" + s.address + ":" + std::to_string(s.port) + "/onvif/device_service";
-  std::int64_t offset = 0;  // the camera's clock minus ours
-  const auto drop = [this](const std::string& why) {
-    Status(why);
-    return SessionEnding{SessionEnd::Dropped, "Disconnected Network.", {"Disconnected Network."}};
-  };
-  const auto readClock = [&]() -> Reply {
-    Reply reply =
-        client.Post(device, action::kGetSystemDateAndTime, Envelope("", GetSystemDateAndTime()), kRequestTimeout);
-    if (reply.Answered())
-      if (const auto cameraTime = Answer(reply.body).SystemTime()) offset = *cameraTime - UtcNow();
-    return reply;
-  };
-  const auto call = [&](const std::string& url, const char* act, const std::string& body, seconds timeout,
-                        bool interruptible = true, bool addressed = false) {
-    std::string header = client.UsesDigest() ? std::string() : SecurityHeader(s.user, s.password, UtcNow() + offset);
-    if (addressed) header += AddressingHeader(act, url);
-    return client.Post(url, act, Envelope(header, body), timeout, interruptible);
-  };
+// One camera's ONVIF services as this session talks to them: the HTTP client, the device service's
+// address and the camera's clock.
+class OnvifSession::Camera {
+ public:
+  Camera(const OnvifSettings& settings, std::function<bool()> stopping)
+      : settings_(settings),
+        client_(settings.address, settings.user, settings.password, std::move(stopping)),
+        device_("http://" + settings.address + ":" + std::to_string(settings.port) + "/onvif/device_service") {}
 
+  // Reads the camera's clock, which needs no log-in.
+  Reply ReadClock() {
+    Reply reply =
+        client_.Post(device_, action::kGetSystemDateAndTime, Envelope("", GetSystemDateAndTime()), kRequestTimeout);
+    if (reply.Answered())
+      if (const auto cameraTime = Answer(reply.body).SystemTime()) offset_ = *cameraTime - UtcNow();
+    return reply;
+  }
+  std::int64_t Offset() const { return offset_; }
+  // A request with the log-in stamped by the camera's clock; `addressed` for a subscription's.
+  Reply Call(const std::string& url, const char* act, const std::string& body, seconds timeout = kRequestTimeout,
+             bool interruptible = true, bool addressed = false) {
+    std::string header =
+        client_.UsesDigest() ? std::string() : SecurityHeader(settings_.user, settings_.password, UtcNow() + offset_);
+    if (addressed) header += AddressingHeader(act, url);
+    return client_.Post(url, act, Envelope(header, body), timeout, interruptible);
+  }
+  Reply Device(const char* act, const std::string& body) { return Call(device_, act, body); }
+  std::string OnHost(const std::string& url, int defaultPort) const {
+    return OnConfiguredHost(url, settings_.address, defaultPort);
+  }
+
+ private:
+  const OnvifSettings& settings_;
+  SoapClient client_;
+  const std::string device_;
+  std::int64_t offset_ = 0;  // the camera's clock minus ours
+};
+
+SessionEnding OnvifSession::Drop(const std::string& why) {
+  Status(why);
+  return {SessionEnd::Dropped, "Disconnected Network.", {"Disconnected Network."}};
+}
+
+std::optional<SessionEnding> OnvifSession::LogIn(Camera& camera, std::string& eventsUrl) {
   Status("Connecting to the camera's ONVIF service...");
-  if (const Reply clock = readClock(); !clock.Answered())
-    return drop("The camera's ONVIF service does not answer (" + Why(clock) + ").");
+  if (const Reply clock = camera.ReadClock(); !clock.Answered())
+    return Drop("The camera's ONVIF service does not answer (" + Why(clock) + ").");
+  const std::int64_t offset = camera.Offset();
   if (std::llabs(offset) >= 5)
     Status("The camera's clock is " + std::to_string(std::llabs(offset)) + " s " +
            (offset > 0 ? "ahead of" : "behind") + " ours; its log-ins are stamped with its time.");
 
   Status("Checking user authentication...");
-  Reply capabilities = call(device, action::kGetCapabilities, GetCapabilities(), kRequestTimeout);
+  const SessionEnding refused{SessionEnd::Final, "Error: User Authenticaion failed", {"User authentication failed."}};
+  Reply capabilities = camera.Device(action::kGetCapabilities, GetCapabilities());
   if (Refused(capabilities)) {
     // A clock that moved since it was read is the usual cause of a refusal that is not one.
-    readClock();
-    capabilities = call(device, action::kGetCapabilities, GetCapabilities(), kRequestTimeout);
+    camera.ReadClock();
+    capabilities = camera.Device(action::kGetCapabilities, GetCapabilities());
   }
-  if (Refused(capabilities))
-    return {SessionEnd::Final, "Error: User Authenticaion failed", {"User authentication failed."}};
+  if (Refused(capabilities)) return refused;
   std::string events, media;
   if (Good(capabilities)) {
     const Answer answer(capabilities.body);
@@ -163,48 +185,49 @@ SessionEnding OnvifSession::Run() {
     media = answer.ServiceAddress("Media", "media/wsdl");
   }
   if (events.empty()) {
-    const Reply services = call(device, action::kGetServices, GetServices(), kRequestTimeout);
-    if (Refused(services))
-      return {SessionEnd::Final, "Error: User Authenticaion failed", {"User authentication failed."}};
-    if (!services.Answered()) return drop("The camera's ONVIF service does not answer (" + Why(services) + ").");
+    const Reply services = camera.Device(action::kGetServices, GetServices());
+    if (Refused(services)) return refused;
+    if (!services.Answered()) return Drop("The camera's ONVIF service does not answer (" + Why(services) + ").");
     const Answer answer(services.body);
     events = answer.ServiceAddress("Events", "events/wsdl");
     if (media.empty()) media = answer.ServiceAddress("Media", "media/wsdl");
   }
-  const std::string eventsUrl = OnConfiguredHost(events, s.address, s.port);
-  if (eventsUrl.empty()) return {SessionEnd::Final, "The camera names no ONVIF event service.", {}};
+  eventsUrl = camera.OnHost(events, settings_.port);
+  if (eventsUrl.empty()) return SessionEnding{SessionEnd::Final, "The camera names no ONVIF event service.", {}};
   Status("User authentication success.");
+  if (settings_.askVideo) FindVideo(camera, camera.OnHost(media, settings_.port));
+  return std::nullopt;
+}
 
-  if (s.askVideo) {
-    const std::string mediaUrl = OnConfiguredHost(media, s.address, s.port);
-    const Reply profiles =
-        mediaUrl.empty() ? Reply{} : call(mediaUrl, action::kGetProfiles, GetProfiles(), kRequestTimeout);
-    const std::vector<std::string> tokens =
-        Good(profiles) ? Answer(profiles.body).ProfileTokens() : std::vector<std::string>{};
-    std::string stream;
-    if (!tokens.empty()) {
-      const Reply uri = call(mediaUrl, action::kGetStreamUri, GetStreamUri(tokens.front()), kRequestTimeout);
-      if (Good(uri)) stream = OnConfiguredHost(Answer(uri.body).StreamUri(), s.address, 554);
-    }
-    if (!stream.empty()) {
-      Status("Video from the camera's profile " + tokens.front() + ": " + stream);
-      if (!Stopping()) host_->VideoFound(stream);
-    } else {
-      Status("The camera did not say where its video is; its video port is used.");
-    }
+void OnvifSession::FindVideo(Camera& camera, const std::string& mediaUrl) {
+  const Reply profiles = mediaUrl.empty() ? Reply{} : camera.Call(mediaUrl, action::kGetProfiles, GetProfiles());
+  const std::vector<std::string> tokens =
+      Good(profiles) ? Answer(profiles.body).ProfileTokens() : std::vector<std::string>{};
+  std::string stream;
+  if (!tokens.empty()) {
+    const Reply uri = camera.Call(mediaUrl, action::kGetStreamUri, GetStreamUri(tokens.front()));
+    if (Good(uri)) stream = camera.OnHost(Answer(uri.body).StreamUri(), 554);
   }
-  if (!Stopping()) host_->LoginAccepted();
+  if (stream.empty()) {
+    Status("The camera did not say where its video is; its video port is used.");
+    return;
+  }
+  Status("Video from the camera's profile " + tokens.front() + ": " + stream);
+  if (!Stopping()) host_->VideoFound(stream);
+}
 
+SessionEnding OnvifSession::Listen(Camera& camera, const std::string& eventsUrl) {
+  const OnvifSettings& s = settings_;
   EdgeDetector edges(s.topics);
   std::string subscription;
   while (!Stopping()) {
     const Reply made =
-        call(eventsUrl, action::kCreatePullPoint, CreatePullPointSubscription(s.terminationSeconds), kRequestTimeout);
+        camera.Call(eventsUrl, action::kCreatePullPoint, CreatePullPointSubscription(s.terminationSeconds));
     if (Stopping()) break;
     const auto madeSubscription = Good(made) ? Answer(made.body).SubscriptionMade() : std::nullopt;
-    if (!madeSubscription) return drop("The camera made no event subscription (" + Why(made) + ").");
-    subscription = OnConfiguredHost(madeSubscription->address, s.address, s.port);
-    if (subscription.empty()) return drop("The camera's event subscription has no usable address.");
+    if (!madeSubscription) return Drop("The camera made no event subscription (" + Why(made) + ").");
+    subscription = camera.OnHost(madeSubscription->address, s.port);
+    if (subscription.empty()) return Drop("The camera's event subscription has no usable address.");
     int lifetime = Lifetime(madeSubscription->currentTime, madeSubscription->terminationTime, s.terminationSeconds);
     auto ends = Clock::now() + seconds(lifetime);
     Status("Subscribed to the camera's events.");
@@ -214,40 +237,50 @@ SessionEnding OnvifSession::Run() {
       const int pull = std::clamp(lifetime / 3, 1, s.pullSeconds);
       if (Clock::now() + seconds(pull + std::max(1, lifetime / 4)) >= ends) {
         const Reply renew =
-            call(subscription, action::kRenew, Renew(s.terminationSeconds), kRequestTimeout, true, true);
+            camera.Call(subscription, action::kRenew, Renew(s.terminationSeconds), kRequestTimeout, true, true);
         if (Stopping()) break;
         const auto renewed = Good(renew) ? Answer(renew.body).Renewed() : std::nullopt;
         if (renewed) {
           lifetime = Lifetime(renewed->currentTime, renewed->terminationTime, s.terminationSeconds);
           ends = Clock::now() + seconds(lifetime);
         } else if (!renew.Answered()) {
-          return drop("The camera's events stopped (" + Why(renew) + ").");
+          return Drop("The camera's events stopped (" + Why(renew) + ").");
         } else {
           // Some cameras never renew: a new subscription before the old one ends loses nothing.
           Status("The camera did not renew its event subscription (" + Why(renew) + "); subscribing again.");
-          call(subscription, action::kUnsubscribe, Unsubscribe(), kGoodbyeTimeout, true, true);
+          camera.Call(subscription, action::kUnsubscribe, Unsubscribe(), kGoodbyeTimeout, true, true);
           again = true;
           continue;
         }
       }
-      const Reply pulled = call(subscription, action::kPullMessages, PullMessages(pull, kMessageLimit),
-                                seconds(pull) + kRequestTimeout, true, true);
+      const Reply pulled = camera.Call(subscription, action::kPullMessages, PullMessages(pull, kMessageLimit),
+                                       seconds(pull) + kRequestTimeout, true, true);
       if (Stopping()) break;
-      if (!Good(pulled)) return drop("The camera's events stopped (" + Why(pulled) + ").");
+      if (!Good(pulled)) return Drop("The camera's events stopped (" + Why(pulled) + ").");
       const Messages messages = Answer(pulled.body).PulledMessages();
       if (messages.terminationTime && messages.currentTime)
         ends = Clock::now() + seconds(Lifetime(messages.currentTime, messages.terminationTime, lifetime));
-      for (const Notification& n : messages.notifications) {
-        const auto origin = edges.Feed(n);
-        if (!origin || Stopping()) continue;
-        Status(">>> Event message arrived: " + origin->topic + (origin->item.empty() ? "" : " " + origin->item));
-        if (!Stopping()) host_->CameraEvent(*origin);
-      }
+      for (const Notification& n : messages.notifications) Tell(edges.Feed(n));
     }
   }
   // Stopped: the camera may keep a subscription nobody pulls until it ends; ask it to forget it.
-  if (!subscription.empty()) call(subscription, action::kUnsubscribe, Unsubscribe(), kGoodbyeTimeout, false, true);
+  if (!subscription.empty())
+    camera.Call(subscription, action::kUnsubscribe, Unsubscribe(), kGoodbyeTimeout, false, true);
   return {};
+}
+
+void OnvifSession::Tell(const std::optional<EventOrigin>& origin) {
+  if (!origin || Stopping()) return;
+  Status(">>> Event message arrived: " + origin->topic + (origin->item.empty() ? "" : " " + origin->item));
+  if (!Stopping()) host_->CameraEvent(*origin);
+}
+
+SessionEnding OnvifSession::Run() {
+  Camera camera(settings_, [this] { return Stopping(); });
+  std::string eventsUrl;
+  if (std::optional<SessionEnding> ended = LogIn(camera, eventsUrl)) return std::move(*ended);
+  if (!Stopping()) host_->LoginAccepted();
+  return Listen(camera, eventsUrl);
 }
 
 }  // namespace zent::onvif

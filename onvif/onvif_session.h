@@ -6,6 +6,8 @@
 // fault) is a drop, logged in again by the recording cycle as the event channel's drops are.
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -51,9 +53,18 @@ class OnvifSession : public EventSource {
   ~OnvifSession() override;  // leaves no copy of the password in freed memory
 
  private:
+  class Camera;
+
   OnvifSession(OnvifSettings settings, std::shared_ptr<SessionHost> host);
   void Body() override;
   SessionEnding Run();
+  // The clock, the log-in, the services and (when asked) the video; an ending when it failed.
+  std::optional<SessionEnding> LogIn(Camera& camera, std::string& eventsUrl);
+  void FindVideo(Camera& camera, const std::string& mediaUrl);
+  // Subscriptions, renewed or made again, pulled until a stop or a drop.
+  SessionEnding Listen(Camera& camera, const std::string& eventsUrl);
+  void Tell(const std::optional<EventOrigin>& origin);
+  SessionEnding Drop(const std::string& why);
   void Status(const std::string& text);
 
   OnvifSettings settings_;
