@@ -96,6 +96,7 @@ async function main() {
     assert.ok(!existsSync(join(recordings, 'door_20261206_220000.avi')));
 
     // Record now: an event from the page, recorded like the camera's own.
+    assert.equal(await page.$eval('#recordNow', (button) => button.hidden), false);
     await press('#recordNow');
     await page.waitForFunction(() => document.getElementById('recordNowSaid').textContent === 'Recording asked for');
     await page.waitForFunction(() => document.querySelectorAll('#list li[data-recording^="127_0_0_2~"]').length === 2,

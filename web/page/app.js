@@ -61,7 +61,6 @@ async function selectCamera(id) {
   selected = id;
   day = '';
   showCameras();
-  $('recordNow').hidden = session.role !== 'admin';
   $('recordNowSaid').textContent = '';
   await Promise.all([loadRecordings(true), loadWeek()]);
 }
@@ -272,6 +271,7 @@ function showLive() {
 async function refreshCameras() {
   cameras = await api('/api/cameras');
   if (!selected && cameras.length) selected = cameras[0].id;
+  $('recordNow').hidden = session.role !== 'admin' || !selected;
   showCameras();
   showLive();
 }
