@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -200,6 +201,16 @@ std::unique_ptr<zent::WebServer> StartWebPage(const std::string& webAddress, con
   return web;
 }
 
+// Reloads on each SIGHUP; returns the signal that asks to stop.
+int WaitForSignals(const sigset_t& signals, const std::function<void()>& reload) {
+  for (;;) {
+    int received = 0;
+    if (sigwait(&signals, &received) != 0) continue;
+    if (received != SIGHUP) return received;
+    reload();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -299,30 +310,25 @@ int main(int argc, char** argv) {
         webAddress, loaded, settings, openFiles, catalog, board, feeds, output,
         [&service](const std::string& address, const zent::EventOrigin& origin) { service.Trigger(address, origin); });
   }
-  for (;;) {
-    int received = 0;
-    if (sigwait(&signals, &received) != 0) continue;
-    if (received == SIGHUP) {
-      Loaded again = Load(documentsFolder, args.only, args.mqttUrl);
-      for (const std::string& warning : again.warnings) output.Program(warning);
-      if (!again.error.empty()) {
-        output.Program("not reloaded, recording as before: " + again.error);
-        continue;
-      }
-      for (const std::string& error : notifications.Configure(again.notify)) output.Program(error);
-      apply(service, again.cameras);
-      output.Program("reloaded; recording " + AddressList(again.cameras));
-      continue;
+  const int stopped = WaitForSignals(signals, [&] {
+    Loaded again = Load(documentsFolder, args.only, args.mqttUrl);
+    for (const std::string& warning : again.warnings) output.Program(warning);
+    if (!again.error.empty()) {
+      output.Program("not reloaded, recording as before: " + again.error);
+      return;
     }
-    output.Program(std::string("stopping (") + strsignal(received) + ")");
-    web.reset();
-    service.StopAll();  // every camera finishes its file at once, each waiting for its disk at most 2 s
-    output.Flush();
-    if (!zent::Finishing::WaitForAll(std::chrono::steady_clock::now() + std::chrono::milliseconds(200))) {
-      output.Program("stopped; a recording on a disk that does not answer is left without its index");
-      std::_Exit(0);  // nothing is torn down under the thread still writing to it
-    }
-    output.Program("stopped");
-    return 0;
+    for (const std::string& error : notifications.Configure(again.notify)) output.Program(error);
+    apply(service, again.cameras);
+    output.Program("reloaded; recording " + AddressList(again.cameras));
+  });
+  output.Program(std::string("stopping (") + strsignal(stopped) + ")");
+  web.reset();
+  service.StopAll();  // every camera finishes its file at once, each waiting for its disk at most 2 s
+  output.Flush();
+  if (!zent::Finishing::WaitForAll(std::chrono::steady_clock::now() + std::chrono::milliseconds(200))) {
+    output.Program("stopped; a recording on a disk that does not answer is left without its index");
+    std::_Exit(0);  // nothing is torn down under the thread still writing to it
   }
+  output.Program("stopped");
+  return 0;
 }
