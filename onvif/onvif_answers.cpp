@@ -132,6 +132,13 @@ bool SoapFault::NotAuthorized() const {
   return false;
 }
 
+bool SoapFault::UnknownResource() const {
+  for (const std::string* text : {&subcode, &code, &reason})
+    if (text->find("ResourceUnknown") != std::string::npos || text->find("UnknownSubscription") != std::string::npos)
+      return true;
+  return false;
+}
+
 Answer::Answer(const std::string& text) {
   static std::once_flag initialized;
   std::call_once(initialized, [] { xmlInitParser(); });

@@ -18,6 +18,9 @@ struct SoapFault {
   std::string subcode;  // the innermost, e.g. "ter:NotAuthorized"
   std::string reason;
   bool NotAuthorized() const;
+  // The subscription is not there (the camera restarted, or it ran out): WS-ResourceFramework's
+  // ResourceUnknownFault, or a camera's own words for it.
+  bool UnknownResource() const;
 };
 
 using Items = std::vector<std::pair<std::string, std::string>>;  // SimpleItem Name, Value

@@ -42,6 +42,13 @@ bool Refused(const Reply& reply) {
   return fault && fault->NotAuthorized();
 }
 
+// The camera no longer knows the subscription: it restarted.
+bool Lost(const Reply& reply) {
+  if (!reply.Answered()) return false;
+  const auto fault = Answer(reply.body).Fault();
+  return fault && fault->UnknownResource();
+}
+
 bool Good(const Reply& reply) { return reply.Answered() && reply.status == 200 && !Answer(reply.body).Fault(); }
 
 // Seconds a subscription lives: by the camera's own clock in its answer, else what was asked.
@@ -243,7 +250,7 @@ SessionEnding OnvifSession::Listen(Camera& camera, const std::string& eventsUrl)
         if (renewed) {
           lifetime = Lifetime(renewed->currentTime, renewed->terminationTime, s.terminationSeconds);
           ends = Clock::now() + seconds(lifetime);
-        } else if (!renew.Answered()) {
+        } else if (!renew.Answered() || Lost(renew) || renew.status == 404) {
           return Drop("The camera's events stopped (" + Why(renew) + ").");
         } else {
           // Some cameras never renew: a new subscription before the old one ends loses nothing.
