@@ -259,6 +259,8 @@ std::optional<std::int64_t> ParseDateTime(const std::string& text) {
   if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%lf%n", &year, &month, &day, &hour, &minute, &second, &consumed) !=
       6)
     return std::nullopt;
+  // Seconds as the camera wrote them may be anything a double reads: only 0 to 60 are a time.
+  if (!(second >= 0 && second < 61)) return std::nullopt;
   auto utc = Utc(year, month, day, hour, minute, static_cast<int>(second));
   if (!utc) return std::nullopt;
   const char* zone = text.c_str() + consumed;

@@ -32,6 +32,8 @@ TEST(OnvifAnswers, NotificationsAreReadWhateverThePrefixesAndStateIsNoEvent) {
   const Messages messages = answer.PulledMessages();
   ASSERT_EQ(messages.notifications.size(), 2u);
   EXPECT_EQ(*messages.terminationTime - *messages.currentTime, 60);  // +02:00 is two hours ahead of UTC
+  EXPECT_FALSE(ParseDateTime("2026-12-09T03:40:1e300Z"));  // once found by the fuzz target
+  EXPECT_FALSE(ParseDateTime("2026-12-09T03:40:nanZ"));
   EXPECT_EQ(messages.notifications[0].operation, "Initialized");
   EXPECT_EQ(messages.notifications[1].data, (Items{{"IsMotion", "false"}}));
 
