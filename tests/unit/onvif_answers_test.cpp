@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "onvif/onvif_session.h"
+#include "onvif/soap_client.h"
 
 namespace zent::onvif {
 namespace {
@@ -32,7 +33,7 @@ TEST(OnvifAnswers, NotificationsAreReadWhateverThePrefixesAndStateIsNoEvent) {
   const Messages messages = answer.PulledMessages();
   ASSERT_EQ(messages.notifications.size(), 2u);
   EXPECT_EQ(*messages.terminationTime - *messages.currentTime, 60);  // +02:00 is two hours ahead of UTC
-  EXPECT_FALSE(ParseDateTime("2026-12-09T03:40:1e300Z"));  // once found by the fuzz target
+  EXPECT_FALSE(ParseDateTime("2026-12-09T03:40:1e300Z"));            // once found by the fuzz target
   EXPECT_FALSE(ParseDateTime("2026-12-09T03:40:nanZ"));
   EXPECT_EQ(messages.notifications[0].operation, "Initialized");
   EXPECT_EQ(messages.notifications[1].data, (Items{{"IsMotion", "false"}}));
@@ -62,6 +63,16 @@ TEST(OnvifAnswers, EntitiesDocumentTypesAndOversizedAnswersAreRefused) {
   EXPECT_FALSE(Answer(Envelope("<t:Uri>" + std::string(kMaxAnswerBytes, 'x') + "</t:Uri>")).Valid());
   EXPECT_FALSE(Answer("<Envelope><Body/></Envelope").Valid());
   EXPECT_EQ(Answer(Envelope("<t:MediaUri><t:Uri>rtsp://c/1</t:Uri></t:MediaUri>")).StreamUri(), "rtsp://c/1");
+}
+
+// A camera's addresses name hosts of their own; only their path and port are taken, on ours.
+TEST(OnvifAnswers, AddressesTheCameraGivesKeepOnlyTheirPathAndPort) {
+  EXPECT_EQ(OnConfiguredHost("rtsp://user:pw@192.0.2.1:8554/s?x=1#top", "cam.lan", 554), "rtsp://cam.lan:8554/s?x=1");
+  EXPECT_EQ(OnConfiguredHost("http://evil.example/onvif/events", "10.0.0.7", 8000),
+            "http://10.0.0.7:8000/onvif/events");
+  EXPECT_EQ(OnConfiguredHost("http://[fe80::1]:81", "10.0.0.7", 80), "http://10.0.0.7:81/");
+  for (const char* wrong : {"", "/onvif/events", "http://h:99999/", "http://h:8o/", "1ttp://h/"})
+    EXPECT_EQ(OnConfiguredHost(wrong, "10.0.0.7", 80), "") << wrong;
 }
 
 }  // namespace
