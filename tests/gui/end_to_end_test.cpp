@@ -81,7 +81,8 @@ TEST_F(GuiTest, SlowEveryEventBecomesAWholePlayableRecording) {
   EXPECT_EQ(window->m_pViewer, viewer);
   const double secondSeconds = ProbeAvi(second).seconds;  // what the buffer had since the first ended
   EXPECT_GT(secondSeconds, 3.0);
-  EXPECT_LT(secondSeconds, 3.2 + 5.0 + 0.2);
+  // At most the buffer's 5 s before it and its 3 s; a busy machine's timer may end it a little late.
+  EXPECT_LT(secondSeconds, 3.2 + 5.0 + 1.0);
   EXPECT_TRUE(boxes.empty());
 }
 
