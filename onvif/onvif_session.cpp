@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 #include <cstdlib>
 #include <ctime>
 
@@ -25,31 +26,32 @@ std::int64_t UtcNow() { return static_cast<std::int64_t>(std::time(nullptr)); }
 bool IsBoolean(const std::string& v) { return v == "true" || v == "false" || v == "1" || v == "0"; }
 bool IsTrue(const std::string& v) { return v == "true" || v == "1"; }
 
-std::string Why(const Reply& reply) {
-  if (!reply.error.empty()) return reply.error;
-  Answer answer(reply.body);
-  if (const auto fault = answer.Fault())
-    return "fault " + (fault->subcode.empty() ? fault->code : fault->subcode) +
-           (fault->reason.empty() ? "" : ": " + fault->reason);
-  return "HTTP " + std::to_string(reply.status);
-}
+// A reply and its answer, read once: every question below asks the same parsed tree.
+class Outcome {
+ public:
+  explicit Outcome(Reply reply) : reply_(std::move(reply)), answer_(reply_.Answered() ? reply_.body : std::string()) {
+    if (reply_.Answered()) fault_ = answer_.Fault();
+  }
+  const Answer& Read() const { return answer_; }
+  bool Answered() const { return reply_.Answered(); }
+  bool Good() const { return reply_.Answered() && reply_.status == 200 && !fault_; }
+  // The camera refused the user: a 401 after Digest was tried, or a fault saying so.
+  bool Refused() const { return reply_.status == 401 || (fault_ && fault_->NotAuthorized()); }
+  // The camera no longer knows the subscription: it restarted.
+  bool Lost() const { return reply_.status == 404 || (fault_ && fault_->UnknownResource()); }
+  std::string Why() const {
+    if (!reply_.error.empty()) return reply_.error;
+    if (fault_)
+      return "fault " + (fault_->subcode.empty() ? fault_->code : fault_->subcode) +
+             (fault_->reason.empty() ? "" : ": " + fault_->reason);
+    return "HTTP " + std::to_string(reply_.status);
+  }
 
-// The camera refused the user: a 401 after Digest was tried, or a fault saying so.
-bool Refused(const Reply& reply) {
-  if (reply.status == 401) return true;
-  if (!reply.Answered()) return false;
-  const auto fault = Answer(reply.body).Fault();
-  return fault && fault->NotAuthorized();
-}
-
-// The camera no longer knows the subscription: it restarted.
-bool Lost(const Reply& reply) {
-  if (!reply.Answered()) return false;
-  const auto fault = Answer(reply.body).Fault();
-  return fault && fault->UnknownResource();
-}
-
-bool Good(const Reply& reply) { return reply.Answered() && reply.status == 200 && !Answer(reply.body).Fault(); }
+ private:
+  const Reply reply_;
+  const Answer answer_;
+  std::optional<SoapFault> fault_;
+};
 
 // Seconds a subscription lives: by the camera's own clock in its answer, else what was asked.
 int Lifetime(std::optional<std::int64_t> current, std::optional<std::int64_t> termination, int asked) {
@@ -170,7 +172,7 @@ SessionEnding OnvifSession::Drop(const std::string& why) {
 std::optional<SessionEnding> OnvifSession::LogIn(Camera& camera, std::string& eventsUrl) {
   Status("Connecting to the camera's ONVIF service...");
   if (const Reply clock = camera.ReadClock(); !clock.Answered())
-    return Drop("The camera's ONVIF service does not answer (" + Why(clock) + ").");
+    return Drop("The camera's ONVIF service does not answer (" + Outcome(clock).Why() + ").");
   const std::int64_t offset = camera.Offset();
   if (std::llabs(offset) >= 5)
     Status("The camera's clock is " + std::to_string(std::llabs(offset)) + " s " +
@@ -178,26 +180,24 @@ std::optional<SessionEnding> OnvifSession::LogIn(Camera& camera, std::string& ev
 
   Status("Checking user authentication...");
   const SessionEnding refused{SessionEnd::Final, "Error: User Authenticaion failed", {"User authentication failed."}};
-  Reply capabilities = camera.Device(action::kGetCapabilities, GetCapabilities());
-  if (Refused(capabilities)) {
+  auto capabilities = std::make_unique<Outcome>(camera.Device(action::kGetCapabilities, GetCapabilities()));
+  if (capabilities->Refused()) {
     // A clock that moved since it was read is the usual cause of a refusal that is not one.
     camera.ReadClock();
-    capabilities = camera.Device(action::kGetCapabilities, GetCapabilities());
+    capabilities = std::make_unique<Outcome>(camera.Device(action::kGetCapabilities, GetCapabilities()));
   }
-  if (Refused(capabilities)) return refused;
+  if (capabilities->Refused()) return refused;
   std::string events, media;
-  if (Good(capabilities)) {
-    const Answer answer(capabilities.body);
-    events = answer.ServiceAddress("Events", "events/wsdl");
-    media = answer.ServiceAddress("Media", "media/wsdl");
+  if (capabilities->Good()) {
+    events = capabilities->Read().ServiceAddress("Events", "events/wsdl");
+    media = capabilities->Read().ServiceAddress("Media", "media/wsdl");
   }
   if (events.empty()) {
-    const Reply services = camera.Device(action::kGetServices, GetServices());
-    if (Refused(services)) return refused;
-    if (!services.Answered()) return Drop("The camera's ONVIF service does not answer (" + Why(services) + ").");
-    const Answer answer(services.body);
-    events = answer.ServiceAddress("Events", "events/wsdl");
-    if (media.empty()) media = answer.ServiceAddress("Media", "media/wsdl");
+    const Outcome services(camera.Device(action::kGetServices, GetServices()));
+    if (services.Refused()) return refused;
+    if (!services.Answered()) return Drop("The camera's ONVIF service does not answer (" + services.Why() + ").");
+    events = services.Read().ServiceAddress("Events", "events/wsdl");
+    if (media.empty()) media = services.Read().ServiceAddress("Media", "media/wsdl");
   }
   eventsUrl = camera.OnHost(events, settings_.port);
   if (eventsUrl.empty()) return SessionEnding{SessionEnd::Final, "The camera names no ONVIF event service.", {}};
@@ -207,13 +207,13 @@ std::optional<SessionEnding> OnvifSession::LogIn(Camera& camera, std::string& ev
 }
 
 void OnvifSession::FindVideo(Camera& camera, const std::string& mediaUrl) {
-  const Reply profiles = mediaUrl.empty() ? Reply{} : camera.Call(mediaUrl, action::kGetProfiles, GetProfiles());
+  const Outcome profiles(mediaUrl.empty() ? Reply{} : camera.Call(mediaUrl, action::kGetProfiles, GetProfiles()));
   const std::vector<std::string> tokens =
-      Good(profiles) ? Answer(profiles.body).ProfileTokens() : std::vector<std::string>{};
+      profiles.Good() ? profiles.Read().ProfileTokens() : std::vector<std::string>{};
   std::string stream;
   if (!tokens.empty()) {
-    const Reply uri = camera.Call(mediaUrl, action::kGetStreamUri, GetStreamUri(tokens.front()));
-    if (Good(uri)) stream = camera.OnHost(Answer(uri.body).StreamUri(), 554);
+    const Outcome uri(camera.Call(mediaUrl, action::kGetStreamUri, GetStreamUri(tokens.front())));
+    if (uri.Good()) stream = camera.OnHost(uri.Read().StreamUri(), 554);
   }
   if (stream.empty()) {
     Status("The camera did not say where its video is; its video port is used.");
@@ -228,11 +228,11 @@ SessionEnding OnvifSession::Listen(Camera& camera, const std::string& eventsUrl)
   EdgeDetector edges(s.topics);
   std::string subscription;
   while (!Stopping()) {
-    const Reply made =
-        camera.Call(eventsUrl, action::kCreatePullPoint, CreatePullPointSubscription(s.terminationSeconds));
+    const Outcome made(
+        camera.Call(eventsUrl, action::kCreatePullPoint, CreatePullPointSubscription(s.terminationSeconds)));
     if (Stopping()) break;
-    const auto madeSubscription = Good(made) ? Answer(made.body).SubscriptionMade() : std::nullopt;
-    if (!madeSubscription) return Drop("The camera made no event subscription (" + Why(made) + ").");
+    const auto madeSubscription = made.Good() ? made.Read().SubscriptionMade() : std::nullopt;
+    if (!madeSubscription) return Drop("The camera made no event subscription (" + made.Why() + ").");
     subscription = camera.OnHost(madeSubscription->address, s.port);
     if (subscription.empty()) return Drop("The camera's event subscription has no usable address.");
     int lifetime = Lifetime(madeSubscription->currentTime, madeSubscription->terminationTime, s.terminationSeconds);
@@ -243,28 +243,28 @@ SessionEnding OnvifSession::Listen(Camera& camera, const std::string& eventsUrl)
       // Renewed well before its end: a long-poll and a quarter of its life.
       const int pull = std::clamp(lifetime / 3, 1, s.pullSeconds);
       if (Clock::now() + seconds(pull + std::max(1, lifetime / 4)) >= ends) {
-        const Reply renew =
-            camera.Call(subscription, action::kRenew, Renew(s.terminationSeconds), kRequestTimeout, true, true);
+        const Outcome renew(
+            camera.Call(subscription, action::kRenew, Renew(s.terminationSeconds), kRequestTimeout, true, true));
         if (Stopping()) break;
-        const auto renewed = Good(renew) ? Answer(renew.body).Renewed() : std::nullopt;
+        const auto renewed = renew.Good() ? renew.Read().Renewed() : std::nullopt;
         if (renewed) {
           lifetime = Lifetime(renewed->currentTime, renewed->terminationTime, s.terminationSeconds);
           ends = Clock::now() + seconds(lifetime);
-        } else if (!renew.Answered() || Lost(renew) || renew.status == 404) {
-          return Drop("The camera's events stopped (" + Why(renew) + ").");
+        } else if (!renew.Answered() || renew.Lost()) {
+          return Drop("The camera's events stopped (" + renew.Why() + ").");
         } else {
           // Some cameras never renew: a new subscription before the old one ends loses nothing.
-          Status("The camera did not renew its event subscription (" + Why(renew) + "); subscribing again.");
+          Status("The camera did not renew its event subscription (" + renew.Why() + "); subscribing again.");
           camera.Call(subscription, action::kUnsubscribe, Unsubscribe(), kGoodbyeTimeout, true, true);
           again = true;
           continue;
         }
       }
-      const Reply pulled = camera.Call(subscription, action::kPullMessages, PullMessages(pull, kMessageLimit),
-                                       seconds(pull) + kRequestTimeout, true, true);
+      const Outcome pulled(camera.Call(subscription, action::kPullMessages, PullMessages(pull, kMessageLimit),
+                                       seconds(pull) + kRequestTimeout, true, true));
       if (Stopping()) break;
-      if (!Good(pulled)) return Drop("The camera's events stopped (" + Why(pulled) + ").");
-      const Messages messages = Answer(pulled.body).PulledMessages();
+      if (!pulled.Good()) return Drop("The camera's events stopped (" + pulled.Why() + ").");
+      const Messages messages = pulled.Read().PulledMessages();
       if (messages.terminationTime && messages.currentTime)
         ends = Clock::now() + seconds(Lifetime(messages.currentTime, messages.terminationTime, lifetime));
       for (const Notification& n : messages.notifications) Tell(edges.Feed(n));

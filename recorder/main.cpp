@@ -252,12 +252,12 @@ int main(int argc, char** argv) {
   output.Program("recording " + AddressList(loaded.cameras));
   zent::Notifications notifications([&output](const std::string& line) { output.Program(line); });
   zent::CameraBoard board;
-  zent::RecorderService* recording = nullptr;  // set below, before the broker can call
-  std::atomic<bool> recordingReady{false};
+  std::atomic<zent::RecorderService*> recording{nullptr};  // set once the cameras are there
   notifications.OnTrigger([&](const std::string& camera, const std::string& payload) {
-    if (!recordingReady) return;
+    zent::RecorderService* service = recording;
+    if (!service) return;
     for (const zent::CameraState& state : board.Cameras())
-      if (state.id == camera) recording->Trigger(state.address, zent::EventOrigin{"external", "", "", payload, "MQTT"});
+      if (state.id == camera) service->Trigger(state.address, zent::EventOrigin{"external", "", "", payload, "MQTT"});
   });
   for (const std::string& error : notifications.Configure(loaded.notify)) output.Program(error);
   zent::CameraFeeds feeds;
@@ -299,7 +299,6 @@ int main(int argc, char** argv) {
       &feeds);
   apply(service, loaded.cameras);
   recording = &service;
-  recordingReady = true;
   std::unique_ptr<zent::WebServer> web;
   const std::string webAddress = args.webAddress.empty() ? loaded.webAddress : args.webAddress;
   if (!webAddress.empty()) {
@@ -323,6 +322,7 @@ int main(int argc, char** argv) {
   });
   output.Program(std::string("stopping (") + strsignal(stopped) + ")");
   web.reset();
+  recording = nullptr;  // the broker's triggers find no camera from here on
   service.StopAll();  // every camera finishes its file at once, each waiting for its disk at most 2 s
   output.Flush();
   if (!zent::Finishing::WaitForAll(std::chrono::steady_clock::now() + std::chrono::milliseconds(200))) {

@@ -202,13 +202,10 @@ void CameraRecorder::StopSession() {
 }
 
 bool CameraRecorder::StartVideo() {
-  if (setup_.videoUrlTemplate.empty() && !foundVideoUrl_.empty()) {
-    CameraSetup found = setup_;
-    found.videoUrlTemplate = foundVideoUrl_;
-    ConfigureEngine(engine_, found);
-  } else {
-    ConfigureEngine(engine_, setup_);
-  }
+  // Where the camera said its video is, unless the Options name a URL.
+  CameraSetup setup = setup_;
+  if (setup.videoUrlTemplate.empty()) setup.videoUrlTemplate = foundVideoUrl_;
+  ConfigureEngine(engine_, setup);
   engine_.StartView();
   return true;
 }

@@ -68,9 +68,4 @@ std::optional<TokenHolder> TokenOf(const std::string& path, const std::string& t
   return holder;
 }
 
-std::string TokenOwner(const std::string& path, const std::string& token) {
-  const auto holder = TokenOf(path, token);
-  return holder ? holder->name : std::string();
-}
-
 }  // namespace zent

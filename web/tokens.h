@@ -23,9 +23,6 @@ struct TokenHolder {
 // Whose the token is and what it may do; nothing when it is none of the file's.
 std::optional<TokenHolder> TokenOf(const std::string& path, const std::string& token);
 
-// The name of the token, or empty when it is none of the file's (or the file cannot be used).
-std::string TokenOwner(const std::string& path, const std::string& token);
-
 // SHA-256 of `text`, lower-case hex; empty if the library failed.
 std::string Sha256(const std::string& text);
 

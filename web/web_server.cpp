@@ -138,10 +138,9 @@ bool WebServer::Refused(const HttpRequest& request, HttpResponse& response) {
   const std::optional<WebSession> caller = accounts_.CallerOf(request);
   // A machine's trigger carries its token, which no browser sends by itself: no CSRF to fear.
   if (!caller && triggers_ && request.method == "POST" && IsTriggerPath(request.path)) {
-    if (TriggerTokenOf(request)) return false;
-    const std::string authorization = request.Header("Authorization");
-    if (authorization.rfind("Bearer ", 0) == 0 && !settings_.tokensPath.empty() &&
-        TokenOf(settings_.tokensPath, authorization.substr(7))) {
+    const auto holder = BearerOf(request);
+    if (holder && holder->trigger) return false;
+    if (holder) {
       SendError(response, 403, "this token may not start recordings; make one with --add-token NAME --trigger");
       return true;
     }
@@ -166,19 +165,20 @@ bool WebServer::Refused(const HttpRequest& request, HttpResponse& response) {
   return false;
 }
 
-std::optional<std::string> WebServer::TriggerTokenOf(const HttpRequest& request) const {
+std::optional<TokenHolder> WebServer::BearerOf(const HttpRequest& request) const {
   const std::string authorization = request.Header("Authorization");
   if (authorization.rfind("Bearer ", 0) != 0 || settings_.tokensPath.empty()) return std::nullopt;
-  const auto holder = TokenOf(settings_.tokensPath, authorization.substr(7));
+  return TokenOf(settings_.tokensPath, authorization.substr(7));
+}
+
+std::optional<std::string> WebServer::TriggerTokenOf(const HttpRequest& request) const {
+  const auto holder = BearerOf(request);
   if (!holder || !holder->trigger) return std::nullopt;
   return "token " + holder->name;
 }
 
 bool WebServer::MachineMayRead(const HttpRequest& request) {
-  const std::string authorization = request.Header("Authorization");
-  if (authorization.rfind("Bearer ", 0) == 0 && !settings_.tokensPath.empty() &&
-      !TokenOwner(settings_.tokensPath, authorization.substr(7)).empty())
-    return true;
+  if (BearerOf(request)) return true;
   // A request a proxy on this machine passed on comes from anywhere.
   return settings_.healthFromLocalhost && IsLoopback(request.remoteAddress) && !ThroughProxy(request);
 }

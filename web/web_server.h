@@ -18,6 +18,7 @@
 #include "web/http_server.h"
 #include "web/live_routes.h"
 #include "web/recording_routes.h"
+#include "web/tokens.h"
 #include "web/trigger_routes.h"
 #include "web/stream_slots.h"
 
@@ -61,6 +62,8 @@ class WebServer {
   bool Refused(const HttpRequest& request, HttpResponse& response);
   // Whether a request without a session may read /metrics and /healthz.
   bool MachineMayRead(const HttpRequest& request);
+  // Whose token a request's "Authorization: Bearer" carries, if it is one of ours.
+  std::optional<TokenHolder> BearerOf(const HttpRequest& request) const;
   // The trigger token's holder a request carries, if any.
   std::optional<std::string> TriggerTokenOf(const HttpRequest& request) const;
 
