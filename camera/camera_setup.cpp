@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "link/external_source.h"
+#include "record/ffmpeg_limits.h"
 #include "record/recording_name.h"
 
 namespace zent {
@@ -21,6 +22,42 @@ VideoSource CameraSetup::Video() const {
   return source;
 }
 
+namespace {
+
+std::string ValueFor(const std::map<std::string, std::string>& values, const std::string& address) {
+  const auto found = values.find(address);
+  return found == values.end() ? std::string() : found->second;
+}
+
+// A camera that re-fires while the scene moves gives one event per recording; motion does the same.
+constexpr int kDefaultRefireMinutes = 10;
+
+void DescribeMotion(CameraSetup& setup, const Options& options) {
+  const std::string& address = setup.Address();
+  setup.motion.sensitivity = options.motionSensitivity;
+  setup.motion.minAreaPercent = options.motionMinAreaPercent;
+  setup.motion.refireAfter =
+      std::chrono::minutes(setup.profile.fileMinutes > 0 ? setup.profile.fileMinutes : kDefaultRefireMinutes);
+  if (setup.events.kind != EventSourceChoice::Kind::Motion || !setup.eventsError.empty()) return;
+  const std::string zones = ValueFor(options.cameraMotionZones, address);
+  if (const auto parsed = ParseMotionZones(zones)) setup.motion.zones = *parsed;
+  else
+    setup.eventsError = "The motion zones of camera " + address + " are not 144 cells of 0 and 1";
+  setup.motionUrlTemplate = ValueFor(options.cameraMotionUrlTemplates, address);
+  if (setup.motionUrlTemplate.empty()) return;
+  // The camera's password goes to the camera only.
+  VideoSource motionStream = setup.Video();
+  motionStream.urlTemplate = setup.motionUrlTemplate;
+  const std::string host = UrlHost(SourceUrl(motionStream));
+  std::string lowerAddress = address;
+  for (char& c : lowerAddress) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (host != lowerAddress)
+    setup.eventsError = "The motion stream of camera " + address + " is on another host (" + host +
+                        "); only the camera's own address is used";
+}
+
+}  // namespace
+
 CameraSetup DescribeCamera(const CameraProfile& profile, const CameraCredentials& credentials, const Options& options) {
   CameraSetup setup;
   setup.profile = profile;
@@ -31,8 +68,9 @@ CameraSetup DescribeCamera(const CameraProfile& profile, const CameraCredentials
   if (const auto choice = ParseEventSource(eventsText)) setup.events = *choice;
   else
     setup.eventsError = "The events of camera " + profile.cameraAddress + " are \"" + eventsText +
-                        "\", which is none of camera, onvif, onvif:PORT and external";
+                        "\", which is none of camera, onvif, onvif:PORT, external and motion";
   setup.onvifTopics = options.onvifTopics;
+  DescribeMotion(setup, options);
   setup.preEventSeconds = options.preEventSeconds;
   setup.relogin = options.relogin;
   setup.diskGuard.reserveBytes = options.diskReserveBytes;
@@ -73,8 +111,24 @@ bool AskedOfTheCamera(const CameraSetup& setup) {
   return setup.events.kind == EventSourceChoice::Kind::Onvif && setup.videoUrlTemplate.empty();
 }
 
-std::shared_ptr<EventSource> StartEventSource(const CameraSetup& setup, std::shared_ptr<SessionHost> host) {
+MotionSourceSettings MotionSourceSettingsFor(const CameraSetup& setup, std::shared_ptr<CameraFeed> feed) {
+  MotionSourceSettings settings;
+  settings.detection = setup.motion;
+  settings.feed = std::move(feed);
+  if (!setup.motionUrlTemplate.empty()) {
+    VideoSource stream = setup.Video();
+    stream.urlTemplate = setup.motionUrlTemplate;
+    settings.subStreamUrl = SourceUrl(stream);
+    settings.subStreamLabel = UrlWithoutCredentials(settings.subStreamUrl);
+  }
+  return settings;
+}
+
+std::shared_ptr<EventSource> StartEventSource(const CameraSetup& setup, std::shared_ptr<SessionHost> host,
+                                              std::shared_ptr<CameraFeed> feed) {
   switch (setup.events.kind) {
+    case EventSourceChoice::Kind::Motion:
+      return MotionSource::Start(MotionSourceSettingsFor(setup, std::move(feed)), std::move(host));
     case EventSourceChoice::Kind::External: return ExternalSource::Start(std::move(host));
     case EventSourceChoice::Kind::Onvif: return onvif::OnvifSession::Start(OnvifSettingsFor(setup), std::move(host));
     case EventSourceChoice::Kind::Camera: break;

@@ -11,6 +11,7 @@
 #include "cycle/recording_cycle.h"
 #include "link/event_session.h"
 #include "link/event_source.h"
+#include "motion/motion_source.h"
 #include "onvif/onvif_session.h"
 #include "record/disk_space.h"
 #include "record/video_engine.h"
@@ -38,8 +39,10 @@ struct CameraSetup {
   CameraCredentials credentials;
   std::string videoUrlTemplate;
   EventSourceChoice events;
-  std::string eventsError;  // the Options name a source that does not exist: not to be recorded
+  std::string eventsError;  // the Options name a source that cannot work: not to be recorded
   std::vector<std::string> onvifTopics;
+  MotionSettings motion;
+  std::string motionUrlTemplate;  // a sub-stream to watch for motion; empty: the recorded stream
   int preEventSeconds = 5;
   bool relogin = true;
   DiskGuard diskGuard;
@@ -62,8 +65,11 @@ SessionSettings SessionSettingsFor(const CameraSetup& setup);
 // An ONVIF camera with no video URL in the Options: it is asked where its video is.
 bool AskedOfTheCamera(const CameraSetup& setup);
 // Starts the camera's source of events, as its setup chooses, reporting to `host`; null when no
-// thread could be started.
-std::shared_ptr<EventSource> StartEventSource(const CameraSetup& setup, std::shared_ptr<SessionHost> host);
+// thread could be started. `feed` is the recorded stream, which motion is looked for in.
+std::shared_ptr<EventSource> StartEventSource(const CameraSetup& setup, std::shared_ptr<SessionHost> host,
+                                              std::shared_ptr<CameraFeed> feed = nullptr);
+// What motion is looked for in, and how.
+MotionSourceSettings MotionSourceSettingsFor(const CameraSetup& setup, std::shared_ptr<CameraFeed> feed);
 // The ONVIF events' settings for the camera: its address, the device service's port, the ID and
 // password, the topics, and whether to ask where its video is.
 onvif::OnvifSettings OnvifSettingsFor(const CameraSetup& setup);

@@ -7,6 +7,7 @@ namespace zent {
 std::optional<EventSourceChoice> ParseEventSource(const std::string& text) {
   if (text.empty() || text == "camera") return EventSourceChoice{};
   if (text == "external") return EventSourceChoice{EventSourceChoice::Kind::External, 80};
+  if (text == "motion") return EventSourceChoice{EventSourceChoice::Kind::Motion, 80};
   if (text == "onvif") return EventSourceChoice{EventSourceChoice::Kind::Onvif, 80};
   if (text.rfind("onvif:", 0) != 0) return std::nullopt;
   int port = 0;
@@ -21,6 +22,7 @@ const char* SourceName(EventSourceChoice::Kind kind) {
   switch (kind) {
     case EventSourceChoice::Kind::Onvif: return "onvif";
     case EventSourceChoice::Kind::External: return "external";
+    case EventSourceChoice::Kind::Motion: return "motion";
     case EventSourceChoice::Kind::Camera: break;
   }
   return "camera";

@@ -19,6 +19,14 @@ struct Options {
   std::map<std::string, std::string> cameraEvents;
   // ONVIF topics that are events, as parts of a topic's name; empty: the usual motion and input ones.
   std::vector<std::string> onvifTopics;
+  // Cameras whose source is "motion": how faint a change counts (1 to 10), how much of the
+  // watched picture must change (percent), the watched cells of a 16 x 9 grid by camera address
+  // (144 of "0" and "1", row by row; none named: all watched), and a small second stream to
+  // watch instead of the recorded one, by camera address (a URL template like the video's).
+  int motionSensitivity = 5;
+  double motionMinAreaPercent = 1;
+  std::map<std::string, std::string> cameraMotionZones;
+  std::map<std::string, std::string> cameraMotionUrlTemplates;
   // Seconds recorded before each event, 0 to 30.
   int preEventSeconds = 5;
   // Log in again by itself when the camera drops the session.

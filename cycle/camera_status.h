@@ -19,7 +19,7 @@ struct CameraStatus {
   bool recording = false;
   std::string recordingPath;  // the file being written while recording
   std::uint64_t events = 0;
-  std::map<std::string, std::uint64_t> eventsBySource;  // "camera", "onvif", "external"
+  std::map<std::string, std::uint64_t> eventsBySource;  // "camera", "onvif", "external", "motion"
   EventOrigin lastOrigin;
   std::uint64_t recordings = 0;
   std::uint64_t reconnects = 0;  // log-ins after the first, and the video coming back

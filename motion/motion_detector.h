@@ -30,6 +30,7 @@ struct MotionSettings {
   int consecutive = 3;        // pictures in a row above the area
   MotionZones zones = MotionZones().set();
   std::chrono::milliseconds refireAfter{std::chrono::minutes(10)};
+  bool operator==(const MotionSettings&) const = default;
 };
 
 struct GreyPicture {
@@ -44,6 +45,8 @@ class MotionDetector {
 
   // The share of the watched area that changed, in percent, when this picture is an event.
   std::optional<double> Feed(const GreyPicture& picture, Clock::time_point at);
+  // Something began to move and is not yet confirmed: the next pictures are worth a look soon.
+  bool Unsure() const { return above_ > 0 && !moving_; }
   // The changed share of the last picture, for a display (percent).
   double LastArea() const { return lastArea_; }
 

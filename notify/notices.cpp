@@ -61,6 +61,7 @@ Notice EventNotice(const std::string& camera, std::chrono::system_clock::time_po
   if (!origin.item.empty()) fields["item"] = origin.item;
   if (!origin.reason.empty()) fields["reason"] = origin.reason;
   if (!origin.by.empty()) fields["by"] = origin.by;
+  if (origin.area) fields["area"] = std::round(*origin.area * 10) / 10;
   return Message(camera + "/event", fields);
 }
 

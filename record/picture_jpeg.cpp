@@ -1,5 +1,8 @@
 #include "record/picture_jpeg.h"
 
+#include <algorithm>
+
+#include "record/ffmpeg_limits.h"
 #include "record/ffmpeg_ptr.h"
 
 namespace zent {
@@ -40,16 +43,22 @@ std::string EncodeJpeg(const Thumbnail& picture, int quality) {
 
 std::string SnapshotJpeg(const std::vector<LivePacketPtr>& held) {
   if (held.empty() || !held.back()->parameters) return {};
-  const AVCodecParameters& parameters = *held.back()->parameters;
-  if (parameters.codec_id == AV_CODEC_ID_MJPEG) {
+  if (held.back()->parameters->codec_id == AV_CODEC_ID_MJPEG) {
     const AVPacket& jpeg = *held.back()->packet;
     return std::string(reinterpret_cast<const char*>(jpeg.data), static_cast<std::size_t>(jpeg.size));
   }
+  return EncodeJpeg(SnapshotPicture(held, 1 << 16, 1 << 16));
+}
+
+Thumbnail SnapshotPicture(const std::vector<LivePacketPtr>& held, int maxWidth, int maxHeight) {
+  if (held.empty() || !held.back()->parameters) return {};
+  const AVCodecParameters& parameters = *held.back()->parameters;
   const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
   CodecPtr decoder(codec ? avcodec_alloc_context3(codec) : nullptr);
   if (!decoder || avcodec_parameters_to_context(decoder.get(), &parameters) < 0) return {};
   decoder->thread_count = 1;
-  if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return {};
+  // The camera's word for its size is bounded like every other decode of its video.
+  if (OpenDecoder(decoder.get(), codec) < 0) return {};
   FramePtr frame = NewFrame();
   FramePtr newest;
   const auto take = [&] {
@@ -65,7 +74,7 @@ std::string SnapshotJpeg(const std::vector<LivePacketPtr>& held) {
   avcodec_send_packet(decoder.get(), nullptr);
   take();
   if (!newest) return {};
-  return EncodeJpeg(ScaledPicture(*newest, newest->width, newest->height));
+  return ScaledPicture(*newest, std::min(maxWidth, newest->width), std::min(maxHeight, newest->height));
 }
 
 }  // namespace zent

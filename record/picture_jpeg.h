@@ -16,5 +16,7 @@ std::string EncodeJpeg(const Thumbnail& picture, int quality = 80);
 // The newest picture of a camera's live feed as JPEG: a Motion JPEG camera's own bytes, else the
 // held key-frame group decoded. Empty when there is none.
 std::string SnapshotJpeg(const std::vector<LivePacketPtr>& held);
+// The newest picture of the feed's held packets, decoded and no larger than the bounds.
+Thumbnail SnapshotPicture(const std::vector<LivePacketPtr>& held, int maxWidth, int maxHeight);
 
 }  // namespace zent

@@ -68,6 +68,12 @@ int EventPort(const CameraSetup& camera) {
   return camera.events.kind == EventSourceChoice::Kind::Onvif ? camera.events.port : camera.profile.privatePort;
 }
 
+VideoSource MotionStream(const CameraSetup& camera) {
+  VideoSource stream = camera.Video();
+  stream.urlTemplate = camera.motionUrlTemplate;
+  return stream;
+}
+
 std::string Answer(const std::string& error) { return error.empty() ? "answers" : "does not answer (" + error + ")"; }
 
 }  // namespace
@@ -79,8 +85,11 @@ bool CheckCameras(const std::vector<CameraSetup>& cameras, std::FILE* out, std::
   for (std::size_t i = 0; i < cameras.size(); ++i) {
     checks.emplace_back([&, i] {
       const CameraSetup& camera = cameras[i];
-      if (camera.events.kind != EventSourceChoice::Kind::External)
+      if (camera.events.kind == EventSourceChoice::Kind::Motion) {
+        if (!camera.motionUrlTemplate.empty()) verdicts[i].eventError = VideoError(MotionStream(camera), timeout);
+      } else if (camera.events.kind != EventSourceChoice::Kind::External) {
         verdicts[i].eventError = ConnectError(camera.Address(), EventPort(camera), timeout);
+      }
       if (!AskedOfTheCamera(camera)) verdicts[i].videoError = VideoError(camera.Video(), timeout);
     });
   }
@@ -105,6 +114,13 @@ bool CheckCameras(const std::vector<CameraSetup>& cameras, std::FILE* out, std::
         break;
       case EventSourceChoice::Kind::External:
         std::fprintf(out, "  events only from outside (the web page, MQTT)\n");
+        break;
+      case EventSourceChoice::Kind::Motion:
+        if (camera.motionUrlTemplate.empty()) std::fprintf(out, "  events from motion in its video\n");
+        else
+          std::fprintf(out, "  events from motion in %s %s\n",
+                       MotionSourceSettingsFor(camera, nullptr).subStreamLabel.c_str(),
+                       Answer(verdicts[i].eventError).c_str());
         break;
     }
     if (AskedOfTheCamera(camera)) std::fprintf(out, "  video asked of the camera (ONVIF) at each log-in\n");

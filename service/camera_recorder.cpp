@@ -111,6 +111,9 @@ CameraRecorder::CameraRecorder(CameraSetup setup, StatusOutput& output, Recorder
       cycle_(*this, CycleSettingsOf(setup_, tuning_)),
       engine_(*this, tuning_.engineTimings) {
   for (CycleObserver* observer : observers) cycle_.AddObserver(*observer);
+  // Motion is looked for in the stream the engine receives, web page or not.
+  if (!feed && setup_.events.kind == EventSourceChoice::Kind::Motion) feed = std::make_shared<CameraFeed>();
+  feed_ = feed;
   engine_.SetFeed(std::move(feed));
   thread_ = std::thread([this] { Run(); });
 }
@@ -188,7 +191,7 @@ void CameraRecorder::StartSession() {
   StopSession();
   static std::atomic<unsigned> lastId{0};
   sessionLink_ = std::make_shared<SessionLink>(*this, ++lastId);
-  session_ = StartEventSource(setup_, sessionLink_);
+  session_ = StartEventSource(setup_, sessionLink_, feed_);
   if (!session_) {
     Say("Cannot start the event channel's thread.");
     mailbox_->Post({Input::Kind::SessionEnded, sessionLink_->Id(), SessionEnd::Dropped});

@@ -74,6 +74,7 @@ class CameraRecorder : private CycleHost, private VideoListener {
   const RecorderTuning tuning_;
   std::shared_ptr<Mailbox> mailbox_;
   RecordingCycle cycle_;
+  std::shared_ptr<CameraFeed> feed_;
   VideoEngine engine_;
   std::shared_ptr<SessionLink> sessionLink_;
   std::shared_ptr<EventSource> session_;

@@ -12,6 +12,24 @@ QString AddressKey(const std::string& address) {
 }
 std::string AddressOfKey(const QString& key) { return QByteArray::fromPercentEncoding(key.toLatin1()).toStdString(); }
 
+// A group of values by camera address, e.g. [cameraEvents].
+std::map<std::string, std::string> LoadByCamera(QSettings& settings, const char* group) {
+  std::map<std::string, std::string> values;
+  settings.beginGroup(group);
+  for (const QString& key : settings.childKeys())
+    values[AddressOfKey(key)] = settings.value(key).toString().trimmed().toStdString();
+  settings.endGroup();
+  return values;
+}
+
+void SaveByCamera(QSettings& settings, const char* group, const std::map<std::string, std::string>& values) {
+  settings.remove(group);
+  settings.beginGroup(group);
+  for (const auto& [address, value] : values)
+    if (!value.empty()) settings.setValue(AddressKey(address), QString::fromStdString(value));
+  settings.endGroup();
+}
+
 }  // namespace
 
 Options LoadOptions() {
@@ -41,14 +59,13 @@ Options LoadOptions() {
   options.webCertFile = settings.value("web/certFile").toString().toStdString();
   options.webKeyFile = settings.value("web/keyFile").toString().toStdString();
   options.webHealthFromLocalhost = settings.value("web/healthFromLocalhost", false).toBool();
-  settings.beginGroup("cameraVideoUrl");
-  for (const QString& key : settings.childKeys())
-    options.cameraVideoUrlTemplates[AddressOfKey(key)] = settings.value(key).toString().toStdString();
-  settings.endGroup();
-  settings.beginGroup("cameraEvents");
-  for (const QString& key : settings.childKeys())
-    options.cameraEvents[AddressOfKey(key)] = settings.value(key).toString().trimmed().toStdString();
-  settings.endGroup();
+  options.cameraVideoUrlTemplates = LoadByCamera(settings, "cameraVideoUrl");
+  options.cameraEvents = LoadByCamera(settings, "cameraEvents");
+  options.motionSensitivity = std::clamp(settings.value("motion/sensitivity", options.motionSensitivity).toInt(), 1, 10);
+  options.motionMinAreaPercent =
+      std::clamp(settings.value("motion/minAreaPercent", options.motionMinAreaPercent).toDouble(), 0.1, 100.0);
+  options.cameraMotionZones = LoadByCamera(settings, "cameraMotionZones");
+  options.cameraMotionUrlTemplates = LoadByCamera(settings, "cameraMotionUrl");
   for (const QString& topic : settings.value("onvif/topics").toStringList())
     if (!topic.trimmed().isEmpty()) options.onvifTopics.push_back(topic.trimmed().toStdString());
   return options;
@@ -75,16 +92,12 @@ bool SaveOptions(const Options& options) {
   if (!options.webCertFile.empty()) settings.setValue("web/certFile", QString::fromStdString(options.webCertFile));
   if (!options.webKeyFile.empty()) settings.setValue("web/keyFile", QString::fromStdString(options.webKeyFile));
   if (options.webHealthFromLocalhost) settings.setValue("web/healthFromLocalhost", true);
-  settings.remove("cameraVideoUrl");
-  settings.beginGroup("cameraVideoUrl");
-  for (const auto& [address, url] : options.cameraVideoUrlTemplates)
-    if (!url.empty()) settings.setValue(AddressKey(address), QString::fromStdString(url));
-  settings.endGroup();
-  settings.remove("cameraEvents");
-  settings.beginGroup("cameraEvents");
-  for (const auto& [address, source] : options.cameraEvents)
-    if (!source.empty()) settings.setValue(AddressKey(address), QString::fromStdString(source));
-  settings.endGroup();
+  SaveByCamera(settings, "cameraVideoUrl", options.cameraVideoUrlTemplates);
+  SaveByCamera(settings, "cameraEvents", options.cameraEvents);
+  settings.setValue("motion/sensitivity", options.motionSensitivity);
+  settings.setValue("motion/minAreaPercent", options.motionMinAreaPercent);
+  SaveByCamera(settings, "cameraMotionZones", options.cameraMotionZones);
+  SaveByCamera(settings, "cameraMotionUrl", options.cameraMotionUrlTemplates);
   if (!options.onvifTopics.empty()) {
     QStringList topics;
     for (const std::string& topic : options.onvifTopics) topics.push_back(QString::fromStdString(topic));

@@ -94,7 +94,7 @@ std::string MetricsText(const std::vector<CameraState>& cameras, CameraFeeds& fe
   // Every source for every camera, so that a rate has its zero before the first event.
   out.Family("zent_camera_events_total", "counter", "Events of the camera, by where they came from.");
   for (const CameraRow& row : rows) {
-    for (const char* source : {"camera", "onvif", "external"}) {
+    for (const char* source : {"camera", "onvif", "external", "motion"}) {
       const auto found = row.state->eventsBySource.find(source);
       out.Sample("zent_camera_events_total", row.labels + ",source=\"" + source + "\"",
                  found == row.state->eventsBySource.end() ? 0.0 : static_cast<double>(found->second));

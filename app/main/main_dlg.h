@@ -216,6 +216,7 @@ class CMainDlg : public QDialog, public CameraListHost, public RecordingHost, pr
   IdTimers* m_timers = nullptr;
   std::shared_ptr<MainDlgSessionHost> m_sessionHost;  // the current session's way into this window
   zent::CameraSetup m_sessionCamera;                  // what the last Log-In started, for logging in again
+  std::shared_ptr<zent::CameraFeed> m_motionFeed;     // a motion camera's stream, from its viewer to its source
   std::string m_foundVideoUrl;                        // where the camera said its video is (ONVIF), for this Log-In
   std::shared_ptr<int> m_alive = std::make_shared<int>(0);  // for lines other threads post later
   std::unique_ptr<zent::Notifications> m_notifications;

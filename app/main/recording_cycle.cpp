@@ -81,6 +81,7 @@ bool CMainDlg::StartVideo() {
   m_pRecordDlg->resize(0, 0);
   m_pRecordDlg->hide();
   m_pRecordDlg->SetCamera(Camera());
+  m_pRecordDlg->SetFeed(m_motionFeed);
   return m_pRecordDlg->CreateViewer() != 0;
 }
 

@@ -74,6 +74,10 @@ void CMainDlg::OnLogIn() {
     EnableDlgItem(IDC_DISCONNECT, false);
     return;
   }
+  // Motion is looked for in the stream the viewer receives: one feed for this Log-In's viewers.
+  m_motionFeed = m_sessionCamera.events.kind == zent::EventSourceChoice::Kind::Motion
+                     ? std::make_shared<zent::CameraFeed>()
+                     : nullptr;
   m_cycle = std::make_unique<zent::RecordingCycle>(static_cast<zent::CycleHost&>(*this), CycleSettings());
   for (zent::CycleObserver* observer : m_cycleObservers) m_cycle->AddObserver(*observer);
   if (m_notifications) {
@@ -87,7 +91,7 @@ void CMainDlg::OnLogIn() {
 void CMainDlg::StartSession() {
   StopReceiverThread();  // the same camera, ID and password as the session before
   m_sessionHost = std::make_shared<MainDlgSessionHost>(this);
-  m_pReceiverThread = zent::StartEventSource(m_sessionCamera, m_sessionHost);
+  m_pReceiverThread = zent::StartEventSource(m_sessionCamera, m_sessionHost, m_motionFeed);
 }
 
 void CMainDlg::AddCycleObserver(zent::CycleObserver& observer) {

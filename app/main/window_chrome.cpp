@@ -13,6 +13,8 @@
 #include "notify/broker_address.h"
 #include "app/recordings/recordings_dlg.h"
 #include "record/memory_budget.h"
+#include "record/picture_jpeg.h"
+#include "record/recording_catalog.h"
 #include "settings/options_store.h"
 
 void CMainDlg::OnAboutBox() {
@@ -53,6 +55,22 @@ void CMainDlg::OnOptions() {
   const int selected = m_comboCamera->currentIndex();
   const std::string address = selected >= 0 ? m_currentProfile.cameraAddress : std::string();
   COptionsDlg dialog(m_options, address, m_services.keyRing, this);
+  if (!address.empty()) {
+    // The camera's picture under the motion zones: its live stream while it is watched for
+    // motion, else its newest recording.
+    std::shared_ptr<zent::CameraFeed> feed = m_motionFeed;
+    const zent::RecordingsPlace place = zent::PlaceOf(m_currentProfile.savePath, m_currentProfile.insertTime);
+    dialog.SetSnapshotSource([feed, place] {
+      constexpr int kWidth = 384, kHeight = 216;
+      if (feed)
+        if (zent::Thumbnail live = zent::SnapshotPicture(feed->Held(), kWidth, kHeight); live.ok) return live;
+      zent::RecordingCatalog catalog;
+      const zent::CatalogListing listing = catalog.Listing(place);
+      if (!listing || listing->empty()) return zent::Thumbnail{};
+      const auto file = catalog.Find(place, listing->front().tail);
+      return file ? zent::MakeThumbnail(file->path, 1.0, kWidth, kHeight) : zent::Thumbnail{};
+    });
+  }
   if (dialog.exec() != QDialog::Accepted) return;
   m_options = dialog.Result();
   const BrokerLogin login = dialog.Login();

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDoubleSpinBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include "app/message_box.h"
+#include "app/options/motion_zone_grid.h"
 #include "config/event_source_choice.h"
 #include "notify/broker_address.h"
 #include "notify/mqtt_publisher.h"
@@ -83,6 +85,7 @@ COptionsDlg::COptionsDlg(const zent::Options& options, const std::string& camera
   m_tabs = new QTabWidget(this);
   m_tabs->addTab(VideoPage(options), "Video");
   m_tabs->addTab(RecordingPage(options), "Recording");
+  m_tabs->addTab(MotionPage(options), "Motion");
   m_tabs->addTab(DiskPage(options), "Disk");
   m_tabs->addTab(NotificationsPage(options), "Notifications");
   layout->addWidget(m_tabs);
@@ -107,7 +110,7 @@ QWidget* COptionsDlg::VideoPage(const zent::Options& options) {
   m_comboCameraEvents = new QComboBox(page);
   m_comboCameraEvents->setObjectName("cameraEvents");
   m_comboCameraEvents->setEditable(true);
-  m_comboCameraEvents->addItems({"camera", "onvif", "external"});
+  m_comboCameraEvents->addItems({"camera", "onvif", "external", "motion"});
   const auto events = options.cameraEvents.find(m_cameraAddress);
   m_comboCameraEvents->setCurrentText(
       events == options.cameraEvents.end() || events->second.empty() ? "camera" : Text(events->second));
@@ -122,8 +125,8 @@ QWidget* COptionsDlg::VideoPage(const zent::Options& options) {
                     "{address} and {port} are the camera's address and video port from its profile; the ID and "
                     "password typed in the main window are added. Changes take effect when the recorder is next "
                     "prepared. Events: camera (its own event channel), onvif or onvif:PORT (ONVIF events; with no "
-                    "video URL the camera is asked for its own), external (only triggers from outside); from "
-                    "the next Log-In."));
+                    "video URL the camera is asked for its own), external (only triggers from outside), motion "
+                    "(motion in the camera's picture, set on the Motion page); from the next Log-In."));
   return page;
 }
 
@@ -140,6 +143,70 @@ QWidget* COptionsDlg::RecordingPage(const zent::Options& options) {
   m_spinMemoryMiB->setSpecialValueText(QString("automatic (%1 MiB)").arg(zent::DefaultMemoryBudget() >> 20));
   form->addRow("Memory for buffered video:", m_spinMemoryMiB);
   return page;
+}
+
+QWidget* COptionsDlg::MotionPage(const zent::Options& options) {
+  auto* page = new QWidget(this);
+  auto* form = new QFormLayout(page);
+  m_spinMotionSensitivity = Spin(page, "motionSensitivity", 10, {}, options.motionSensitivity);
+  m_spinMotionSensitivity->setMinimum(1);
+  form->addRow("Sensitivity (1 to 10):", m_spinMotionSensitivity);
+  m_spinMotionMinArea = new QDoubleSpinBox(page);
+  m_spinMotionMinArea->setObjectName("motionMinArea");
+  m_spinMotionMinArea->setRange(0.1, 100);
+  m_spinMotionMinArea->setDecimals(1);
+  m_spinMotionMinArea->setSingleStep(0.5);
+  m_spinMotionMinArea->setSuffix(" %");
+  m_spinMotionMinArea->setValue(options.motionMinAreaPercent);
+  form->addRow("Smallest moving area:", m_spinMotionMinArea);
+  const auto url = options.cameraMotionUrlTemplates.find(m_cameraAddress);
+  m_editCameraMotionUrl =
+      Line(page, "cameraMotionUrl", url == options.cameraMotionUrlTemplates.end() ? std::string() : url->second,
+           "the recorded video; or a sub-stream, e.g. rtsp://{address}:554/stream2");
+  m_gridMotionZones = new MotionZoneGrid(page);
+  m_gridMotionZones->setObjectName("motionZones");
+  const auto zones = options.cameraMotionZones.find(m_cameraAddress);
+  if (zones != options.cameraMotionZones.end())
+    if (const auto parsed = zent::ParseMotionZones(zones->second)) m_gridMotionZones->SetZones(*parsed);
+  m_labelMotionPicture = Note(page, "No picture of the camera yet: log in, or record once, to see it here.");
+  if (!m_cameraAddress.empty()) {
+    form->addRow(QString("Motion stream of %1:").arg(Text(m_cameraAddress)), m_editCameraMotionUrl);
+    form->addRow(QString("Watched zones of %1:").arg(Text(m_cameraAddress)), m_gridMotionZones);
+    auto* all = new QPushButton("Watch all", page);
+    auto* none = new QPushButton("Watch none", page);
+    connect(all, &QPushButton::clicked, this, [this] { m_gridMotionZones->SetZones(zent::MotionZones().set()); });
+    connect(none, &QPushButton::clicked, this, [this] { m_gridMotionZones->SetZones({}); });
+    auto* row = new QHBoxLayout;
+    row->addWidget(all);
+    row->addWidget(none);
+    row->addWidget(m_labelMotionPicture, 1);
+    form->addRow(row);
+  } else {
+    m_editCameraMotionUrl->hide();
+    m_gridMotionZones->hide();
+    m_labelMotionPicture->hide();
+  }
+  form->addRow(Note(page,
+                    "For cameras whose events are \"motion\". A change of the whole picture's light is not "
+                    "motion; the shaded cells are not watched. A camera's small second stream, where it has "
+                    "one, costs less to watch than the recorded one; H.264 from the recorded stream is looked "
+                    "at once per key frame."));
+  return page;
+}
+
+void COptionsDlg::SetSnapshotSource(std::function<zent::Thumbnail()> take) {
+  if (!take || m_cameraAddress.empty()) return;
+  QPointer<COptionsDlg> self(this);
+  std::thread([self, take = std::move(take)] {
+    auto picture = std::make_shared<const zent::Thumbnail>(take());
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [self, picture] {
+      if (!self || !picture->ok) return;
+      const QImage image(picture->pixels.data(), picture->width, picture->height, picture->width * 4,
+                         QImage::Format_RGB32);
+      self->m_gridMotionZones->SetPicture(image.copy());
+      self->m_labelMotionPicture->clear();
+    });
+  }).detach();
 }
 
 QWidget* COptionsDlg::DiskPage(const zent::Options& options) {
@@ -269,9 +336,9 @@ void COptionsDlg::SendWebhookTest() {
 }
 
 bool COptionsDlg::Check() {
-  for (QLineEdit* box : {m_editVideoUrl, m_editCameraVideoUrl}) {
+  for (QLineEdit* box : {m_editVideoUrl, m_editCameraVideoUrl, m_editCameraMotionUrl}) {
     if (!LooksLikeVideoUrl(box->text().trimmed())) {
-      m_tabs->setCurrentIndex(0);
+      m_tabs->setCurrentIndex(box == m_editCameraMotionUrl ? 2 : 0);
       ShowMessageBox(this, "A video URL starts with rtsp:// or http://, for example rtsp://{address}:{port}/stream1.",
                      "Options");
       box->setFocus();
@@ -280,7 +347,7 @@ bool COptionsDlg::Check() {
   }
   if (!zent::ParseEventSource(Bytes(m_comboCameraEvents->currentText()))) {
     m_tabs->setCurrentIndex(0);
-    ShowMessageBox(this, "A camera's events are camera, onvif, onvif:PORT or external.", "Options");
+    ShowMessageBox(this, "A camera's events are camera, onvif, onvif:PORT, external or motion.", "Options");
     m_comboCameraEvents->setFocus();
     return false;
   }
@@ -288,14 +355,14 @@ bool COptionsDlg::Check() {
   std::string error;
   if (!m_editMqttUrl->text().trimmed().isEmpty() &&
       !zent::ParseBrokerUrl(Bytes(m_editMqttUrl->text()), broker, error)) {
-    m_tabs->setCurrentIndex(3);
+    m_tabs->setCurrentIndex(4);
     ShowMessageBox(this, "The broker cannot be used: " + Text(error) + ".", "Options");
     m_editMqttUrl->setFocus();
     return false;
   }
   for (const std::string& url : WebhookUrls()) {
     if (!LooksLikeWebhookUrl(url)) {
-      m_tabs->setCurrentIndex(3);
+      m_tabs->setCurrentIndex(4);
       ShowMessageBox(this, "A webhook's URL starts with http:// or https://.", "Options");
       m_editWebhooks->setFocus();
       return false;
@@ -313,7 +380,12 @@ void COptionsDlg::accept() {
   m_options.deleteOldestRecordings = m_checkDeleteOldest->isChecked();
   m_options.keepDays = m_spinKeepDays->value();
   m_options.memoryBudgetBytes = static_cast<std::int64_t>(m_spinMemoryMiB->value()) << 20;
+  m_options.motionSensitivity = m_spinMotionSensitivity->value();
+  m_options.motionMinAreaPercent = m_spinMotionMinArea->value();
   if (!m_cameraAddress.empty()) {
+    m_options.cameraMotionUrlTemplates[m_cameraAddress] = Bytes(m_editCameraMotionUrl->text());
+    const zent::MotionZones zones = m_gridMotionZones->Zones();
+    m_options.cameraMotionZones[m_cameraAddress] = zones.all() ? std::string() : zent::MotionZonesText(zones);
     m_options.cameraVideoUrlTemplates[m_cameraAddress] = Bytes(m_editCameraVideoUrl->text());
     const std::string events = Bytes(m_comboCameraEvents->currentText());
     m_options.cameraEvents[m_cameraAddress] = events == "camera" ? std::string() : events;

@@ -1,15 +1,19 @@
 #pragma once
 // The Options dialog: the program-wide settings that the camera profile file has no field for,
-// grouped as Video, Recording, Disk and Notifications. The broker's user and password go to the
+// grouped as Video, Recording, Motion, Disk and Notifications. The broker's user and password go to the
 // key ring, never to the Options file.
 
 #include <QDialog>
+#include <functional>
 #include <string>
 
 #include "app/key_ring.h"
 #include "config/options.h"
+#include "record/thumbnail.h"
 
+class MotionZoneGrid;
 class QCheckBox;
+class QDoubleSpinBox;
 class QLabel;
 class QComboBox;
 class QLineEdit;
@@ -34,6 +38,9 @@ class COptionsDlg : public QDialog {
   // "Send a test message" of the broker or the webhooks; the answer comes into their labels.
   void SendBrokerTest();
   void SendWebhookTest();
+  // Where the selected camera's picture comes from, for the grid of motion zones: called once, off
+  // the GUI thread (it may decode or read the disk).
+  void SetSnapshotSource(std::function<zent::Thumbnail()> take);
 
   void accept() override;
 
@@ -44,6 +51,7 @@ class COptionsDlg : public QDialog {
  private:
   QWidget* VideoPage(const zent::Options& options);
   QWidget* RecordingPage(const zent::Options& options);
+  QWidget* MotionPage(const zent::Options& options);
   QWidget* DiskPage(const zent::Options& options);
   QWidget* NotificationsPage(const zent::Options& options);
   std::vector<std::string> WebhookUrls() const;
@@ -55,6 +63,11 @@ class COptionsDlg : public QDialog {
   QLineEdit* m_editVideoUrl = nullptr;
   QLineEdit* m_editCameraVideoUrl = nullptr;
   QComboBox* m_comboCameraEvents = nullptr;
+  QSpinBox* m_spinMotionSensitivity = nullptr;
+  QDoubleSpinBox* m_spinMotionMinArea = nullptr;
+  QLineEdit* m_editCameraMotionUrl = nullptr;
+  MotionZoneGrid* m_gridMotionZones = nullptr;
+  QLabel* m_labelMotionPicture = nullptr;
   QSpinBox* m_spinPreEventSeconds = nullptr;
   QCheckBox* m_checkRelogin = nullptr;
   QSpinBox* m_spinDiskReserveMiB = nullptr;

@@ -22,6 +22,7 @@ class CKRLActiveX : public ViewerControl, private zent::VideoListener {
   void StartView() override;
   void StopView() override;
   void SetCamera(const zent::CameraSetup& camera) override;
+  void SetFeed(std::shared_ptr<zent::CameraFeed> feed) override { m_engine.SetFeed(std::move(feed)); }
   void MarkEvent() override { m_engine.MarkEvent(); }
 
   // What the control shows while it has no picture; empty once a picture is there.

@@ -65,6 +65,7 @@ int CRecordDlg::CreateViewer() {
   m_pViewer->SetBool5(false);
   m_pViewer->SetBool6(false);
   m_pViewer->SetCamera(m_camera);
+  m_pViewer->SetFeed(m_feed);
   // Queued, so that the handler may delete the viewer that raised the event.
   connect(m_pViewer, &ViewerControl::VideoModeChanged, this, &CRecordDlg::OnVideoModeChanged, Qt::QueuedConnection);
   connect(m_pViewer, &ViewerControl::Reported, this,

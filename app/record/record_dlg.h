@@ -28,6 +28,8 @@ class CRecordDlg : public QDialog {
 
   // The camera, its credentials and the Options its viewer records with.
   void SetCamera(const zent::CameraSetup& camera);
+  // Where each viewer built from now on hands the stream on (null: nowhere).
+  void SetFeed(std::shared_ptr<zent::CameraFeed> feed) { m_feed = std::move(feed); }
   void SetFileName(const QString& fileName) { m_strFileName = fileName; }
 
   int CreateViewer();
@@ -48,6 +50,7 @@ class CRecordDlg : public QDialog {
   int m_nPort = 0;
   float m_fReal10 = 0.0f;
   zent::CameraSetup m_camera;  // what the viewer's properties do not say of the camera
+  std::shared_ptr<zent::CameraFeed> m_feed;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

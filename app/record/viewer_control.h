@@ -56,6 +56,8 @@ class ViewerControl : public QWidget {
   // kept before each event, the disk guard, the retention), as the headless recorder has it; the
   // properties put win for address, port, ID and password. Set before StartView.
   virtual void SetCamera(const zent::CameraSetup& /*camera*/) {}
+  // Where the camera's stream is handed on as it comes in (motion is looked for there); before StartView.
+  virtual void SetFeed(std::shared_ptr<zent::CameraFeed> /*feed*/) {}
   // The event a coming recording is for happened now.
   virtual void MarkEvent() {}
 

@@ -2,6 +2,10 @@
 
 #include "app/options/options_dlg.h"
 
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTest>
+
 #include <QLabel>
 #include <QComboBox>
 #include <QLineEdit>
@@ -9,6 +13,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include "app/options/motion_zone_grid.h"
 #include "gui_fixture.h"
 #include "tests/kit/mqtt_broker.h"
 
@@ -43,7 +48,7 @@ TEST_F(OptionsDialog, GroupsItsSettingsAndSaysAtOnceWhetherATestMessageArrived) 
   COptionsDlg dialog(options, "127.0.0.1", keyRing);
   QStringList tabs;
   for (int i = 0; i < dialog.m_tabs->count(); ++i) tabs << dialog.m_tabs->tabText(i);
-  EXPECT_EQ(tabs, (QStringList{"Video", "Recording", "Disk", "Notifications"}));
+  EXPECT_EQ(tabs, (QStringList{"Video", "Recording", "Motion", "Disk", "Notifications"}));
   EXPECT_EQ(Field<QLineEdit>(dialog, "mqttUser")->text(), "zent");
 
   Field<QPushButton>(dialog, "mqttTest")->click();
@@ -72,11 +77,32 @@ TEST_F(OptionsDialog, GroupsItsSettingsAndSaysAtOnceWhetherATestMessageArrived) 
   dialog.accept();
   EXPECT_EQ(dialog.result(), QDialog::Rejected);
   ASSERT_FALSE(boxes.empty());
-  EXPECT_EQ(boxes.back().text, "A camera's events are camera, onvif, onvif:PORT or external.");
-  events->setCurrentText("onvif:8000");
+  EXPECT_EQ(boxes.back().text, "A camera's events are camera, onvif, onvif:PORT, external or motion.");
+  events->setCurrentText("motion");
+
+  // The motion zones: a click on the first cell stops watching it, and a drag paints the same on
+  // the cells it reaches; the picture under the grid comes from off the GUI thread.
+  auto* grid = Field<MotionZoneGrid>(dialog, "motionZones");
+  dialog.m_tabs->setCurrentIndex(2);
+  dialog.show();
+  dialog.SetSnapshotSource([] {
+    Thumbnail picture;
+    picture.ok = true;
+    picture.width = 32;
+    picture.height = 18;
+    picture.pixels.assign(32 * 18 * 4, 0x80);
+    return picture;
+  });
+  QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(5, 5));
+  QMouseEvent drag(QEvent::MouseMove, QPointF(5 + 24 * 3, 5), grid->mapToGlobal(QPointF(5 + 24 * 3, 5)),
+                   Qt::NoButton, Qt::LeftButton, {});
+  QApplication::sendEvent(grid, &drag);
+  QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(5 + 24 * 3, 5));
+  EXPECT_TRUE(WaitUntil([&] { return grid->HasPicture(); }, 5000));
 
   dialog.accept();
-  EXPECT_EQ(dialog.Result().cameraEvents.at("127.0.0.1"), "onvif:8000");
+  EXPECT_EQ(dialog.Result().cameraEvents.at("127.0.0.1"), "motion");
+  EXPECT_EQ(dialog.Result().cameraMotionZones.at("127.0.0.1"), "0110" + std::string(140, '1'));
   EXPECT_EQ(dialog.Result().webhookUrls, std::vector<std::string>{"http://127.0.0.1:9/hook?key=s3cret"});
   EXPECT_EQ(dialog.Result().mqttPrefix, "house");
   EXPECT_EQ(dialog.Login().password, "wrong");  // for the key ring, which the main window writes

@@ -89,12 +89,30 @@ TEST(ServiceSetup, EveryCameraNeedsCredentialsAndAChosenCameraMustBeInTheList) {
   ASSERT_EQ(result.error, "");
   EXPECT_EQ(result.cameras[0].events, (zent::EventSourceChoice{zent::EventSourceChoice::Kind::Onvif, 8000}));
   EXPECT_EQ(result.cameras[1].events.kind, zent::EventSourceChoice::Kind::External);
-  for (const char* wrong : {"onvif:0", "onvif:", "onvif:80x", "ONVIF", "motion"}) {
+  for (const char* wrong : {"onvif:0", "onvif:", "onvif:80x", "ONVIF", "Motion"}) {
     options.cameraEvents["127.0.0.3"] = wrong;
     result = zent::BuildSetups({door, shop}, credentials, options, {});
     EXPECT_EQ(result.error.rfind("The events of camera 127.0.0.3 are \"" + std::string(wrong) + "\"", 0), 0u)
         << result.error;
   }
+
+  // Motion: a zone mask that is not the grid, or a sub-stream on another host (which would be
+  // handed the camera's password), stops the start too.
+  options.cameraEvents["127.0.0.3"] = "motion";
+  options.cameraMotionUrlTemplates["127.0.0.3"] = "rtsp://{address}:8554/sub";
+  options.cameraMotionZones["127.0.0.3"] = std::string(72, '0') + std::string(72, '1');
+  result = zent::BuildSetups({door, shop}, credentials, options, {});
+  ASSERT_EQ(result.error, "");
+  EXPECT_FALSE(result.cameras[1].motion.zones[0]);
+  EXPECT_EQ(zent::MotionSourceSettingsFor(result.cameras[1], nullptr).subStreamLabel, "rtsp://127.0.0.3:8554/sub");
+  options.cameraMotionZones["127.0.0.3"] = "0101";
+  EXPECT_EQ(zent::BuildSetups({door, shop}, credentials, options, {}).error.rfind(
+                "The motion zones of camera 127.0.0.3 are not", 0),
+            0u);
+  options.cameraMotionZones.clear();
+  options.cameraMotionUrlTemplates["127.0.0.3"] = "rtsp://192.0.2.1:8554/sub";
+  EXPECT_NE(zent::BuildSetups({door, shop}, credentials, options, {}).error.find("on another host (192.0.2.1)"),
+            std::string::npos);
 }
 
 }  // namespace
