@@ -1,6 +1,7 @@
 #include "motion/motion_detector.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace zent {
@@ -9,6 +10,10 @@ namespace {
 constexpr float kLearn = 0.05f;         // the background follows the picture slowly ...
 constexpr float kLearnMoving = 0.005f;  // ... and hardly where something moves, so it is not taken in
 constexpr double kWholePicture = 85;    // percent changed: the light changed, not the scene
+// Most cells of the grid brighter (or darker) at once is light too, even where parts of the
+// picture are too bright or too dark to follow it and so look changed after the shift is taken away.
+constexpr double kLightCells = 0.6;
+constexpr double kLightStep = 8;  // mean change of a cell's pixels that counts
 constexpr double kMaxNoiseSample = 32;  // a pixel's share in the noise estimate, so motion does not inflate it
 
 }  // namespace
@@ -56,6 +61,29 @@ void MotionDetector::Restart(const GreyPicture& picture) {
   above_ = 0;
 }
 
+bool MotionDetector::LightChanged(const GreyPicture& picture, double shift) const {
+  if (std::fabs(shift) < kLightStep / 2) return false;
+  std::array<double, kZoneColumns * kZoneRows> sums{};
+  std::array<int, kZoneColumns * kZoneRows> counts{};
+  std::size_t i = 0;
+  for (int y = 0; y < height_; ++y) {
+    const int row = y * kZoneRows / height_;
+    for (int x = 0; x < width_; ++x, ++i) {
+      const auto cell = static_cast<std::size_t>(row * kZoneColumns + x * kZoneColumns / width_);
+      sums[cell] += picture.pixels[i] - background_[i];
+      ++counts[cell];
+    }
+  }
+  int watchedCells = 0, litCells = 0;
+  for (std::size_t cell = 0; cell < sums.size(); ++cell) {
+    if (!settings_.zones[cell] || counts[cell] == 0) continue;
+    ++watchedCells;
+    const double mean = sums[cell] / counts[cell];
+    litCells += (shift > 0 ? mean : -mean) > kLightStep;
+  }
+  return litCells >= kLightCells * watchedCells;
+}
+
 std::optional<double> MotionDetector::Feed(const GreyPicture& picture, Clock::time_point at) {
   if (picture.width <= 0 || picture.height <= 0 ||
       picture.pixels.size() != static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height))
@@ -76,6 +104,11 @@ std::optional<double> MotionDetector::Feed(const GreyPicture& picture, Clock::ti
   }
   if (watched == 0) return std::nullopt;
   const double shift = shiftSum / static_cast<double>(watched);
+  if (LightChanged(picture, shift)) {
+    Restart(picture);
+    moving_ = false;
+    return std::nullopt;
+  }
   // Above the picture's own noise, by more the less sensitive.
   const double sensitivityLeft = 10 - settings_.sensitivity;
   const double threshold = std::max(6 + 2 * sensitivityLeft, (2 + 0.6 * sensitivityLeft) * noise_);

@@ -52,6 +52,8 @@ class MotionDetector {
 
  private:
   bool Fits(const GreyPicture& picture) const;
+  // Most of the watched cells shifted the same way by more than a step: the light, not the scene.
+  bool LightChanged(const GreyPicture& picture, double shift) const;
   void Restart(const GreyPicture& picture);
 
   MotionSettings settings_;

@@ -30,6 +30,7 @@ void Usage() {
                "  --video-port N            MJPEG over HTTP port (0: any free port; default 8080)\n"
                "  --size WxH --fps N        picture size and frame rate (default 640x480, 15)\n"
                "  --quality Q               JPEG quality 1-100 (default 75)\n"
+               "  --still                   a still scene with sensor noise instead of the sweeping bar\n"
                "  --onvif-port N            serve an ONVIF device there too (0: any free port)\n"
                "  --onvif-clock-offset S    the device's clock is S seconds off\n"
                "  --onvif-digest            HTTP Digest instead of WS-Security\n"
@@ -39,6 +40,7 @@ void Usage() {
                "commands on standard input, one a line:\n"
                "  event | split-event | broken | invalid | answer NNNN | send NNNN | silent | close | half-close\n"
                "  refuse | accept | size WxH | video-off | video-on | quit\n"
+               "  move SECONDS (a block crosses the still scene) | light DELTA (all of it brighter by DELTA)\n"
                "  onvif-motion on|off | onvif-input on|off | reboot\n");
 }
 
@@ -73,6 +75,7 @@ int main(int argc, char** argv) {
       if (std::sscanf(value().c_str(), "%dx%d", &video.width, &video.height) != 2) return Usage(), 2;
     } else if (arg == "--fps") video.fps = std::atof(value().c_str());
     else if (arg == "--quality") video.quality = std::atoi(value().c_str());
+    else if (arg == "--still") video.still = true;
     else if (arg == "--onvif-port") onvif.port = std::atoi(value().c_str());
     else if (arg == "--onvif-clock-offset") onvif.clockOffsetSeconds = std::atol(value().c_str());
     else if (arg == "--onvif-digest") onvif.digestOnly = true;

@@ -29,6 +29,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
     parser.add_argument("--path", default="/stream1")
+    parser.add_argument("--pattern", default="smpte", help="videotestsrc's: smpte (sweeping), ball, ...")
     parser.add_argument("--codec", choices=sorted(ENCODERS), default="h264")
     parser.add_argument("--size", default="640x360")
     parser.add_argument("--fps", type=int, default=30)
@@ -42,7 +43,8 @@ def main():
     width, height = (int(v) for v in args.size.split("x"))
     gop = max(1, round(args.fps * args.gop_seconds))
     encoder = ENCODERS[args.codec].format(kbit=args.kbit, gop=gop)
-    launch = (f"( videotestsrc is-live=true pattern=smpte horizontal-speed=6 "
+    motion = " horizontal-speed=6" if args.pattern == "smpte" else ""
+    launch = (f"( videotestsrc is-live=true pattern={args.pattern}{motion} "
               f"! video/x-raw,width={width},height={height},framerate={args.fps}/1 "
               f"! videoconvert ! {encoder} )")
 

@@ -45,8 +45,9 @@ void DrawText(YCbCrImage& image, int x0, int y0, int scale, const std::string& t
   }
 }
 
-// Colour bars (white, yellow, cyan, green, magenta, red, blue, black) with a sweeping bar.
-YCbCrImage Bars(int width, int height, int barX) {
+// Colour bars (white, yellow, cyan, green, magenta, red, blue, black) with a sweeping bar; a still
+// scene's bar is off the picture, and `sensor` seeds noise over all of it.
+YCbCrImage Bars(int width, int height, int barX, int light = 0, std::uint32_t sensor = 0) {
   static const std::uint8_t colours[8][3] = {{235, 128, 128}, {210, 16, 146}, {170, 166, 16}, {145, 54, 34},
                                              {106, 202, 222}, {81, 90, 240},  {41, 240, 110}, {16, 128, 128}};
   YCbCrImage image(width, height);
@@ -63,6 +64,11 @@ YCbCrImage Bars(int width, int height, int barX) {
         noise = noise * 1103515245u + 12345u;
         luma = std::clamp(luma + static_cast<int>((noise >> 16) % 61) - 30, 16, 235);
       }
+      if (sensor != 0) {
+        sensor = sensor * 1103515245u + 12345u;
+        luma += static_cast<int>((sensor >> 16) % 7) - 3;
+      }
+      luma = std::clamp(luma + light, 16, 235);
       image.y[static_cast<std::size_t>(y) * width + x] = static_cast<std::uint8_t>(sweep ? 128 : luma);
       if (x % 2 == 0) {
         image.cb[static_cast<std::size_t>(y) * cw + x / 2] = sweep ? 128 : c[1];
@@ -75,9 +81,19 @@ YCbCrImage Bars(int width, int height, int barX) {
 
 }  // namespace
 
-TestPicture::TestPicture(int width, int height, int framesPerCycle, int quality)
+// A still scene's pictures differ only by the sensor's noise.
+constexpr int kNoisyPictures = 4;
+
+TestPicture::TestPicture(int width, int height, int framesPerCycle, int quality, Scene scene)
     : width_(width), height_(height), scale_(std::max(2, height / 270)), encoder_(width, height, quality) {
   captionRows_ = std::min(encoder_.Rows(), (7 * scale_ + 2 * scale_ + 7) / 8);
+  if (scene.still) {
+    for (int i = 0; i < kNoisyPictures; ++i) {
+      stills_.push_back(Bars(width, height, -width, scene.light, 977u * static_cast<std::uint32_t>(i + 1)));
+      bodies_.push_back(encoder_.EncodeRows(stills_.back(), captionRows_, encoder_.Rows()));
+    }
+    return;
+  }
   framesPerCycle = std::max(1, framesPerCycle);
   for (int i = 0; i < framesPerCycle; ++i) {
     const YCbCrImage image = Bars(width, height, i * width / framesPerCycle);
@@ -85,7 +101,7 @@ TestPicture::TestPicture(int width, int height, int framesPerCycle, int quality)
   }
 }
 
-std::string TestPicture::Frame(std::uint64_t number, const std::string& timeText) const {
+std::string TestPicture::Frame(std::uint64_t number, const std::string& timeText, int blockX) const {
   char caption[96];
   std::snprintf(caption, sizeof caption, "#%06llu  %s  %dx%d", static_cast<unsigned long long>(number),
                 timeText.c_str(), width_, height_);
@@ -97,7 +113,24 @@ std::string TestPicture::Frame(std::uint64_t number, const std::string& timeText
                 timeText.c_str());
   std::string jpeg = encoder_.Header(comment);
   for (const auto& row : encoder_.EncodeRows(band, 0, captionRows_)) jpeg += row;
-  for (const auto& row : bodies_[number % bodies_.size()]) jpeg += row;
+  const std::size_t variant = number % bodies_.size();
+  if (blockX < 0 || stills_.empty()) {
+    for (const auto& row : bodies_[variant]) jpeg += row;
+  } else {
+    // Dark where the picture is bright and bright where it is dark, so it shows on every bar.
+    YCbCrImage image = stills_[variant];
+    const int top = height_ * 4 / 9 + height_ / 36, bottom = height_ * 6 / 9 - height_ / 36;
+    for (int y = top; y < bottom; ++y)
+      for (int x = std::max(0, blockX); x < std::min(width_, blockX + BlockWidth()); ++x) {
+        std::uint8_t& luma = image.y[static_cast<std::size_t>(y) * width_ + x];
+        luma = luma > 128 ? 16 : 235;
+      }
+    const int firstRow = std::max(captionRows_, top / 8), lastRow = std::min(encoder_.Rows(), (bottom + 7) / 8);
+    const auto& body = bodies_[variant];
+    for (int row = captionRows_; row < firstRow; ++row) jpeg += body[static_cast<std::size_t>(row - captionRows_)];
+    for (const auto& row : encoder_.EncodeRows(image, firstRow, lastRow)) jpeg += row;
+    for (int row = lastRow; row < encoder_.Rows(); ++row) jpeg += body[static_cast<std::size_t>(row - captionRows_)];
+  }
   jpeg += JpegEncoder::Trailer();
   return jpeg;
 }

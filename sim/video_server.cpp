@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -73,9 +74,21 @@ VideoServer::~VideoServer() {
   if (listenFd_ >= 0) ::close(listenFd_);
 }
 
+std::shared_ptr<const TestPicture> VideoServer::MakePicture() const {
+  return std::make_shared<const TestPicture>(options_.width, options_.height,
+                                             std::max(1, static_cast<int>(options_.fps + 0.5)), options_.quality,
+                                             scene_);
+}
+
+int VideoServer::BlockX(std::uint64_t number) const {
+  if (moveFrames_ == 0 || number < moveFrom_ || number >= moveFrom_ + moveFrames_) return -1;
+  const auto travel = static_cast<std::uint64_t>(std::max(1, options_.width - picture_->BlockWidth()));
+  return static_cast<int>((number - moveFrom_) * travel / std::max<std::uint64_t>(1, moveFrames_ - 1));
+}
+
 bool VideoServer::Start() {
-  picture_ = std::make_shared<TestPicture>(options_.width, options_.height,
-                                           std::max(1, static_cast<int>(options_.fps + 0.5)), options_.quality);
+  scene_.still = options_.still;
+  picture_ = MakePicture();
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int yes = 1;
   ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -102,11 +115,16 @@ void VideoServer::ProduceLoop() {
     std::this_thread::sleep_until(next);
     next += interval;
     std::shared_ptr<const TestPicture> picture;
+    int blockX = -1;
+    bool firstMoved = false;
     {
       std::lock_guard lock(mutex_);
       picture = picture_;
+      blockX = BlockX(++number);
+      firstMoved = blockX >= 0 && number == moveFrom_;
     }
-    auto jpeg = std::make_shared<const std::string>(picture->Frame(++number, TimeText()));
+    auto jpeg = std::make_shared<const std::string>(picture->Frame(number, TimeText(), blockX));
+    if (firstMoved) Log("first moved frame %llu", static_cast<unsigned long long>(number));
     {
       std::lock_guard lock(mutex_);
       latest_ = {number, std::move(jpeg)};
@@ -221,13 +239,34 @@ bool VideoServer::Command(const std::string& word, const std::string& argument) 
       Log("bad size %s", argument.c_str());
       return true;
     }
-    auto picture = std::make_shared<const TestPicture>(width, height, std::max(1, static_cast<int>(options_.fps + 0.5)),
-                                                       options_.quality);
     {
       std::lock_guard lock(mutex_);
-      picture_ = std::move(picture);
+      options_.width = width;
+      options_.height = height;
+      picture_ = MakePicture();
     }
     Log("size %dx%d", width, height);
+  } else if ((word == "move" || word == "light") && !options_.still) {
+    Log("%s needs a still scene (--still)", word.c_str());
+  } else if (word == "move") {
+    // Across the picture in SECONDS, from the next frame on; its number is said so a test knows
+    // the first frame with motion.
+    const double seconds = std::atof(argument.c_str());
+    if (seconds <= 0 || seconds > 3600) {
+      Log("bad move %s", argument.c_str());
+      return true;
+    }
+    std::lock_guard lock(mutex_);
+    moveFrom_ = latest_.number + 1;
+    moveFrames_ = std::max<std::uint64_t>(2, static_cast<std::uint64_t>(seconds * options_.fps + 0.5));
+    Log("move from frame %llu for %g s", static_cast<unsigned long long>(moveFrom_), seconds);
+  } else if (word == "light") {
+    // The whole picture brighter (or darker) by DELTA at once, from the next frame on.
+    const int delta = std::atoi(argument.c_str());
+    std::lock_guard lock(mutex_);
+    scene_.light = std::clamp(scene_.light + delta, -220, 220);
+    picture_ = MakePicture();
+    Log("light %+d from frame %llu", scene_.light, static_cast<unsigned long long>(latest_.number + 1));
   } else {
     return false;
   }

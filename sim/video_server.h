@@ -23,6 +23,7 @@ struct VideoOptions {
   int height = 480;
   double fps = 15;
   int quality = 75;
+  bool still = false;  // no sweeping bar: a scene where nothing moves until told to
   std::optional<std::string> user;
   std::optional<std::string> password;
 };
@@ -32,7 +33,7 @@ class VideoServer {
   explicit VideoServer(VideoOptions options);
   ~VideoServer();
   bool Start();  // logs "video port N"
-  // size WxH | video-off | video-on; false when the word is not one of these.
+  // size WxH | video-off | video-on | move SECONDS | light DELTA; false when the word is not one of these.
   bool Command(const std::string& word, const std::string& argument);
 
  private:
@@ -42,6 +43,9 @@ class VideoServer {
   };
   void AcceptLoop();
   void ProduceLoop();
+  // The picture for the current size and scene; with mutex_ held.
+  std::shared_ptr<const TestPicture> MakePicture() const;
+  int BlockX(std::uint64_t number) const;  // with mutex_ held
   void ServeClient(int fd, int id);
   bool Handshake(int fd, int id);
 
@@ -56,6 +60,8 @@ class VideoServer {
   std::condition_variable newFrame_;
   std::shared_ptr<const TestPicture> picture_;  // guarded by mutex_
   Frame latest_{0, nullptr};                    // guarded by mutex_
+  Scene scene_;                                 // guarded by mutex_
+  std::uint64_t moveFrom_ = 0, moveFrames_ = 0;  // guarded by mutex_: the frames a block crosses in
 
   std::thread acceptThread_;
   std::thread producerThread_;

@@ -10,6 +10,7 @@
 #include "tests/kit/profiles.h"
 #include "gui_fixture.h"
 #include "app/record/record_dlg.h"
+#include "settings/options_store.h"
 #include "sim/camsim_process.h"
 
 namespace zent::testing {
@@ -83,6 +84,40 @@ TEST_F(GuiTest, SlowEveryEventBecomesAWholePlayableRecording) {
   EXPECT_GT(secondSeconds, 3.0);
   // At most the buffer's 5 s before it and its 3 s; a busy machine's timer may end it a little late.
   EXPECT_LT(secondSeconds, 3.2 + 5.0 + 1.0);
+  EXPECT_TRUE(boxes.empty());
+}
+
+// A camera with no events of its own, watched for motion in the video its viewer receives: a
+// light switched on is no event, a block crossing the picture is one recording.
+TEST_F(GuiTest, SlowMotionInTheViewersVideoIsRecordedAndALightSwitchedOnIsNot) {
+  camsim::CamSimProcess camera(
+      {"--size", "320x240", "--fps", "10", "--user", "admin", "--password", "kwolt", "--still"});
+  Options options;
+  options.cameraEvents["127.0.0.1"] = "motion";
+  ASSERT_TRUE(SaveOptions(options));
+  profile = StandInProfile("127.0.0.1", camera.EventPort(), camera.VideoPort(), documents() + "/door.avi");
+  CMainDlg dlg;
+  dlg.m_currentProfile = profile;
+  dlg.SetMillisecondsPerMinute(2000);
+  dlg.OnLogIn();
+  ASSERT_TRUE(WaitUntil([&] { return dlg.m_bRecorderReady == 1; }, 5000));
+  QTest::qWait(3000);
+  camera.Command("light 50");
+  QTest::qWait(2000);
+  camera.Command("move 2");
+  ASSERT_TRUE(WaitUntil([&] { return !SavedFile(*dlg.m_listStatus, 1).empty(); }, 15000));
+  QTest::qWait(500);
+  dlg.OnDisconnect();
+
+  std::vector<std::string> lines;
+  for (const std::string& text : StatusTexts(*dlg.m_listStatus))
+    if (text.rfind("Motion detected", 0) == 0 || text.rfind("Recording to", 0) == 0) lines.push_back(text);
+  ASSERT_EQ(lines.size(), 2u) << ::testing::PrintToString(lines);
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(Motion detected \(\d+ % of the picture\))"))) << lines[0];
+  EXPECT_EQ(lines[1].rfind("Recording to " + documents() + "/door_", 0), 0u) << lines[1];
+  EXPECT_TRUE(HasStatus(*dlg.m_listStatus, "Watching the camera's video for motion."));
+  const AviProbe probe = ProbeAvi(SavedFile(*dlg.m_listStatus, 1));
+  EXPECT_GT(probe.seconds, 5.0);  // the 5 s before the motion and the recording's own
   EXPECT_TRUE(boxes.empty());
 }
 

@@ -216,6 +216,81 @@ TEST_F(RecorderServiceTest, AnOnvifCameraIsRecordedFromTheVideoItNamesAndAgainAf
   }
 }
 
+// Two cameras watched for motion in the stream they are recorded from, their scenes still but for
+// a sensor's noise: a light switched on is no event; a block crossing the picture is one on the
+// camera that watches that part of it, recorded from more than 5 s before the block's first frame,
+// and none on the camera whose zones leave those rows out.
+TEST_F(RecorderServiceTest, MotionIsRecordedFromBeforeItBeganAndNoiseLightAndUnwatchedZonesAreNot) {
+  constexpr int kFps = 10;
+  std::vector<std::unique_ptr<CamSimProcess>> sims;
+  std::vector<CameraSetup> setups;
+  for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
+    sims.push_back(std::make_unique<CamSimProcess>(std::vector<std::string>{
+        "--address", address, "--user", "cam", "--password", "pw", "--size", "640x360", "--fps", "10", "--still"}));
+    setups.push_back(Camera(address, *sims.back()));
+    setups.back().events.kind = EventSourceChoice::Kind::Motion;
+    setups.back().preEventSeconds = 6;
+  }
+  // The block crosses the fifth and sixth of the grid's nine rows; the second camera watches the
+  // rest of the picture only.
+  for (int row = 3; row < 7; ++row)
+    for (int column = 0; column < kZoneColumns; ++column) setups[1].motion.zones.reset(row * kZoneColumns + column);
+  RecorderTuning tuning;
+  tuning.minute = 2s;
+  std::uint64_t moveFrame = 0;
+  {
+    RecorderService service(output, tuning);
+    service.Apply(setups);
+    ASSERT_TRUE(WaitForLines("127.0.0.", "Watching the camera's video for motion.", 2, 10s));
+    std::this_thread::sleep_for(3s);
+    for (auto& sim : sims) sim->Command("light 50");
+    std::this_thread::sleep_for(4s);  // the buffer holds more than 6 s
+    EXPECT_EQ(Count("127.0.0.", "Motion detected"), 0) << ReadFile(outputPath);
+    const std::size_t from = sims[0]->LineCount();
+    for (auto& sim : sims) sim->Command("move 2");
+    const auto moved = sims[0]->WaitForLine("move from frame ", 5s, from);
+    ASSERT_TRUE(moved);
+    moveFrame = std::stoull(moved->substr(moved->find("move from frame ") + 16));
+    ASSERT_TRUE(WaitForLines("127.0.0.2 ", "Saved ", 1, 15s)) << ReadFile(outputPath);
+    std::this_thread::sleep_for(1s);  // time for the masked camera to be wrong
+  }
+  EXPECT_EQ(Count("127.0.0.2 ", "Motion detected ("), 1) << ReadFile(outputPath);
+  EXPECT_EQ(Count("127.0.0.3 ", "Motion detected"), 0) << ReadFile(outputPath);
+  EXPECT_TRUE(Recordings("127.0.0.3").empty());
+  const std::vector<std::string> files = Recordings("127.0.0.2");
+  ASSERT_EQ(files.size(), 1u);
+  const AviProbe probe = ProbeAvi(files[0]);
+  ASSERT_FALSE(probe.cameraFrames.empty());
+  for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i)
+    ASSERT_EQ(probe.cameraFrames[i], probe.cameraFrames[i - 1] + 1) << "frame lost or repeated at packet " << i;
+  EXPECT_LE(probe.cameraFrames.front(), moveFrame - 5 * kFps);
+  EXPECT_GE(probe.cameraFrames.back(), moveFrame + 2 * kFps);
+}
+
+// A camera's small second stream (GStreamer's RTSP server, a ball moving) is watched for motion
+// while its main stream, in which nothing moves, is what gets recorded.
+TEST_F(RecorderServiceTest, MotionInASubStreamRecordsTheMainStream) {
+  if (!camsim::RtspServerProcess::Available()) GTEST_SKIP() << "no GStreamer RTSP server";
+  camsim::RtspServerProcess ball({"--pattern", "ball", "--size", "320x180", "--fps", "10", "--gop-seconds", "1"});
+  CamSimProcess sim({"--user", "cam", "--password", "pw", "--size", "320x240", "--still"});
+  CameraSetup setup = Camera("127.0.0.1", sim);
+  setup.events.kind = EventSourceChoice::Kind::Motion;
+  setup.motionUrlTemplate = "rtsp://{address}:" + std::to_string(ball.Port()) + "/stream1";
+  RecorderTuning tuning;
+  tuning.minute = 2s;
+  {
+    CameraRecorder camera(setup, output, tuning);
+    ASSERT_TRUE(WaitForLines("127.0.0.1 ", "Saved ", 1, 20s)) << ReadFile(outputPath);
+  }
+  EXPECT_EQ(Count("127.0.0.1 ", "Watching rtsp://127.0.0.1:" + std::to_string(ball.Port()) + "/stream1 for motion."), 1);
+  EXPECT_GE(Count("127.0.0.1 ", "Motion detected ("), 1);
+  const std::vector<std::string> files = Recordings("127.0.0.1");
+  ASSERT_FALSE(files.empty());
+  const AviProbe probe = ProbeAvi(files[0]);
+  EXPECT_EQ(probe.codec, "mjpeg");
+  EXPECT_FALSE(probe.cameraFrames.empty());  // the stand-in's own frames
+}
+
 // The broker hears each event before its recording, then the recording, each once; while the
 // broker is away recordings go on, and what happened meanwhile arrives when it is back.
 TEST_F(RecorderServiceTest, TheBrokerHearsEveryEventAndRecordingAndWhatHappenedWhileItWasAway) {

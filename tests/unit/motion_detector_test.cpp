@@ -18,7 +18,8 @@ constexpr auto kPicture = 200ms;  // five a second
 // A grey scene with sensor noise, its brightness `level`, and a 16 x 16 block at `blockX`.
 class Scene {
  public:
-  GreyPicture Picture(double level, int blockX = -1, int blockY = 40) {
+  // `lamp`: a patch too bright to follow the light, as a lamp or a window in the picture is.
+  GreyPicture Picture(double level, int blockX = -1, int blockY = 40, bool lamp = false) {
     GreyPicture p{kWidth, kHeight, std::vector<std::uint8_t>(kWidth * kHeight)};
     std::normal_distribution<double> noise(0, 3);
     for (int y = 0; y < kHeight; ++y)
@@ -26,6 +27,7 @@ class Scene {
         // A little structure, so that a change of light is not a flat shift only.
         double v = level + 20 * ((x / 20 + y / 15) % 2) + noise(random_);
         if (blockX >= 0 && x >= blockX && x < blockX + 16 && y >= blockY && y < blockY + 16) v = level + 110;
+        if (lamp && x < 40) v = 255;
         p.pixels[static_cast<std::size_t>(y * kWidth + x)] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
       }
     return p;
@@ -63,8 +65,11 @@ TEST(MotionDetector, TenMinutesOfNoiseASlowDawnAndALightSwitchedOnAreNoEvent) {
   // Ten minutes at five pictures a second, the light rising from 40 to 160.
   for (int i = 0; i < 3000; ++i, at += kPicture)
     ASSERT_FALSE(detector.Feed(scene.Picture(40 + 120.0 * i / 3000), at)) << "picture " << i;
-  // The light switched on, then the camera's night mode: the whole picture at once.
+  // The light switched on, then the camera's night mode: the whole picture at once; then a light
+  // switched on where a lamp in the picture was already as bright as can be.
   for (int i = 0; i < 20; ++i, at += kPicture) ASSERT_FALSE(detector.Feed(scene.Picture(i < 10 ? 100 : 20), at)) << i;
+  for (int i = 0; i < 30; ++i, at += kPicture)
+    ASSERT_FALSE(detector.Feed(scene.Picture(i < 15 ? 60 : 120, -1, 40, true), at)) << i;
 }
 
 TEST(MotionDetector, MotionOnlyInAMaskedZoneIsNoEventAndAZoneMaskReadsAsTyped) {
