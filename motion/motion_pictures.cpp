@@ -15,21 +15,22 @@ constexpr int kMaxLowres = 3;
 
 void MotionPictures::Reset() {
   decoder_.reset();
+  learnedWidth_ = 0;
   needsKey_ = true;
 }
 
 bool MotionPictures::Open(const AVCodecParameters& parameters) {
-  if (decoder_ && codec_ == parameters.codec_id && width_ == parameters.width && height_ == parameters.height)
-    return true;
+  // A stream of JPEGs over HTTP says its size only in its pictures: the first is decoded whole.
+  const int width = parameters.width > 0 ? parameters.width : learnedWidth_;
+  if (decoder_ && codec_ == parameters.codec_id && width_ == width && height_ == parameters.height) return true;
   decoder_.reset();
   const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
-  if (!codec || parameters.width <= 0 || parameters.height <= 0) return false;
+  if (!codec) return false;
   CodecPtr decoder(avcodec_alloc_context3(codec));
   if (!decoder || avcodec_parameters_to_context(decoder.get(), &parameters) < 0) return false;
   // A JPEG decodes at 1/2, 1/4 or 1/8 of its size for little more than reading it.
   int lowres = 0;
-  while (lowres < std::min<int>(kMaxLowres, codec->max_lowres) && (parameters.width >> (lowres + 1)) >= kMotionWidth)
-    ++lowres;
+  while (lowres < std::min<int>(kMaxLowres, codec->max_lowres) && (width >> (lowres + 1)) >= kMotionWidth) ++lowres;
   decoder->lowres = lowres;
   decoder->thread_count = 1;
   // What is lost here is detail a 160-pixel picture does not show.
@@ -40,8 +41,9 @@ bool MotionPictures::Open(const AVCodecParameters& parameters) {
   if (OpenDecoder(decoder.get(), codec) < 0) return false;
   decoder_ = std::move(decoder);
   codec_ = parameters.codec_id;
-  width_ = parameters.width;
+  width_ = width;
   height_ = parameters.height;
+  lowres_ = lowres;
   needsKey_ = true;
   return true;
 }
@@ -65,6 +67,8 @@ std::optional<GreyPicture> MotionPictures::Take(const AVPacket& packet, const AV
     newest = std::move(frame);
     frame = NewFrame();
   }
+  if (newest && parameters.width <= 0 && lowres_ == 0 && newest->width != learnedWidth_)
+    learnedWidth_ = newest->width;  // the next picture is decoded at the size it needs
   if (!newest || !due) return std::nullopt;
   lastTaken_ = at;
   return Grey(*newest);

@@ -37,7 +37,8 @@ class MotionPictures {
 
   const bool everyPicture_;
   CodecPtr decoder_;
-  int codec_ = 0, width_ = 0, height_ = 0;
+  int codec_ = 0, width_ = 0, height_ = 0, lowres_ = 0;
+  int learnedWidth_ = 0;  // from a picture, where the stream does not say
   bool needsKey_ = true;
   Clock::time_point lastTaken_{};
   ScalerPtr scaler_;

@@ -1,5 +1,6 @@
 #include "web/camera_board.h"
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "notify/notices.h"
@@ -105,6 +106,7 @@ bool CameraBoard::Change(const std::string& address, const std::function<CameraS
     if (!state.lastOrigin.item.empty()) json["item"] = state.lastOrigin.item;
     if (!state.lastOrigin.reason.empty()) json["reason"] = state.lastOrigin.reason;
     if (!state.lastOrigin.by.empty()) json["by"] = state.lastOrigin.by;
+    if (state.lastOrigin.area) json["area"] = std::round(*state.lastOrigin.area * 10) / 10;
   }
   news_.push_back({++lastNews_, json.dump()});
   if (news_.size() > kNewsKept) news_.pop_front();

@@ -54,5 +54,15 @@ TEST(Notices, BrokerAndWebhookUrlsNeverShowASecret) {
   EXPECT_EQ(ShownUrl("https://u:pw@hooks.lan:8443/a/b?token=abc#x"), "https://hooks.lan:8443/a/b");
 }
 
+// Where an event came from: motion with how much of the picture moved, once rounded.
+TEST(Notices, AMotionEventSaysItsSourceAndArea) {
+  EventOrigin origin{"motion"};
+  origin.area = 12.345;
+  const Json fields = Json::parse(EventNotice("door", std::chrono::system_clock::now(), 3, origin).payload);
+  EXPECT_EQ(fields["source"], "motion");
+  EXPECT_EQ(fields["area"], 12.3);
+  EXPECT_FALSE(Json::parse(EventNotice("door", {}, 4, EventOrigin{}).payload).contains("area"));
+}
+
 }  // namespace
 }  // namespace zent
