@@ -69,7 +69,8 @@ bool MotionDetector::LightChanged(const GreyPicture& picture, double shift) cons
   for (int y = 0; y < height_; ++y) {
     const int row = y * kZoneRows / height_;
     for (int x = 0; x < width_; ++x, ++i) {
-      const auto cell = static_cast<std::size_t>(row * kZoneColumns + x * kZoneColumns / width_);
+      const int column = x * kZoneColumns / width_;
+      const auto cell = static_cast<std::size_t>(row) * kZoneColumns + static_cast<std::size_t>(column);
       sums[cell] += picture.pixels[i] - background_[i];
       ++counts[cell];
     }

@@ -162,7 +162,7 @@ QWidget* COptionsDlg::MotionPage(const zent::Options& options) {
   const auto url = options.cameraMotionUrlTemplates.find(m_cameraAddress);
   m_editCameraMotionUrl =
       Line(page, "cameraMotionUrl", url == options.cameraMotionUrlTemplates.end() ? std::string() : url->second,
-           "the recorded video; or a sub-stream, e.g. rtsp://{address}:554/stream2");
+           "the recorded video");
   m_gridMotionZones = new MotionZoneGrid(page);
   m_gridMotionZones->setObjectName("motionZones");
   const auto zones = options.cameraMotionZones.find(m_cameraAddress);
@@ -189,8 +189,8 @@ QWidget* COptionsDlg::MotionPage(const zent::Options& options) {
   form->addRow(Note(page,
                     "For cameras whose events are \"motion\". A change of the whole picture's light is not "
                     "motion; the shaded cells are not watched. A camera's small second stream, where it has "
-                    "one, costs less to watch than the recorded one; H.264 from the recorded stream is looked "
-                    "at once per key frame."));
+                    "one (e.g. rtsp://{address}:554/stream2), costs less to watch than the recorded one; H.264 "
+                    "from the recorded stream is looked at once per key frame."));
   return page;
 }
 
