@@ -72,6 +72,7 @@ CameraSetup DescribeCamera(const CameraProfile& profile, const CameraCredentials
   setup.onvifTopics = options.onvifTopics;
   DescribeMotion(setup, options);
   setup.preEventSeconds = options.preEventSeconds;
+  setup.recordingExtension = RecordingExtension(options);
   setup.relogin = options.relogin;
   setup.diskGuard.reserveBytes = options.diskReserveBytes;
   setup.diskGuard.deleteOldest = options.deleteOldestRecordings;

@@ -43,6 +43,7 @@ struct CameraSetup {
   std::vector<std::string> onvifTopics;
   MotionSettings motion;
   std::string motionUrlTemplate;  // a sub-stream to watch for motion; empty: the recorded stream
+  std::string recordingExtension = ".avi";  // ".mp4" for MP4 recordings
   int preEventSeconds = 5;
   bool relogin = true;
   DiskGuard diskGuard;

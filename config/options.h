@@ -27,6 +27,8 @@ struct Options {
   double motionMinAreaPercent = 1;
   std::map<std::string, std::string> cameraMotionZones;
   std::map<std::string, std::string> cameraMotionUrlTemplates;
+  // The recordings' container: "avi" (the default) or "mp4" (fragmented while it records).
+  std::string recordingContainer = "avi";
   // Seconds recorded before each event, 0 to 30.
   int preEventSeconds = 5;
   // Log in again by itself when the camera drops the session.
@@ -61,6 +63,11 @@ struct Options {
 
 inline constexpr int kMaxPreEventSeconds = 30;
 inline constexpr int kMaxKeepDays = 3650;
+
+// The extension of the recordings' names the Options ask for: ".mp4" or ".avi".
+inline const char* RecordingExtension(const Options& options) {
+  return options.recordingContainer == "mp4" ? ".mp4" : ".avi";
+}
 
 // The template for the camera at `address`: its own, else the one for all cameras, else empty.
 std::string VideoUrlTemplateFor(const Options& options, const std::string& address);

@@ -15,8 +15,9 @@ inline constexpr char kHttpProtocols[] = "http,https,tcp,tls";
 inline constexpr char kRtspProtocols[] = "rtsp,rtp,udp,tcp,tls";
 // Motion JPEG over HTTP (multipart or bare), RTSP, and raw H.264 as some cameras serve it.
 inline constexpr char kCameraFormats[] = "mpjpeg,mjpeg,rtsp,h264";
-// The codecs the program records, and so decodes for the live picture and thumbnails.
-inline constexpr char kRecordedCodecs[] = "mjpeg,h264";
+// The codecs the program records, and so decodes for the live picture and thumbnails (H.265 goes
+// into MP4 only).
+inline constexpr char kRecordedCodecs[] = "mjpeg,h264,hevc";
 // 8K: larger than any camera's picture, small enough that a forged size cannot take the memory.
 inline constexpr std::int64_t kMaxPixels = 7680LL * 4320;
 // How long FFmpeg may wait for one read or write of the camera's connection.

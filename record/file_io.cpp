@@ -24,7 +24,8 @@ constexpr std::size_t kGatherUpTo = 256u << 10;
 std::string NumberedName(const std::string& wanted, int n) {
   const std::string suffix = "-" + std::to_string(n);
   const std::size_t dot = wanted.size() >= 4 ? wanted.size() - 4 : std::string::npos;
-  if (dot != std::string::npos && strcasecmp(wanted.c_str() + dot, ".avi") == 0)
+  if (dot != std::string::npos &&
+      (strcasecmp(wanted.c_str() + dot, ".avi") == 0 || strcasecmp(wanted.c_str() + dot, ".mp4") == 0))
     return wanted.substr(0, dot) + suffix + wanted.substr(dot);
   return wanted + suffix;
 }

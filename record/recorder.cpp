@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "config/paths.h"
-#include "record/avi_writer.h"
+#include "record/file_writer.h"
 #include "record/recording_name.h"
 
 namespace zent {
@@ -147,7 +147,7 @@ void Recorder::Write(RecordedPacket& job) {
   if (!writer_) {
     if (!key) return;
     std::string error;
-    writer_ = AviWriter::Open(std::move(file_.fd), *job.parameters, job.frameRate, error);
+    writer_ = FileWriter::Open(std::move(file_.fd), ContainerOf(path_), *job.parameters, job.frameRate, error);
     if (!writer_) {
       Fail(error);
       return;
@@ -184,9 +184,13 @@ void Recorder::Write(RecordedPacket& job) {
     }
     frame = segmentStart_ + av_rescale_q(dts - segmentFirstTs_, job.sourceTimeBase, av_inv_q(rate_));
   }
+  // A B-frame's picture is shown after frames decoded later; MP4 keeps that offset, AVI has none.
+  std::int64_t shownAfter = 0;
+  if (!job.arrivalClock && dts != AV_NOPTS_VALUE && job.packet->pts != AV_NOPTS_VALUE && job.packet->pts > dts)
+    shownAfter = av_rescale_q(job.packet->pts - dts, job.sourceTimeBase, av_inv_q(rate_));
   std::string error;
   const int size = job.packet->size;
-  if (!writer_->Write(*job.packet, frame, error)) {
+  if (!writer_->Write(*job.packet, frame, shownAfter, error)) {
     Fail(error);
     return;
   }

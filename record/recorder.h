@@ -22,7 +22,7 @@
 
 namespace zent {
 
-class AviWriter;
+class FileWriter;
 
 // What the reader hands the writing thread, in order.
 struct BeginRecording {
@@ -101,7 +101,7 @@ class Recorder {
   // Writing thread only.
   std::string path_;
   CreatedFile file_;
-  std::unique_ptr<AviWriter> writer_;
+  std::unique_ptr<FileWriter> writer_;
   AVRational rate_{25, 1};
   std::chrono::steady_clock::time_point requested_, event_, firstArrival_, lastFlush_;
   bool reportPreEvent_ = false;

@@ -51,14 +51,17 @@ CatalogListing RecordingCatalog::Listing(const RecordingsPlace& place) {
 
 std::optional<RecordingFile> RecordingCatalog::Find(const RecordingsPlace& place, const std::string& tail) {
   if (!IsRecordingTail(tail)) return std::nullopt;
-  const std::string name = place.stem + "_" + tail + ".avi";
-  if (!IsRecordingName(name, place.stem)) return std::nullopt;
-  const std::string path = JoinPath(place.folder, name);
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  return RecordingFile{path, name, static_cast<std::int64_t>(info.st_size),
-                       static_cast<std::int64_t>(info.st_blocks) * 512,
-                       static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000};
+  for (const char* extension : {".avi", ".mp4"}) {
+    const std::string name = place.stem + "_" + tail + extension;
+    if (!IsRecordingName(name, place.stem)) return std::nullopt;
+    const std::string path = JoinPath(place.folder, name);
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    return RecordingFile{path, name, static_cast<std::int64_t>(info.st_size),
+                         static_cast<std::int64_t>(info.st_blocks) * 512,
+                         static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000};
+  }
+  return std::nullopt;
 }
 
 RecordingDetails RecordingCatalog::Details(const RecordingFile& file) {

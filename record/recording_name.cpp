@@ -14,16 +14,17 @@
 
 namespace zent {
 
-std::string RecordingFileName(const std::string& savePath, int insertTime, const std::tm& time) {
+std::string RecordingFileName(const std::string& savePath, int insertTime, const std::tm& time,
+                              const std::string& extension) {
   if (insertTime != 1) return savePath;
   const std::size_t separator = savePath.rfind(kPathSeparator);
   const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
   const std::size_t dot = savePath.rfind('.');
   const std::string prefix = dot != std::string::npos && dot >= nameStart ? savePath.substr(0, dot) : savePath;
   char stamp[96];
-  std::snprintf(stamp, sizeof stamp, "_%04d%02d%02d_%02d%02d%02d.avi", time.tm_year + 1900, time.tm_mon + 1,
+  std::snprintf(stamp, sizeof stamp, "_%04d%02d%02d_%02d%02d%02d", time.tm_year + 1900, time.tm_mon + 1,
                 time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
-  return prefix + stamp;
+  return prefix + stamp + extension;
 }
 
 namespace {
@@ -37,7 +38,9 @@ bool Digits(const std::string& text, std::size_t from, std::size_t count) {
 
 // Where "_YYYYMMDD_HHMMSS" starts in a recording's name, or npos.
 std::size_t StampAt(const std::string& name) {
-  if (name.size() < 4 || strcasecmp(name.c_str() + name.size() - 4, ".avi") != 0) return std::string::npos;
+  if (name.size() < 4 || (strcasecmp(name.c_str() + name.size() - 4, ".avi") != 0 &&
+                          strcasecmp(name.c_str() + name.size() - 4, ".mp4") != 0))
+    return std::string::npos;
   std::size_t end = name.size() - 4;
   const std::size_t dash = name.rfind('-', end);
   if (dash != std::string::npos && dash + 1 < end && Digits(name, dash + 1, end - dash - 1)) end = dash;

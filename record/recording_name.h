@@ -1,5 +1,5 @@
 #pragma once
-// The name of the AVI file an event is recorded into.
+// The name of the file an event is recorded into: AVI, or MP4 where the Options ask for it.
 
 #include <compare>
 #include <cstdint>
@@ -9,13 +9,14 @@
 
 namespace zent {
 
-// With insertTime 1: the saving path without its extension, then "_YYYYMMDD_HHMMSS.avi" from
-// `time`. A '.' counts as the extension only in the file-name part, so a dotted folder name
-// stays whole. Any other insertTime: the saving path unchanged.
-std::string RecordingFileName(const std::string& savePath, int insertTime, const std::tm& time);
+// With insertTime 1: the saving path without its extension, then "_YYYYMMDD_HHMMSS" from `time`
+// and `extension` (".avi" or ".mp4"). A '.' counts as the extension only in the file-name part, so
+// a dotted folder name stays whole. Any other insertTime: the saving path unchanged.
+std::string RecordingFileName(const std::string& savePath, int insertTime, const std::tm& time,
+                              const std::string& extension = ".avi");
 
 // Whether `fileName` (no folder) is a name this program gives a recording of `stem`:
-// STEM_YYYYMMDD_HHMMSS.avi, or with -N before ".avi" when that name was taken.
+// STEM_YYYYMMDD_HHMMSS.avi (or .mp4), or with -N before the extension when that name was taken.
 bool IsRecordingName(const std::string& fileName, const std::string& stem);
 // The stem of a recording's name (the part before "_YYYYMMDD_HHMMSS"); empty when the name is
 // none that this program gives.
@@ -63,7 +64,7 @@ std::time_t RecordingTime(const std::string& fileName);
 // times only when they were looked up.
 struct FolderRecording {
   RecordingFile file;
-  std::string tail;  // the name after "STEM_", without ".avi": "YYYYMMDD_HHMMSS" and any "-N"
+  std::string tail;  // the name after "STEM_", without ".avi" or ".mp4": "YYYYMMDD_HHMMSS" and any "-N"
   RecordingStamp stamp;
 };
 // This program's recordings of `stem` in `folder`, regular files only, oldest first (by the time in

@@ -1,3 +1,4 @@
+#include "record/file_writer.h"
 #include "record/recording_reader.h"
 
 #include "record/ffmpeg_limits.h"
@@ -25,9 +26,10 @@ std::unique_ptr<RecordingReader> RecordingReader::Open(const std::string& path, 
   raw->interrupt_callback = {&RecordingReader::PastDeadline, reader.get()};
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
-  av_dict_set(&options, "format_whitelist", "avi", 0);
+  av_dict_set(&options, "format_whitelist", "avi,mov", 0);
   av_dict_set(&options, "codec_whitelist", kRecordedCodecs, 0);
-  const int result = avformat_open_input(&raw, nullptr, av_find_input_format("avi"), &options);
+  const char* format = ContainerOf(path) == Container::Mp4 ? "mp4" : "avi";
+  const int result = avformat_open_input(&raw, nullptr, av_find_input_format(format), &options);
   av_dict_free(&options);
   if (result < 0) {
     error = result == AVERROR_EXIT ? "the file could not be read in time" : ErrorText(result);

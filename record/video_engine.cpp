@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "config/paths.h"
-#include "record/avi_writer.h"
+#include "record/file_writer.h"
 #include "record/ffmpeg_limits.h"
 #include "record/live_decoder.h"
 #include "record/memory_budget.h"
@@ -111,10 +111,11 @@ std::string VideoEngine::StartRecording(const std::string& wanted, std::string& 
   }
   const auto requested = Clock::now();
   const int codec = streamCodec_;
-  if (codec != AV_CODEC_ID_NONE && !AviCarries(codec)) {
-    // Said before any file exists: an AVI that cannot hold the video would only mislead.
-    error = std::string("an AVI file cannot hold the camera's ") + avcodec_get_name(static_cast<AVCodecID>(codec)) +
-            " video";
+  const Container container = ContainerOf(wanted);
+  if (codec != AV_CODEC_ID_NONE && !Carries(container, codec)) {
+    // Said before any file exists: a file that cannot hold the video would only mislead.
+    error = std::string("an ") + ContainerName(container) + " file cannot hold the camera's " +
+            avcodec_get_name(static_cast<AVCodecID>(codec)) + " video";
     return {};
   }
   CreatedFile file = CreateFileInTime(wanted, error);

@@ -39,6 +39,8 @@ Options LoadOptions() {
   options.preEventSeconds =
       std::clamp(settings.value("recording/preEventSeconds", options.preEventSeconds).toInt(), 0, kMaxPreEventSeconds);
   options.relogin = settings.value("session/relogin", options.relogin).toBool();
+  options.recordingContainer =
+      settings.value("recording/container").toString().trimmed().toLower() == "mp4" ? "mp4" : "avi";
   options.diskReserveBytes =
       std::max<qint64>(
           0, settings.value("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20)).toLongLong())
@@ -76,6 +78,7 @@ bool SaveOptions(const Options& options) {
   settings.setValue("video/urlTemplate", QString::fromStdString(options.videoUrlTemplate));
   settings.setValue("recording/preEventSeconds", options.preEventSeconds);
   settings.setValue("session/relogin", options.relogin);
+  settings.setValue("recording/container", QString::fromStdString(options.recordingContainer));
   settings.setValue("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20));
   settings.setValue("disk/deleteOldest", options.deleteOldestRecordings);
   settings.setValue("disk/keepDays", options.keepDays);

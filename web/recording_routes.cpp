@@ -1,5 +1,7 @@
 #include "web/recording_routes.h"
 
+#include "record/file_writer.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,7 +69,8 @@ std::string RecordingRoutes::Json(const CatalogRecording& recording) {
       {"thumbnail", base + "/thumbnail.jpg"},
       {"download", base + "/download"}};
   if (details.codec == "mjpeg") json["frames"] = base + "/frames";
-  else if (details.codec == "h264") json["video"] = base + "/video.mp4";
+  else if (details.codec == "h264" || (details.codec == "hevc" && ContainerOf(recording.file.path) == Container::Mp4))
+    json["video"] = base + "/video.mp4";
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -149,7 +152,8 @@ void RecordingRoutes::Download(const std::string& id, HttpResponse& response) {
   if (!fd) return SendError(response, 409, "cannot read this recording: " + error);
   const off_t size = ::lseek(fd.Get(), 0, SEEK_END);
   response.SetHeader("Content-Disposition", "attachment; filename=\"" + recording->file.name + "\"");
-  response.SetFile(std::move(fd), 0, size, "video/x-msvideo");
+  response.SetFile(std::move(fd), 0, size,
+                   ContainerOf(recording->file.path) == Container::Mp4 ? "video/mp4" : "video/x-msvideo");
 }
 
 std::optional<std::pair<CatalogRecording, std::shared_ptr<const FrameIndex>>> RecordingRoutes::Mjpeg(
@@ -210,6 +214,14 @@ void RecordingRoutes::Video(const std::string& id, HttpResponse& response) {
   const auto recording = recordings_.Find(id);
   if (!recording) return SendError(response, 404, "no such recording");
   std::string error;
+  if (ContainerOf(recording->file.path) == Container::Mp4) {
+    // Written for players already: served as it is, ranges and all.
+    UniqueFd file = OpenRecordingForReading(recording->file.path, error);
+    if (!file) return SendError(response, 409, "cannot read this recording: " + error);
+    const off_t size = ::lseek(file.Get(), 0, SEEK_END);
+    response.SetFile(std::move(file), 0, size, "video/mp4");
+    return;
+  }
   const std::string mp4 = mp4s_.Of(recording->id, recording->file, error);
   if (mp4.empty()) return SendError(response, 409, error);
   UniqueFd fd(::open(mp4.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));

@@ -109,7 +109,8 @@ bool CMainDlg::StartRecording() {
   if (!m_pRecordDlg) return false;
   UpdateData(false);
   const std::tm now = m_clock();
-  const std::string name = zent::RecordingFileName(m_currentProfile.savePath, m_currentProfile.insertTime, now);
+  const std::string name = zent::RecordingFileName(m_currentProfile.savePath, m_currentProfile.insertTime, now,
+                                                   zent::RecordingExtension(m_options));
   // The default saving path is in the documents folder, which a new account may not have yet.
   if (zent::DirectoryPart(name) == m_documentsFolder) zent::EnsureDocumentsFolder(m_documentsFolder);
   m_pRecordDlg->SetFileName(QString::fromLocal8Bit(name));

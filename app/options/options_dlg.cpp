@@ -133,6 +133,12 @@ QWidget* COptionsDlg::VideoPage(const zent::Options& options) {
 QWidget* COptionsDlg::RecordingPage(const zent::Options& options) {
   auto* page = new QWidget(this);
   auto* form = new QFormLayout(page);
+  m_comboContainer = new QComboBox(page);
+  m_comboContainer->setObjectName("recordingContainer");
+  m_comboContainer->addItem("AVI", "avi");
+  m_comboContainer->addItem("MP4 (plays in browsers and on phones; H.265 too)", "mp4");
+  m_comboContainer->setCurrentIndex(options.recordingContainer == "mp4" ? 1 : 0);
+  form->addRow("Recordings are written as:", m_comboContainer);
   m_spinPreEventSeconds = Spin(page, "preEventSeconds", zent::kMaxPreEventSeconds, " s", options.preEventSeconds);
   form->addRow("Seconds recorded before each event:", m_spinPreEventSeconds);
   m_checkRelogin = new QCheckBox("Log in again when the camera drops the session", page);
@@ -375,6 +381,7 @@ void COptionsDlg::accept() {
   if (!Check()) return;
   m_options.videoUrlTemplate = Bytes(m_editVideoUrl->text());
   m_options.preEventSeconds = m_spinPreEventSeconds->value();
+  m_options.recordingContainer = m_comboContainer->currentData().toString().toStdString();
   m_options.relogin = m_checkRelogin->isChecked();
   m_options.diskReserveBytes = static_cast<std::int64_t>(m_spinDiskReserveMiB->value()) << 20;
   m_options.deleteOldestRecordings = m_checkDeleteOldest->isChecked();

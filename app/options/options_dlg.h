@@ -68,6 +68,7 @@ class COptionsDlg : public QDialog {
   QLineEdit* m_editCameraMotionUrl = nullptr;
   MotionZoneGrid* m_gridMotionZones = nullptr;
   QLabel* m_labelMotionPicture = nullptr;
+  QComboBox* m_comboContainer = nullptr;
   QSpinBox* m_spinPreEventSeconds = nullptr;
   QCheckBox* m_checkRelogin = nullptr;
   QSpinBox* m_spinDiskReserveMiB = nullptr;

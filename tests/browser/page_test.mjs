@@ -4,7 +4,7 @@
 // (ZENT_SCREENSHOTS=DIR also saves the page at a desktop's and a phone's size).
 
 import {execFileSync} from 'node:child_process';
-import {existsSync, readdirSync} from 'node:fs';
+import {existsSync, readdirSync, statSync} from 'node:fs';
 import {join} from 'node:path';
 import assert from 'node:assert/strict';
 import {makeHome, until, freePort, standIn, launchChromium, openPage, logIn as logInPage} from './harness.mjs';
@@ -21,6 +21,10 @@ async function main() {
     join(recordings, 'door_20261206_220000.avi')]);
   ffmpeg(['-f', 'lavfi', '-i', 'testsrc=size=320x240:rate=15', '-t', '6', '-c:v', 'libx264', '-g', '15', '-bf', '0',
     '-pix_fmt', 'yuv420p', join(recordings, 'door_20261206_230000.avi')]);
+  // And an MP4 recording, in fragments with their index at the end, as the program writes them.
+  ffmpeg(['-f', 'lavfi', '-i', 'testsrc=size=320x240:rate=15', '-t', '6', '-c:v', 'libx264', '-g', '15', '-bf', '0',
+    '-pix_fmt', 'yuv420p', '-movflags', 'frag_keyframe+empty_moov+default_base_moof',
+    join(recordings, 'door_20261206_235000.mp4')]);
 
   const camera = await standIn(home, '127.0.0.2');
   home.writeCameras([['127.0.0.2', camera.eventPort, camera.videoPort, join(recordings, 'door.avi')]]);
@@ -45,11 +49,12 @@ async function main() {
 
     await logIn('boss', 'boss-pass-12');
     assert.match(await page.$eval('.camera', (b) => b.textContent), /127\.0\.0\.2/);
-    assert.deepEqual(await items(), ['127_0_0_2~20261206_230000', '127_0_0_2~20261206_220000']);
+    assert.deepEqual(await items(),
+      ['127_0_0_2~20261206_235000', '127_0_0_2~20261206_230000', '127_0_0_2~20261206_220000']);
 
     // An event: its recording appears without reloading.
     camera.stdin.write('event\n');
-    await page.waitForFunction(() => document.querySelectorAll('#list li').length === 3, {timeout: 15000});
+    await page.waitForFunction(() => document.querySelectorAll('#list li').length === 4, {timeout: 15000});
 
     // The week's chart: a click on an hour with events shows that day and marks that hour's recordings.
     // (In one step in the page: the chart is drawn anew whenever news comes.)
@@ -85,6 +90,18 @@ async function main() {
       v.currentTime = 4;
     }));
     assert.ok(await page.$eval('#video', (v) => v.currentTime >= 3.9));
+
+    // An MP4 recording is played as it is on the disk: the very bytes, no MP4 made of it.
+    await press('li[data-recording="127_0_0_2~20261206_235000"] button');
+    await page.waitForFunction(() => document.getElementById('video').currentTime > 0.5 &&
+      document.getElementById('video').src.includes('20261206_235000'), {timeout: 10000});
+    assert.equal(await page.$eval('#video', (v) => v.error), null);
+    await page.$eval('#video', (v) => new Promise((resolve) => {
+      v.addEventListener('seeked', resolve, {once: true});
+      v.currentTime = 4;
+    }));
+    const served = await page.$eval('#video', async (v) => (await (await fetch(v.src)).arrayBuffer()).byteLength);
+    assert.equal(served, statSync(join(recordings, 'door_20261206_235000.mp4')).size);
     if (process.env.ZENT_SCREENSHOTS) await page.screenshot({path: join(process.env.ZENT_SCREENSHOTS, 'web-desktop.png')});
 
     // An admin deletes, after one question.
@@ -99,7 +116,7 @@ async function main() {
     assert.equal(await page.$eval('#recordNow', (button) => button.hidden), false);
     await press('#recordNow');
     await page.waitForFunction(() => document.getElementById('recordNowSaid').textContent === 'Recording asked for');
-    await page.waitForFunction(() => document.querySelectorAll('#list li[data-recording^="127_0_0_2~"]').length === 2,
+    await page.waitForFunction(() => document.querySelectorAll('#list li[data-recording^="127_0_0_2~"]').length === 3,
       {timeout: 15000});
 
     // A viewer sees no Delete.
@@ -121,7 +138,7 @@ async function main() {
   }
   const saved = readdirSync(recordings);
   assert.ok(saved.some((name) => /^door_\d{8}_\d{6}\.avi$/.test(name) && !name.startsWith('door_20261206')));
-  console.log('the page logged in, listed, pushed, played both codecs, seeked and deleted');
+  console.log('the page logged in, listed, pushed, played both codecs and an MP4 recording, seeked and deleted');
 }
 
 main().then(() => { home.cleanup(); process.exit(0); }, (error) => { console.error(error); home.cleanup(); process.exit(1); });

@@ -65,10 +65,13 @@ class RtspTest : public ::testing::Test {
   }();
 };
 
+// Each codec into AVI, and H.264 with B-frames into MP4 too, where the order frames are shown in
+// is kept apart from the order they are decoded in.
 TEST_F(RtspTest, EveryCodecIsRecordedWholeFromBeforeTheEventAndPlaysWithoutAnError) {
   constexpr double kPreEventSeconds = 3;  // with a key frame every 2 s
-  for (const std::string codec : {"h264", "h264-bframes", "mjpeg"}) {
-    SCOPED_TRACE(codec);
+  for (const auto& [codec, extension] : std::vector<std::pair<std::string, std::string>>{
+           {"h264", ".avi"}, {"h264-bframes", ".avi"}, {"mjpeg", ".avi"}, {"h264-bframes", ".mp4"}}) {
+    SCOPED_TRACE(codec + extension);
     StartServer(codec);
     listener.Clear();
     engine->SetPreEventSeconds(kPreEventSeconds);
@@ -76,7 +79,7 @@ TEST_F(RtspTest, EveryCodecIsRecordedWholeFromBeforeTheEventAndPlaysWithoutAnErr
     ASSERT_TRUE(listener.WaitFor(Kind::Connected, 15s));
     std::this_thread::sleep_for(3s);  // the buffer reaches back to the stream's very first packets
     engine->MarkEvent();
-    const std::string path = StartRecording(codec + ".avi");
+    const std::string path = StartRecording(codec + extension);
     std::this_thread::sleep_for(3s);
     const auto saved = StopRecording();
     engine->StopView();
@@ -100,14 +103,25 @@ TEST_F(RtspTest, EveryCodecIsRecordedWholeFromBeforeTheEventAndPlaysWithoutAnErr
   }
 }
 
-TEST_F(RtspTest, H265WhichAviCannotHoldIsRefusedBeforeAnyFileIsMade) {
+TEST_F(RtspTest, H265WhichAviCannotHoldIsRefusedBeforeAnyFileIsMadeAndGoesIntoMp4) {
   StartServer("h265");
+  engine->SetPreEventSeconds(2);
   View();
   ASSERT_TRUE(listener.WaitFor(Kind::Connected, 15s));
   std::string error;
   EXPECT_EQ(engine->StartRecording(dir.file("h265.avi"), error), "");
   EXPECT_EQ(error, "an AVI file cannot hold the camera's hevc video");
   EXPECT_FALSE(std::filesystem::exists(dir.file("h265.avi")));
+
+  std::this_thread::sleep_for(3s);  // a key frame within the 2 s the recording reaches back
+  const std::string path = StartRecording("h265.mp4");
+  std::this_thread::sleep_for(3s);
+  ASSERT_TRUE(StopRecording());
+  EXPECT_EQ(DecodeErrors(path), "");
+  const AviProbe probe = ProbeAvi(path);
+  EXPECT_EQ(probe.codec, "hevc");
+  EXPECT_EQ(probe.codecTag, "hvc1");  // Apple's players take nothing else
+  EXPECT_GT(probe.seconds, 3.0);
 }
 
 TEST_F(RtspTest, AWrongPasswordIsRefusedWithoutShowingIt) {

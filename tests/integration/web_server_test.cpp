@@ -367,6 +367,9 @@ TEST_F(WebServerTest, LogInsCannotBeGuessedAroundTheLimiterOrSentFromAnotherSite
   for (auto& guess : guesses) guess.join();
   EXPECT_GE(checked, 1);
   EXPECT_LE(checked, 5);
+  // A busy machine may have told more of them to come back later, which is no guess: the rest of
+  // the five, one after another.
+  for (int i = 0; i < 5 && checked < 5; ++i) checked += post("boss", "guess-again") == 401;
   EXPECT_EQ(post("boss", "boss-pass-12"), 429);
 
   // A viewer's right password between guesses at another name gives the guesser nothing.

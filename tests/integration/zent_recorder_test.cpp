@@ -127,6 +127,35 @@ TEST_F(ZentRecorderTest, HangUpAddsACameraAndTerminateLeavesEveryRecordingPlayab
   EXPECT_EQ(files, 2) << output;
 }
 
+// A recording written as MP4, and the program killed in its middle: what was written before is a
+// file that plays, every frame once, up to its last whole fragment (a second of JPEGs).
+TEST_F(ZentRecorderTest, AnMp4RecordingOfAKilledProgramPlaysUpToItsLastFragment) {
+  auto door = Sim("127.0.0.2");
+  WriteCameraList(documents, {Camera("127.0.0.2", door->EventPort(), door->VideoPort())});
+  WriteCredentials(Credentials("127.0.0.2"), 0600);
+  WriteFile(config + "/zent-client.ini", "[recording]\ncontainer=mp4\n");
+  auto recorder = Run();
+  ASSERT_TRUE(recorder->WaitForLine("Successfully connected.", 10s)) << recorder->Output();
+  std::this_thread::sleep_for(2s);
+  door->Command("event");
+  const auto started = recorder->WaitForLine("Recording to " + documents + "/cam2_", 10s);
+  ASSERT_TRUE(started) << recorder->Output();
+  const std::string path = started->substr(started->find("Recording to ") + 13);
+  ASSERT_EQ(path.substr(path.size() - 4), ".mp4");
+  std::this_thread::sleep_for(4500ms);
+  recorder->Signal(SIGKILL);
+  recorder->WaitForExit(5s);
+
+  EXPECT_EQ(DecodeErrors(path), "");
+  const AviProbe probe = ProbeAvi(path);
+  ASSERT_TRUE(probe.opened);
+  EXPECT_EQ(probe.codec, "mjpeg");
+  // The seconds before the event and those after it, less the fragment being made at the kill.
+  EXPECT_GE(probe.packets, 15 * 5);
+  for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i)
+    ASSERT_EQ(probe.cameraFrames[i], probe.cameraFrames[i - 1] + 1) << "frame lost or repeated at packet " << i;
+}
+
 // Strangers holding the web page's connections (more than the process has descriptors to spare)
 // cost the next event's recording nothing.
 TEST_F(ZentRecorderTest, SlowStrangersOnTheWebPageCannotTakeTheDescriptorsARecordingNeeds) {

@@ -9,7 +9,7 @@ extern "C" {
 #include <cstdio>
 #include <memory>
 
-#include "record/avi_writer.h"
+#include "record/file_writer.h"
 #include <cstring>
 
 namespace zent::testing {
@@ -22,12 +22,14 @@ AviProbe ProbeAvi(const std::string& path) {
   probe.opened = true;
   probe.format = input->iformat->name;
   probe.codec = avcodec_get_name(input->streams[0]->codecpar->codec_id);
+  char tag[AV_FOURCC_MAX_STRING_SIZE] = {};
+  probe.codecTag = av_fourcc_make_string(tag, input->streams[0]->codecpar->codec_tag);
   const AVStream* stream = input->streams[0];
   probe.width = stream->codecpar->width;
   probe.height = stream->codecpar->height;
   probe.frameRate = av_q2d(stream->avg_frame_rate.num ? stream->avg_frame_rate : stream->r_frame_rate);
   AVPacket* packet = av_packet_alloc();
-  std::int64_t end = 0;
+  std::int64_t start = INT64_MAX, end = 0;
   while (av_read_frame(input, packet) >= 0) {
     if (packet->size > 0) {
       if (probe.packets == 0) probe.startsWithKeyFrame = packet->flags & AV_PKT_FLAG_KEY;
@@ -36,11 +38,13 @@ AviProbe ProbeAvi(const std::string& path) {
       const auto at = data.find("frame=");
       if (at != std::string::npos) probe.cameraFrames.push_back(std::strtoull(data.c_str() + at + 6, nullptr, 10));
       const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      start = std::min(start, pts);
       end = std::max(end, pts + std::max<std::int64_t>(packet->duration, 1));
     }
     av_packet_unref(packet);
   }
-  probe.seconds = static_cast<double>(end) * av_q2d(stream->time_base);
+  // From the first picture shown: an MP4 with B-frames may show its first a few frames in.
+  probe.seconds = static_cast<double>(start == INT64_MAX ? 0 : end - start) * av_q2d(stream->time_base);
   av_packet_free(&packet);
   avformat_close_input(&input);
   return probe;
@@ -60,13 +64,13 @@ bool WriteTestAvi(const std::string& path, int frames, int width, int height) {
   frame->height = height;
   frame->format = encoder->pix_fmt;
   ok = ok && av_frame_get_buffer(frame, 0) >= 0;
-  std::unique_ptr<zent::AviWriter> writer;
+  std::unique_ptr<zent::FileWriter> writer;
   std::string error;
   if (ok) {
     AVCodecParameters* parameters = avcodec_parameters_alloc();
     avcodec_parameters_from_context(parameters, encoder);
     zent::UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (file) writer = zent::AviWriter::Open(std::move(file), *parameters, {10, 1}, error);
+    if (file) writer = zent::FileWriter::Open(std::move(file), zent::ContainerOf(path), *parameters, {10, 1}, error);
     avcodec_parameters_free(&parameters);
   }
   AVPacket* packet = av_packet_alloc();
@@ -77,7 +81,7 @@ bool WriteTestAvi(const std::string& path, int frames, int width, int height) {
                   static_cast<std::size_t>(frame->linesize[plane]) * (plane ? height / 2 : height));
     frame->pts = i;
     ok = avcodec_send_frame(encoder, frame) >= 0 && avcodec_receive_packet(encoder, packet) >= 0 &&
-         writer->Write(*packet, i, error);
+         writer->Write(*packet, i, 0, error);
     av_packet_unref(packet);
   }
   ok = ok && writer && writer->Finish(error);

@@ -1,5 +1,5 @@
 #pragma once
-// Reads a recording back with libavformat: what a player would find in it.
+// Reads a recording back with libavformat (AVI or MP4): what a player would find in it.
 
 #include <cstdint>
 #include <string>
@@ -11,6 +11,7 @@ struct AviProbe {
   bool opened = false;
   std::string format;
   std::string codec;
+  std::string codecTag;  // "hvc1", "avc1", "MJPG"
   int width = 0;
   int height = 0;
   double frameRate = 0;                     // the rate the file declares

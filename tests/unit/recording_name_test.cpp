@@ -19,6 +19,11 @@ TEST(RecordingFileName, TimeReplacesTheExtension) {
   EXPECT_EQ(RecordingFileName("/video/cam.old.avi", 1, EventTime()), "/video/cam.old_20070918_070446.avi");
   EXPECT_EQ(RecordingFileName("/video/cam", 1, EventTime()), "/video/cam_20070918_070446.avi");
   EXPECT_EQ(RecordingFileName("cam.avi", 1, EventTime()), "cam_20070918_070446.avi");
+  // MP4 recordings: the same name with their own extension, and the same rule reads them back.
+  EXPECT_EQ(RecordingFileName("/video/cam.avi", 1, EventTime(), ".mp4"), "/video/cam_20070918_070446.mp4");
+  EXPECT_TRUE(IsRecordingName("cam_20070918_070446-2.mp4", "cam"));
+  EXPECT_FALSE(IsRecordingName("cam_20070918_070446.mkv", "cam"));
+  EXPECT_EQ(RecordingStem("cam_20070918_070446.MP4"), "cam");
 }
 
 TEST(RecordingFileName, ADotInAFolderNameIsNoExtension) {

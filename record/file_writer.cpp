@@ -1,0 +1,124 @@
+#include "record/file_writer.h"
+
+#include <strings.h>
+
+namespace zent {
+
+Container ContainerOf(const std::string& path) {
+  return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".mp4") == 0 ? Container::Mp4
+                                                                                     : Container::Avi;
+}
+
+const char* ContainerName(Container container) { return container == Container::Mp4 ? "MP4" : "AVI"; }
+
+namespace {
+
+const char* MuxerName(Container container) { return container == Container::Mp4 ? "mp4" : "avi"; }
+
+}  // namespace
+
+bool Carries(Container container, int codecId) {
+  const AVOutputFormat* format = av_guess_format(MuxerName(container), nullptr, nullptr);
+  return format && avformat_query_codec(format, static_cast<AVCodecID>(codecId), FF_COMPLIANCE_NORMAL) == 1;
+}
+
+std::unique_ptr<FileWriter> FileWriter::Open(UniqueFd file, Container container, const AVCodecParameters& source,
+                                             AVRational frameRate, std::string& error) {
+  std::unique_ptr<FileWriter> writer(new FileWriter);
+  writer->io_ = FdIo::ForWriting(std::move(file));
+  AVFormatContext* output = nullptr;
+  int result =
+      writer->io_ ? avformat_alloc_output_context2(&output, nullptr, MuxerName(container), nullptr) : AVERROR(ENOMEM);
+  if (result < 0 || !output) {
+    error = ErrorText(result < 0 ? result : AVERROR(ENOMEM));
+    return nullptr;
+  }
+  writer->output_.reset(output);
+  output->pb = writer->io_->Context();
+  output->flags |= AVFMT_FLAG_CUSTOM_IO;
+  writer->mode_ = {source.codec_id, source.width, source.height};
+  writer->container_ = container;
+  writer->timeBase_ = av_inv_q(frameRate);
+  writer->stream_ = avformat_new_stream(output, nullptr);
+  if (!writer->stream_) {
+    error = ErrorText(AVERROR(ENOMEM));
+    return nullptr;
+  }
+  if ((result = avcodec_parameters_copy(writer->stream_->codecpar, &source)) < 0) {
+    error = ErrorText(result);
+    return nullptr;
+  }
+  writer->stream_->codecpar->codec_tag = 0;  // the source's tag belongs to its own container
+  // Apple's players take H.265 in MP4 only as hvc1 (parameter sets in the header).
+  if (container == Container::Mp4 && source.codec_id == AV_CODEC_ID_HEVC)
+    writer->stream_->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+  writer->stream_->time_base = writer->timeBase_;
+  writer->stream_->avg_frame_rate = frameRate;
+  writer->stream_->r_frame_rate = frameRate;
+
+  AVDictionary* options = nullptr;
+  if (container == Container::Mp4) {
+    // Fragments from the start: the header says everything a player needs before the first
+    // frame, and each fragment is whole once written. JPEGs are all key frames: a second each.
+    const bool standsAlone = source.codec_id == AV_CODEC_ID_MJPEG;
+    av_dict_set(&options, "movflags",
+                standsAlone ? "empty_moov+default_base_moof" : "frag_keyframe+empty_moov+default_base_moof", 0);
+    if (standsAlone) av_dict_set(&options, "frag_duration", "1000000", 0);
+  }
+  result = avformat_write_header(output, &options);
+  av_dict_free(&options);
+  if (result < 0) {
+    error = ErrorText(result);
+    return nullptr;
+  }
+  writer->headerWritten_ = true;
+  // The muxer may pick its own time base; frames are counted in ours.
+  return writer;
+}
+
+FileWriter::~FileWriter() {
+  std::string ignored;
+  if (output_ && headerWritten_ && !finished_) Finish(ignored);
+}
+
+bool FileWriter::Write(AVPacket& packet, std::int64_t frame, std::int64_t shownAfter, std::string& error) {
+  if (frame <= lastFrame_) frame = lastFrame_ + 1;
+  packet.stream_index = stream_->index;
+  packet.pts = packet.dts = av_rescale_q(frame, timeBase_, stream_->time_base);
+  if (container_ == Container::Mp4 && shownAfter > 0)
+    packet.pts = av_rescale_q(frame + shownAfter, timeBase_, stream_->time_base);
+  packet.duration = av_rescale_q(1, timeBase_, stream_->time_base);
+  packet.pos = -1;
+  const int result = av_write_frame(output_.get(), &packet);
+  if (result < 0 || output_->pb->error < 0) {
+    error = ErrorText(result < 0 ? result : output_->pb->error);
+    return false;
+  }
+  lastFrame_ = frame;
+  ++frames_;
+  return true;
+}
+
+void FileWriter::Flush() {
+  if (!output_ || !output_->pb) return;
+  avio_flush(output_->pb);
+  if (const int result = io_->Drain(); result < 0 && output_->pb->error >= 0) output_->pb->error = result;
+}
+
+bool FileWriter::Finish(std::string& error) {
+  if (finished_) return true;
+  finished_ = true;
+  int result = av_write_trailer(output_.get());
+  if (result >= 0 && output_->pb->error < 0) result = output_->pb->error;
+  const int closed = io_->Close();
+  if (result >= 0) result = closed;
+  if (result < 0) {
+    error = ErrorText(result);
+    return false;
+  }
+  return true;
+}
+
+double FileWriter::Seconds() const { return static_cast<double>(lastFrame_ + 1) * av_q2d(timeBase_); }
+
+}  // namespace zent
