@@ -59,11 +59,12 @@ std::unique_ptr<FileWriter> FileWriter::Open(UniqueFd file, Container container,
   AVDictionary* options = nullptr;
   if (container == Container::Mp4) {
     // Fragments from the start: the header says everything a player needs before the first
-    // frame, and each fragment is whole once written. JPEGs are all key frames: a second each.
+    // frame, and each fragment is whole once written. JPEGs are all key frames: a fifth of a
+    // second each, small enough to stay in the cache on their way through the muxer.
     const bool standsAlone = source.codec_id == AV_CODEC_ID_MJPEG;
     av_dict_set(&options, "movflags",
                 standsAlone ? "empty_moov+default_base_moof" : "frag_keyframe+empty_moov+default_base_moof", 0);
-    if (standsAlone) av_dict_set(&options, "frag_duration", "1000000", 0);
+    if (standsAlone) av_dict_set(&options, "frag_duration", "200000", 0);
   }
   result = avformat_write_header(output, &options);
   av_dict_free(&options);

@@ -3,8 +3,8 @@
 // camera, in decode order, stamped in a time base of the stream's frame rate so that the file
 // plays at real speed. The stream takes the source's own codec parameters (size, H.264's SPS/PPS
 // and the like), so a file from a camera that sends them only out of band plays everywhere. MP4
-// is written in fragments (one key-frame interval, or a second of JPEGs), each whole once it is
-// out, so a killed program leaves a file that plays up to its last fragment.
+// is written in fragments (one key-frame interval, or a fifth of a second of JPEGs), each whole
+// once it is out, so a killed program leaves a file that plays up to its last fragment.
 
 #include <cstdint>
 #include <memory>

@@ -128,7 +128,7 @@ TEST_F(ZentRecorderTest, HangUpAddsACameraAndTerminateLeavesEveryRecordingPlayab
 }
 
 // A recording written as MP4, and the program killed in its middle: what was written before is a
-// file that plays, every frame once, up to its last whole fragment (a second of JPEGs).
+// file that plays, every frame once, up to its last whole fragment.
 TEST_F(ZentRecorderTest, AnMp4RecordingOfAKilledProgramPlaysUpToItsLastFragment) {
   auto door = Sim("127.0.0.2");
   WriteCameraList(documents, {Camera("127.0.0.2", door->EventPort(), door->VideoPort())});
