@@ -29,6 +29,15 @@ std::string ValueFor(const std::map<std::string, std::string>& values, const std
   return found == values.end() ? std::string() : found->second;
 }
 
+// The camera's own size limit where the Options give one it can read, else the one for all.
+std::int64_t MaxBytesFor(const Options& options, const std::string& address) {
+  std::int64_t mebibytes = options.maxMiBPerCamera;
+  const std::string own = ValueFor(options.cameraMaxMiB, address);
+  if (!own.empty() && own.size() < 12 && own.find_first_not_of("0123456789") == std::string::npos)
+    mebibytes = std::stoll(own);
+  return mebibytes << 20;
+}
+
 // A camera that re-fires while the scene moves gives one event per recording; motion does the same.
 constexpr int kDefaultRefireMinutes = 10;
 
@@ -77,7 +86,7 @@ CameraSetup DescribeCamera(const CameraProfile& profile, const CameraCredentials
   setup.diskGuard.reserveBytes = options.diskReserveBytes;
   setup.diskGuard.deleteOldest = options.deleteOldestRecordings;
   const RecordingsPlace place = PlaceOf(profile.savePath, profile.insertTime);
-  setup.retention = {place.folder, place.stem, options.keepDays};
+  setup.retention = {place.folder, place.stem, options.keepDays, MaxBytesFor(options, profile.cameraAddress)};
   return setup;
 }
 

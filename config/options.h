@@ -39,6 +39,10 @@ struct Options {
   bool deleteOldestRecordings = false;
   // Recordings older than this many days are deleted (this program's names only); 0: kept for ever.
   int keepDays = 0;
+  // The most a camera's recordings may take, in MiB (0: no limit), and the same by camera address;
+  // past it, the camera's oldest are deleted.
+  std::int64_t maxMiBPerCamera = 0;
+  std::map<std::string, std::string> cameraMaxMiB;
   // Video held in memory by all cameras together (pre-event seconds, frames waiting for the disk);
   // 0: 1 GiB, or a quarter of the machine's memory where that is less.
   std::int64_t memoryBudgetBytes = 0;

@@ -16,12 +16,15 @@ struct DiskGuard {
   bool operator==(const DiskGuard&) const = default;
 };
 
-// How long a camera's recordings are kept: those whose name says they are older than `keepDays`
-// are deleted, at the recorder's start and every hour. Only names this program gives.
+// How long a camera's recordings are kept, and how much of the disk they may take: those whose
+// name says they are older than `keepDays`, and the oldest while all of them together take more
+// than `maxBytes`, are deleted at the recorder's start, before each recording and every hour. Only
+// names this program gives, never the file being made, never one a person marked kept.
 struct Retention {
   std::string folder;
   std::string stem;
-  int keepDays = 0;  // 0: for ever
+  int keepDays = 0;           // 0: for ever
+  std::int64_t maxBytes = 0;  // 0: no limit
 
   bool operator==(const Retention&) const = default;
 };

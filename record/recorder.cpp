@@ -9,6 +9,7 @@
 
 #include "config/paths.h"
 #include "record/file_writer.h"
+#include "record/kept_mark.h"
 #include "record/recording_name.h"
 
 namespace zent {
@@ -138,6 +139,7 @@ void Recorder::Begin(BeginRecording& begin) {
   guard_ = begin.guard;
   bytesWritten_ = 0;
   lastDiskCheck_ = Clock::now();
+  Prune();  // the recordings' share first: what it deletes may be what the disk guard needs
   if (!MakeRoom(begin)) path_.clear();
 }
 
@@ -224,7 +226,12 @@ bool Recorder::MakeRoom(const BeginRecording& begin) {
     // Only names this program gives its recordings of this camera, oldest first; never the file
     // just made for this recording.
     std::vector<RecordingFile> old = FindRecordings(DirectoryPart(path_), begin.stem);
-    std::erase_if(old, [this](const RecordingFile& file) { return file.name == file_.name; });
+    std::erase_if(old, [this](const RecordingFile& file) {
+      if (file.name == file_.name) return true;
+      if (!IsKept(file.path)) return false;
+      SayKept(file, "the disk is almost full");
+      return true;
+    });
     std::int64_t deletable = 0;
     for (const RecordingFile& file : old) deletable += file.allocated;
     // A disk filled by something else would otherwise cost every recording of the camera, and
@@ -250,20 +257,38 @@ bool Recorder::MakeRoom(const BeginRecording& begin) {
   return false;
 }
 
+void Recorder::SayKept(const RecordingFile& file, const std::string& why) {
+  if (!saidKept_.insert(file.path).second) return;
+  listener_.OnVideoReport({VideoReport::Kind::RecordingKept, "Kept " + file.path + ", though " + why});
+}
+
 void Recorder::Prune() {
-  if (retention_.keepDays <= 0 || retention_.stem.empty()) return;
-  const std::time_t limit = std::time(nullptr) - static_cast<std::time_t>(retention_.keepDays) * 24 * 3600;
+  if (retention_.stem.empty() || (retention_.keepDays <= 0 && retention_.maxBytes <= 0)) return;
+  const std::time_t limit = retention_.keepDays > 0
+                                ? std::time(nullptr) - static_cast<std::time_t>(retention_.keepDays) * 24 * 3600
+                                : std::numeric_limits<std::time_t>::min();
   UniqueFd folder(::open(retention_.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder) return;
-  for (const RecordingFile& old : FindRecordings(retention_.folder, retention_.stem)) {
+  const std::vector<RecordingFile> recordings = FindRecordings(retention_.folder, retention_.stem);
+  std::int64_t total = 0;
+  for (const RecordingFile& file : recordings) total += file.allocated;
+  for (const RecordingFile& old : recordings) {
     const std::time_t made = RecordingTime(old.name);
-    if (made < 0 || made >= limit) break;  // oldest first: the rest are younger
+    const bool tooOld = made >= 0 && made < limit;
+    const bool tooMuch = retention_.maxBytes > 0 && total > retention_.maxBytes;
+    if (!tooOld && !tooMuch) break;  // oldest first: the rest are younger, and the total only falls
     if (!path_.empty() && old.path == path_) continue;
+    const std::string why = tooOld ? "older than " + std::to_string(retention_.keepDays) +
+                                         (retention_.keepDays == 1 ? " day" : " days")
+                                   : "the camera's recordings took more than " + SizeText(retention_.maxBytes);
+    if (IsKept(old.path)) {
+      SayKept(old, why);
+      continue;
+    }
     if (!DeleteIn(folder, old.name)) continue;
-    listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted,
-                             "Deleted " + old.path + " (" + SizeText(old.size) + "): older than " +
-                                 std::to_string(retention_.keepDays) + (retention_.keepDays == 1 ? " day" : " days"),
-                             old.path});
+    total -= old.allocated;
+    listener_.OnVideoReport(
+        {VideoReport::Kind::RecordingDeleted, "Deleted " + old.path + " (" + SizeText(old.size) + "): " + why, old.path});
   }
 }
 

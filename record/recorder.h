@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <variant>
@@ -17,6 +18,7 @@
 #include "record/disk_space.h"
 #include "record/ffmpeg_ptr.h"
 #include "record/file_io.h"
+#include "record/recording_name.h"
 #include "record/video_listener.h"
 #include "record/video_mode.h"
 
@@ -82,8 +84,11 @@ class Recorder {
   bool MakeRoom(const BeginRecording& begin);
   // While recording: stops with the index written when the disk is almost full.
   void CheckRoom();
-  // Deletes this camera's recordings older than the retention allows, never the one being made.
+  // Deletes this camera's recordings older than the retention allows, then its oldest while they
+  // take more than their share of the disk; never the one being made, never a kept one.
   void Prune();
+  // A kept recording passed by, said once per recording.
+  void SayKept(const RecordingFile& file, const std::string& why);
 
   VideoListener& listener_;
   const Retention retention_;
@@ -112,6 +117,7 @@ class Recorder {
   std::int64_t segmentStart_ = 0;  // the file's frame at which the current connection began
   std::int64_t segmentFirstTs_ = AV_NOPTS_VALUE;
   std::uint64_t droppedAtStart_ = 0;
+  std::set<std::string> saidKept_;
   std::thread thread_;  // last: starts once everything above is ready
 };
 

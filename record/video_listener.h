@@ -25,6 +25,7 @@ struct VideoReport {
     RecordingSaved,
     RecordingFailed,
     RecordingDeleted,  // an old recording made room on the disk
+    RecordingKept,     // one a person marked kept was passed by
     FramesDropped      // the process's memory for buffered video was full
   };
   VideoReport(Kind k, std::string t, std::string p = {}, std::int64_t f = 0, double s = 0)

@@ -47,6 +47,8 @@ Options LoadOptions() {
       << 20;
   options.deleteOldestRecordings = settings.value("disk/deleteOldest", options.deleteOldestRecordings).toBool();
   options.keepDays = std::clamp(settings.value("disk/keepDays", options.keepDays).toInt(), 0, kMaxKeepDays);
+  options.maxMiBPerCamera = std::max<qint64>(0, settings.value("disk/maxMiBPerCamera", 0).toLongLong());
+  options.cameraMaxMiB = LoadByCamera(settings, "cameraMaxMiB");
   options.memoryBudgetBytes = std::max<qint64>(0, settings.value("memory/budgetMiB", 0).toLongLong()) << 20;
   options.mqttUrl = settings.value("mqtt/url").toString().trimmed().toStdString();
   // A broker written in by a script is used unless it is switched off.
@@ -82,6 +84,8 @@ bool SaveOptions(const Options& options) {
   settings.setValue("disk/reserveMiB", static_cast<qint64>(options.diskReserveBytes >> 20));
   settings.setValue("disk/deleteOldest", options.deleteOldestRecordings);
   settings.setValue("disk/keepDays", options.keepDays);
+  settings.setValue("disk/maxMiBPerCamera", static_cast<qint64>(options.maxMiBPerCamera));
+  SaveByCamera(settings, "cameraMaxMiB", options.cameraMaxMiB);
   settings.setValue("memory/budgetMiB", static_cast<qint64>(options.memoryBudgetBytes >> 20));
   settings.setValue("mqtt/enabled", options.mqttEnabled);
   settings.setValue("mqtt/url", QString::fromStdString(options.mqttUrl));

@@ -1,5 +1,7 @@
 #include "web/camera_recordings.h"
 
+#include "record/kept_mark.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,6 +62,8 @@ bool CameraRecordings::Delete(const CatalogRecording& recording, std::string& er
     error = std::strerror(errno);
     return false;
   }
+  std::string ignored;
+  SetKept(current->file.path, false, ignored);  // a mark with no recording would keep nothing
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "web/recording_routes.h"
 
 #include "record/file_writer.h"
+#include "record/kept_mark.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,6 +45,12 @@ void RecordingRoutes::Register(HttpServer& server) {
     if (!caller) return SendError(r, 401, "log in first");
     Delete(*caller, q.matches[1], r);
   });
+  for (const bool keep : {true, false})
+    server.Route(keep ? "POST" : "DELETE", one + "/keep", [this, keep](const HttpRequest& q, HttpResponse& r) {
+      const auto caller = caller_(q);
+      if (!caller) return SendError(r, 401, "log in first");
+      Keep(*caller, q.matches[1], keep, r);
+    });
   server.Route("GET", one + "/download", [this](const HttpRequest& q, HttpResponse& r) { Download(q.matches[1], r); });
   server.Route("GET", one + "/frames", [this](const HttpRequest& q, HttpResponse& r) { Frames(q.matches[1], r); });
   server.Route("GET", one + "/frame/([0-9]{1,9})\\.jpg",
@@ -67,7 +74,8 @@ std::string RecordingRoutes::Json(const CatalogRecording& recording) {
       {"codec", details.ok ? details.codec : "unknown"},
       {"eventSeconds", std::min<double>(details.seconds, camera ? camera->preEventSeconds : 0)},
       {"thumbnail", base + "/thumbnail.jpg"},
-      {"download", base + "/download"}};
+      {"download", base + "/download"},
+      {"kept", IsKept(recording.file.path)}};
   if (details.codec == "mjpeg") json["frames"] = base + "/frames";
   else if (details.codec == "h264" || (details.codec == "hevc" && ContainerOf(recording.file.path) == Container::Mp4))
     json["video"] = base + "/video.mp4";
@@ -142,6 +150,16 @@ void RecordingRoutes::Delete(const WebSession& caller, const std::string& id, Ht
   if (!recordings_.Delete(*recording, error)) return SendError(response, 500, "not deleted: " + error);
   say_("Web page: " + caller.user + " deleted " + recording->file.path);
   SendJson(response, {{"deleted", recording->id}});
+}
+
+void RecordingRoutes::Keep(const WebSession& caller, const std::string& id, bool keep, HttpResponse& response) {
+  if (caller.role != Role::Admin) return SendError(response, 403, "only an admin may keep or release a recording");
+  const auto recording = recordings_.Find(id);
+  if (!recording) return SendError(response, 404, "no such recording");
+  std::string error;
+  if (!SetKept(recording->file.path, keep, error)) return SendError(response, 500, "not changed: " + error);
+  say_("Web page: " + caller.user + (keep ? " keeps " : " no longer keeps ") + recording->file.path);
+  SendJson(response, {{"id", recording->id}, {"kept", keep}});
 }
 
 void RecordingRoutes::Download(const std::string& id, HttpResponse& response) {

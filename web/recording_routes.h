@@ -44,6 +44,8 @@ class RecordingRoutes {
   void One(const std::string& id, HttpResponse& response);
   void Delete(const WebSession& caller, const std::string& id, HttpResponse& response);
   void Download(const std::string& id, HttpResponse& response);
+  // POST marks a recording kept, DELETE releases it: admins only.
+  void Keep(const WebSession& caller, const std::string& id, bool keep, HttpResponse& response);
   void Frames(const std::string& id, HttpResponse& response);
   void Frame(const std::string& id, std::size_t number, HttpResponse& response);
   void Thumbnail(const std::string& id, HttpResponse& response);

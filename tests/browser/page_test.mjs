@@ -66,7 +66,7 @@ async function main() {
     assert.ok(busy >= 2, 'hours with events in the week: ' + busy);
     await page.waitForSelector('#list li.hour');
     await press('#days button');  // back to all days
-    await page.waitForFunction(() => document.querySelectorAll('#list li').length === 3);
+    await page.waitForFunction(() => document.querySelectorAll('#list li').length === 4);
 
     // Motion JPEG: the frames advance at the file's rate; the scrub bar shows the frame under it.
     await press('li[data-recording="127_0_0_2~20261206_220000"] button');

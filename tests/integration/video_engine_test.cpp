@@ -22,6 +22,7 @@
 #include "tests/kit/scripted_server.h"
 #include "tests/kit/temp_dir.h"
 #include "config/paths.h"
+#include "record/kept_mark.h"
 #include "record/memory_budget.h"
 #include "record/thumbnail.h"
 #include "sim/camsim_process.h"
@@ -441,6 +442,46 @@ TEST_F(VideoEngineTest, ARecordingStopsBeforeTheDiskIsFullAndOnlyOurOldestRecord
   const auto reports = listener.Reports();
   EXPECT_EQ(
       std::count_if(reports.begin(), reports.end(), [](const auto& r) { return r.kind == Kind::RecordingDeleted; }), 1);
+}
+
+// A camera's share of the disk and the recordings a person keeps: past the share its oldest go,
+// an expired one goes, a kept one stays through both (said once), another camera's file is never
+// touched. On a small tmpfs, so the sizes are the file system's own.
+TEST_F(VideoEngineTest, TheCamerasShareTakesItsOldestFirstAndKeptRecordingsOutliveEveryRule) {
+  SmallDisk disk(dir.file("disk"), 16);
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+  StartCamera({"--size", "160x120"});
+  char today[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(today, sizeof today, "%Y%m%d", std::localtime(&now));
+  const std::string expired = disk.File("door_20000101_000000.avi"), keptOld = disk.File("door_20000102_000000.avi");
+  std::vector<std::string> recent;
+  for (const char* time : {"000001", "000002", "000003"})
+    recent.push_back(disk.File("door_" + std::string(today) + "_" + time + ".mp4"));
+  for (const std::string& file : {expired, keptOld, recent[0], recent[1], recent[2], disk.File("gate_20000101_000000.avi")})
+    WriteBytes(file, 1 << 20);
+  std::string error;
+  ASSERT_TRUE(SetKept(keptOld, true, error)) << error;
+
+  engine->SetRetention({DirectoryPart(expired), "door", 30, (5 << 20) / 2});
+  View();
+  ASSERT_TRUE(WaitUntil([&] { return !std::filesystem::exists(recent[1]); }, 5s));
+  engine->StopView();
+  // 5 MiB of ours: the expired one goes by age; then 4 MiB are past the 2.5 MiB share, and the
+  // oldest that are not kept go until they are within it.
+  EXPECT_FALSE(std::filesystem::exists(expired));
+  EXPECT_FALSE(std::filesystem::exists(recent[0]));
+  EXPECT_TRUE(std::filesystem::exists(keptOld));
+  EXPECT_TRUE(std::filesystem::exists(recent[2]));
+  EXPECT_TRUE(std::filesystem::exists(disk.File("gate_20000101_000000.avi")));
+  std::vector<std::string> lines;
+  for (const auto& r : listener.Reports())
+    if (r.kind == Kind::RecordingDeleted || r.kind == Kind::RecordingKept) lines.push_back(r.text);
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "Deleted " + expired + " (1.0 MB): older than 30 days",
+                       "Kept " + keptOld + ", though older than 30 days",
+                       "Deleted " + recent[0] + " (1.0 MB): the camera's recordings took more than 2.6 MB",
+                       "Deleted " + recent[1] + " (1.0 MB): the camera's recordings took more than 2.6 MB"}));
 }
 
 // A camera gone wrong: a few good frames, then a part without end.

@@ -199,11 +199,24 @@ TEST_F(WebServerTest, AnAdminDeletesWithTheTokenAndTheSixthWrongPasswordInAMinut
     return Json::parse(client.Get("/api/recordings?camera=127_0_0_5", {{"Cookie", cookie}})->body)["total"];
   };
   EXPECT_EQ(listed(), 2);
+  // Kept: without the CSRF token nothing changes; with it the mark is there, and the delete of a
+  // person takes the mark with the recording.
+  const std::string keep = "/api/recordings/127_0_0_5~20261207_120000/keep";
+  EXPECT_EQ(client.Post(keep, {{"Cookie", cookie}}, "", "application/json")->status, 403);
+  EXPECT_EQ(client.Post(keep, {{"Cookie", cookie}, {"X-CSRF-Token", csrf}}, "", "application/json")->status, 200);
+  EXPECT_EQ(client.Post("/api/recordings/127_0_0_5~20261207_999999/keep", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}},
+                        "", "application/json")
+                ->status,
+            404);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("door/cam_20261207_120000.avi.keep")));
+  EXPECT_EQ(Json::parse(client.Get("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}})->body)["kept"],
+            true);
   EXPECT_EQ(client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}})->status, 403);
   auto deleted =
       client.Delete("/api/recordings/127_0_0_5~20261207_120000", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}});
   EXPECT_EQ(deleted->status, 200) << deleted->body;
   EXPECT_FALSE(std::filesystem::exists(dir.file("door/cam_20261207_120000.avi")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("door/cam_20261207_120000.avi.keep")));
   EXPECT_TRUE(std::filesystem::exists(dir.file("secret.txt")));
   EXPECT_EQ(listed(), 1);  // the folder read again once it changed
 
