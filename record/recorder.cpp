@@ -269,19 +269,28 @@ void Recorder::Prune() {
                                 : std::numeric_limits<std::time_t>::min();
   UniqueFd folder(::open(retention_.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder) return;
-  const std::vector<RecordingFile> recordings = FindRecordings(retention_.folder, retention_.stem);
+  // Kept recordings are a person's, outside the camera's share: counted there, they would take
+  // the place of every other recording once they filled it.
+  std::vector<std::pair<RecordingFile, bool>> recordings;
   std::int64_t total = 0;
-  for (const RecordingFile& file : recordings) total += file.allocated;
-  for (const RecordingFile& old : recordings) {
+  for (RecordingFile& file : FindRecordings(retention_.folder, retention_.stem)) {
+    const bool kept = IsKept(file.path);
+    if (!kept) total += file.allocated;
+    recordings.emplace_back(std::move(file), kept);
+  }
+  for (const auto& [old, kept] : recordings) {
     const std::time_t made = RecordingTime(old.name);
     const bool tooOld = made >= 0 && made < limit;
-    const bool tooMuch = retention_.maxBytes > 0 && total > retention_.maxBytes;
-    if (!tooOld && !tooMuch) break;  // oldest first: the rest are younger, and the total only falls
+    const bool tooMuch = !kept && retention_.maxBytes > 0 && total > retention_.maxBytes;
+    if (!tooOld && !tooMuch) {
+      if (kept) continue;
+      break;  // oldest first: the rest are younger, and the total only falls
+    }
     if (!path_.empty() && old.path == path_) continue;
     const std::string why = tooOld ? "older than " + std::to_string(retention_.keepDays) +
                                          (retention_.keepDays == 1 ? " day" : " days")
                                    : "the camera's recordings took more than " + SizeText(retention_.maxBytes);
-    if (IsKept(old.path)) {
+    if (kept) {
       SayKept(old, why);
       continue;
     }

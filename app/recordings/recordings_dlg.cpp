@@ -20,6 +20,7 @@
 #include "app/recordings/thumbnail_loader.h"
 #include "app/recordings/week_chart.h"
 #include "record/disk_space.h"
+#include "record/kept_mark.h"
 
 namespace {
 
@@ -74,6 +75,10 @@ CRecordingsDlg::CRecordingsDlg(const QString& savePath, double eventSeconds, con
   m_btnPlay = new QPushButton("&Play", this);
   m_btnShow = new QPushButton("Show in &folder", this);
   m_btnDelete = new QPushButton("&Delete", this);
+  m_btnKeep = new QPushButton("&Keep", this);
+  m_btnKeep->setCheckable(true);
+  m_btnKeep->setObjectName("keep");
+  m_btnKeep->setToolTip("Never deleted by the retention, the camera's share or the disk guard");
   m_btnPlay->setObjectName("play");
   m_btnShow->setObjectName("showInFolder");
   m_btnDelete->setObjectName("delete");
@@ -81,6 +86,7 @@ CRecordingsDlg::CRecordingsDlg(const QString& savePath, double eventSeconds, con
   buttons->addWidget(m_btnPlay);
   buttons->addWidget(m_btnShow);
   buttons->addStretch();
+  buttons->addWidget(m_btnKeep);
   buttons->addWidget(m_btnDelete);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel("Events per hour, last 7 days", this));
@@ -97,6 +103,7 @@ CRecordingsDlg::CRecordingsDlg(const QString& savePath, double eventSeconds, con
   connect(m_btnPlay, &QPushButton::clicked, this, &CRecordingsDlg::PlaySelected);
   connect(m_btnShow, &QPushButton::clicked, this, &CRecordingsDlg::ShowSelectedInFolder);
   connect(m_btnDelete, &QPushButton::clicked, this, &CRecordingsDlg::DeleteSelected);
+  connect(m_btnKeep, &QPushButton::clicked, this, &CRecordingsDlg::KeepSelected);
   connect(m_chart, &WeekChart::HourClicked, this, &CRecordingsDlg::ScrollToHour);
 
   // The rows at once; their pictures follow, newest (the top of the list) first.
@@ -165,6 +172,19 @@ void CRecordingsDlg::UpdateButtons() {
   m_btnPlay->setEnabled(!path.isEmpty());
   m_btnShow->setEnabled(!path.isEmpty());
   m_btnDelete->setEnabled(!path.isEmpty() && path != m_inProgress);
+  m_btnKeep->setEnabled(!path.isEmpty());
+  m_btnKeep->setChecked(!path.isEmpty() && zent::IsKept(path.toLocal8Bit().toStdString()));
+}
+
+void CRecordingsDlg::KeepSelected(bool keep) {
+  const QString path = SelectedPath();
+  if (path.isEmpty()) return;
+  std::string error;
+  if (!zent::SetKept(path.toLocal8Bit().toStdString(), keep, error))
+    ShowMessageBox(this, QString("%1 could not be %2: %3")
+                             .arg(path, keep ? "kept" : "let go", QString::fromLocal8Bit(error)),
+                   "Error!");
+  UpdateButtons();
 }
 
 void CRecordingsDlg::UpdateChart() {
@@ -251,6 +271,7 @@ void CRecordingsDlg::DeleteSelected() {
     ShowMessageBox(this, QString("%1 could not be moved to the trash.").arg(path), "Error!");
     return;
   }
+  QFile::remove(path + ".keep");  // a mark with no recording would keep nothing
   RecordingRemoved(path);
 }
 

@@ -43,6 +43,8 @@ class CRecordingsDlg : public QDialog {
   void PlaySelected();
   void ShowSelectedInFolder();
   void DeleteSelected();
+  // Keeps the selected recording from every deletion but a person's, or lets it go again.
+  void KeepSelected(bool keep);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -66,6 +68,7 @@ class CRecordingsDlg : public QDialog {
   QPushButton* m_btnPlay = nullptr;
   QPushButton* m_btnShow = nullptr;
   QPushButton* m_btnDelete = nullptr;
+  QPushButton* m_btnKeep = nullptr;  // checked: the selected recording is kept
   ThumbnailLoader* m_loader = nullptr;
   QHash<QString, QTreeWidgetItem*> m_rows;
   QHash<QDate, QTreeWidgetItem*> m_days;

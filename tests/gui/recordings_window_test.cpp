@@ -1,6 +1,7 @@
 // The Recordings window over a folder of real recordings, offscreen.
 
 #include <QDir>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <sys/stat.h>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include "app/recordings/recordings_dlg.h"
 #include "app/recordings/thumbnail_loader.h"
 #include "gui_fixture.h"
+#include "record/kept_mark.h"
 
 namespace zent::testing {
 namespace {
@@ -82,9 +84,15 @@ TEST_F(RecordingsWindow, DeleteGoesToTheTrashAndARecordingAppearsAsTheRecorderRe
   ASSERT_TRUE(WriteTestAvi(File("door_20261207_031502.avi"), 5));
   auto dlg = Open();
   dlg->List()->setCurrentItem(dlg->List()->topLevelItem(0)->child(0));
+  // Kept: the button shows it, and a person's delete takes the mark along.
+  auto* keep = dlg->findChild<QPushButton*>("keep");
+  keep->click();
+  EXPECT_TRUE(keep->isChecked());
+  EXPECT_TRUE(IsKept(File("door_20261207_031502.avi")));
   dlg->DeleteSelected();
   EXPECT_EQ(asked.size(), 1);
   EXPECT_FALSE(std::filesystem::exists(File("door_20261207_031502.avi")));
+  EXPECT_FALSE(std::filesystem::exists(File("door_20261207_031502.avi.keep")));
   bool inTrash = false;  // the user's trash, or the trash of the file system the file was on
   for (const auto& entry : std::filesystem::recursive_directory_iterator(home.path()))
     inTrash |= entry.path().filename() == "door_20261207_031502.avi" &&

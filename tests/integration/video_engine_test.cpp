@@ -444,9 +444,9 @@ TEST_F(VideoEngineTest, ARecordingStopsBeforeTheDiskIsFullAndOnlyOurOldestRecord
       std::count_if(reports.begin(), reports.end(), [](const auto& r) { return r.kind == Kind::RecordingDeleted; }), 1);
 }
 
-// A camera's share of the disk and the recordings a person keeps: past the share its oldest go,
-// an expired one goes, a kept one stays through both (said once), another camera's file is never
-// touched. On a small tmpfs, so the sizes are the file system's own.
+// A camera's share of the disk and the recordings a person keeps: an expired one goes, a kept one
+// stays (said once) and is not counted in the share, past the share the oldest go, another
+// camera's file is never touched. On a small tmpfs, so the sizes are the file system's own.
 TEST_F(VideoEngineTest, TheCamerasShareTakesItsOldestFirstAndKeptRecordingsOutliveEveryRule) {
   SmallDisk disk(dir.file("disk"), 16);
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
@@ -465,13 +465,13 @@ TEST_F(VideoEngineTest, TheCamerasShareTakesItsOldestFirstAndKeptRecordingsOutli
 
   engine->SetRetention({DirectoryPart(expired), "door", 30, (5 << 20) / 2});
   View();
-  ASSERT_TRUE(WaitUntil([&] { return !std::filesystem::exists(recent[1]); }, 5s));
+  ASSERT_TRUE(WaitUntil([&] { return !std::filesystem::exists(recent[0]); }, 5s));
   engine->StopView();
-  // 5 MiB of ours: the expired one goes by age; then 4 MiB are past the 2.5 MiB share, and the
-  // oldest that are not kept go until they are within it.
+  // 4 MiB of ours not kept: the expired one goes by age; then 3 MiB are past the 2.5 MiB share,
+  // and the oldest goes.
   EXPECT_FALSE(std::filesystem::exists(expired));
-  EXPECT_FALSE(std::filesystem::exists(recent[0]));
   EXPECT_TRUE(std::filesystem::exists(keptOld));
+  EXPECT_TRUE(std::filesystem::exists(recent[1]));
   EXPECT_TRUE(std::filesystem::exists(recent[2]));
   EXPECT_TRUE(std::filesystem::exists(disk.File("gate_20000101_000000.avi")));
   std::vector<std::string> lines;
@@ -480,8 +480,7 @@ TEST_F(VideoEngineTest, TheCamerasShareTakesItsOldestFirstAndKeptRecordingsOutli
   EXPECT_EQ(lines, (std::vector<std::string>{
                        "Deleted " + expired + " (1.0 MB): older than 30 days",
                        "Kept " + keptOld + ", though older than 30 days",
-                       "Deleted " + recent[0] + " (1.0 MB): the camera's recordings took more than 2.6 MB",
-                       "Deleted " + recent[1] + " (1.0 MB): the camera's recordings took more than 2.6 MB"}));
+                       "Deleted " + recent[0] + " (1.0 MB): the camera's recordings took more than 2.6 MB"}));
 }
 
 // A camera gone wrong: a few good frames, then a part without end.
