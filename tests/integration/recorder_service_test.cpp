@@ -261,8 +261,17 @@ TEST_F(RecorderServiceTest, MotionIsRecordedFromBeforeItBeganAndNoiseLightAndUnw
   ASSERT_EQ(files.size(), 1u);
   const AviProbe probe = ProbeAvi(files[0]);
   ASSERT_FALSE(probe.cameraFrames.empty());
-  for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i)
-    ASSERT_EQ(probe.cameraFrames[i], probe.cameraFrames[i - 1] + 1) << "frame lost or repeated at packet " << i;
+  // Every frame the stand-in sent, once and in order: a sanitizer's slow reader may have made it
+  // skip one, which it says when the connection ends.
+  const auto ended = sims[0]->WaitForLine(", dropped ", 5s);
+  ASSERT_TRUE(ended);
+  const auto skipped = std::stoull(ended->substr(ended->find(", dropped ") + 10));
+  std::uint64_t gaps = 0;
+  for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i) {
+    ASSERT_GT(probe.cameraFrames[i], probe.cameraFrames[i - 1]) << "frame repeated or out of order at packet " << i;
+    gaps += probe.cameraFrames[i] - probe.cameraFrames[i - 1] - 1;
+  }
+  EXPECT_LE(gaps, skipped);
   EXPECT_LE(probe.cameraFrames.front(), moveFrame - 5 * kFps);
   EXPECT_GE(probe.cameraFrames.back(), moveFrame + 2 * kFps);
 }
