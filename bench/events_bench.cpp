@@ -16,6 +16,7 @@
 
 #include "bench/bench_stats.h"
 #include "bench/proc_stats.h"
+#include "bench/recording_starts.h"
 #include "onvif/onvif_session.h"
 #include "service/camera_recorder.h"
 #include "sim/camsim_process.h"
@@ -26,27 +27,6 @@ namespace {
 using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, the clock zent-camsim stamps with
 using namespace std::chrono_literals;
 
-double Seconds(Clock::time_point t) { return std::chrono::duration<double>(t.time_since_epoch()).count(); }
-
-// The cycle's recordings as they start and end, on the camera's thread.
-class Starts : public zent::CycleObserver {
- public:
-  void OnCycleEvent(const zent::CycleEvent& event) override {
-    std::lock_guard lock(mutex_);
-    if (event.kind == zent::CycleEvent::Kind::RecordingStarted) started_.push_back(Seconds(Clock::now()));
-    if (event.kind == zent::CycleEvent::Kind::RecordingEnded) ++ended_;
-    if (event.kind == zent::CycleEvent::Kind::RecorderReady) ++ready_;
-    changed_.notify_all();
-  }
-  bool Wait(const std::function<bool()>& done) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, 15s, done);
-  }
-  std::vector<double> started_;
-  int ended_ = 0, ready_ = 0;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-};
 
 class IdleHost : public zent::SessionHost {
  public:
@@ -86,7 +66,7 @@ int main(int argc, char** argv) {
     tuning.minute = 300ms;  // each recording a third of a second
     std::FILE* out = std::fopen(dir.file("output.txt").c_str(), "w");
     zent::StatusOutput output(out, dir.path());
-    Starts starts;
+    bench::RecordingStarts starts;
     {
       zent::CameraRecorder camera(setup, output, tuning, {&starts});
       if (!starts.Wait([&] { return starts.ready_ >= 1; }) || !device.WaitForLine("onvif subscribed", 10s)) {

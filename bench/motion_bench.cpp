@@ -28,6 +28,7 @@
 
 #include "bench/bench_stats.h"
 #include "bench/proc_stats.h"
+#include "bench/recording_starts.h"
 #include "motion/motion_pictures.h"
 #include "record/packet_source.h"
 #include "service/camera_recorder.h"
@@ -41,8 +42,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, the clock zent-camsim stamps with
 using namespace std::chrono_literals;
-
-double Seconds(Clock::time_point t) { return std::chrono::duration<double>(t.time_since_epoch()).count(); }
 
 double ThreadCpuSeconds() {
   timespec now{};
@@ -133,25 +132,6 @@ double Reference(const std::string& input, double streamSeconds) {
   return 100 * (ChildrenCpuSeconds() - cpu0) / streamSeconds;
 }
 
-// The cycle's recordings as they start, on the camera's thread.
-class Starts : public zent::CycleObserver {
- public:
-  void OnCycleEvent(const zent::CycleEvent& event) override {
-    std::lock_guard lock(mutex_);
-    if (event.kind == zent::CycleEvent::Kind::RecordingStarted) started_.push_back(Seconds(Clock::now()));
-    if (event.kind == zent::CycleEvent::Kind::RecordingEnded) ++ended_;
-    if (event.kind == zent::CycleEvent::Kind::RecorderReady) ++ready_;
-    changed_.notify_all();
-  }
-  bool Wait(const std::function<bool()>& done) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, 15s, done);
-  }
-  std::vector<double> started_;
-  int ended_ = 0, ready_ = 0;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-};
 
 struct Row {
   const char* name;
@@ -209,7 +189,7 @@ bool Latency(const std::string& folder, int moves, std::vector<double>& latencyM
   tuning.minute = 300ms;
   std::FILE* out = std::fopen((folder + "/output.txt").c_str(), "w");
   zent::StatusOutput output(out, folder);
-  Starts starts;
+  bench::RecordingStarts starts;
   {
     zent::CameraRecorder camera(setup, output, tuning, {&starts});
     if (!starts.Wait([&] { return starts.ready_ >= 1; })) return false;

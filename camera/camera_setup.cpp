@@ -22,6 +22,12 @@ VideoSource CameraSetup::Video() const {
   return source;
 }
 
+VideoSource CameraSetup::MotionVideo() const {
+  VideoSource source = Video();
+  source.urlTemplate = motionUrlTemplate;
+  return source;
+}
+
 namespace {
 
 std::string ValueFor(const std::map<std::string, std::string>& values, const std::string& address) {
@@ -55,9 +61,7 @@ void DescribeMotion(CameraSetup& setup, const Options& options) {
   setup.motionUrlTemplate = ValueFor(options.cameraMotionUrlTemplates, address);
   if (setup.motionUrlTemplate.empty()) return;
   // The camera's password goes to the camera only.
-  VideoSource motionStream = setup.Video();
-  motionStream.urlTemplate = setup.motionUrlTemplate;
-  const std::string host = UrlHost(SourceUrl(motionStream));
+  const std::string host = UrlHost(SourceUrl(setup.MotionVideo()));
   std::string lowerAddress = address;
   for (char& c : lowerAddress) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (host != lowerAddress)
@@ -126,9 +130,7 @@ MotionSourceSettings MotionSourceSettingsFor(const CameraSetup& setup, std::shar
   settings.detection = setup.motion;
   settings.feed = std::move(feed);
   if (!setup.motionUrlTemplate.empty()) {
-    VideoSource stream = setup.Video();
-    stream.urlTemplate = setup.motionUrlTemplate;
-    settings.subStreamUrl = SourceUrl(stream);
+    settings.subStreamUrl = SourceUrl(setup.MotionVideo());
     settings.subStreamLabel = UrlWithoutCredentials(settings.subStreamUrl);
   }
   return settings;

@@ -52,6 +52,8 @@ struct CameraSetup {
   const std::string& Address() const { return profile.cameraAddress; }
   // Where the camera's video comes from, with the ID and password.
   VideoSource Video() const;
+  // The same for the sub-stream watched for motion.
+  VideoSource MotionVideo() const;
   bool operator==(const CameraSetup&) const = default;
 };
 

@@ -68,12 +68,6 @@ int EventPort(const CameraSetup& camera) {
   return camera.events.kind == EventSourceChoice::Kind::Onvif ? camera.events.port : camera.profile.privatePort;
 }
 
-VideoSource MotionStream(const CameraSetup& camera) {
-  VideoSource stream = camera.Video();
-  stream.urlTemplate = camera.motionUrlTemplate;
-  return stream;
-}
-
 std::string Answer(const std::string& error) { return error.empty() ? "answers" : "does not answer (" + error + ")"; }
 
 }  // namespace
@@ -86,7 +80,7 @@ bool CheckCameras(const std::vector<CameraSetup>& cameras, std::FILE* out, std::
     checks.emplace_back([&, i] {
       const CameraSetup& camera = cameras[i];
       if (camera.events.kind == EventSourceChoice::Kind::Motion) {
-        if (!camera.motionUrlTemplate.empty()) verdicts[i].eventError = VideoError(MotionStream(camera), timeout);
+        if (!camera.motionUrlTemplate.empty()) verdicts[i].eventError = VideoError(camera.MotionVideo(), timeout);
       } else if (camera.events.kind != EventSourceChoice::Kind::External) {
         verdicts[i].eventError = ConnectError(camera.Address(), EventPort(camera), timeout);
       }
