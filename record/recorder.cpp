@@ -11,6 +11,7 @@
 #include "record/file_writer.h"
 #include "record/kept_mark.h"
 #include "record/recording_name.h"
+#include "record/storage_policy.h"
 
 namespace zent {
 namespace {
@@ -90,7 +91,7 @@ void Recorder::Post(RecordJob job) {
 }
 
 void Recorder::Run() {
-  Prune();
+  KeepStorage(nullptr);
   auto nextPrune = Clock::now() + kPrunePeriod;
   for (;;) {
     RecordJob job;
@@ -108,7 +109,7 @@ void Recorder::Run() {
       }
       if (Clock::now() >= nextPrune) {
         lock.unlock();
-        Prune();
+        KeepStorage(nullptr);
         nextPrune = Clock::now() + kPrunePeriod;
         continue;
       }
@@ -139,8 +140,7 @@ void Recorder::Begin(BeginRecording& begin) {
   guard_ = begin.guard;
   bytesWritten_ = 0;
   lastDiskCheck_ = Clock::now();
-  Prune();  // the recordings' share first: what it deletes may be what the disk guard needs
-  if (!MakeRoom(begin)) path_.clear();
+  if (!KeepStorage(&begin)) path_.clear();
 }
 
 void Recorder::Write(RecordedPacket& job) {
@@ -217,40 +217,59 @@ void Recorder::Write(RecordedPacket& job) {
   }
 }
 
-bool Recorder::MakeRoom(const BeginRecording& begin) {
-  const std::int64_t needed = NeededBytes(guard_, begin.bytesPerSecond);
-  std::int64_t free = FreeBytes(path_);
-  if (needed == 0 || free < 0 || free >= needed) return true;
-  std::string why;
-  if (guard_.deleteOldest) {
-    // Only names this program gives its recordings of this camera, oldest first; never the file
-    // just made for this recording.
-    std::vector<RecordingFile> old = FindRecordings(DirectoryPart(path_), begin.stem);
-    std::erase_if(old, [this](const RecordingFile& file) {
-      if (file.name == file_.name) return true;
-      if (!IsKept(file.path)) return false;
-      SayKept(file, "the disk is almost full");
-      return true;
-    });
-    std::int64_t deletable = 0;
-    for (const RecordingFile& file : old) deletable += file.allocated;
-    // A disk filled by something else would otherwise cost every recording of the camera, and
-    // the new one would still not be made.
-    if (free + deletable < needed) {
-      why = " (deleting all " + std::to_string(old.size()) + " older recordings would free only " +
-            SizeText(deletable) + ", so none was deleted)";
-    } else {
-      for (const RecordingFile& file : old) {
-        if (!DeleteIn(*file_.folder, file.name)) continue;
-        listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted,
-                                 "Deleted the oldest recording " + file.path + " (" + SizeText(file.size) +
-                                     ") to keep " + SizeText(needed) + " free",
-                                 file.path});
-        free = FreeBytes(path_);
-        if (free >= needed) return true;
-      }
-    }
+bool Recorder::KeepStorage(const BeginRecording* begin) {
+  // The age and the share apply where the retention says; a recording's room is made among the
+  // recordings of its own place.
+  Retention rules = retention_;
+  std::string folderPath = rules.folder, stem = rules.stem;
+  if (begin) {
+    folderPath = DirectoryPart(path_);
+    stem = begin->stem;
+    if (rules.folder != folderPath || rules.stem != stem) rules = {folderPath, stem, 0, 0};
   }
+  StorageNeeds needs;
+  needs.now = std::time(nullptr);
+  if (begin) {
+    needs.neededBytes = NeededBytes(guard_, begin->bytesPerSecond);
+    needs.freeBytes = needs.neededBytes > 0 ? FreeBytes(path_) : -1;
+    needs.deleteOldest = guard_.deleteOldest;
+  }
+  if (!path_.empty()) needs.making = file_.name;
+  const bool ageOrShare = !rules.stem.empty() && (rules.keepDays > 0 || rules.maxBytes > 0);
+  const bool room = needs.neededBytes == 0 || needs.freeBytes < 0 || needs.freeBytes >= needs.neededBytes;
+  if (!ageOrShare && room) return true;
+  std::shared_ptr<UniqueFd> folder = begin ? file_.folder : nullptr;
+  if (!folder) folder = std::make_shared<UniqueFd>(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::vector<StoredRecording> recordings;
+  if (*folder && !stem.empty())
+    for (RecordingFile& file : FindRecordings(folderPath, stem)) {
+      const bool kept = IsKept(file.path);
+      recordings.push_back({std::move(file), kept});
+    }
+  const StoragePlan plan = PlanStorage(recordings, rules, needs);
+  for (const StorageStep& step : plan.steps) {
+    const std::string why = StorageWhy(step.reason, rules);
+    if (step.kept) {
+      SayKept(step.file, why);
+      continue;
+    }
+    if (step.reason == StorageReason::Disk && FreeBytes(path_) >= needs.neededBytes) break;
+    if (!DeleteIn(*folder, step.file.name)) continue;
+    const std::string size = " (" + SizeText(step.file.size) + ")";
+    listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted,
+                             step.reason == StorageReason::Disk
+                                 ? "Deleted the oldest recording " + step.file.path + size + " to keep " +
+                                       SizeText(needs.neededBytes) + " free"
+                                 : "Deleted " + step.file.path + size + ": " + why,
+                             step.file.path});
+  }
+  if (!begin || room) return true;
+  const std::int64_t free = FreeBytes(path_);
+  if (free < 0 || free >= needs.neededBytes) return true;
+  std::string why;
+  if (!plan.room && plan.older > 0)
+    why = " (deleting all " + std::to_string(plan.older) + " older recordings would free only " +
+          SizeText(plan.deletable) + ", so none was deleted)";
   DeleteOwnFile();  // made empty for this recording; nothing will go into it
   listener_.OnVideoReport({VideoReport::Kind::RecordingFailed,
                            "Disk almost full: not recording " + path_ + "; " + SizeText(free) + " left" + why, path_});
@@ -260,45 +279,6 @@ bool Recorder::MakeRoom(const BeginRecording& begin) {
 void Recorder::SayKept(const RecordingFile& file, const std::string& why) {
   if (!saidKept_.insert(file.path).second) return;
   listener_.OnVideoReport({VideoReport::Kind::RecordingKept, "Kept " + file.path + ", though " + why});
-}
-
-void Recorder::Prune() {
-  if (retention_.stem.empty() || (retention_.keepDays <= 0 && retention_.maxBytes <= 0)) return;
-  const std::time_t limit = retention_.keepDays > 0
-                                ? std::time(nullptr) - static_cast<std::time_t>(retention_.keepDays) * 24 * 3600
-                                : std::numeric_limits<std::time_t>::min();
-  UniqueFd folder(::open(retention_.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!folder) return;
-  // Kept recordings are a person's, outside the camera's share: counted there, they would take
-  // the place of every other recording once they filled it.
-  std::vector<std::pair<RecordingFile, bool>> recordings;
-  std::int64_t total = 0;
-  for (RecordingFile& file : FindRecordings(retention_.folder, retention_.stem)) {
-    const bool kept = IsKept(file.path);
-    if (!kept) total += file.allocated;
-    recordings.emplace_back(std::move(file), kept);
-  }
-  for (const auto& [old, kept] : recordings) {
-    const std::time_t made = RecordingTime(old.name);
-    const bool tooOld = made >= 0 && made < limit;
-    const bool tooMuch = !kept && retention_.maxBytes > 0 && total > retention_.maxBytes;
-    if (!tooOld && !tooMuch) {
-      if (kept) continue;
-      break;  // oldest first: the rest are younger, and the total only falls
-    }
-    if (!path_.empty() && old.path == path_) continue;
-    const std::string why = tooOld ? "older than " + std::to_string(retention_.keepDays) +
-                                         (retention_.keepDays == 1 ? " day" : " days")
-                                   : "the camera's recordings took more than " + SizeText(retention_.maxBytes);
-    if (kept) {
-      SayKept(old, why);
-      continue;
-    }
-    if (!DeleteIn(folder, old.name)) continue;
-    total -= old.allocated;
-    listener_.OnVideoReport(
-        {VideoReport::Kind::RecordingDeleted, "Deleted " + old.path + " (" + SizeText(old.size) + "): " + why, old.path});
-  }
 }
 
 void Recorder::CheckRoom() {

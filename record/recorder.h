@@ -80,13 +80,12 @@ class Recorder {
   std::uint64_t Dropped();
   // How much of the file lies before its event.
   double PreEventSeconds() const;
-  // Before a recording: room on the disk, making it by deleting old recordings where allowed.
-  bool MakeRoom(const BeginRecording& begin);
   // While recording: stops with the index written when the disk is almost full.
   void CheckRoom();
-  // Deletes this camera's recordings older than the retention allows, then its oldest while they
-  // take more than their share of the disk; never the one being made, never a kept one.
-  void Prune();
+  // One pass of the storage rules over the camera's recordings: the retention by age, the camera's
+  // share, and before a recording (`begin`) the room it needs. False: no room, the recording's
+  // file deleted and the refusal reported.
+  bool KeepStorage(const BeginRecording* begin);
   // A kept recording passed by, said once per recording.
   void SayKept(const RecordingFile& file, const std::string& why);
 
