@@ -2,11 +2,24 @@
 
 #include <strings.h>
 
+#include <cstdio>
+#include <ctime>
+
 namespace zent {
 
 Container ContainerOf(const std::string& path) {
-  return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".mp4") == 0 ? Container::Mp4
-                                                                                     : Container::Avi;
+  return path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".mp4") == 0 ? Container::Mp4 : Container::Avi;
+}
+
+std::string FileDate(std::chrono::system_clock::time_point at) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
+  std::tm utc{};
+  ::gmtime_r(&seconds, &utc);
+  char text[80];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>((ms % 1000 + 1000) % 1000));
+  return text;
 }
 
 const char* ContainerName(Container container) { return container == Container::Mp4 ? "MP4" : "AVI"; }
@@ -23,7 +36,8 @@ bool Carries(Container container, int codecId) {
 }
 
 std::unique_ptr<FileWriter> FileWriter::Open(UniqueFd file, Container container, const AVCodecParameters& source,
-                                             AVRational frameRate, std::string& error) {
+                                             AVRational frameRate, std::chrono::system_clock::time_point began,
+                                             std::string& error) {
   std::unique_ptr<FileWriter> writer(new FileWriter);
   writer->io_ = FdIo::ForWriting(std::move(file));
   AVFormatContext* output = nullptr;
@@ -55,6 +69,9 @@ std::unique_ptr<FileWriter> FileWriter::Open(UniqueFd file, Container container,
   writer->stream_->time_base = writer->timeBase_;
   writer->stream_->avg_frame_rate = frameRate;
   writer->stream_->r_frame_rate = frameRate;
+  const std::string date = FileDate(began);
+  av_dict_set(&output->metadata, "date", date.c_str(), 0);
+  av_dict_set(&output->metadata, "creation_time", date.c_str(), 0);
 
   AVDictionary* options = nullptr;
   if (container == Container::Mp4) {

@@ -6,6 +6,7 @@
 // is written in fragments (one key-frame interval, or a fifth of a second of JPEGs), each whole
 // once it is out, so a killed program leaves a file that plays up to its last fragment.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,11 +25,17 @@ const char* ContainerName(Container container);  // "AVI", "MP4"
 // Whether the container can carry video of this codec.
 bool Carries(Container container, int codecId);
 
+// "2026-12-09T10:15:03.123Z": when a recording's first frame came, as its files carry it in their
+// "date" tag (AVI's ICRD, MP4's ©day), to the millisecond, so recordings can be put end to end.
+std::string FileDate(std::chrono::system_clock::time_point at);
+
 class FileWriter {
  public:
-  // Starts the file in `file` (created for it, empty) for the source's stream at `frameRate`.
+  // Starts the file in `file` (created for it, empty) for the source's stream at `frameRate`;
+  // `began` is when its first frame came, kept in the file (RecordingBegan reads it).
   static std::unique_ptr<FileWriter> Open(UniqueFd file, Container container, const AVCodecParameters& source,
-                                          AVRational frameRate, std::string& error);
+                                          AVRational frameRate, std::chrono::system_clock::time_point began,
+                                          std::string& error);
   ~FileWriter();  // finishes the file if Finish was not called
   FileWriter(const FileWriter&) = delete;
   FileWriter& operator=(const FileWriter&) = delete;

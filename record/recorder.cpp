@@ -149,7 +149,10 @@ void Recorder::Write(RecordedPacket& job) {
   if (!writer_) {
     if (!key) return;
     std::string error;
-    writer_ = FileWriter::Open(std::move(file_.fd), ContainerOf(path_), *job.parameters, job.frameRate, error);
+    // The wall clock of the first frame's arrival: what puts this file beside the camera's others.
+    const auto began = std::chrono::system_clock::now() -
+                       std::chrono::duration_cast<std::chrono::system_clock::duration>(Clock::now() - job.arrival);
+    writer_ = FileWriter::Open(std::move(file_.fd), ContainerOf(path_), *job.parameters, job.frameRate, began, error);
     if (!writer_) {
       Fail(error);
       return;

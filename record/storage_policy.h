@@ -36,10 +36,10 @@ struct StoragePlan {
 
 struct StorageNeeds {
   std::time_t now = 0;
-  std::int64_t freeBytes = -1;    // -1: unknown, no deletion for room
-  std::int64_t neededBytes = 0;   // 0: no recording to make room for
-  bool deleteOldest = false;      // the disk guard may delete for room
-  std::string making;             // the name of the file being made, never deleted
+  std::int64_t freeBytes = -1;   // -1: unknown, no deletion for room
+  std::int64_t neededBytes = 0;  // 0: no recording to make room for
+  bool deleteOldest = false;     // the disk guard may delete for room
+  std::string making;            // the name of the file being made, never deleted
 };
 
 // `oldestFirst` as FindRecordings gives them, each with its mark.

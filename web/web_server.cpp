@@ -63,6 +63,7 @@ WebServer::WebServer(WebSettings settings, CameraRecordings& recordings, CameraB
       recordings_(
           {settings_.cacheFolder, settings_.cacheBytes, settings_.thumbnailFolder}, recordings, board,
           [this](const HttpRequest& request) { return accounts_.CallerOf(request); }, say),
+      clips_(recordings, slots_, say),
       live_(board, feeds, slots_),
       health_(board, feeds, recordings, slots_) {
   if (!trigger) return;
@@ -109,6 +110,7 @@ bool WebServer::Start(std::string& error) {
   }
   accounts_.Register(*server_);
   recordings_.Register(*server_);
+  clips_.Register(*server_);
   live_.Register(*server_);
   health_.Register(*server_);
   if (triggers_) triggers_->Register(*server_);

@@ -14,6 +14,7 @@
 #include "web/account_routes.h"
 #include "web/camera_board.h"
 #include "web/camera_recordings.h"
+#include "web/clip_routes.h"
 #include "web/health_routes.h"
 #include "web/http_server.h"
 #include "web/live_routes.h"
@@ -71,6 +72,7 @@ class WebServer {
   StreamSlots slots_;
   AccountRoutes accounts_;
   RecordingRoutes recordings_;
+  ClipRoutes clips_;
   LiveRoutes live_;
   HealthRoutes health_;
   std::optional<TriggerRoutes> triggers_;

@@ -1,5 +1,6 @@
 // The video engine against zent-camsim's MJPEG stream, over loopback.
 
+#include "record/clip.h"
 #include "record/video_engine.h"
 
 #include <gtest/gtest.h>
@@ -350,6 +351,65 @@ TEST_F(VideoEngineTest, ARecordingBeginsItsSecondsBeforeTheEventWithEveryFrameOn
 
   engine->StopView();
   EXPECT_LE(MissingFrames(before) + MissingFrames(after) + MissingFrames(resized), CameraSkipped());
+}
+
+// A clip across three recordings: the second's pre-event seconds repeat the end of the first
+// (AVI, then MP4), the third comes after a gap. The clip holds every frame of the span once, in
+// order, from the one at its start; the gap stays a gap in its time; it plays without an error.
+TEST_F(VideoEngineTest, AClipAcrossRecordingsHoldsEveryFrameOnceAndItsGapsAsTime) {
+  constexpr double kFps = 15;
+  StartCamera({"--size", "160x120", "--fps", "15"});
+  engine->SetPreEventSeconds(3);
+  View();
+  ASSERT_TRUE(listener.WaitFor(Kind::Connected, 5s));
+  std::this_thread::sleep_for(4s);
+  std::vector<ClipSource> sources;
+  std::vector<AviProbe> probes;
+  for (const auto& [name, pause] : {std::pair{"door_20261209_100000.avi", 1s}, std::pair{"door_20261209_100003.mp4", 6s},
+                                    std::pair{"door_20261209_100012.avi", 0s}}) {
+    engine->MarkEvent();
+    ASSERT_TRUE(RecordFor(name, 2s));
+    sources.push_back({path, {}, 0});
+    probes.push_back(ProbeAvi(path));
+    std::this_thread::sleep_for(pause);
+  }
+  engine->StopView();
+  // The second recording begins within the first: its pre-event seconds reach back over it.
+  ASSERT_LT(probes[1].cameraFrames.front(), probes[0].cameraFrames.back());
+  ASSERT_GT(probes[2].cameraFrames.front(), probes[1].cameraFrames.back() + 1.5 * kFps);
+
+  const auto first = ExtentOf(sources[0]), last = ExtentOf(sources[2]);
+  ASSERT_TRUE(first && last && first->tagged && last->tagged);
+  const auto from = first->start + 1s;
+  const auto to = last->start + 1s;
+  const std::string clip = dir.file("clip.mp4");
+  std::ofstream out(clip, std::ios::binary);
+  ClipSummary summary;
+  std::string error;
+  ASSERT_TRUE(WriteClip(sources, from, to,
+                        [&](const char* data, std::size_t size) { return bool(out.write(data, std::streamsize(size))); },
+                        summary, error))
+      << error;
+  out.close();
+  EXPECT_EQ(summary.recordings, 3);
+  EXPECT_EQ(DecodeErrors(clip), "");
+  const AviProbe probe = ProbeAvi(clip);
+  ASSERT_EQ(probe.packets, summary.frames);
+  ASSERT_EQ(probe.cameraFrames.size(), static_cast<std::size_t>(summary.frames));
+  // From the frame 1 s into the first recording, to the one 1 s into the third.
+  EXPECT_NEAR(double(probe.cameraFrames.front()), double(probes[0].cameraFrames.front()) + kFps, 1);
+  EXPECT_NEAR(double(probe.cameraFrames.back()), double(probes[2].cameraFrames.front()) + kFps - 1, 1);
+  std::uint64_t missing = 0;
+  for (std::size_t i = 1; i < probe.cameraFrames.size(); ++i) {
+    ASSERT_GT(probe.cameraFrames[i], probe.cameraFrames[i - 1]) << "frame repeated or out of order at " << i;
+    if (probe.cameraFrames[i - 1] != probes[1].cameraFrames.back())
+      missing += probe.cameraFrames[i] - probe.cameraFrames[i - 1] - 1;
+  }
+  EXPECT_LE(missing, MissingFrames(probes[0]) + MissingFrames(probes[1]) + MissingFrames(probes[2]));
+  // The gap between the second and third recordings is in the clip's time.
+  const double gap = double(probes[2].cameraFrames.front() - probes[1].cameraFrames.back()) / kFps;
+  EXPECT_NEAR(probe.seconds, double(probe.cameraFrames.back() - probe.cameraFrames.front() + 1) / kFps, 0.5);
+  EXPECT_GT(probe.seconds, gap);
 }
 
 // A real, small file system for the disk guard: tmpfs, where the test may mount one (as root).

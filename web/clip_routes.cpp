@@ -1,0 +1,108 @@
+#include "web/clip_routes.h"
+
+#include <ctime>
+
+#include "web/clip_stream.h"
+#include "web/http_answers.h"
+#include "web/web_requests.h"
+
+namespace zent {
+namespace {
+
+// Recordings named before the span's start that may still reach into it: the newest ones only,
+// as a recording ends before the next begins but for the next one's seconds before its event.
+constexpr std::size_t kEarlierRecordings = 2;
+
+std::string LocalStamp(WallClock::time_point at) {
+  const std::time_t t = WallClock::to_time_t(at);
+  std::tm local{};
+  ::localtime_r(&t, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local);
+  return text;
+}
+
+}  // namespace
+
+std::string ClipFileName(const ClipSpan& span) {
+  return span.camera + "_" + LocalStamp(span.from) + "-" + LocalStamp(span.to) + ".mp4";
+}
+
+void ClipRoutes::Register(HttpServer& server) {
+  server.Route("GET", "/api/cameras/" + kCameraIdPattern + "/clip", [this](const HttpRequest& q, HttpResponse& r) {
+    if (const auto span = SpanOf(q, q.matches[1], r)) Send(*span, SessionToken(q), r);
+  });
+}
+
+std::optional<ClipSpan> ClipRoutes::SpanOf(const HttpRequest& request, const std::string& camera,
+                                           HttpResponse& response) {
+  if (!recordings_.Camera(camera)) {
+    SendError(response, 404, "no such camera");
+    return std::nullopt;
+  }
+  const auto from = ParseIsoTime(request.Param("from"));
+  const auto to = ParseIsoTime(request.Param("to"));
+  if (!from || !to) {
+    SendError(response, 400, "from= and to= are ISO times, as 2026-12-09T10:15:00Z");
+    return std::nullopt;
+  }
+  if (*to <= *from || *to - *from > kMaxSpan) {
+    SendError(response, 400, "a clip ends after it begins and lasts at most 30 minutes");
+    return std::nullopt;
+  }
+  return ClipSpan{camera, *from, *to};
+}
+
+std::vector<ClipSource> ClipRoutes::SourcesOf(const ClipSpan& span) {
+  const std::optional<CatalogCamera> camera = recordings_.Camera(span.camera);
+  if (!camera) return {};
+  const auto reach = std::chrono::seconds(camera->preEventSeconds + 1);
+  std::vector<ClipSource> sources;
+  std::size_t earlier = 0;
+  for (const CatalogEntry& entry : *recordings_.Listing(span.camera)) {  // newest first
+    const WallClock::time_point named = WallClock::from_time_t(entry.stamp.Time());
+    if (named >= span.to + reach) continue;
+    if (named < span.from && ++earlier > kEarlierRecordings) break;
+    const std::optional<CatalogRecording> recording = recordings_.Find(span.camera + "~" + entry.tail);
+    if (recording) sources.push_back({recording->file.path, named, static_cast<double>(camera->preEventSeconds)});
+  }
+  return {sources.rbegin(), sources.rend()};
+}
+
+void ClipRoutes::Send(const ClipSpan& span, const std::string& holder, HttpResponse& response) {
+  std::vector<ClipSource> sources = SourcesOf(span);
+  // Told before the answer begins: a span no recording reaches.
+  bool any = false;
+  for (const ClipSource& source : sources) {
+    const std::optional<RecordingExtent> extent = ExtentOf(source);
+    if (!extent || extent->start >= span.to) continue;
+    const auto end =
+        extent->start + std::chrono::duration_cast<WallClock::duration>(std::chrono::duration<double>(extent->seconds));
+    if (extent->seconds <= 0 || end > span.from) any = true;
+  }
+  if (!any) return SendError(response, 404, "no recording of this camera in that time");
+  if (making_->fetch_add(1) >= kMaxAtOnce) {
+    making_->fetch_sub(1);
+    response.SetHeader("Retry-After", "10");
+    return SendError(response, 503, "clips are being made; try again shortly");
+  }
+  std::shared_ptr<std::atomic<int>> making = making_;
+  std::shared_ptr<void> slot = slots_.Take(holder, false, response);
+  if (!slot) {
+    making->fetch_sub(1);
+    return;
+  }
+  const std::string name = ClipFileName(span);
+  response.status = 200;
+  response.SetHeader("Content-Disposition", "attachment; filename=\"" + name + "\"");
+  response.SetStream(std::make_shared<ClipStream>(
+                         std::move(sources), span.from, span.to, std::move(slot),
+                         [making, name, say = say_](bool ok, const ClipSummary& summary, const std::string& error) {
+                           making->fetch_sub(1);
+                           if (!ok && !summary.abandoned && say)
+                             say("Web page: the clip " + name + " was cut short: " + error);
+                         }),
+                     "video/mp4");
+}
+
+}  // namespace zent
