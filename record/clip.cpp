@@ -88,8 +88,12 @@ class ClipMuxer {
     AVDictionary* options = nullptr;
     // JPEGs are all key frames: a second of them a fragment, not one each.
     const bool standsAlone = in.codecpar->codec_id == AV_CODEC_ID_MJPEG;
-    av_dict_set(&options, "movflags",
-                standsAlone ? "empty_moov+default_base_moof" : "frag_keyframe+empty_moov+default_base_moof", 0);
+    // Parameter sets only in the stream (an AVI of H.264 from a camera that sends them there): the
+    // header waits for the first frame's.
+    const bool inBand = in.codecpar->extradata_size == 0 && !standsAlone;
+    std::string flags = standsAlone ? "empty_moov+default_base_moof" : "frag_keyframe+empty_moov+default_base_moof";
+    if (inBand) flags += "+delay_moov";
+    av_dict_set(&options, "movflags", flags.c_str(), 0);
     if (standsAlone) av_dict_set(&options, "frag_duration", "1000000", 0);
     const int result = avformat_write_header(raw, &options);
     av_dict_free(&options);
@@ -221,7 +225,7 @@ bool WriteClip(const std::vector<ClipSource>& sources, WallClock::time_point fro
         continue;
       }
       const auto [start, seconds, tagged] = Extent(*reader, source);
-      if (start >= to) break;
+      if (start >= to) continue;  // names and tags may disagree: each is looked at
       if (seconds > 0 && At(start, seconds) < from) continue;
       if (muxer.Opened() && !muxer.SameStream(*reader->Stream().codecpar)) {
         summary.skipped.push_back(source.path + ": another codec or picture size than the clip's");

@@ -79,8 +79,11 @@ std::unique_ptr<FileWriter> FileWriter::Open(UniqueFd file, Container container,
     // frame, and each fragment is whole once written. JPEGs are all key frames: a fifth of a
     // second each, small enough to stay in the cache on their way through the muxer.
     const bool standsAlone = source.codec_id == AV_CODEC_ID_MJPEG;
-    av_dict_set(&options, "movflags",
-                standsAlone ? "empty_moov+default_base_moof" : "frag_keyframe+empty_moov+default_base_moof", 0);
+    // A camera that sends its parameter sets only in the stream: the header waits for the first
+    // frame's, or it would describe no picture at all.
+    std::string flags = standsAlone ? "empty_moov+default_base_moof" : "frag_keyframe+empty_moov+default_base_moof";
+    if (!standsAlone && source.extradata_size == 0) flags += "+delay_moov";
+    av_dict_set(&options, "movflags", flags.c_str(), 0);
     if (standsAlone) av_dict_set(&options, "frag_duration", "200000", 0);
   }
   result = avformat_write_header(output, &options);

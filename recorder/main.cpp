@@ -182,6 +182,8 @@ std::unique_ptr<zent::WebServer> StartWebPage(const std::string& webAddress, con
   const std::string cacheRoot = CacheRoot();
   settings.cacheFolder = cacheRoot + "/mp4";
   settings.thumbnailFolder = cacheRoot + "/thumbnails";
+  settings.sharesPath =
+      zent::SharesPath(std::getenv("STATE_DIRECTORY"), std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
   settings.certFile = loaded.webCertFile;
   settings.keyFile = loaded.webKeyFile;
   settings.limits.connections = zent::WebConnectionLimit(openFiles, loaded.cameras.size());
@@ -197,6 +199,7 @@ std::unique_ptr<zent::WebServer> StartWebPage(const std::string& webAddress, con
     if (!web->Start(error)) web.reset();
   }
   if (web) output.Program("web page at " + web->Url());
+  if (web && !web->SharesProblem().empty()) output.Program("no share links from before: " + web->SharesProblem());
   else output.Program(error + "; recording without it");
   return web;
 }

@@ -231,16 +231,23 @@ void RecordingRoutes::Thumbnail(const std::string& id, HttpResponse& response) {
 void RecordingRoutes::Video(const std::string& id, HttpResponse& response) {
   const auto recording = recordings_.Find(id);
   if (!recording) return SendError(response, 404, "no such recording");
+  if (ContainerOf(recording->file.path) != Container::Mp4 && recordings_.Details(*recording).codec != "h264")
+    return SendError(response, 409, "not an H.264 recording");
+  Play(*recording, response);
+}
+
+void RecordingRoutes::Play(const CatalogRecording& recording, HttpResponse& response) {
   std::string error;
-  if (ContainerOf(recording->file.path) == Container::Mp4) {
+  if (ContainerOf(recording.file.path) == Container::Mp4) {
     // Written for players already: served as it is, ranges and all.
-    UniqueFd file = OpenRecordingForReading(recording->file.path, error);
+    UniqueFd file = OpenRecordingForReading(recording.file.path, error);
     if (!file) return SendError(response, 409, "cannot read this recording: " + error);
     const off_t size = ::lseek(file.Get(), 0, SEEK_END);
     response.SetFile(std::move(file), 0, size, "video/mp4");
     return;
   }
-  const std::string mp4 = mp4s_.Of(recording->id, recording->file, error);
+  if (recordings_.Details(recording).codec != "h264") return Download(recording.id, response);
+  const std::string mp4 = mp4s_.Of(recording.id, recording.file, error);
   if (mp4.empty()) return SendError(response, 409, error);
   UniqueFd fd(::open(mp4.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (!fd) return SendError(response, 410, "the MP4 made of this recording went away; ask again");

@@ -37,6 +37,9 @@ class RecordingRoutes {
         mp4s_(settings.mp4Folder, settings.mp4Bytes) {}
 
   void Register(HttpServer& server);
+  // The recording as a browser or phone plays it: an MP4 as it is, an H.264 AVI as the MP4 made
+  // of it, anything else as the file to download.
+  void Play(const CatalogRecording& recording, HttpResponse& response);
 
  private:
   void List(const std::string& camera, const std::string& day, const std::string& page, HttpResponse& response);

@@ -64,6 +64,9 @@ WebServer::WebServer(WebSettings settings, CameraRecordings& recordings, CameraB
           {settings_.cacheFolder, settings_.cacheBytes, settings_.thumbnailFolder}, recordings, board,
           [this](const HttpRequest& request) { return accounts_.CallerOf(request); }, say),
       clips_(recordings, slots_, say),
+      shares_(
+          settings_.sharesPath, recordings, recordings_, clips_,
+          [this](const HttpRequest& request) { return accounts_.CallerOf(request); }, say),
       live_(board, feeds, slots_),
       health_(board, feeds, recordings, slots_) {
   if (!trigger) return;
@@ -111,6 +114,7 @@ bool WebServer::Start(std::string& error) {
   accounts_.Register(*server_);
   recordings_.Register(*server_);
   clips_.Register(*server_);
+  shares_.Register(*server_);
   live_.Register(*server_);
   health_.Register(*server_);
   if (triggers_) triggers_->Register(*server_);
@@ -137,6 +141,8 @@ bool WebServer::Refused(const HttpRequest& request, HttpResponse& response) {
   // Nothing but the log-in page and its assets answers without a session; a request that changes
   // something must carry the session's CSRF token too.
   if (IsPublic(request.path)) return false;
+  // A share link is its own key, to that one recording or clip (web/share_routes.h).
+  if (request.path.rfind("/s/", 0) == 0 && (request.method == "GET" || request.method == "HEAD")) return false;
   const std::optional<WebSession> caller = accounts_.CallerOf(request);
   // A machine's trigger carries its token, which no browser sends by itself: no CSRF to fear.
   if (!caller && triggers_ && request.method == "POST" && IsTriggerPath(request.path)) {

@@ -19,6 +19,7 @@
 #include "web/http_server.h"
 #include "web/live_routes.h"
 #include "web/recording_routes.h"
+#include "web/share_routes.h"
 #include "web/tokens.h"
 #include "web/trigger_routes.h"
 #include "web/stream_slots.h"
@@ -34,6 +35,7 @@ struct WebSettings {
   bool healthFromLocalhost = false;  // /metrics and /healthz answer any request from this machine
   std::string cacheFolder;           // the MP4s made of H.264 recordings; empty: none are made
   std::string thumbnailFolder;       // the recordings' pictures; empty: kept in memory only
+  std::string sharesPath;            // the share links made; empty: kept in memory only
   std::int64_t cacheBytes = std::int64_t{2} << 30;
   HttpLimits limits;
 };
@@ -56,6 +58,8 @@ class WebServer {
   void Stop();
   int Port() const { return port_; }
   std::string Url() const;
+  // Why the share links made before could not be read; empty when they could.
+  const std::string& SharesProblem() const { return shares_.LoadError(); }
 
  private:
   // The guard every request passes first: the page's public files, a session, or for the
@@ -73,6 +77,7 @@ class WebServer {
   AccountRoutes accounts_;
   RecordingRoutes recordings_;
   ClipRoutes clips_;
+  ShareRoutes shares_;
   LiveRoutes live_;
   HealthRoutes health_;
   std::optional<TriggerRoutes> triggers_;

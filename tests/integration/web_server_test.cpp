@@ -12,6 +12,9 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "record/file_writer.h"
+#include "web/shares.h"
+#include "web/tokens.h"
 #include "tests/kit/avi_probe.h"
 #include "tests/kit/raw_client.h"
 #include "tests/kit/temp_dir.h"
@@ -50,6 +53,7 @@ class WebServerTest : public ::testing::Test {
     settings.port = 0;
     settings.accountsPath = accounts;
     settings.cacheFolder = dir.file("cache");
+    settings.sharesPath = dir.file("state/shares");
     return settings;
   }
   void Serve(const WebSettings& settings) {
@@ -264,6 +268,132 @@ TEST_F(WebServerTest, AnH264RecordingBecomesAnMp4ByCopyWithItsIndexInFront) {
   auto part = client.Get(recording["video"].get<std::string>(), {{"Cookie", cookie}, {"Range", "bytes=1000-1999"}});
   EXPECT_EQ(part->status, 206);
   EXPECT_EQ(part->body, whole->body.substr(1000, 1000));
+}
+
+// H.264 recordings ten seconds long with a key frame a second, beginning at `start` as their tag
+// says, named by the local time.
+std::string WriteH264Recording(const TempDir& dir, std::time_t start) {
+  std::tm local{};
+  ::localtime_r(&start, &local);
+  char name[64];
+  std::strftime(name, sizeof name, "door/cam_%Y%m%d_%H%M%S.avi", &local);
+  const std::string path = dir.file(name);
+  const std::string command = "ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=15 -t 10 -c:v libx264 -g 15 "
+                              "-bf 0 -pix_fmt yuv420p -metadata date=" +
+                              FileDate(std::chrono::system_clock::from_time_t(start)) + " " + path;
+  return std::system(command.c_str()) == 0 ? path : "";
+}
+
+std::string Iso(std::time_t at) {
+  char text[32];
+  std::tm utc{};
+  ::gmtime_r(&at, &utc);
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+// A clip across two recordings with a gap between them starts at the key frame before its start
+// and holds every frame of the span once; a share link opens its recording or clip without a
+// log-in and nothing else, until it is revoked; wrong links wait like wrong passwords.
+TEST_F(WebServerTest, AClipSpansRecordingsAndAShareLinkOpensOnlyItsOwnUntilRevoked) {
+  const std::time_t t0 = std::time(nullptr) - 3600;
+  const std::string first = WriteH264Recording(dir, t0), second = WriteH264Recording(dir, t0 + 12);
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  const auto [cookie, csrf] = LogIn("boss", "boss-pass-12");
+  auto client = Client();
+  const httplib::Headers session{{"Cookie", cookie}}, changing{{"Cookie", cookie}, {"X-CSRF-Token", csrf}};
+  std::string from = Iso(t0 + 5);
+  from.insert(from.size() - 1, ".5");
+  auto clip = client.Get("/api/cameras/127_0_0_5/clip?from=" + from + "&to=" + Iso(t0 + 15), session);
+  ASSERT_EQ(clip->status, 200) << clip->body;
+  EXPECT_EQ(clip->get_header_value("Content-Type"), "video/mp4");
+  EXPECT_NE(clip->get_header_value("Content-Disposition").find("attachment; filename=\"127_0_0_5_"), std::string::npos);
+  WriteFile(dir.file("clip.mp4"), clip->body);
+  const AviProbe probe = ProbeAvi(dir.file("clip.mp4"));
+  EXPECT_TRUE(probe.startsWithKeyFrame);
+  EXPECT_EQ(DecodeErrors(dir.file("clip.mp4")), "");
+  // 5 s to the first's end at 10 s, then 12 s to 15 s: 75 + 45 frames, and the 2 s between as time.
+  EXPECT_EQ(probe.packets, 120);
+  EXPECT_NEAR(probe.seconds, 10, 0.2);
+  for (const std::string& bad : {"?from=" + Iso(t0) + "&to=" + Iso(t0 + 1801), "?from=" + Iso(t0) + "&to=" + Iso(t0),
+                                 "?from=yesterday&to=" + Iso(t0)})
+    EXPECT_EQ(client.Get("/api/cameras/127_0_0_5/clip" + bad, session)->status, 400) << bad;
+  EXPECT_EQ(client.Get("/api/cameras/127_0_0_5/clip?from=" + Iso(t0 - 86400) + "&to=" + Iso(t0 - 86000), session)
+                ->status,
+            404);
+
+  // Links: admins only, with the token, for 1 to 168 hours.
+  const std::string recording = "/api/recordings/" + std::string("127_0_0_5~") +
+                                std::filesystem::path(first).stem().string().substr(4) + "/share";
+  EXPECT_EQ(client.Post(recording, session, R"({"hours":1})", "application/json")->status, 403);
+  for (const char* hours : {R"({"hours":0})", R"({"hours":169})", R"({"hours":"1"})", "[]"})
+    EXPECT_EQ(client.Post(recording, changing, hours, "application/json")->status, 400) << hours;
+  auto made = client.Post(recording, changing, R"({"hours":1})", "application/json");
+  ASSERT_EQ(made->status, 201) << made->body;
+  const std::string recordingLink = Json::parse(made->body)["url"];
+  const std::string clipShare = "/api/cameras/127_0_0_5/clip/share?from=" + Iso(t0 + 5) + "&to=" + Iso(t0 + 15);
+  made = client.Post(clipShare, changing, R"({"hours":168})", "application/json");
+  ASSERT_EQ(made->status, 201) << made->body;
+  const std::string clipLink = Json::parse(made->body)["url"];
+  const std::string clipId = Json::parse(made->body)["id"];
+  const auto [viewerCookie, viewerCsrf] = LogIn("viewer", "viewer-pass-1");
+  EXPECT_EQ(client.Post(recording, {{"Cookie", viewerCookie}, {"X-CSRF-Token", viewerCsrf}}, R"({"hours":1})",
+                        "application/json")
+                ->status,
+            403);
+
+  // Opened without a session: the recording as an MP4 made of it, the clip as made above.
+  auto stranger = Client();
+  auto opened = stranger.Get(recordingLink);
+  ASSERT_EQ(opened->status, 200) << opened->body;
+  EXPECT_EQ(opened->get_header_value("Content-Type"), "video/mp4");
+  WriteFile(dir.file("shared.mp4"), opened->body);
+  EXPECT_EQ(ProbeAvi(dir.file("shared.mp4")).packets, ProbeAvi(first).packets);
+  EXPECT_EQ(stranger.Get(clipLink)->body, clip->body);
+  // Only its own: no other path beneath it, no other recording.
+  EXPECT_GE(stranger.Get(recordingLink + "/../../api/recordings/127_0_0_5~20261207_120000/download")->status, 400);
+  EXPECT_EQ(stranger.Get("/api/recordings/127_0_0_5~20261207_120000/download")->status, 401);
+
+  // Listed without their tokens; revoked, the link is gone.
+  const std::string listed = client.Get("/api/shares", session)->body;
+  EXPECT_EQ(Json::parse(listed)["shares"].size(), 2u);
+  EXPECT_EQ(listed.find(clipLink.substr(3)), std::string::npos);
+  EXPECT_EQ(client.Get("/api/shares", {{"Cookie", viewerCookie}})->status, 403);
+  EXPECT_EQ(client.Delete("/api/shares/" + clipId, session)->status, 403);
+  EXPECT_EQ(client.Delete("/api/shares/" + clipId, changing)->status, 200);
+  EXPECT_EQ(stranger.Get(clipLink)->status, 404);
+  EXPECT_EQ(stranger.Get(recordingLink)->status, 200);
+  EXPECT_EQ(Lines().find(recordingLink.substr(3)), std::string::npos);
+
+  // Four more wrong links from this address (the revoked one was the first): the right one waits too.
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(stranger.Get("/s/zs_" + std::string(64, 'a' + i))->status, 404);
+  auto waits = stranger.Get(recordingLink);
+  EXPECT_EQ(waits->status, 429);
+  EXPECT_FALSE(waits->get_header_value("Retry-After").empty());
+}
+
+// What is kept of a link is its hash, in a private file a restart reads; it ends with its hours.
+TEST(ShareStoreTest, ALinkSurvivesARestartAsItsHashAloneAndEndsWithItsHours) {
+  TempDir dir;
+  const std::string path = dir.file("state/shares");
+  Share share;
+  share.recording = "127_0_0_5~20261207_120000";
+  share.by = "boss";
+  std::string error;
+  const std::string token = ShareStore(path).Add(share, 2, 1000000, error);
+  ASSERT_FALSE(token.empty()) << error;
+  const std::string file = ReadFile(path);
+  EXPECT_EQ(file.find(token), std::string::npos);
+  EXPECT_NE(file.find(Sha256(token)), std::string::npos);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  ShareStore again(path);
+  ASSERT_TRUE(again.Open(token, 1000000 + 7199));
+  EXPECT_EQ(again.Open(token, 1000000 + 7199)->recording, share.recording);
+  EXPECT_FALSE(again.Open(token, 1000000 + 7200));
+  EXPECT_FALSE(again.Open(token + "x", 1000000));
 }
 
 // Streamed answers hold no thread: one session's news streams stop at its cap while the server
