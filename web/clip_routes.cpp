@@ -30,7 +30,7 @@ std::string ClipFileName(const ClipSpan& span) {
 
 void ClipRoutes::Register(HttpServer& server) {
   server.Route("GET", "/api/cameras/" + kCameraIdPattern + "/clip", [this](const HttpRequest& q, HttpResponse& r) {
-    if (const auto span = SpanOf(q, q.matches[1], r)) Send(*span, SessionToken(q), r);
+    if (const auto span = SpanOf(q, q.matches[1], r)) Send(*span, SessionToken(q), q.method == "HEAD", r);
   });
 }
 
@@ -69,7 +69,7 @@ std::vector<ClipSource> ClipRoutes::SourcesOf(const ClipSpan& span) {
   return {sources.rbegin(), sources.rend()};
 }
 
-void ClipRoutes::Send(const ClipSpan& span, const std::string& holder, HttpResponse& response) {
+void ClipRoutes::Send(const ClipSpan& span, const std::string& holder, bool head, HttpResponse& response) {
   std::vector<ClipSource> sources = SourcesOf(span);
   // Told before the answer begins: a span no recording reaches.
   bool any = false;
@@ -81,6 +81,9 @@ void ClipRoutes::Send(const ClipSpan& span, const std::string& holder, HttpRespo
     if (extent->seconds <= 0 || end > span.from) any = true;
   }
   if (!any) return SendError(response, 404, "no recording of this camera in that time");
+  const std::string name = ClipFileName(span);
+  response.SetHeader("Content-Disposition", "attachment; filename=\"" + name + "\"");
+  if (head) return response.SetContent("", "video/mp4");
   if (making_->fetch_add(1) >= kMaxAtOnce) {
     making_->fetch_sub(1);
     response.SetHeader("Retry-After", "10");
@@ -92,9 +95,7 @@ void ClipRoutes::Send(const ClipSpan& span, const std::string& holder, HttpRespo
     making->fetch_sub(1);
     return;
   }
-  const std::string name = ClipFileName(span);
   response.status = 200;
-  response.SetHeader("Content-Disposition", "attachment; filename=\"" + name + "\"");
   response.SetStream(std::make_shared<ClipStream>(
                          std::move(sources), span.from, span.to, std::move(slot),
                          [making, name, say = say_](bool ok, const ClipSummary& summary, const std::string& error) {

@@ -24,7 +24,7 @@ struct ClipSpan {
 class ClipRoutes {
  public:
   static constexpr auto kMaxSpan = std::chrono::minutes(30);
-  static constexpr int kMaxAtOnce = 2;
+  static constexpr int kMaxAtOnce = 4;
   using Say = std::function<void(const std::string&)>;
 
   ClipRoutes(CameraRecordings& recordings, StreamSlots& slots, Say say)
@@ -34,7 +34,8 @@ class ClipRoutes {
   // The span a request's from= and to= give for the camera; nothing with the refusal sent.
   std::optional<ClipSpan> SpanOf(const HttpRequest& request, const std::string& camera, HttpResponse& response);
   // Streams the clip as an attachment; `holder` is whose slot it takes (a session, or a share).
-  void Send(const ClipSpan& span, const std::string& holder, HttpResponse& response);
+  // `head`: only whether there is one, as a HEAD asks.
+  void Send(const ClipSpan& span, const std::string& holder, bool head, HttpResponse& response);
 
  private:
   // The recordings that may hold frames of the span, oldest first.

@@ -4,16 +4,17 @@ namespace zent {
 
 ClipStream::ClipStream(std::vector<ClipSource> sources, WallClock::time_point from, WallClock::time_point to,
                        std::shared_ptr<void> slot, Done done)
-    : slot_(std::move(slot)), thread_([this, sources = std::move(sources), from, to, done = std::move(done)] {
+    : slot_(std::move(slot)),
+      thread_([shared = shared_, sources = std::move(sources), from, to, done = std::move(done)] {
         ClipSummary summary;
         std::string error;
         const bool ok = WriteClip(
-            sources, from, to, [this](const char* d, std::size_t n) { return Take(d, n); }, summary, error);
+            sources, from, to, [&shared](const char* d, std::size_t n) { return shared->Take(d, n); }, summary, error);
         std::function<void()> wake;
         {
-          std::lock_guard lock(mutex_);
-          made_ = true;
-          wake = wake_;
+          std::lock_guard lock(shared->mutex);
+          shared->made = true;
+          wake = shared->wake;
         }
         if (done) done(ok, summary, error);
         if (wake) wake();
@@ -21,45 +22,48 @@ ClipStream::ClipStream(std::vector<ClipSource> sources, WallClock::time_point fr
 
 ClipStream::~ClipStream() {
   {
-    std::lock_guard lock(mutex_);
-    cancelled_ = true;
+    std::lock_guard lock(shared_->mutex);
+    shared_->cancelled = true;
   }
-  room_.notify_all();
-  thread_.join();
+  shared_->room.notify_all();
+  // Let go of on the clip's own thread (by the server's wake-up): it ends by itself, holding what
+  // it uses.
+  if (thread_.get_id() == std::this_thread::get_id()) thread_.detach();
+  else thread_.join();
 }
 
-bool ClipStream::Take(const char* data, std::size_t size) {
-  std::function<void()> wake;
+bool ClipStream::Shared::Take(const char* data, std::size_t size) {
+  std::function<void()> wakeNow;
   {
-    std::unique_lock lock(mutex_);
-    room_.wait(lock, [this] { return cancelled_ || waitingBytes_ < kMaxWaitingBytes; });
-    if (cancelled_) return false;
-    waiting_.emplace_back(data, size);
-    waitingBytes_ += size;
-    wake = wake_;
+    std::unique_lock lock(mutex);
+    room.wait(lock, [this] { return cancelled || waitingBytes < kMaxWaitingBytes; });
+    if (cancelled) return false;
+    waiting.emplace_back(data, size);
+    waitingBytes += size;
+    wakeNow = wake;
   }
-  if (wake) wake();
+  if (wakeNow) wakeNow();
   return true;
 }
 
 bool ClipStream::Pull(std::string& out) {
   bool more;
   {
-    std::lock_guard lock(mutex_);
-    while (!waiting_.empty()) {
-      out += waiting_.front();
-      waitingBytes_ -= waiting_.front().size();
-      waiting_.pop_front();
+    std::lock_guard lock(shared_->mutex);
+    while (!shared_->waiting.empty()) {
+      out += shared_->waiting.front();
+      shared_->waitingBytes -= shared_->waiting.front().size();
+      shared_->waiting.pop_front();
     }
-    more = !made_;
+    more = !shared_->made;
   }
-  room_.notify_all();
+  shared_->room.notify_all();
   return more;
 }
 
 void ClipStream::OnReady(std::function<void()> wake) {
-  std::lock_guard lock(mutex_);
-  wake_ = std::move(wake);
+  std::lock_guard lock(shared_->mutex);
+  shared_->wake = std::move(wake);
 }
 
 }  // namespace zent

@@ -28,16 +28,20 @@ class ClipStream : public HttpStream {
   void OnReady(std::function<void()> wake) override;
 
  private:
-  bool Take(const char* data, std::size_t size);
-
-  static constexpr std::size_t kMaxWaitingBytes = 4u << 20;
-  std::mutex mutex_;
-  std::condition_variable room_;
-  std::deque<std::string> waiting_;
-  std::size_t waitingBytes_ = 0;
-  bool made_ = false;       // the clip's thread is through
-  bool cancelled_ = false;  // the receiver left
-  std::function<void()> wake_;
+  // What the clip's thread and the server share. The thread holds it too: the server's wake-up
+  // may drop the last hold on the stream from that very thread.
+  struct Shared {
+    static constexpr std::size_t kMaxWaitingBytes = 4u << 20;
+    bool Take(const char* data, std::size_t size);
+    std::mutex mutex;
+    std::condition_variable room;
+    std::deque<std::string> waiting;
+    std::size_t waitingBytes = 0;
+    bool made = false;       // the clip's thread is through
+    bool cancelled = false;  // the receiver left
+    std::function<void()> wake;
+  };
+  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
   std::shared_ptr<void> slot_;
   std::thread thread_;  // last: starts once everything above is ready
 };

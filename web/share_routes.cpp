@@ -138,7 +138,8 @@ void ShareRoutes::Open(const HttpRequest& request, const std::string& token, Htt
     if (!recording) return NoSuchShare(response);
     return player_.Play(*recording, response);
   }
-  clips_.Send({share->camera, FromMs(share->fromMs), FromMs(share->toMs)}, "share " + share->id, response);
+  clips_.Send({share->camera, FromMs(share->fromMs), FromMs(share->toMs)}, "share " + share->id,
+              request.method == "HEAD", response);
 }
 
 }  // namespace zent

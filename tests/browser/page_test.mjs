@@ -1,6 +1,6 @@
 // The web page of zent-recorder in Debian's headless Chromium, against a real zent-recorder and a
 // stand-in camera: log in, list, a new recording pushed without reloading, Motion JPEG and H.264
-// playback with seeking, a viewer without Delete, an admin's delete. Usage: node page_test.mjs BIN_DIR
+// playback with seeking, keeping, a clip, a shared link, a viewer without Delete, an admin's delete. Usage: node page_test.mjs BIN_DIR
 // (ZENT_SCREENSHOTS=DIR also saves the page at a desktop's and a phone's size).
 
 import {execFileSync} from 'node:child_process';
@@ -102,11 +102,60 @@ async function main() {
     }));
     const served = await page.$eval('#video', async (v) => (await (await fetch(v.src)).arrayBuffer()).byteLength);
     assert.equal(served, statSync(join(recordings, 'door_20261206_235000.mp4')).size);
+    const questions = [];
+    page.on('dialog', async (dialog) => {
+      questions.push(dialog.message());
+      await dialog.accept(dialog.type() === 'prompt' ? '2' : undefined);
+    });
+
+    // Kept: the mark is beside the recording on the disk.
+    await press('li[data-recording="127_0_0_2~20261206_235000"] button.keep');
+    await until('the mark', () => existsSync(join(recordings, 'door_20261206_235000.mp4.keep')));
+    await page.waitForFunction(() =>
+      document.querySelector('li[data-recording="127_0_0_2~20261206_235000"] button.keep').textContent === 'Kept');
+
+    // A clip of the H.264 recording's seconds 1 to 4 plays in the page's player; a time without
+    // recordings says so in the page.
+    await page.evaluate(async () => {
+      // A file without its own start begins the camera's seconds before the event in its name.
+      const r = await (await fetch('/api/recordings/127_0_0_2~20261206_230000')).json();
+      setClip(new Date(new Date(r.start).getTime() - (r.eventSeconds - 1) * 1000), 3);
+      const video = document.getElementById('video');
+      document.getElementById('player').hidden = false;
+      video.hidden = false;
+      video.src = '/api/cameras/127_0_0_2/clip?' + clipQuery();
+      video.play();
+    });
+    await page.waitForFunction(() => document.getElementById('video').currentTime > 0.5, {timeout: 10000});
+    assert.equal(await page.$eval('#video', (v) => v.error), null);
+    await page.evaluate(() => {
+      document.getElementById('clipFrom').value = '2026-12-01T10:00:00';
+      document.getElementById('clipTo').value = '2026-12-01T10:05:00';
+    });
+    await press('#clipDownload');
+    await page.waitForFunction(() => document.getElementById('clipSaid').textContent === 'no recording in that time');
+
+    // Shared links: the MP4 recording opens without a log-in in another browser, and nothing else
+    // does; revoked, the link is gone.
+    await press('li[data-recording="127_0_0_2~20261206_235000"] button:nth-of-type(3)');
+    const link = await until('the link', () => page.$eval('#newLink', (p) => (p.querySelector('input') || {}).value));
+    assert.match(link, /\/s\/zs_[0-9a-f]{64}$/);
+    await page.waitForFunction(() => document.querySelectorAll('#shareList li').length === 1);
+    const stranger = await browser.createBrowserContext();
+    const outside = await stranger.newPage();
+    await outside.goto(link);
+    await outside.waitForFunction(() => document.querySelector('video') && document.querySelector('video').duration > 5,
+      {timeout: 10000});
+    const elsewhere = await outside.goto(url + '/api/recordings/127_0_0_2~20261206_230000/download');
+    assert.equal(elsewhere.status(), 401);
+    await press('#shareList li button.danger');
+    await page.waitForFunction(() => document.querySelectorAll('#shareList li').length === 0);
+    assert.equal((await outside.goto(link)).status(), 404);
+    await stranger.close();
     if (process.env.ZENT_SCREENSHOTS) await page.screenshot({path: join(process.env.ZENT_SCREENSHOTS, 'web-desktop.png')});
 
     // An admin deletes, after one question.
-    const questions = [];
-    page.on('dialog', async (dialog) => { questions.push(dialog.message()); await dialog.accept(); });
+    questions.length = 0;
     await press('li[data-recording="127_0_0_2~20261206_220000"] button.danger');
     await page.waitForFunction(() => !document.querySelector('li[data-recording="127_0_0_2~20261206_220000"]'));
     assert.equal(questions.length, 1);
@@ -138,7 +187,7 @@ async function main() {
   }
   const saved = readdirSync(recordings);
   assert.ok(saved.some((name) => /^door_\d{8}_\d{6}\.avi$/.test(name) && !name.startsWith('door_20261206')));
-  console.log('the page logged in, listed, pushed, played both codecs and an MP4 recording, seeked and deleted');
+  console.log('the page logged in, listed, pushed, played both codecs and an MP4 recording, seeked, kept, made a clip and a link, and deleted');
 }
 
 main().then(() => { home.cleanup(); process.exit(0); }, (error) => { console.error(error); home.cleanup(); process.exit(1); });

@@ -76,6 +76,8 @@ async function loadWeek() {
       const cell = element('button', {type: 'button', className: 'cell' + (count > 3 ? ' many' : count ? ' some' : ''),
         title: d + ' ' + String(hour).padStart(2, '0') + ':00 — ' + count + ' events'});
       cell.addEventListener('click', async () => {
+        // The hour's first half hour, as a clip's span to adjust.
+        setClip(new Date(d + 'T' + String(hour).padStart(2, '0') + ':00:00'), 30 * 60);
         day = d;
         await loadRecordings(true);
         const prefix = d.replace(/-/g, '') + '_' + String(hour).padStart(2, '0');
@@ -111,10 +113,26 @@ async function loadRecordings(fresh) {
 
 function recordingItem(recording) {
   const start = recording.start ? new Date(recording.start) : null;
+  let showKept = () => {};
   const actions = element('div', {className: 'actions'},
     element('button', {type: 'button', textContent: 'Play', onclick: () => play(recording)}),
     element('a', {href: recording.download, textContent: 'Download'}));
   if (session.role === 'admin') {
+    // Kept: no rule of the disk deletes it; a person still may.
+    const keep = element('button', {type: 'button', className: 'keep', textContent: 'Keep',
+      onclick: async () => {
+        const kept = !recording.kept;
+        await api('/api/recordings/' + recording.id + '/keep', {method: kept ? 'POST' : 'DELETE'});
+        recording.kept = kept;
+        showKept();
+      }});
+    showKept = () => {
+      keep.setAttribute('aria-pressed', String(!!recording.kept));
+      keep.textContent = recording.kept ? 'Kept' : 'Keep';
+      item.classList.toggle('kept', !!recording.kept);
+    };
+    actions.append(keep, element('button', {type: 'button', textContent: 'Share', onclick: () =>
+      share('/api/recordings/' + recording.id + '/share', 'the recording of ' + (start ? start.toLocaleString() : recording.id))}));
     actions.append(element('button', {type: 'button', className: 'danger', textContent: 'Delete', onclick: async () => {
       if (!confirm('Delete the recording of ' + (start ? start.toLocaleString() : recording.id) + '?')) return;
       await api('/api/recordings/' + recording.id, {method: 'DELETE'});
@@ -127,7 +145,75 @@ function recordingItem(recording) {
       length(recording.seconds) + ' · ' + size(recording.bytes) + ' · ' + recording.codec}),
     actions);
   item.dataset.recording = recording.id;
+  showKept();
   return item;
+}
+
+// A clip: a span of the camera's recordings, at most 30 minutes, as one MP4.
+function localInput(date) {
+  const pad = (n) => String(n).padStart(2, '0');
+  return date.getFullYear() + '-' + pad(date.getMonth() + 1) + '-' + pad(date.getDate()) + 'T' + pad(date.getHours()) +
+    ':' + pad(date.getMinutes()) + ':' + pad(date.getSeconds());
+}
+
+function setClip(from, seconds) {
+  $('clipFrom').value = localInput(from);
+  $('clipTo').value = localInput(new Date(from.getTime() + seconds * 1000));
+}
+
+function clipQuery() {
+  const from = new Date($('clipFrom').value), to = new Date($('clipTo').value);
+  if (isNaN(from) || isNaN(to) || to <= from) throw new Error('the clip ends after it begins');
+  if (to - from > 30 * 60 * 1000) throw new Error('a clip lasts at most 30 minutes');
+  return 'from=' + encodeURIComponent(from.toISOString()) + '&to=' + encodeURIComponent(to.toISOString());
+}
+
+async function downloadClip(event) {
+  event.preventDefault();
+  const said = $('clipSaid');
+  said.textContent = '';
+  try {
+    const url = '/api/cameras/' + selected + '/clip?' + clipQuery();
+    // Asked first, so that a span without recordings says so here instead of leaving the page.
+    const answer = await fetch(url, {method: 'HEAD'});
+    if (!answer.ok) throw new Error(answer.status === 404 ? 'no recording in that time' : answer.statusText);
+    location.href = url;
+  } catch (error) {
+    said.textContent = error.message;
+  }
+}
+
+async function share(path, what) {
+  const hours = Number(prompt('Share ' + what + ' for how many hours (1 to 168)?', '24'));
+  if (!hours) return;
+  try {
+    const made = await api(path, {method: 'POST', headers: {'Content-Type': 'application/json'},
+      body: JSON.stringify({hours: Math.round(hours)})});
+    const link = location.origin + made.url;
+    $('newLink').replaceChildren('Link to ' + what + ' until ' + new Date(made.expires).toLocaleString() +
+      ' (shown once): ', element('input', {readOnly: true, value: link, size: 60, onfocus: (e) => e.target.select()}),
+      element('button', {type: 'button', textContent: 'Copy', onclick: () => navigator.clipboard.writeText(link)}));
+    await loadShares();
+  } catch (error) {
+    $('newLink').textContent = 'Not shared: ' + error.message;
+  }
+}
+
+async function loadShares() {
+  if (session.role !== 'admin') return;
+  const {shares} = await api('/api/shares');
+  $('shares').hidden = false;
+  $('shareList').replaceChildren(...shares.map((s) => {
+    const what = s.recording ? 'recording ' + s.recording.split('~')[1] :
+      'clip of ' + s.camera + ' ' + new Date(s.from).toLocaleString() + ' – ' + new Date(s.to).toLocaleTimeString();
+    const item = element('li', {textContent: what + ' · by ' + s.by + ' · until ' + new Date(s.expires).toLocaleString() + ' '},
+      element('button', {type: 'button', className: 'danger', textContent: 'Revoke', onclick: async () => {
+        await api('/api/shares/' + s.id, {method: 'DELETE'});
+        item.remove();
+      }}));
+    item.dataset.share = s.id;
+    return item;
+  }));
 }
 
 // Motion JPEG: each frame is a JPEG as the file stores it, shown at the file's rate.
@@ -320,8 +406,18 @@ async function start() {
     showLive();
   });
   wirePlayer();
+  $('clip').addEventListener('submit', downloadClip);
+  $('clipShare').hidden = session.role !== 'admin';
+  $('clipShare').addEventListener('click', () => {
+    try {
+      share('/api/cameras/' + selected + '/clip/share?' + clipQuery(), 'a clip of ' + selected);
+    } catch (error) {
+      $('clipSaid').textContent = error.message;
+    }
+  });
+  setClip(new Date(Date.now() - 10 * 60 * 1000), 10 * 60);
   await refreshCameras();
-  await Promise.all([loadRecordings(true), loadWeek()]);
+  await Promise.all([loadRecordings(true), loadWeek(), loadShares()]);
   listen();
   // Streams open once the page has loaded: an endless one would otherwise hold its load event.
   if (document.readyState === 'complete') showLive();
