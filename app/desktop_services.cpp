@@ -24,6 +24,12 @@ std::optional<QString> ChooseSaveFile(QWidget* owner, const QString& initialFold
   return dialog.selectedFiles().first();
 }
 
+std::optional<QString> ChooseClipFile(QWidget* owner, const QString& suggested) {
+  const QString path = QFileDialog::getSaveFileName(owner, "Save clip", suggested, "MP4 video (*.mp4)");
+  if (path.isEmpty()) return std::nullopt;
+  return path;
+}
+
 bool ConfirmDelete(QWidget* owner, const QString& text) {
   return QMessageBox::question(owner, "Delete recording", text) == QMessageBox::Yes;
 }
@@ -31,6 +37,6 @@ bool ConfirmDelete(QWidget* owner, const QString& text) {
 }  // namespace
 
 DesktopServices DesktopServices::Real() {
-  return {MakeViewer, ChooseSaveFile, [](const QUrl& url) { return QDesktopServices::openUrl(url); }, ConfirmDelete,
-          KeyRing::Real()};
+  return {MakeViewer,    ChooseSaveFile, ChooseClipFile, [](const QUrl& url) { return QDesktopServices::openUrl(url); },
+          ConfirmDelete, KeyRing::Real()};
 }

@@ -1,8 +1,8 @@
 #pragma once
 // What the windows ask of the desktop, as one set: the video control of the recording window, the
 // file chooser of the configuration dialog, opening a file or folder in the desktop's program, and
-// the question before a recording is deleted, and the key ring. The program uses the real ones; tests pass their own
-// to the main window, which hands them on to every window it opens.
+// the question before a recording is deleted, where a clip is saved, and the key ring. The program uses the real ones;
+// tests pass their own to the main window, which hands them on to every window it opens.
 
 #include <QString>
 #include <functional>
@@ -22,6 +22,7 @@ using DeleteConfirmation = std::function<bool(QWidget* owner, const QString& tex
 struct DesktopServices {
   ViewerFactory makeViewer;
   SaveFileChooser chooseSaveFile;
+  SaveFileChooser chooseClipFile;  // an MP4 for a clip; `initialFolder` is the path suggested
   UrlOpener openUrl;
   DeleteConfirmation confirmDelete;
   KeyRing keyRing;

@@ -206,6 +206,19 @@ RecordingExtent Extent(const RecordingReader& reader, const ClipSource& source) 
 
 }  // namespace
 
+std::vector<ClipSource> ClipSourcesAmong(const std::vector<ClipSource>& oldestFirst, WallClock::time_point from,
+                                         WallClock::time_point to) {
+  constexpr std::size_t kEarlier = 2;
+  std::vector<ClipSource> picked;
+  std::size_t earlier = 0;
+  for (auto it = oldestFirst.rbegin(); it != oldestFirst.rend(); ++it) {
+    if (it->named >= At(to, it->preEventSeconds + 1)) continue;
+    if (it->named < from && ++earlier > kEarlier) break;
+    picked.push_back(*it);
+  }
+  return {picked.rbegin(), picked.rend()};
+}
+
 std::optional<RecordingExtent> ExtentOf(const ClipSource& source) {
   std::string error;
   const std::unique_ptr<RecordingReader> reader = RecordingReader::Open(source.path, error);

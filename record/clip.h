@@ -23,6 +23,13 @@ struct ClipSource {
   double preEventSeconds = 0;  // how far before its name it may begin, for files without a start tag
 };
 
+// Of a camera's recordings (oldest first, by the time in their names), those that may hold frames
+// of [from, to): named before `to` (by as much as their seconds before the event), and of those
+// named before `from` the newest two only — a recording ends before the next begins, but for the
+// next one's seconds before its event.
+std::vector<ClipSource> ClipSourcesAmong(const std::vector<ClipSource>& oldestFirst, WallClock::time_point from,
+                                         WallClock::time_point to);
+
 // When a recording's first frame came, to the millisecond, and how long it plays (0: unknown, as
 // for one still being made); nothing when it cannot be read.
 struct RecordingExtent {

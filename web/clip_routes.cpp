@@ -9,10 +9,6 @@
 namespace zent {
 namespace {
 
-// Recordings named before the span's start that may still reach into it: the newest ones only,
-// as a recording ends before the next begins but for the next one's seconds before its event.
-constexpr std::size_t kEarlierRecordings = 2;
-
 std::string LocalStamp(WallClock::time_point at) {
   const std::time_t t = WallClock::to_time_t(at);
   std::tm local{};
@@ -56,17 +52,18 @@ std::optional<ClipSpan> ClipRoutes::SpanOf(const HttpRequest& request, const std
 std::vector<ClipSource> ClipRoutes::SourcesOf(const ClipSpan& span) {
   const std::optional<CatalogCamera> camera = recordings_.Camera(span.camera);
   if (!camera) return {};
-  const auto reach = std::chrono::seconds(camera->preEventSeconds + 1);
+  const CatalogListing listing = recordings_.Listing(span.camera);  // newest first
+  std::vector<ClipSource> named;
+  for (auto it = listing->rbegin(); it != listing->rend(); ++it)
+    named.push_back({span.camera + "~" + it->tail, WallClock::from_time_t(it->stamp.Time()),
+                     static_cast<double>(camera->preEventSeconds)});
   std::vector<ClipSource> sources;
-  std::size_t earlier = 0;
-  for (const CatalogEntry& entry : *recordings_.Listing(span.camera)) {  // newest first
-    const WallClock::time_point named = WallClock::from_time_t(entry.stamp.Time());
-    if (named >= span.to + reach) continue;
-    if (named < span.from && ++earlier > kEarlierRecordings) break;
-    const std::optional<CatalogRecording> recording = recordings_.Find(span.camera + "~" + entry.tail);
-    if (recording) sources.push_back({recording->file.path, named, static_cast<double>(camera->preEventSeconds)});
-  }
-  return {sources.rbegin(), sources.rend()};
+  for (ClipSource& source : ClipSourcesAmong(named, span.from, span.to))
+    if (const std::optional<CatalogRecording> recording = recordings_.Find(source.path)) {
+      source.path = recording->file.path;
+      sources.push_back(std::move(source));
+    }
+  return sources;
 }
 
 void ClipRoutes::Send(const ClipSpan& span, const std::string& holder, bool head, HttpResponse& response) {

@@ -17,6 +17,8 @@
 #include <QVBoxLayout>
 
 #include "app/message_box.h"
+#include "app/recordings/clip_saver.h"
+#include "app/recordings/clip_span_dlg.h"
 #include "app/recordings/thumbnail_loader.h"
 #include "app/recordings/week_chart.h"
 #include "record/disk_space.h"
@@ -54,7 +56,11 @@ QIcon Placeholder(const QString& mark) {
 
 CRecordingsDlg::CRecordingsDlg(const QString& savePath, double eventSeconds, const QString& inProgress,
                                DesktopServices services, QWidget* parent)
-    : QDialog(parent), m_savePath(savePath), m_inProgress(inProgress), m_services(std::move(services)) {
+    : QDialog(parent),
+      m_savePath(savePath),
+      m_eventSeconds(eventSeconds),
+      m_inProgress(inProgress),
+      m_services(std::move(services)) {
   setObjectName("IDD_RECORDINGS");
   setWindowTitle(QString("Recordings of %1").arg(QFileInfo(savePath).fileName()));
   setModal(false);
@@ -79,12 +85,19 @@ CRecordingsDlg::CRecordingsDlg(const QString& savePath, double eventSeconds, con
   m_btnKeep->setCheckable(true);
   m_btnKeep->setObjectName("keep");
   m_btnKeep->setToolTip("Never deleted by the retention, the camera's share or the disk guard");
+  m_btnClip = new QPushButton("Save c&lip\u2026", this);
+  m_btnClip->setObjectName("saveClip");
+  m_clipStatus = new QLabel(this);
+  m_clipStatus->setObjectName("clipStatus");
+  m_clipStatus->setWordWrap(true);
+  m_saver = new ClipSaver(this);
   m_btnPlay->setObjectName("play");
   m_btnShow->setObjectName("showInFolder");
   m_btnDelete->setObjectName("delete");
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(m_btnPlay);
   buttons->addWidget(m_btnShow);
+  buttons->addWidget(m_btnClip);
   buttons->addStretch();
   buttons->addWidget(m_btnKeep);
   buttons->addWidget(m_btnDelete);
@@ -92,6 +105,7 @@ CRecordingsDlg::CRecordingsDlg(const QString& savePath, double eventSeconds, con
   layout->addWidget(new QLabel("Events per hour, last 7 days", this));
   layout->addWidget(m_chart);
   layout->addWidget(m_list, 1);
+  layout->addWidget(m_clipStatus);
   layout->addLayout(buttons);
 
   m_loader = new ThumbnailLoader(eventSeconds, this);
@@ -104,6 +118,12 @@ CRecordingsDlg::CRecordingsDlg(const QString& savePath, double eventSeconds, con
   connect(m_btnShow, &QPushButton::clicked, this, &CRecordingsDlg::ShowSelectedInFolder);
   connect(m_btnDelete, &QPushButton::clicked, this, &CRecordingsDlg::DeleteSelected);
   connect(m_btnKeep, &QPushButton::clicked, this, &CRecordingsDlg::KeepSelected);
+  connect(m_btnClip, &QPushButton::clicked, this, &CRecordingsDlg::AskForClip);
+  connect(m_saver, &ClipSaver::Finished, this, [this](bool ok, const QString& text) {
+    m_clipStatus->setText(text);
+    m_btnClip->setEnabled(true);
+    if (!ok) ShowMessageBox(this, text, "Error!");
+  });
   connect(m_chart, &WeekChart::HourClicked, this, &CRecordingsDlg::ScrollToHour);
 
   // The rows at once; their pictures follow, newest (the top of the list) first.
@@ -181,11 +201,46 @@ void CRecordingsDlg::KeepSelected(bool keep) {
   if (path.isEmpty()) return;
   std::string error;
   if (!zent::SetKept(path.toLocal8Bit().toStdString(), keep, error))
-    ShowMessageBox(this, QString("%1 could not be %2: %3")
-                             .arg(path, keep ? "kept" : "let go", QString::fromLocal8Bit(error)),
+    ShowMessageBox(this,
+                   QString("%1 could not be %2: %3").arg(path, keep ? "kept" : "let go", QString::fromLocal8Bit(error)),
                    "Error!");
   UpdateButtons();
 }
+
+void CRecordingsDlg::AskForClip() {
+  // The selected recording from its seconds before the event, else the last ten minutes.
+  QDateTime from = QDateTime::currentDateTime().addSecs(-600), to = QDateTime::currentDateTime();
+  if (QTreeWidgetItem* row = RowOf(SelectedPath())) {
+    from = row->data(kTime, kPathRole).toDateTime().addMSecs(static_cast<qint64>(-m_eventSeconds * 1000));
+    to = from.addSecs(300);
+  }
+  CClipSpanDlg span(from, to, this);
+  if (span.exec() != QDialog::Accepted) return;
+  const QString suggested = QFileInfo(m_savePath).absolutePath() + "/" + QFileInfo(m_savePath).completeBaseName() +
+                            "_clip_" + span.From().toString("yyyyMMdd_HHmmss") + ".mp4";
+  const std::optional<QString> path = m_services.chooseClipFile(this, suggested);
+  if (path) SaveClip(span.From(), span.To(), *path);
+}
+
+void CRecordingsDlg::SaveClip(const QDateTime& from, const QDateTime& to, const QString& path) {
+  // The rows say which recordings there are and when each was asked for: no disk on this thread.
+  QList<QTreeWidgetItem*> rows = m_rows.values();
+  std::sort(rows.begin(), rows.end(), [](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+    return a->data(kTime, kPathRole).toDateTime() < b->data(kTime, kPathRole).toDateTime();
+  });
+  const auto wall = [](const QDateTime& t) {
+    return zent::WallClock::time_point(std::chrono::milliseconds(t.toMSecsSinceEpoch()));
+  };
+  std::vector<zent::ClipSource> all;
+  for (QTreeWidgetItem* row : rows)
+    all.push_back({row->data(kPicture, kPathRole).toString().toLocal8Bit().toStdString(),
+                   wall(row->data(kTime, kPathRole).toDateTime()), m_eventSeconds});
+  if (!m_saver->Save(zent::ClipSourcesAmong(all, wall(from), wall(to)), wall(from), wall(to), path)) return;
+  m_btnClip->setEnabled(false);
+  m_clipStatus->setText(QString("Saving %1\u2026").arg(path));
+}
+
+QString CRecordingsDlg::ClipStatus() const { return m_clipStatus->text(); }
 
 void CRecordingsDlg::UpdateChart() {
   QVector<QDateTime> starts;

@@ -1,7 +1,8 @@
 #pragma once
 // The Recordings window: what one camera recorded while nobody watched, newest first and grouped
 // by day, each with a picture of its event, its time, length and size; a chart of the week's
-// events by hour above. Plays a recording, shows it in its folder, moves it to the trash.
+// events by hour above. Plays a recording, shows it in its folder, keeps it, moves it to the
+// trash, saves a span of recordings as one clip.
 
 #include <QDialog>
 #include <QHash>
@@ -11,6 +12,8 @@
 #include "app/desktop_services.h"
 #include "app/recordings/recording_list.h"
 
+class ClipSaver;
+class QLabel;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -45,6 +48,12 @@ class CRecordingsDlg : public QDialog {
   void DeleteSelected();
   // Keeps the selected recording from every deletion but a person's, or lets it go again.
   void KeepSelected(bool keep);
+  // Asks for a span (the selected recording's, at first) and a file, and saves the clip.
+  void AskForClip();
+  // Saves [from, to) of the listed recordings as one MP4 at `path`, off the GUI thread; the
+  // window's line below the list says how it went.
+  void SaveClip(const QDateTime& from, const QDateTime& to, const QString& path);
+  QString ClipStatus() const;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -61,6 +70,7 @@ class CRecordingsDlg : public QDialog {
   void UpdateButtons();
 
   QString m_savePath;
+  double m_eventSeconds = 0;
   QString m_inProgress;
   DesktopServices m_services;
   QTreeWidget* m_list = nullptr;
@@ -69,6 +79,9 @@ class CRecordingsDlg : public QDialog {
   QPushButton* m_btnShow = nullptr;
   QPushButton* m_btnDelete = nullptr;
   QPushButton* m_btnKeep = nullptr;  // checked: the selected recording is kept
+  QPushButton* m_btnClip = nullptr;
+  QLabel* m_clipStatus = nullptr;
+  ClipSaver* m_saver = nullptr;
   ThumbnailLoader* m_loader = nullptr;
   QHash<QString, QTreeWidgetItem*> m_rows;
   QHash<QDate, QTreeWidgetItem*> m_days;

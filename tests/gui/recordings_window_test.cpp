@@ -119,4 +119,29 @@ TEST_F(RecordingsWindow, DeleteGoesToTheTrashAndARecordingAppearsAsTheRecorderRe
 }
 
 }  // namespace
+// A clip of two recordings is saved off the window's thread into a new file, and only a new one.
+TEST_F(RecordingsWindow, SavesAClipOfTwoRecordingsIntoANewFileAndSaysSo) {
+  for (const char* name : {"door_20261207_100000.avi", "door_20261207_100015.avi"})
+    ASSERT_EQ(std::system(
+                  ("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=10 -t 10 -c:v mjpeg " + File(name)).c_str()),
+              0);
+  auto dlg = Open();
+  const QString clip = QString::fromStdString(File("clip.mp4"));
+  const QDate day(2026, 12, 7);
+  dlg->SaveClip(QDateTime(day, QTime(10, 0, 5)), QDateTime(day, QTime(10, 0, 20)), clip);
+  ASSERT_TRUE(WaitUntil([&] { return dlg->ClipStatus().startsWith("Saved"); }, 10000))
+      << dlg->ClipStatus().toStdString();
+  EXPECT_TRUE(dlg->ClipStatus().endsWith("from 2 recordings")) << dlg->ClipStatus().toStdString();
+  // Files without their own start begin 0.2 s (the seconds before the event) before their names:
+  // 10:00:05.0 to 10:00:09.8 of the first, a gap, 10:00:14.8 to 10:00:19.9 of the second.
+  EXPECT_NEAR(ProbeAvi(clip.toStdString()).packets, 48 + 52, 1);
+  EXPECT_EQ(DecodeErrors(clip.toStdString()), "");
+  const auto size = std::filesystem::file_size(clip.toStdString());
+  dlg->SaveClip(QDateTime(day, QTime(10, 0, 5)), QDateTime(day, QTime(10, 0, 6)), clip);
+  ASSERT_TRUE(WaitUntil([&] { return dlg->ClipStatus().contains("not saved"); }, 10000));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(boxes[0].text.contains("File exists")) << boxes[0].text.toStdString();
+  EXPECT_EQ(std::filesystem::file_size(clip.toStdString()), size);
+}
+
 }  // namespace zent::testing
