@@ -258,13 +258,10 @@ bool Recorder::KeepStorage(const BeginRecording* begin) {
     }
     if (step.reason == StorageReason::Disk && FreeBytes(path_) >= needs.neededBytes) break;
     if (!DeleteIn(*folder, step.file.name)) continue;
-    const std::string size = " (" + SizeText(step.file.size) + ")";
-    listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted,
-                             step.reason == StorageReason::Disk
-                                 ? "Deleted the oldest recording " + step.file.path + size + " to keep " +
-                                       SizeText(needs.neededBytes) + " free"
-                                 : "Deleted " + step.file.path + size + ": " + why,
-                             step.file.path});
+    std::string line = step.reason == StorageReason::Disk ? "Deleted the oldest recording " : "Deleted ";
+    line += step.file.path + " (" + SizeText(step.file.size) + ")";
+    line += step.reason == StorageReason::Disk ? " to keep " + SizeText(needs.neededBytes) + " free" : ": " + why;
+    listener_.OnVideoReport({VideoReport::Kind::RecordingDeleted, line, step.file.path});
   }
   if (!begin || room) return true;
   const std::int64_t free = FreeBytes(path_);

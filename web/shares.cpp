@@ -60,7 +60,7 @@ std::string ShareStore::Add(Share& share, int hours, std::int64_t now, std::stri
     error = "there are 1000 shares already; revoke some";
     return {};
   }
-  const std::string token = "zs_" + RandomToken();
+  std::string token = "zs_" + RandomToken();
   share.id = RandomToken().substr(0, 16);
   share.hash = Sha256(token);
   share.made = now;
