@@ -36,6 +36,7 @@ struct HeldPacket {
   PacketPtr packet;
   WallClock::time_point at;
   double shownAfter = 0;  // seconds: a B-frame's picture comes later than its decode time
+  double lasts = 0;       // seconds it is shown; 0 when the file does not say
 };
 
 class ClipMuxer {
@@ -111,7 +112,7 @@ class ClipMuxer {
     if (frames_ > 0 && dts <= lastDts_) dts = lastDts_ + 1;
     packet.dts = dts;
     packet.pts = dts + std::llround(held.shownAfter * kTimeBase.den);
-    packet.duration = 0;
+    packet.duration = std::llround(held.lasts * kTimeBase.den);
     packet.stream_index = stream_->index;
     packet.pos = -1;
     lastBytes_.assign(reinterpret_cast<const char*>(packet.data), static_cast<std::size_t>(packet.size));
@@ -182,6 +183,7 @@ class RecordingPart {
       if (firstDts_ == AV_NOPTS_VALUE) firstDts_ = dts;
       held.at = At(start_, static_cast<double>(dts - firstDts_) * av_q2d(base));
       held.shownAfter = p.pts != AV_NOPTS_VALUE && p.pts > dts ? static_cast<double>(p.pts - dts) * av_q2d(base) : 0;
+      held.lasts = p.duration > 0 ? static_cast<double>(p.duration) * av_q2d(base) : 0;
       return true;
     }
   }
