@@ -406,8 +406,9 @@ std::string ClipSpeed(const std::string& recording, const std::string& clip, con
   std::filesystem::remove(clip);
   if (!ok) return stream + ": " + error;
   char line[160];
-  std::snprintf(line, sizeof line, "%-26s %10.1f %10.3f %12.3f %12.1f", (stream + " " + zent::ContainerName(zent::ContainerOf(recording))).c_str(),
-                megabytes, wall, used, extent->seconds / 60 / wall);
+  std::snprintf(line, sizeof line, "%-26s %10.1f %10.3f %12.3f %12.1f",
+                (stream + " " + zent::ContainerName(zent::ContainerOf(recording))).c_str(), megabytes, wall, used,
+                extent->seconds / 60 / wall);
   return line;
 }
 
@@ -428,11 +429,10 @@ int CompareContainers(const std::string& self, const std::string& dir, int secon
     for (int round = 0; round < 2; ++round)
       for (int mp4 = 0; mp4 < 2; ++mp4) {
         const std::string file = dir + "/compare" + (mp4 ? ".mp4" : ".avi");
-        const ChildResult child =
-            h264 ? RunChild({self, "--scenario", "hidden", std::to_string(server.Port()), std::to_string(seconds), file,
-                             "rtsp://{address}:{port}/stream1"})
-                 : RunChild({self, "--scenario", "hidden", std::to_string(camera.VideoPort()), std::to_string(seconds),
-                             file});
+        const ChildResult child = h264 ? RunChild({self, "--scenario", "hidden", std::to_string(server.Port()),
+                                                   std::to_string(seconds), file, "rtsp://{address}:{port}/stream1"})
+                                       : RunChild({self, "--scenario", "hidden", std::to_string(camera.VideoPort()),
+                                                   std::to_string(seconds), file});
         const zent::testing::AviProbe probe = zent::testing::ProbeAvi(file);
         if (!child.ok || probe.seconds <= 0) {
           std::fprintf(stderr, "the %s run failed\n", file.c_str());
