@@ -365,8 +365,9 @@ TEST_F(VideoEngineTest, AClipAcrossRecordingsHoldsEveryFrameOnceAndItsGapsAsTime
   std::this_thread::sleep_for(4s);
   std::vector<ClipSource> sources;
   std::vector<AviProbe> probes;
-  for (const auto& [name, pause] : {std::pair{"door_20261209_100000.avi", 1s}, std::pair{"door_20261209_100003.mp4", 6s},
-                                    std::pair{"door_20261209_100012.avi", 0s}}) {
+  for (const auto& [name, pause] :
+       {std::pair{"door_20261209_100000.avi", 1s}, std::pair{"door_20261209_100003.mp4", 6s},
+        std::pair{"door_20261209_100012.avi", 0s}}) {
     engine->MarkEvent();
     ASSERT_TRUE(RecordFor(name, 2s));
     sources.push_back({path, {}, 0});
@@ -386,9 +387,9 @@ TEST_F(VideoEngineTest, AClipAcrossRecordingsHoldsEveryFrameOnceAndItsGapsAsTime
   std::ofstream out(clip, std::ios::binary);
   ClipSummary summary;
   std::string error;
-  ASSERT_TRUE(WriteClip(sources, from, to,
-                        [&](const char* data, std::size_t size) { return bool(out.write(data, std::streamsize(size))); },
-                        summary, error))
+  ASSERT_TRUE(WriteClip(
+      sources, from, to,
+      [&](const char* data, std::size_t size) { return bool(out.write(data, std::streamsize(size))); }, summary, error))
       << error;
   out.close();
   EXPECT_EQ(summary.recordings, 3);
@@ -518,7 +519,8 @@ TEST_F(VideoEngineTest, TheCamerasShareTakesItsOldestFirstAndKeptRecordingsOutli
   std::vector<std::string> recent;
   for (const char* time : {"000001", "000002", "000003"})
     recent.push_back(disk.File("door_" + std::string(today) + "_" + time + ".mp4"));
-  for (const std::string& file : {expired, keptOld, recent[0], recent[1], recent[2], disk.File("gate_20000101_000000.avi")})
+  for (const std::string& file :
+       {expired, keptOld, recent[0], recent[1], recent[2], disk.File("gate_20000101_000000.avi")})
     WriteBytes(file, 1 << 20);
   std::string error;
   ASSERT_TRUE(SetKept(keptOld, true, error)) << error;

@@ -208,8 +208,9 @@ TEST_F(WebServerTest, AnAdminDeletesWithTheTokenAndTheSixthWrongPasswordInAMinut
   const std::string keep = "/api/recordings/127_0_0_5~20261207_120000/keep";
   EXPECT_EQ(client.Post(keep, {{"Cookie", cookie}}, "", "application/json")->status, 403);
   EXPECT_EQ(client.Post(keep, {{"Cookie", cookie}, {"X-CSRF-Token", csrf}}, "", "application/json")->status, 200);
-  EXPECT_EQ(client.Post("/api/recordings/127_0_0_5~20261207_999999/keep", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}},
-                        "", "application/json")
+  EXPECT_EQ(client
+                .Post("/api/recordings/127_0_0_5~20261207_999999/keep", {{"Cookie", cookie}, {"X-CSRF-Token", csrf}},
+                      "", "application/json")
                 ->status,
             404);
   EXPECT_TRUE(std::filesystem::exists(dir.file("door/cam_20261207_120000.avi.keep")));
@@ -278,9 +279,10 @@ std::string WriteH264Recording(const TempDir& dir, std::time_t start) {
   char name[64];
   std::strftime(name, sizeof name, "door/cam_%Y%m%d_%H%M%S.avi", &local);
   const std::string path = dir.file(name);
-  const std::string command = "ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=15 -t 10 -c:v libx264 -g 15 "
-                              "-bf 0 -pix_fmt yuv420p -metadata date=" +
-                              FileDate(std::chrono::system_clock::from_time_t(start)) + " " + path;
+  const std::string command =
+      "ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=15 -t 10 -c:v libx264 -g 15 "
+      "-bf 0 -pix_fmt yuv420p -metadata date=" +
+      FileDate(std::chrono::system_clock::from_time_t(start)) + " " + path;
   return std::system(command.c_str()) == 0 ? path : "";
 }
 
@@ -319,9 +321,9 @@ TEST_F(WebServerTest, AClipSpansRecordingsAndAShareLinkOpensOnlyItsOwnUntilRevok
   for (const std::string& bad : {"?from=" + Iso(t0) + "&to=" + Iso(t0 + 1801), "?from=" + Iso(t0) + "&to=" + Iso(t0),
                                  "?from=yesterday&to=" + Iso(t0)})
     EXPECT_EQ(client.Get("/api/cameras/127_0_0_5/clip" + bad, session)->status, 400) << bad;
-  EXPECT_EQ(client.Get("/api/cameras/127_0_0_5/clip?from=" + Iso(t0 - 86400) + "&to=" + Iso(t0 - 86000), session)
-                ->status,
-            404);
+  EXPECT_EQ(
+      client.Get("/api/cameras/127_0_0_5/clip?from=" + Iso(t0 - 86400) + "&to=" + Iso(t0 - 86000), session)->status,
+      404);
 
   // Links: admins only, with the token, for 1 to 168 hours.
   const std::string recording = "/api/recordings/" + std::string("127_0_0_5~") +
@@ -338,8 +340,9 @@ TEST_F(WebServerTest, AClipSpansRecordingsAndAShareLinkOpensOnlyItsOwnUntilRevok
   const std::string clipLink = Json::parse(made->body)["url"];
   const std::string clipId = Json::parse(made->body)["id"];
   const auto [viewerCookie, viewerCsrf] = LogIn("viewer", "viewer-pass-1");
-  EXPECT_EQ(client.Post(recording, {{"Cookie", viewerCookie}, {"X-CSRF-Token", viewerCsrf}}, R"({"hours":1})",
-                        "application/json")
+  EXPECT_EQ(client
+                .Post(recording, {{"Cookie", viewerCookie}, {"X-CSRF-Token", viewerCsrf}}, R"({"hours":1})",
+                      "application/json")
                 ->status,
             403);
 

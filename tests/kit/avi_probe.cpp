@@ -70,8 +70,9 @@ bool WriteTestAvi(const std::string& path, int frames, int width, int height) {
     AVCodecParameters* parameters = avcodec_parameters_alloc();
     avcodec_parameters_from_context(parameters, encoder);
     zent::UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (file) writer = zent::FileWriter::Open(std::move(file), zent::ContainerOf(path), *parameters, {10, 1},
-                                                   std::chrono::system_clock::now(), error);
+    if (file)
+      writer = zent::FileWriter::Open(std::move(file), zent::ContainerOf(path), *parameters, {10, 1},
+                                      std::chrono::system_clock::now(), error);
     avcodec_parameters_free(&parameters);
   }
   AVPacket* packet = av_packet_alloc();
