@@ -44,6 +44,8 @@ async function main() {
   const port = await freePort();
   const recorder = home.start('zent-recorder', ['--web', '127.0.0.1:' + port]);
   await until('both cameras to log in', () => recorder.output.split('Waiting Event Message...').length === 3);
+  // The cameras start before the page binds its port.
+  await until('the web page', () => recorder.output.includes('web page at '));
   const url = 'http://127.0.0.1:' + port;
   const machine = (path, headers = {}) => fetch(url + path, {headers});
   const scrape = async () => parseMetrics(await (await machine('/metrics', {Authorization: 'Bearer ' + token})).text());

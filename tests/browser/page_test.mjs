@@ -33,6 +33,8 @@ async function main() {
   const port = await freePort();
   const recorder = home.start('zent-recorder', ['--web', '127.0.0.1:' + port]);
   await until('the recorder to log in', () => recorder.output.includes('Waiting Event Message...'));
+  // The cameras start before the page binds its port.
+  await until('the web page', () => recorder.output.includes('web page at '));
   const url = 'http://127.0.0.1:' + port;
 
   const browser = await launchChromium();
