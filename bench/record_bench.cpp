@@ -4,6 +4,7 @@
 // same stream, ffmpeg's stream copy and a full-size decode to RGB serve as references. Each runs
 // in a process of its own so that its CPU time and memory are its alone.
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@
 #include "app/main/main_dlg.h"
 #include "app/record/record_dlg.h"
 #include "record/clip.h"
+#include "record/recording_reader.h"
 #include "record/file_writer.h"
 #include "record/memory_budget.h"
 #include "record/video_engine.h"
@@ -412,6 +414,46 @@ std::string ClipSpeed(const std::string& recording, const std::string& clip, con
   return line;
 }
 
+// What writing costs apart from reading the camera: a recording's packets, held in memory, written
+// by the recorder's own writer into each container in turn.
+std::string WriterCost(const std::string& recording, const std::string& dir, const std::string& stream) {
+  std::string error;
+  const std::unique_ptr<zent::RecordingReader> reader =
+      zent::RecordingReader::Open(recording, error, std::chrono::seconds(60));
+  if (!reader) return stream + ": " + error;
+  std::vector<zent::PacketPtr> packets;
+  for (zent::PacketPtr p = zent::NewPacket(); av_read_frame(reader->Input(), p.get()) >= 0; p = zent::NewPacket())
+    if (p->stream_index == reader->VideoStream()) packets.push_back(std::move(p));
+  const AVRational rate = reader->Stream().avg_frame_rate.num > 0 ? reader->Stream().avg_frame_rate : AVRational{30, 1};
+  const double minutes = static_cast<double>(packets.size()) / av_q2d(rate) / 60;
+  double best[2] = {1e9, 1e9};
+  for (int round = 0; round < 5; ++round)
+    for (int mp4 = 0; mp4 < 2; ++mp4) {
+      const std::string file = dir + "/writer" + (mp4 ? ".mp4" : ".avi");
+      std::filesystem::remove(file);
+      zent::UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+      const double start = ProcessCpuSeconds();
+      std::unique_ptr<zent::FileWriter> writer =
+          zent::FileWriter::Open(std::move(fd), zent::ContainerOf(file), *reader->Stream().codecpar, rate,
+                                 std::chrono::system_clock::now(), error);
+      if (!writer) return stream + ": " + error;
+      std::int64_t frame = 0;
+      for (const zent::PacketPtr& packet : packets) {
+        zent::PacketPtr copy = zent::NewPacket();
+        av_packet_ref(copy.get(), packet.get());
+        writer->Write(*copy, frame++, 0, error);
+        if (frame % 6 == 0) writer->Flush();  // the recorder's batches, about five a second
+      }
+      writer->Finish(error);
+      best[mp4] = std::min(best[mp4], ProcessCpuSeconds() - start);
+      std::filesystem::remove(file);
+    }
+  char line[160];
+  std::snprintf(line, sizeof line, "%-14s %10.3f %10.3f %8.3f", stream.c_str(), best[0] / minutes, best[1] / minutes,
+                best[1] / best[0]);
+  return line;
+}
+
 // MP4 beside AVI: the hidden viewer records the same stream into each, twice in turn, for
 // Motion JPEG from the stand-in and H.264 from GStreamer's RTSP server.
 int CompareContainers(const std::string& self, const std::string& dir, int seconds, const std::string& size,
@@ -423,7 +465,7 @@ int CompareContainers(const std::string& self, const std::string& dir, int secon
               seconds);
   std::printf("%-14s %10s %10s %10s %10s %8s\n", "stream", "AVI cpu", "MP4 cpu", "AVI MB", "MP4 MB", "MP4/AVI");
   std::string result;
-  std::vector<std::string> clips;
+  std::vector<std::string> clips, writers;
   for (const bool h264 : {false, true}) {
     double cpu[2] = {}, megabytes[2] = {}, minutes[2] = {};
     for (int round = 0; round < 2; ++round)
@@ -442,6 +484,7 @@ int CompareContainers(const std::string& self, const std::string& dir, int secon
         megabytes[mp4] += static_cast<double>(std::filesystem::file_size(file)) / 1e6;
         minutes[mp4] += probe.seconds / 60;
         if (round == 1) clips.push_back(ClipSpeed(file, dir + "/clip.mp4", h264 ? "H.264 RTSP" : "Motion JPEG"));
+        if (round == 1 && !mp4) writers.push_back(WriterCost(file, dir, h264 ? "H.264 RTSP" : "Motion JPEG"));
         std::filesystem::remove(file);
       }
     const double ratio = (cpu[1] / minutes[1]) / (cpu[0] / minutes[0]);
@@ -450,6 +493,11 @@ int CompareContainers(const std::string& self, const std::string& dir, int secon
     result += std::string(h264 ? " h264" : " mjpeg") + "_mp4_vs_avi_cpu=" + std::to_string(ratio) +
               (h264 ? " h264" : " mjpeg") + "_mp4_mb_per_min=" + std::to_string(megabytes[1] / minutes[1]);
   }
+  std::printf(
+      "\nThe writing alone (the same packets from memory into each container, best of 5; CPU s per "
+      "recorded minute):\n");
+  std::printf("%-14s %10s %10s %8s\n", "stream", "AVI cpu", "MP4 cpu", "MP4/AVI");
+  for (const std::string& line : writers) std::printf("%s\n", line.c_str());
   std::printf("\nA clip of each whole recording (packets copied into a new MP4 on the same disk):\n");
   std::printf("%-26s %10s %10s %12s %12s\n", "recording", "MB", "wall s", "CPU s", "min per s");
   for (const std::string& line : clips) std::printf("%s\n", line.c_str());
