@@ -27,18 +27,23 @@ bool ClipSaver::Save(std::vector<zent::ClipSource> sources, zent::WallClock::tim
     if (fd < 0) {
       error = std::strerror(errno);
     } else {
+      int writeError = 0;  // the disk's reason, rather than "the receiver went away"
       ok = zent::WriteClip(
           sources, from, to,
           [&](const char* data, std::size_t size) {
             for (std::size_t done = 0; done < size && !*stop;) {
               const ssize_t n = ::write(fd, data + done, size - done);
               if (n < 0 && errno == EINTR) continue;
-              if (n <= 0) return false;
+              if (n <= 0) {
+                writeError = n < 0 ? errno : ENOSPC;
+                return false;
+              }
               done += static_cast<std::size_t>(n);
             }
             return !*stop;
           },
           summary, error);
+      if (writeError != 0) error = std::strerror(writeError);
       if (::close(fd) != 0 && ok) {
         ok = false;
         error = std::strerror(errno);
