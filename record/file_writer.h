@@ -32,7 +32,7 @@ std::string FileDate(std::chrono::system_clock::time_point at);
 class FileWriter {
  public:
   // Starts the file in `file` (created for it, empty) for the source's stream at `frameRate`;
-  // `began` is when its first frame came, kept in the file (RecordingBegan reads it).
+  // `began` is when its first frame came, kept in the file (ExtentOf reads it).
   static std::unique_ptr<FileWriter> Open(UniqueFd file, Container container, const AVCodecParameters& source,
                                           AVRational frameRate, std::chrono::system_clock::time_point began,
                                           std::string& error);

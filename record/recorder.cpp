@@ -224,12 +224,8 @@ bool Recorder::KeepStorage(const BeginRecording* begin) {
   // The age and the share apply where the retention says; a recording's room is made among the
   // recordings of its own place.
   Retention rules = retention_;
-  std::string folderPath = rules.folder, stem = rules.stem;
-  if (begin) {
-    folderPath = DirectoryPart(path_);
-    stem = begin->stem;
-    if (rules.folder != folderPath || rules.stem != stem) rules = {folderPath, stem, 0, 0};
-  }
+  if (begin && (rules.folder != DirectoryPart(path_) || rules.stem != begin->stem))
+    rules = {DirectoryPart(path_), begin->stem, 0, 0};
   StorageNeeds needs;
   needs.now = std::time(nullptr);
   if (begin) {
@@ -242,10 +238,10 @@ bool Recorder::KeepStorage(const BeginRecording* begin) {
   const bool room = needs.neededBytes == 0 || needs.freeBytes < 0 || needs.freeBytes >= needs.neededBytes;
   if (!ageOrShare && room) return true;
   std::shared_ptr<UniqueFd> folder = begin ? file_.folder : nullptr;
-  if (!folder) folder = std::make_shared<UniqueFd>(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) folder = std::make_shared<UniqueFd>(::open(rules.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   std::vector<StoredRecording> recordings;
-  if (*folder && !stem.empty())
-    for (RecordingFile& file : FindRecordings(folderPath, stem)) {
+  if (*folder && !rules.stem.empty())
+    for (RecordingFile& file : FindRecordings(rules.folder, rules.stem)) {
       const bool kept = IsKept(file.path);
       recordings.push_back({std::move(file), kept});
     }

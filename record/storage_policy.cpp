@@ -1,6 +1,5 @@
 #include "record/storage_policy.h"
 
-#include <algorithm>
 #include <limits>
 
 namespace zent {
@@ -15,7 +14,7 @@ StoragePlan PlanStorage(const std::vector<StoredRecording>& oldestFirst, const R
   std::int64_t total = 0;
   for (const StoredRecording& r : oldestFirst)
     if (!r.kept) total += r.file.allocated;
-  std::vector<bool> gone(oldestFirst.size(), false);
+  std::vector<bool> done(oldestFirst.size(), false);  // deleted, or passed by and said
   std::int64_t freed = 0;
   for (std::size_t i = 0; i < oldestFirst.size(); ++i) {
     const StoredRecording& r = oldestFirst[i];
@@ -28,8 +27,8 @@ StoragePlan PlanStorage(const std::vector<StoredRecording>& oldestFirst, const R
     }
     if (r.file.name == needs.making) continue;
     plan.steps.push_back({r.file, tooOld ? StorageReason::Age : StorageReason::Share, r.kept});
+    done[i] = true;
     if (r.kept) continue;
-    gone[i] = true;
     total -= r.file.allocated;
     freed += r.file.allocated;
   }
@@ -40,7 +39,7 @@ StoragePlan PlanStorage(const std::vector<StoredRecording>& oldestFirst, const R
   std::int64_t deletable = 0;
   std::size_t older = 0;
   for (std::size_t i = 0; i < oldestFirst.size(); ++i)
-    if (!gone[i] && !oldestFirst[i].kept && oldestFirst[i].file.name != needs.making) {
+    if (!done[i] && !oldestFirst[i].kept && oldestFirst[i].file.name != needs.making) {
       deletable += oldestFirst[i].file.allocated;
       ++older;
     }
@@ -52,14 +51,9 @@ StoragePlan PlanStorage(const std::vector<StoredRecording>& oldestFirst, const R
     }
     return plan;
   }
-  const std::size_t passedBefore = plan.steps.size();
   for (std::size_t i = 0; i < oldestFirst.size() && needs.freeBytes + freed < needs.neededBytes; ++i) {
     const StoredRecording& r = oldestFirst[i];
-    if (gone[i] || r.file.name == needs.making) continue;
-    // A kept one the age rule passed by was said already.
-    const bool said = r.kept && std::any_of(plan.steps.begin(), plan.steps.begin() + static_cast<long>(passedBefore),
-                                            [&](const StorageStep& s) { return s.file.name == r.file.name; });
-    if (said) continue;
+    if (done[i] || r.file.name == needs.making) continue;  // a kept one the age rule passed by was said
     plan.steps.push_back({r.file, StorageReason::Disk, r.kept});
     if (!r.kept) freed += r.file.allocated;
   }

@@ -198,9 +198,12 @@ std::unique_ptr<zent::WebServer> StartWebPage(const std::string& webAddress, con
         std::move(trigger));
     if (!web->Start(error)) web.reset();
   }
-  if (web) output.Program("web page at " + web->Url());
-  if (web && !web->SharesProblem().empty()) output.Program("no share links from before: " + web->SharesProblem());
-  else output.Program(error + "; recording without it");
+  if (!web) {
+    output.Program(error + "; recording without it");
+    return web;
+  }
+  output.Program("web page at " + web->Url());
+  if (!web->SharesProblem().empty()) output.Program("no share links from before: " + web->SharesProblem());
   return web;
 }
 
@@ -326,7 +329,7 @@ int main(int argc, char** argv) {
   output.Program(std::string("stopping (") + strsignal(stopped) + ")");
   web.reset();
   recording = nullptr;  // the broker's triggers find no camera from here on
-  service.StopAll();  // every camera finishes its file at once, each waiting for its disk at most 2 s
+  service.StopAll();    // every camera finishes its file at once, each waiting for its disk at most 2 s
   output.Flush();
   if (!zent::Finishing::WaitForAll(std::chrono::steady_clock::now() + std::chrono::milliseconds(200))) {
     output.Program("stopped; a recording on a disk that does not answer is left without its index");
