@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "record/ffmpeg_ptr.h"
+#include "record/file_writer.h"
 #include "record/recording_reader.h"
 
 extern "C" {
@@ -51,9 +52,7 @@ class ClipMuxer {
   }
 
   bool Opened() const { return output_ != nullptr; }
-  bool SameStream(const AVCodecParameters& p) const {
-    return p.codec_id == parameters_.codec_id && p.width == parameters_.width && p.height == parameters_.height;
-  }
+  bool SameStream(const AVCodecParameters& p) const { return VideoMode{p.codec_id, p.width, p.height} == mode_; }
   WallClock::time_point LastAt() const { return lastAt_; }
   const std::string& LastBytes() const { return lastBytes_; }
   std::int64_t Frames() const { return frames_; }
@@ -81,21 +80,10 @@ class ClipMuxer {
       error = "cannot make an MP4";
       return false;
     }
-    stream_->codecpar->codec_tag = in.codecpar->codec_id == AV_CODEC_ID_HEVC ? MKTAG('h', 'v', 'c', '1') : 0;
+    stream_->codecpar->codec_tag = Mp4Tag(*in.codecpar);
     stream_->time_base = kTimeBase;
-    parameters_ = *in.codecpar;
-    parameters_.extradata = nullptr;
-    parameters_.extradata_size = 0;
-    AVDictionary* options = nullptr;
-    // JPEGs are all key frames: a second of them a fragment, not one each.
-    const bool standsAlone = in.codecpar->codec_id == AV_CODEC_ID_MJPEG;
-    // Parameter sets only in the stream (an AVI of H.264 from a camera that sends them there): the
-    // header waits for the first frame's.
-    const bool inBand = in.codecpar->extradata_size == 0 && !standsAlone;
-    std::string flags = standsAlone ? "empty_moov+default_base_moof" : "frag_keyframe+empty_moov+default_base_moof";
-    if (inBand) flags += "+delay_moov";
-    av_dict_set(&options, "movflags", flags.c_str(), 0);
-    if (standsAlone) av_dict_set(&options, "frag_duration", "1000000", 0);
+    mode_ = {in.codecpar->codec_id, in.codecpar->width, in.codecpar->height};
+    AVDictionary* options = Mp4FragmentOptions(*in.codecpar);
     const int result = avformat_write_header(raw, &options);
     av_dict_free(&options);
     if (result < 0) {
@@ -152,7 +140,7 @@ class ClipMuxer {
   OutputPtr output_;
   AVIOContext* io_ = nullptr;
   AVStream* stream_ = nullptr;
-  AVCodecParameters parameters_{};
+  VideoMode mode_;
   WallClock::time_point zero_, lastAt_;
   std::int64_t lastDts_ = 0;
   std::int64_t frames_ = 0;

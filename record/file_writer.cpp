@@ -22,6 +22,27 @@ std::string FileDate(std::chrono::system_clock::time_point at) {
   return text;
 }
 
+unsigned Mp4Tag(const AVCodecParameters& source) {
+  // Apple's players take H.265 in MP4 only as hvc1 (parameter sets in the header); otherwise the
+  // muxer's own choice, as the source's tag belongs to its own container.
+  return source.codec_id == AV_CODEC_ID_HEVC ? MKTAG('h', 'v', 'c', '1') : 0;
+}
+
+AVDictionary* Mp4FragmentOptions(const AVCodecParameters& source) {
+  // Fragments from the start: the header says everything a player needs before the first frame,
+  // and each fragment is whole once written. JPEGs are all key frames: a fifth of a second each,
+  // small enough to stay in the cache on their way through the muxer.
+  const bool standsAlone = source.codec_id == AV_CODEC_ID_MJPEG;
+  std::string flags = standsAlone ? "empty_moov+default_base_moof" : "frag_keyframe+empty_moov+default_base_moof";
+  // Parameter sets only in the stream (a camera that sends them there, an AVI of such a camera):
+  // the header waits for the first frame's, or it would describe no picture at all.
+  if (!standsAlone && source.extradata_size == 0) flags += "+delay_moov";
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "movflags", flags.c_str(), 0);
+  if (standsAlone) av_dict_set(&options, "frag_duration", "200000", 0);
+  return options;
+}
+
 const char* ContainerName(Container container) { return container == Container::Mp4 ? "MP4" : "AVI"; }
 
 namespace {
@@ -62,10 +83,7 @@ std::unique_ptr<FileWriter> FileWriter::Open(UniqueFd file, Container container,
     error = ErrorText(result);
     return nullptr;
   }
-  writer->stream_->codecpar->codec_tag = 0;  // the source's tag belongs to its own container
-  // Apple's players take H.265 in MP4 only as hvc1 (parameter sets in the header).
-  if (container == Container::Mp4 && source.codec_id == AV_CODEC_ID_HEVC)
-    writer->stream_->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+  writer->stream_->codecpar->codec_tag = container == Container::Mp4 ? Mp4Tag(source) : 0;
   writer->stream_->time_base = writer->timeBase_;
   writer->stream_->avg_frame_rate = frameRate;
   writer->stream_->r_frame_rate = frameRate;
@@ -73,19 +91,7 @@ std::unique_ptr<FileWriter> FileWriter::Open(UniqueFd file, Container container,
   av_dict_set(&output->metadata, "date", date.c_str(), 0);
   av_dict_set(&output->metadata, "creation_time", date.c_str(), 0);
 
-  AVDictionary* options = nullptr;
-  if (container == Container::Mp4) {
-    // Fragments from the start: the header says everything a player needs before the first
-    // frame, and each fragment is whole once written. JPEGs are all key frames: a fifth of a
-    // second each, small enough to stay in the cache on their way through the muxer.
-    const bool standsAlone = source.codec_id == AV_CODEC_ID_MJPEG;
-    // A camera that sends its parameter sets only in the stream: the header waits for the first
-    // frame's, or it would describe no picture at all.
-    std::string flags = standsAlone ? "empty_moov+default_base_moof" : "frag_keyframe+empty_moov+default_base_moof";
-    if (!standsAlone && source.extradata_size == 0) flags += "+delay_moov";
-    av_dict_set(&options, "movflags", flags.c_str(), 0);
-    if (standsAlone) av_dict_set(&options, "frag_duration", "200000", 0);
-  }
+  AVDictionary* options = container == Container::Mp4 ? Mp4FragmentOptions(source) : nullptr;
   result = avformat_write_header(output, &options);
   av_dict_free(&options);
   if (result < 0) {

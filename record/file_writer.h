@@ -25,6 +25,11 @@ const char* ContainerName(Container container);  // "AVI", "MP4"
 // Whether the container can carry video of this codec.
 bool Carries(Container container, int codecId);
 
+// How every MP4 of ours is written, recordings and clips: the stream's tag, and fragments from the
+// start (the options are the caller's to free).
+unsigned Mp4Tag(const AVCodecParameters& source);
+AVDictionary* Mp4FragmentOptions(const AVCodecParameters& source);
+
 // "2026-12-09T10:15:03.123Z": when a recording's first frame came, as its files carry it in their
 // "date" tag (AVI's ICRD, MP4's ©day), to the millisecond, so recordings can be put end to end.
 std::string FileDate(std::chrono::system_clock::time_point at);
