@@ -209,6 +209,10 @@ std::vector<ClipSource> ClipSourcesAmong(const std::vector<ClipSource>& oldestFi
   return {picked.rbegin(), picked.rend()};
 }
 
+bool RecordingExtent::Reaches(WallClock::time_point from, WallClock::time_point to) const {
+  return start < to && (seconds <= 0 || At(start, seconds) > from);
+}
+
 std::optional<RecordingExtent> ExtentOf(const ClipSource& source) {
   std::string error;
   const std::unique_ptr<RecordingReader> reader = RecordingReader::Open(source.path, error);
@@ -227,14 +231,13 @@ bool WriteClip(const std::vector<ClipSource>& sources, WallClock::time_point fro
         summary.skipped.push_back(source.path + ": " + why);
         continue;
       }
-      const auto [start, seconds, tagged] = Extent(*reader, source);
-      if (start >= to) continue;  // names and tags may disagree: each is looked at
-      if (seconds > 0 && At(start, seconds) < from) continue;
+      const RecordingExtent extent = Extent(*reader, source);
+      if (!extent.Reaches(from, to)) continue;  // names and tags may disagree: each is looked at
       if (muxer.Opened() && !muxer.SameStream(*reader->Stream().codecpar)) {
         summary.skipped.push_back(source.path + ": another codec or picture size than the clip's");
         continue;
       }
-      RecordingPart part(*reader, start);
+      RecordingPart part(*reader, extent.start);
       // Before the span, or over the frames the last recording has: held until it is clear where
       // this recording's part begins.
       std::vector<HeldPacket> held;

@@ -36,6 +36,8 @@ struct RecordingExtent {
   WallClock::time_point start;
   double seconds = 0;
   bool tagged = false;  // the start is the file's own, not its name's
+  // Whether it may hold frames of [from, to) (one still being made may).
+  bool Reaches(WallClock::time_point from, WallClock::time_point to) const;
 };
 std::optional<RecordingExtent> ExtentOf(const ClipSource& source);
 

@@ -1,5 +1,6 @@
 #include "web/clip_routes.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "web/clip_stream.h"
@@ -69,14 +70,10 @@ std::vector<ClipSource> ClipRoutes::SourcesOf(const ClipSpan& span) {
 void ClipRoutes::Send(const ClipSpan& span, const std::string& holder, bool head, HttpResponse& response) {
   std::vector<ClipSource> sources = SourcesOf(span);
   // Told before the answer begins: a span no recording reaches.
-  bool any = false;
-  for (const ClipSource& source : sources) {
+  const bool any = std::any_of(sources.begin(), sources.end(), [&](const ClipSource& source) {
     const std::optional<RecordingExtent> extent = ExtentOf(source);
-    if (!extent || extent->start >= span.to) continue;
-    const auto end =
-        extent->start + std::chrono::duration_cast<WallClock::duration>(std::chrono::duration<double>(extent->seconds));
-    if (extent->seconds <= 0 || end > span.from) any = true;
-  }
+    return extent && extent->Reaches(span.from, span.to);
+  });
   if (!any) return SendError(response, 404, "no recording of this camera in that time");
   const std::string name = ClipFileName(span);
   response.SetHeader("Content-Disposition", "attachment; filename=\"" + name + "\"");
