@@ -63,17 +63,19 @@ void ShareRoutes::Register(HttpServer& server) {
                [this](const HttpRequest& q, HttpResponse& r) { Open(q, q.matches[1], r); });
 }
 
+std::optional<WebSession> ShareRoutes::Admin(const HttpRequest& request, const std::string& what,
+                                             HttpResponse& response) {
+  const auto caller = caller_(request);
+  if (!caller) SendError(response, 401, "log in first");
+  else if (caller->role != Role::Admin) SendError(response, 403, "only an admin may " + what);
+  else return caller;
+  return std::nullopt;
+}
+
 std::optional<std::pair<WebSession, int>> ShareRoutes::AdminWithHours(const HttpRequest& request,
                                                                       HttpResponse& response) {
-  const auto caller = caller_(request);
-  if (!caller) {
-    SendError(response, 401, "log in first");
-    return std::nullopt;
-  }
-  if (caller->role != Role::Admin) {
-    SendError(response, 403, "only an admin may share");
-    return std::nullopt;
-  }
+  const auto caller = Admin(request, "share", response);
+  if (!caller) return std::nullopt;
   const auto body = nlohmann::json::parse(request.body, nullptr, false);
   if (!body.is_object() || !body.contains("hours") || !body["hours"].is_number_integer() ||
       body["hours"].get<std::int64_t>() < 1 || body["hours"].get<std::int64_t>() > ShareStore::kMaxHours) {
@@ -93,9 +95,7 @@ void ShareRoutes::Made(Share share, int hours, const std::string& what, HttpResp
 }
 
 void ShareRoutes::List(const HttpRequest& request, HttpResponse& response) {
-  const auto caller = caller_(request);
-  if (!caller) return SendError(response, 401, "log in first");
-  if (caller->role != Role::Admin) return SendError(response, 403, "only an admin may see the shares");
+  if (!Admin(request, "see the shares", response)) return;
   nlohmann::json list = nlohmann::json::array();
   for (const Share& s : store_.List(Now())) {
     nlohmann::json item{{"id", s.id}, {"expires", Iso(s.expires)}, {"made", Iso(s.made)}, {"by", s.by}};
@@ -111,11 +111,14 @@ void ShareRoutes::List(const HttpRequest& request, HttpResponse& response) {
 }
 
 void ShareRoutes::Revoke(const HttpRequest& request, const std::string& id, HttpResponse& response) {
-  const auto caller = caller_(request);
-  if (!caller) return SendError(response, 401, "log in first");
-  if (caller->role != Role::Admin) return SendError(response, 403, "only an admin may revoke a share");
+  const auto caller = Admin(request, "revoke a share", response);
+  if (!caller) return;
   std::string error;
-  if (!store_.Revoke(id, error)) return SendError(response, error == "no such share" ? 404 : 500, error);
+  switch (store_.Revoke(id, error)) {
+    case ShareStore::Revoked::NoSuchShare: return SendError(response, 404, "no such share");
+    case ShareStore::Revoked::NotSaved: return SendError(response, 500, "not revoked: " + error);
+    case ShareStore::Revoked::Yes: break;
+  }
   say_("Web page: " + caller->user + " revoked share " + id);
   SendJson(response, {{"revoked", id}});
 }

@@ -35,6 +35,8 @@ class ShareRoutes {
   const std::string& LoadError() const { return store_.LoadError(); }
 
  private:
+  // The admin asking; nothing with the refusal sent (`what` they may do).
+  std::optional<WebSession> Admin(const HttpRequest& request, const std::string& what, HttpResponse& response);
   // The admin asking, with the hours the body asks for; nothing with the refusal sent.
   std::optional<std::pair<WebSession, int>> AdminWithHours(const HttpRequest& request, HttpResponse& response);
   void Made(Share share, int hours, const std::string& what, HttpResponse& response);

@@ -95,18 +95,15 @@ std::vector<Share> ShareStore::List(std::int64_t now) {
   return list;
 }
 
-bool ShareStore::Revoke(const std::string& id, std::string& error) {
+ShareStore::Revoked ShareStore::Revoke(const std::string& id, std::string& error) {
   std::lock_guard lock(mutex_);
   const auto it = std::find_if(shares_.begin(), shares_.end(), [&](const Share& s) { return s.id == id; });
-  if (it == shares_.end()) {
-    error = "no such share";
-    return false;
-  }
+  if (it == shares_.end()) return Revoked::NoSuchShare;
   const Share revoked = *it;
   shares_.erase(it);
-  if (SaveLocked(error)) return true;
+  if (SaveLocked(error)) return Revoked::Yes;
   shares_.push_back(revoked);  // still in the file: still open
-  return false;
+  return Revoked::NotSaved;
 }
 
 void ShareStore::ForgetExpiredLocked(std::int64_t now) {

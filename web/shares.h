@@ -38,8 +38,9 @@ class ShareStore {
   // The share a token opens, while it has not expired.
   std::optional<Share> Open(const std::string& token, std::int64_t now);
   std::vector<Share> List(std::int64_t now);
-  // False when there is no such share or the file could not be written.
-  bool Revoke(const std::string& id, std::string& error);
+  enum class Revoked { Yes, NoSuchShare, NotSaved };
+  // NotSaved with the reason: the file still holds it, so it still opens.
+  Revoked Revoke(const std::string& id, std::string& error);
 
  private:
   bool SaveLocked(std::string& error);
