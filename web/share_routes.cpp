@@ -65,7 +65,7 @@ void ShareRoutes::Register(HttpServer& server) {
 
 std::optional<WebSession> ShareRoutes::Admin(const HttpRequest& request, const std::string& what,
                                              HttpResponse& response) {
-  const auto caller = caller_(request);
+  auto caller = caller_(request);
   if (!caller) SendError(response, 401, "log in first");
   else if (caller->role != Role::Admin) SendError(response, 403, "only an admin may " + what);
   else return caller;
