@@ -326,7 +326,8 @@ void CRecordingsDlg::DeleteSelected() {
     ShowMessageBox(this, QString("%1 could not be moved to the trash.").arg(path), "Error!");
     return;
   }
-  QFile::remove(path + ".keep");  // a mark with no recording would keep nothing
+  std::string ignored;
+  zent::SetKept(path.toLocal8Bit().toStdString(), false, ignored);  // a mark with no recording would keep nothing
   RecordingRemoved(path);
 }
 
