@@ -2,9 +2,11 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "record/ffmpeg_limits.h"
+#include "record/first_packet_times.h"
 #include "record/multipart_reader.h"
 
 extern "C" {
@@ -63,14 +65,29 @@ class FormatSource : public PacketSource {
       : io_(std::move(io)),
         guard_(std::move(guard)),
         input_(std::move(input)),
-        stream_(*input_->streams[streamIndex]) {}
+        stream_(*input_->streams[streamIndex]) {
+    if (!ArrivalClock()) start_.emplace(av_rescale_q(1, av_inv_q(DeclaredRate()), stream_.time_base));
+  }
 
   int Read(AVPacket& packet) override {
-    for (;;) {
-      const int result = av_read_frame(input_.get(), &packet);
-      if (result < 0 || packet.stream_index == stream_.index) return result;
-      av_packet_unref(&packet);
+    while (start_) {
+      if (PacketPtr next = start_->Pop()) {
+        av_packet_unref(&packet);
+        av_packet_move_ref(&packet, next.get());
+        return 0;
+      }
+      if (ended_ < 0) return ended_;
+      if (start_->Settled()) {
+        start_.reset();
+        break;
+      }
+      PacketPtr read = NewPacket();
+      if (!read) return AVERROR(ENOMEM);
+      ended_ = ReadVideo(*read);
+      if (ended_ < 0) start_->Flush();  // what was held goes on before the error
+      else start_->Push(std::move(read));
     }
+    return ReadVideo(packet);
   }
   const AVCodecParameters& Parameters() const override { return *stream_.codecpar; }
   AVRational TimeBase() const override { return stream_.time_base; }
@@ -82,10 +99,20 @@ class FormatSource : public PacketSource {
   bool ArrivalClock() const override { return UsesArrivalClock(input_->iformat); }
 
  private:
+  int ReadVideo(AVPacket& packet) {
+    for (;;) {
+      const int result = av_read_frame(input_.get(), &packet);
+      if (result < 0 || packet.stream_index == stream_.index) return result;
+      av_packet_unref(&packet);
+    }
+  }
+
   AvioPtr io_;                        // set when the demuxer reads a connection we opened; it outlives the demuxer
   std::unique_ptr<HostGuard> guard_;  // the demuxer's interrupt callback; outlives it too
   InputPtr input_;
   const AVStream& stream_;
+  std::optional<FirstPacketTimes> start_;  // until the stream's own times are settled
+  int ended_ = 0;
 };
 
 // Motion JPEG over HTTP, split by our own bounded reader; every part is one key frame. The

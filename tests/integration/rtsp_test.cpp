@@ -94,8 +94,10 @@ TEST_F(RtspTest, EveryCodecIsRecordedWholeFromBeforeTheEventAndPlaysWithoutAnErr
     EXPECT_EQ(probe.height, 360);
     EXPECT_TRUE(probe.startsWithKeyFrame);
     EXPECT_EQ(probe.packets, saved->frames);
-    // Every frame from the first key frame on: as many as the file's length holds.
+    // Every frame from the first key frame on, each shown in its place: as many as the file's
+    // length holds, and no frame's time without its picture.
     EXPECT_NEAR(static_cast<double>(probe.packets), probe.seconds * kFps, 2.0);
+    EXPECT_EQ(probe.missingBeforeLast, 0);
     // The last key frame at or before the event minus the seconds asked for: within one key-frame
     // interval of them for H.264, to the frame for JPEG.
     EXPECT_GE(saved->preEventSeconds, codec == "mjpeg" ? kPreEventSeconds - 0.1 : kPreEventSeconds - 2.0);

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -29,7 +30,8 @@ AviProbe ProbeAvi(const std::string& path) {
   probe.height = stream->codecpar->height;
   probe.frameRate = av_q2d(stream->avg_frame_rate.num ? stream->avg_frame_rate : stream->r_frame_rate);
   AVPacket* packet = av_packet_alloc();
-  std::int64_t start = INT64_MAX, end = 0;
+  std::int64_t start = INT64_MAX, end = 0, step = 0;
+  std::vector<std::int64_t> shown;
   while (av_read_frame(input, packet) >= 0) {
     if (packet->size > 0) {
       if (probe.packets == 0) probe.startsWithKeyFrame = packet->flags & AV_PKT_FLAG_KEY;
@@ -40,11 +42,16 @@ AviProbe ProbeAvi(const std::string& path) {
       const std::int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       start = std::min(start, pts);
       end = std::max(end, pts + std::max<std::int64_t>(packet->duration, 1));
+      shown.push_back(pts);
+      if (step == 0) step = packet->duration;
     }
     av_packet_unref(packet);
   }
   // From the first picture shown: an MP4 with B-frames may show its first a few frames in.
   probe.seconds = static_cast<double>(start == INT64_MAX ? 0 : end - start) * av_q2d(stream->time_base);
+  std::sort(shown.begin(), shown.end());
+  for (std::size_t i = 1; step > 0 && i + 1 < shown.size(); ++i)
+    probe.missingBeforeLast += std::max<std::int64_t>(0, (shown[i] - shown[i - 1] + step / 2) / step - 1);
   av_packet_free(&packet);
   avformat_close_input(&input);
   return probe;

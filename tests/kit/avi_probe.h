@@ -17,6 +17,9 @@ struct AviProbe {
   double frameRate = 0;                     // the rate the file declares
   double seconds = 0;                       // playing time up to the end of the last frame
   std::int64_t packets = 0;                 // frames with data
+  // Frame times with no picture, in the order shown, up to the last picture but one (a recording
+  // stopped in a group of B-frames may end before the pictures shown just before its last).
+  std::int64_t missingBeforeLast = 0;
   std::vector<std::uint64_t> cameraFrames;  // zent-camsim's frame number of each packet
   bool startsWithKeyFrame = false;
 };
