@@ -1,5 +1,7 @@
 #include "record/live_mp4.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavutil/mem.h>
 #include <libavutil/opt.h>
@@ -108,13 +110,22 @@ bool LiveMp4::Add(const LivePacket& packet, std::string& out, std::string& error
     const auto since = std::chrono::duration_cast<std::chrono::microseconds>(packet.arrival - firstArrival_).count();
     ts = av_rescale_q(since, AVRational{1, 1000000}, streamBase);
   }
-  // Cameras send no B-frames; MP4 wants rising times.
-  if (lastDts_ != AV_NOPTS_VALUE && ts <= lastDts_) ts = lastDts_ + 1;
-  // A fragment of one frame must say how long it lasts before the next is known: as long as
-  // the one before it did.
-  if (lastDts_ != AV_NOPTS_VALUE) interval_ = ts - lastDts_;
+  const AVPacket& source = *packet.packet;
+  // A fragment of one frame must say how long it lasts before the next is known: as long as the
+  // gap before it, no longer than the stream's frame. The muxer moves a frame that begins before
+  // the one before it ended, and drops its showing offset: such a frame begins at that end.
+  if (lastDts_ != AV_NOPTS_VALUE) {
+    ts = std::max(ts, lastDts_ + lastDuration_);
+    interval_ = ts - lastDts_;
+  }
+  const std::int64_t frame =
+      !packet.arrivalClock && source.duration > 0 ? av_rescale_q(source.duration, packet.timeBase, streamBase) : 0;
+  copy->duration = lastDuration_ = frame > 0 ? std::min(interval_, frame) : interval_;
   copy->dts = copy->pts = ts;
-  copy->duration = interval_;
+  // A B-frame is shown after pictures decoded later: without its offset a player shows each
+  // group out of order.
+  if (!packet.arrivalClock && source.dts != AV_NOPTS_VALUE && source.pts != AV_NOPTS_VALUE && source.pts > source.dts)
+    copy->pts = ts + av_rescale_q(source.pts - source.dts, packet.timeBase, streamBase);
   copy->stream_index = 0;
   copy->pos = -1;
   lastDts_ = ts;

@@ -100,17 +100,36 @@ bool WriteTestAvi(const std::string& path, int frames, int width, int height) {
   return ok;
 }
 
-std::string DecodeErrors(const std::string& path) {
-  const std::string command = "ffmpeg -nostdin -hide_banner -v error -i '" + path + "' -f null - 2>&1";
+namespace {
+
+std::string Run(const std::string& command) {
   std::string output;
   if (FILE* pipe = ::popen(command.c_str(), "r")) {
     char buffer[512];
     while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    if (::pclose(pipe) != 0 && output.empty()) output = "ffmpeg failed";
+    if (::pclose(pipe) != 0 && output.empty()) output = "failed";
   } else {
-    output = "ffmpeg could not be run";
+    output = "could not be run";
   }
   return output;
+}
+
+}  // namespace
+
+std::vector<std::int64_t> ShownTimes(const std::string& path) {
+  const std::string output = Run("ffprobe -v error -select_streams v:0 -show_entries frame=pts -of csv=p=0 '" + path + "'");
+  std::vector<std::int64_t> times;
+  for (std::size_t at = 0; at < output.size();) {
+    const std::size_t end = std::min(output.find('\n', at), output.size());
+    if (end > at) times.push_back(std::strtoll(output.c_str() + at, nullptr, 10));
+    at = end + 1;
+  }
+  return times;
+}
+
+std::string DecodeErrors(const std::string& path) {
+  const std::string output = Run("ffmpeg -nostdin -hide_banner -v error -i '" + path + "' -f null - 2>&1");
+  return output == "failed" || output == "could not be run" ? "ffmpeg " + output : output;
 }
 
 }  // namespace zent::testing

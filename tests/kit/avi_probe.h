@@ -29,6 +29,10 @@ AviProbe ProbeAvi(const std::string& path);
 // Writes a playable Motion JPEG AVI of `frames` grey pictures at 10 per second, with our writer.
 bool WriteTestAvi(const std::string& path, int frames, int width = 160, int height = 120);
 
+// The times of the pictures a player's decoder gives out, in the order it gives them out:
+// `ffprobe -show_entries frame=pts`. They rise when every picture is shown in its place.
+std::vector<std::int64_t> ShownTimes(const std::string& path);
+
 // What a player's decoder complains of, playing the whole file: `ffmpeg -v error -i FILE -f null -`.
 std::string DecodeErrors(const std::string& path);
 
