@@ -12,18 +12,16 @@ void FirstPacketTimes::Push(PacketPtr packet) {
     ready_.push_back(std::move(packet));
     return;
   }
-  if (packet->dts != AV_NOPTS_VALUE) {
-    held_.push_back(std::move(packet));
-    Settle(held_.back()->dts);
-    return;
-  }
+  const bool says = packet->dts != AV_NOPTS_VALUE;
   held_.push_back(std::move(packet));
-  if (held_.size() >= maxHeld_) Flush();  // a stream that never says: its packets are not kept back
+  if (says) Settle();
+  else if (held_.size() >= maxHeld_) Flush();  // a stream that never says: its packets are not kept back
 }
 
-void FirstPacketTimes::Settle(std::int64_t firstDts) {
+void FirstPacketTimes::Settle() {
   // Decoded one frame apart up to the first that says when; a picture time missing (the key
   // frame's) is a frame before the earliest picture decoded after it, as in a closed group.
+  const std::int64_t firstDts = held_.back()->dts;
   const std::size_t count = held_.size();
   std::int64_t earliestLater = AV_NOPTS_VALUE;
   for (std::size_t i = count; i-- > 0;) {

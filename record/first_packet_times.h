@@ -28,7 +28,7 @@ class FirstPacketTimes {
   bool Settled() const { return settled_ && ready_.empty(); }
 
  private:
-  void Settle(std::int64_t firstDts);
+  void Settle();  // the last packet held says when it is decoded
 
   std::int64_t frameDuration_;
   std::size_t maxHeld_;

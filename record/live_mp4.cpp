@@ -114,13 +114,11 @@ bool LiveMp4::Add(const LivePacket& packet, std::string& out, std::string& error
   // A fragment of one frame must say how long it lasts before the next is known: as long as the
   // gap before it, no longer than the stream's frame. The muxer moves a frame that begins before
   // the one before it ended, and drops its showing offset: such a frame begins at that end.
-  if (lastDts_ != AV_NOPTS_VALUE) {
-    ts = std::max(ts, lastDts_ + lastDuration_);
-    interval_ = ts - lastDts_;
-  }
+  if (lastDts_ != AV_NOPTS_VALUE) ts = std::max(ts, lastDts_ + lastDuration_);
+  const std::int64_t gap = lastDts_ != AV_NOPTS_VALUE ? ts - lastDts_ : kTimeBase.den / 25;
   const std::int64_t frame =
       !packet.arrivalClock && source.duration > 0 ? av_rescale_q(source.duration, packet.timeBase, streamBase) : 0;
-  copy->duration = lastDuration_ = frame > 0 ? std::min(interval_, frame) : interval_;
+  copy->duration = lastDuration_ = frame > 0 ? std::min(gap, frame) : gap;
   copy->dts = copy->pts = ts;
   // A B-frame is shown after pictures decoded later: without its offset a player shows each
   // group out of order.

@@ -38,8 +38,7 @@ class LiveMp4 {
   std::int64_t firstTs_ = AV_NOPTS_VALUE;  // in the packets' own time base
   std::chrono::steady_clock::time_point firstArrival_;
   std::int64_t lastDts_ = AV_NOPTS_VALUE;
-  std::int64_t interval_ = 90000 / 25;  // the gap before the last frame
-  std::int64_t lastDuration_ = 1;       // what the last frame's fragment said it lasts
+  std::int64_t lastDuration_ = 1;  // what the last frame's fragment said it lasts
 };
 
 }  // namespace zent

@@ -178,8 +178,9 @@ void Recorder::Write(RecordedPacket& job) {
     segmentFirstTs_ = AV_NOPTS_VALUE;
   }
   // Packets go into the file in decode order, so they are placed by their decode time, counted
-  // from the connection's first packet that has one (the first few after a connection may not:
-  // they go by their arrival, and the writer keeps every frame after the one before).
+  // from the connection's first packet that has one (the source fills in a connection's first
+  // few; a packet still without one goes by its arrival, and the writer keeps every frame after
+  // the one before).
   std::int64_t frame = std::llround(sinceStart * av_q2d(rate_));
   const std::int64_t dts = job.packet->dts;
   if (!job.arrivalClock && dts != AV_NOPTS_VALUE) {

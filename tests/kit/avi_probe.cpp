@@ -102,14 +102,15 @@ bool WriteTestAvi(const std::string& path, int frames, int width, int height) {
 
 namespace {
 
-std::string Run(const std::string& command) {
+// `program`'s output, or that it failed when it printed nothing.
+std::string Run(const std::string& program, const std::string& arguments) {
   std::string output;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+  if (FILE* pipe = ::popen((program + " " + arguments).c_str(), "r")) {
     char buffer[512];
     while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    if (::pclose(pipe) != 0 && output.empty()) output = "failed";
+    if (::pclose(pipe) != 0 && output.empty()) output = program + " failed";
   } else {
-    output = "could not be run";
+    output = program + " could not be run";
   }
   return output;
 }
@@ -117,7 +118,8 @@ std::string Run(const std::string& command) {
 }  // namespace
 
 std::vector<std::int64_t> ShownTimes(const std::string& path) {
-  const std::string output = Run("ffprobe -v error -select_streams v:0 -show_entries frame=pts -of csv=p=0 '" + path + "'");
+  const std::string output =
+      Run("ffprobe", "-v error -select_streams v:0 -show_entries frame=pts -of csv=p=0 '" + path + "'");
   std::vector<std::int64_t> times;
   for (std::size_t at = 0; at < output.size();) {
     const std::size_t end = std::min(output.find('\n', at), output.size());
@@ -128,8 +130,7 @@ std::vector<std::int64_t> ShownTimes(const std::string& path) {
 }
 
 std::string DecodeErrors(const std::string& path) {
-  const std::string output = Run("ffmpeg -nostdin -hide_banner -v error -i '" + path + "' -f null - 2>&1");
-  return output == "failed" || output == "could not be run" ? "ffmpeg " + output : output;
+  return Run("ffmpeg", "-nostdin -hide_banner -v error -i '" + path + "' -f null - 2>&1");
 }
 
 }  // namespace zent::testing
