@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <sys/stat.h>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -74,6 +75,10 @@ TEST_F(RecordingsWindow, ListsOnlyOurRecordingsNewestFirstByDayAndMakesEachPictu
 
   // The cache keeps the newest pictures only.
   const QString cache = ThumbnailLoader::CacheFolder();
+  // Pictures made within one tick of the file system's clock share a time: a minute apart instead.
+  auto age = std::filesystem::file_time_type::clock::now();
+  for (const QString& name : QDir(cache).entryList({"*.png"}, QDir::Files, QDir::Name))
+    std::filesystem::last_write_time((cache + "/" + name).toStdString(), age -= std::chrono::minutes(1));
   const QStringList before = QDir(cache).entryList({"*.png"}, QDir::Files, QDir::Time);
   ASSERT_EQ(before.size(), 4);
   ThumbnailLoader::TrimCache(cache, 3);
