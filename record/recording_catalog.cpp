@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 
 #include "config/paths.h"
 #include "record/recording_reader.h"
@@ -28,11 +29,17 @@ bool IsRecordingTail(const std::string& tail) {
 
 CatalogListing RecordingCatalog::Listing(const RecordingsPlace& place) {
   // A folder changes its time when a file is added, renamed or deleted: until then the last
-  // reading holds.
+  // reading holds. A file system's clock ticks coarsely (a jiffy, a second, FAT's two), so a file
+  // added within the tick of the change just read leaves that time as it is: a reading is kept only
+  // once its folder's time is safely past.
   struct stat info {};
   if (place.stem.empty() || ::stat(place.folder.c_str(), &info) != 0)
     return std::make_shared<const std::vector<CatalogEntry>>();
   const std::int64_t changed = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  constexpr std::int64_t kCoarsestTickNs = 2'000'000'000;
+  const bool settled = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec - changed > kCoarsestTickNs;
   {
     std::lock_guard lock(mutex_);
     const auto found = listings_.find(place);
@@ -44,6 +51,10 @@ CatalogListing RecordingCatalog::Listing(const RecordingsPlace& place) {
   for (auto recording = names.rbegin(); recording != names.rend(); ++recording)
     entries->push_back({std::move(recording->tail), recording->stamp, recording->stamp.Day()});
   std::lock_guard lock(mutex_);
+  if (!settled) {
+    listings_.erase(place);
+    return entries;
+  }
   if (listings_.size() > 64) listings_.clear();  // places come and go with the camera list
   listings_[place] = {changed, entries};
   return entries;

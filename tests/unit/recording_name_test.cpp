@@ -1,8 +1,13 @@
 #include "record/recording_name.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
 
 #include "record/recording_catalog.h"
+#include "tests/kit/temp_dir.h"
 
 namespace zent {
 namespace {
@@ -67,6 +72,25 @@ TEST(RecordingWeek, EachRecordingCountsInTheHourItsNameSays) {
   EXPECT_EQ(days[6][13], 1);
   EXPECT_EQ(days[5][23], 1);
   EXPECT_EQ(days[0][13], 0);  // the 26th: the 25th is not in these seven days
+}
+
+// The page lists a folder again only when its time changes; a recording added within the same tick
+// of the file system's clock (here made to look so) is listed all the same.
+TEST(RecordingCatalog, ARecordingAddedWithinTheFoldersClockTickIsListed) {
+  testing::TempDir dir;
+  const RecordingsPlace place{dir.file("videos"), "door"};
+  ASSERT_EQ(::mkdir(place.folder.c_str(), 0700), 0);
+  std::ofstream(place.folder + "/door_20261207_010000.avi") << "RIFF";
+  RecordingCatalog catalog;
+  ASSERT_EQ(catalog.Listing(place)->size(), 1u);
+  struct stat before {};
+  ASSERT_EQ(::stat(place.folder.c_str(), &before), 0);
+  std::ofstream(place.folder + "/door_20261207_020000.avi") << "RIFF";
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, place.folder.c_str(), times, 0), 0);
+  const CatalogListing listing = catalog.Listing(place);
+  ASSERT_EQ(listing->size(), 2u);
+  EXPECT_EQ(listing->front().tail, "20261207_020000");
 }
 
 }  // namespace
