@@ -124,7 +124,8 @@ void RecordingRoutes::Week(const std::string& camera, HttpResponse& response) {
   // recording, at the time in its name.
   const std::time_t now = std::time(nullptr);
   std::vector<RecordingStamp> stamps;
-  for (const CatalogEntry& entry : *recordings_.Listing(camera)) stamps.push_back(entry.stamp);
+  const CatalogListing listing = recordings_.Listing(camera);  // held here: a loop over *Listing() would outlive it
+  for (const CatalogEntry& entry : *listing) stamps.push_back(entry.stamp);
   const auto counts = CountByHour(stamps, DayNumberOf(now - 6 * 86400), 7);
   nlohmann::json week = nlohmann::json::array();
   for (int back = 6; back >= 0; --back)
