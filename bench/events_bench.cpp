@@ -27,7 +27,6 @@ namespace {
 using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, the clock zent-camsim stamps with
 using namespace std::chrono_literals;
 
-
 class IdleHost : public zent::SessionHost {
  public:
   void AddStatusLine(const std::string& text) override {

@@ -132,7 +132,6 @@ double Reference(const std::string& input, double streamSeconds) {
   return 100 * (ChildrenCpuSeconds() - cpu0) / streamSeconds;
 }
 
-
 struct Row {
   const char* name;
   Replay ours;
@@ -144,8 +143,8 @@ bool DetectionCost(const std::string& folder, std::vector<Row>& rows) {
     camsim::CamSimProcess sim({"--size", "1280x720", "--fps", "15", "--still"});
     Capture capture;
     // 20 s: a block crosses in the 6th to 9th and in the 14th to 16th second.
-    if (!CaptureStream("http://127.0.0.1:" + std::to_string(sim.VideoPort()) + "/", 15, 20, folder + "/mjpeg",
-                       capture, [&](int second) {
+    if (!CaptureStream("http://127.0.0.1:" + std::to_string(sim.VideoPort()) + "/", 15, 20, folder + "/mjpeg", capture,
+                       [&](int second) {
                          if (second == 5) sim.Command("move 3");
                          if (second == 13) sim.Command("move 2");
                        }))
@@ -172,8 +171,9 @@ bool DetectionCost(const std::string& folder, std::vector<Row>& rows) {
     if (!CaptureStream("rtsp://127.0.0.1:" + std::to_string(main.Port()) + "/stream1", 15, 20, folder + "/main.h264",
                        capture))
       return false;
-    rows.push_back({"H.264 1280x720 15 fps main (key frames)", Detect(capture, false),
-                    Reference("-skip_frame nokey -f h264 -framerate 15 -i " + folder + "/main.h264", capture.Seconds())});
+    rows.push_back(
+        {"H.264 1280x720 15 fps main (key frames)", Detect(capture, false),
+         Reference("-skip_frame nokey -f h264 -framerate 15 -i " + folder + "/main.h264", capture.Seconds())});
   }
   return true;
 }
@@ -285,25 +285,28 @@ int main(int argc, char** argv) {
   std::vector<double> latencyMs;
   if (!Latency(dir.path(), moves, latencyMs)) return 1;
   std::printf("\n%-46s %10s %10s %10s\n", "Motion JPEG 640x360 10 fps, ms", "median", "p99", "max");
-  std::printf("%-46s %10.1f %10.1f %10.1f\n", "first moved frame -> recording starts", bench::Percentile(latencyMs, 0.5),
-              bench::Percentile(latencyMs, 0.99), bench::Percentile(latencyMs, 1));
+  std::printf("%-46s %10.1f %10.1f %10.1f\n", "first moved frame -> recording starts",
+              bench::Percentile(latencyMs, 0.5), bench::Percentile(latencyMs, 0.99), bench::Percentile(latencyMs, 1));
 
   Fleet fleet;
   if (!ManyCameras(dir.file("fleet"), cameras, fleet)) return 1;
-  std::printf("\n%d motion cameras (Motion JPEG 1280x720 15 fps) in one zent-recorder: %.2f %% of a core each "
-              "while watched (reading the stream too); %d recordings, %lld frames, %lld lost\n",
-              cameras, fleet.cpuPercentPerCamera, fleet.recordings, static_cast<long long>(fleet.frames),
-              static_cast<long long>(fleet.lost));
+  std::printf(
+      "\n%d motion cameras (Motion JPEG 1280x720 15 fps) in one zent-recorder: %.2f %% of a core each "
+      "while watched (reading the stream too); %d recordings, %lld frames, %lld lost\n",
+      cameras, fleet.cpuPercentPerCamera, fleet.recordings, static_cast<long long>(fleet.frames),
+      static_cast<long long>(fleet.lost));
 
   std::printf("RESULT mjpeg_cpu_percent=%.2f mjpeg_ffmpeg_percent=%.2f", rows[0].ours.cpuPercent, rows[0].ffmpeg);
   if (rows.size() > 2)
-    std::printf(" h264_sub_cpu_percent=%.2f h264_sub_ffmpeg_percent=%.2f h264_key_cpu_percent=%.2f "
-                "h264_key_ffmpeg_percent=%.2f",
-                rows[1].ours.cpuPercent, rows[1].ffmpeg, rows[2].ours.cpuPercent, rows[2].ffmpeg);
-  std::printf(" latency_ms_median=%.1f latency_ms_p99=%.1f cameras=%d recorder_cpu_percent_per_camera=%.2f "
-              "recordings=%d frames_lost=%lld\n",
-              bench::Percentile(latencyMs, 0.5), bench::Percentile(latencyMs, 0.99), cameras,
-              fleet.cpuPercentPerCamera, fleet.recordings, static_cast<long long>(fleet.lost));
+    std::printf(
+        " h264_sub_cpu_percent=%.2f h264_sub_ffmpeg_percent=%.2f h264_key_cpu_percent=%.2f "
+        "h264_key_ffmpeg_percent=%.2f",
+        rows[1].ours.cpuPercent, rows[1].ffmpeg, rows[2].ours.cpuPercent, rows[2].ffmpeg);
+  std::printf(
+      " latency_ms_median=%.1f latency_ms_p99=%.1f cameras=%d recorder_cpu_percent_per_camera=%.2f "
+      "recordings=%d frames_lost=%lld\n",
+      bench::Percentile(latencyMs, 0.5), bench::Percentile(latencyMs, 0.99), cameras, fleet.cpuPercentPerCamera,
+      fleet.recordings, static_cast<long long>(fleet.lost));
   const bool met = rows[0].ours.cpuPercent <= 2 && (rows.size() < 2 || rows[1].ours.cpuPercent <= 2) &&
                    bench::Percentile(latencyMs, 1) <= 300 && fleet.recordings == cameras && fleet.lost == 0;
   return met ? 0 : 1;

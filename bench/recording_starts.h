@@ -16,8 +16,7 @@ class RecordingStarts : public zent::CycleObserver {
  public:
   void OnCycleEvent(const zent::CycleEvent& event) override {
     std::lock_guard lock(mutex_);
-    const double now =
-        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     if (event.kind == zent::CycleEvent::Kind::RecordingStarted) started_.push_back(now);
     if (event.kind == zent::CycleEvent::Kind::RecordingEnded) ++ended_;
     if (event.kind == zent::CycleEvent::Kind::RecorderReady) ++ready_;

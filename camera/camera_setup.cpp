@@ -56,8 +56,7 @@ void DescribeMotion(CameraSetup& setup, const Options& options) {
   if (setup.events.kind != EventSourceChoice::Kind::Motion || !setup.eventsError.empty()) return;
   const std::string zones = ValueFor(options.cameraMotionZones, address);
   if (const auto parsed = ParseMotionZones(zones)) setup.motion.zones = *parsed;
-  else
-    setup.eventsError = "The motion zones of camera " + address + " are not 144 cells of 0 and 1";
+  else setup.eventsError = "The motion zones of camera " + address + " are not 144 cells of 0 and 1";
   setup.motionUrlTemplate = ValueFor(options.cameraMotionUrlTemplates, address);
   if (setup.motionUrlTemplate.empty()) return;
   // The camera's password goes to the camera only.

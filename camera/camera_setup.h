@@ -42,7 +42,7 @@ struct CameraSetup {
   std::string eventsError;  // the Options name a source that cannot work: not to be recorded
   std::vector<std::string> onvifTopics;
   MotionSettings motion;
-  std::string motionUrlTemplate;  // a sub-stream to watch for motion; empty: the recorded stream
+  std::string motionUrlTemplate;            // a sub-stream to watch for motion; empty: the recorded stream
   std::string recordingExtension = ".avi";  // ".mp4" for MP4 recordings
   int preEventSeconds = 5;
   bool relogin = true;

@@ -10,11 +10,11 @@ namespace zent {
 
 // Where an event came from, for the people and programs told of it.
 struct EventOrigin {
-  std::string source = "camera";  // "camera" (its event channel), "onvif", "external", "motion"
-  std::string topic = {};         // ONVIF: the topic that fired
-  std::string item = {};          // ONVIF: the data item that rose, NAME=VALUE
-  std::string reason = {};        // from outside: what the trigger said
-  std::string by = {};            // from outside: who sent it (a user, a token, MQTT); never a secret
+  std::string source = "camera";    // "camera" (its event channel), "onvif", "external", "motion"
+  std::string topic = {};           // ONVIF: the topic that fired
+  std::string item = {};            // ONVIF: the data item that rose, NAME=VALUE
+  std::string reason = {};          // from outside: what the trigger said
+  std::string by = {};              // from outside: who sent it (a user, a token, MQTT); never a secret
   std::optional<double> area = {};  // motion: the share of the watched picture that moved, percent
   bool operator==(const EventOrigin&) const = default;
 };

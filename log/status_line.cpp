@@ -32,8 +32,8 @@ std::string FormatStatusLine(const std::tm& time, std::string_view text) {
 
 std::string LogFileName(const LogSettings& settings, const std::tm& time, std::string_view documentsFolder) {
   std::string logPath = !settings.logPath.empty() && settings.logPath[0] == kPathSeparator
-                                  ? settings.logPath
-                                  : JoinPath(documentsFolder, settings.logPath);
+                            ? settings.logPath
+                            : JoinPath(documentsFolder, settings.logPath);
   const std::string dir = DirectoryPart(logPath);
   const int year = time.tm_year + 1900;
   const int month = time.tm_mon + 1;

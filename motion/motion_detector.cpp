@@ -13,7 +13,7 @@ constexpr double kWholePicture = 85;    // percent changed: the light changed, n
 // Most cells of the grid brighter (or darker) at once is light too, even where parts of the
 // picture are too bright or too dark to follow it and so look changed after the shift is taken away.
 constexpr double kLightCells = 0.6;
-constexpr double kLightStep = 8;  // mean change of a cell's pixels that counts
+constexpr double kLightStep = 8;        // mean change of a cell's pixels that counts
 constexpr double kMaxNoiseSample = 32;  // a pixel's share in the noise estimate, so motion does not inflate it
 
 }  // namespace

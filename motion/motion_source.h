@@ -46,8 +46,8 @@ class MotionSource : public EventSource {
   const std::shared_ptr<SessionHost> host_;
   MotionDetector detector_;
   MotionPictures pictures_;
-  std::shared_ptr<LiveViewer> viewer_;             // guarded by mutex_
-  std::atomic<std::int64_t> ioDeadline_{0};         // steady clock, ns: a sub-stream read that takes longer ends
+  std::shared_ptr<LiveViewer> viewer_;       // guarded by mutex_
+  std::atomic<std::int64_t> ioDeadline_{0};  // steady clock, ns: a sub-stream read that takes longer ends
 };
 
 }  // namespace zent

@@ -62,10 +62,7 @@ struct HostGuard {
 class FormatSource : public PacketSource {
  public:
   FormatSource(InputPtr input, AvioPtr io, std::unique_ptr<HostGuard> guard, int streamIndex)
-      : io_(std::move(io)),
-        guard_(std::move(guard)),
-        input_(std::move(input)),
-        stream_(*input_->streams[streamIndex]) {
+      : io_(std::move(io)), guard_(std::move(guard)), input_(std::move(input)), stream_(*input_->streams[streamIndex]) {
     if (!ArrivalClock()) start_.emplace(av_rescale_q(1, av_inv_q(DeclaredRate()), stream_.time_base));
   }
 

@@ -22,8 +22,8 @@ std::string RecordingFileName(const std::string& savePath, int insertTime, const
   const std::size_t dot = savePath.rfind('.');
   const std::string prefix = dot != std::string::npos && dot >= nameStart ? savePath.substr(0, dot) : savePath;
   char stamp[96];
-  std::snprintf(stamp, sizeof stamp, "_%04d%02d%02d_%02d%02d%02d", time.tm_year + 1900, time.tm_mon + 1,
-                time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec);
+  std::snprintf(stamp, sizeof stamp, "_%04d%02d%02d_%02d%02d%02d", time.tm_year + 1900, time.tm_mon + 1, time.tm_mday,
+                time.tm_hour, time.tm_min, time.tm_sec);
   return prefix + stamp + extension;
 }
 

@@ -216,8 +216,8 @@ bool CameraRecorder::StartVideo() {
 void CameraRecorder::StopVideo() { engine_.StopView(); }
 
 bool CameraRecorder::StartRecording() {
-  const std::string wanted = RecordingFileName(setup_.profile.savePath, setup_.profile.insertTime, tuning_.clock(),
-                                               setup_.recordingExtension);
+  const std::string wanted =
+      RecordingFileName(setup_.profile.savePath, setup_.profile.insertTime, tuning_.clock(), setup_.recordingExtension);
   engine_.MarkEvent();
   std::string error;
   if (!engine_.StartRecording(wanted, error).empty()) return true;

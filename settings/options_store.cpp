@@ -65,7 +65,8 @@ Options LoadOptions() {
   options.webHealthFromLocalhost = settings.value("web/healthFromLocalhost", false).toBool();
   options.cameraVideoUrlTemplates = LoadByCamera(settings, "cameraVideoUrl");
   options.cameraEvents = LoadByCamera(settings, "cameraEvents");
-  options.motionSensitivity = std::clamp(settings.value("motion/sensitivity", options.motionSensitivity).toInt(), 1, 10);
+  options.motionSensitivity =
+      std::clamp(settings.value("motion/sensitivity", options.motionSensitivity).toInt(), 1, 10);
   options.motionMinAreaPercent =
       std::clamp(settings.value("motion/minAreaPercent", options.motionMinAreaPercent).toDouble(), 0.1, 100.0);
   options.cameraMotionZones = LoadByCamera(settings, "cameraMotionZones");

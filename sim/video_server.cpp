@@ -75,9 +75,8 @@ VideoServer::~VideoServer() {
 }
 
 std::shared_ptr<const TestPicture> VideoServer::MakePicture() const {
-  return std::make_shared<const TestPicture>(options_.width, options_.height,
-                                             std::max(1, static_cast<int>(options_.fps + 0.5)), options_.quality,
-                                             scene_);
+  return std::make_shared<const TestPicture>(
+      options_.width, options_.height, std::max(1, static_cast<int>(options_.fps + 0.5)), options_.quality, scene_);
 }
 
 int VideoServer::BlockX(std::uint64_t number) const {

@@ -58,9 +58,9 @@ class VideoServer {
 
   std::mutex mutex_;
   std::condition_variable newFrame_;
-  std::shared_ptr<const TestPicture> picture_;  // guarded by mutex_
-  Frame latest_{0, nullptr};                    // guarded by mutex_
-  Scene scene_;                                 // guarded by mutex_
+  std::shared_ptr<const TestPicture> picture_;   // guarded by mutex_
+  Frame latest_{0, nullptr};                     // guarded by mutex_
+  Scene scene_;                                  // guarded by mutex_
   std::uint64_t moveFrom_ = 0, moveFrames_ = 0;  // guarded by mutex_: the frames a block crosses in
 
   std::thread acceptThread_;

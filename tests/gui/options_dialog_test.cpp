@@ -94,8 +94,8 @@ TEST_F(OptionsDialog, GroupsItsSettingsAndSaysAtOnceWhetherATestMessageArrived) 
     return picture;
   });
   QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(5, 5));
-  QMouseEvent drag(QEvent::MouseMove, QPointF(5 + 24 * 3, 5), grid->mapToGlobal(QPointF(5 + 24 * 3, 5)),
-                   Qt::NoButton, Qt::LeftButton, {});
+  QMouseEvent drag(QEvent::MouseMove, QPointF(5 + 24 * 3, 5), grid->mapToGlobal(QPointF(5 + 24 * 3, 5)), Qt::NoButton,
+                   Qt::LeftButton, {});
   QApplication::sendEvent(grid, &drag);
   QTest::mouseRelease(grid, Qt::LeftButton, {}, QPoint(5 + 24 * 3, 5));
   EXPECT_TRUE(WaitUntil([&] { return grid->HasPicture(); }, 5000));

@@ -291,7 +291,8 @@ TEST_F(RecorderServiceTest, MotionInASubStreamRecordsTheMainStream) {
     CameraRecorder camera(setup, output, tuning);
     ASSERT_TRUE(WaitForLines("127.0.0.1 ", "Saved ", 1, 20s)) << ReadFile(outputPath);
   }
-  EXPECT_EQ(Count("127.0.0.1 ", "Watching rtsp://127.0.0.1:" + std::to_string(ball.Port()) + "/stream1 for motion."), 1);
+  EXPECT_EQ(Count("127.0.0.1 ", "Watching rtsp://127.0.0.1:" + std::to_string(ball.Port()) + "/stream1 for motion."),
+            1);
   EXPECT_GE(Count("127.0.0.1 ", "Motion detected ("), 1);
   const std::vector<std::string> files = Recordings("127.0.0.1");
   ASSERT_FALSE(files.empty());

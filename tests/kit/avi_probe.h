@@ -14,9 +14,9 @@ struct AviProbe {
   std::string codecTag;  // "hvc1", "avc1", "MJPG"
   int width = 0;
   int height = 0;
-  double frameRate = 0;                     // the rate the file declares
-  double seconds = 0;                       // playing time up to the end of the last frame
-  std::int64_t packets = 0;                 // frames with data
+  double frameRate = 0;      // the rate the file declares
+  double seconds = 0;        // playing time up to the end of the last frame
+  std::int64_t packets = 0;  // frames with data
   // Frame times with no picture, in the order shown, up to the last picture but one (a recording
   // stopped in a group of B-frames may end before the pictures shown just before its last).
   std::int64_t missingBeforeLast = 0;

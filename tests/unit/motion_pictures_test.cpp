@@ -72,7 +72,8 @@ TEST(MotionPictures, JpegsAreDecodedSmallAndOnlyWhenDueAndH264AtItsKeyFramesOnly
   EXPECT_EQ(taken, 5);
   EXPECT_EQ(pictures.Decoded(), 5u);  // the other ten never reached the decoder
   // Something began to move: every picture is looked at until it is decided.
-  for (int i = 15; i < 20; ++i) EXPECT_TRUE(pictures.Take(*jpegs.packets[i], *jpegs.parameters, t0 + 1s + i * 1ms, true));
+  for (int i = 15; i < 20; ++i)
+    EXPECT_TRUE(pictures.Take(*jpegs.packets[i], *jpegs.parameters, t0 + 1s + i * 1ms, true));
 
   Encoded h264;
   if (!Encode("libx264", 30, 10, h264)) GTEST_SKIP() << "no H.264 encoder";

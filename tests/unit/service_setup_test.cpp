@@ -106,8 +106,8 @@ TEST(ServiceSetup, EveryCameraNeedsCredentialsAndAChosenCameraMustBeInTheList) {
   EXPECT_FALSE(result.cameras[1].motion.zones[0]);
   EXPECT_EQ(zent::MotionSourceSettingsFor(result.cameras[1], nullptr).subStreamLabel, "rtsp://127.0.0.3:8554/sub");
   options.cameraMotionZones["127.0.0.3"] = "0101";
-  EXPECT_EQ(zent::BuildSetups({door, shop}, credentials, options, {}).error.rfind(
-                "The motion zones of camera 127.0.0.3 are not", 0),
+  EXPECT_EQ(zent::BuildSetups({door, shop}, credentials, options, {})
+                .error.rfind("The motion zones of camera 127.0.0.3 are not", 0),
             0u);
   options.cameraMotionZones.clear();
   options.cameraMotionUrlTemplates["127.0.0.3"] = "rtsp://192.0.2.1:8554/sub";
