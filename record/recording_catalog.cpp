@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
+#include <chrono>
 
 #include "config/paths.h"
 #include "record/recording_reader.h"
@@ -36,10 +36,9 @@ CatalogListing RecordingCatalog::Listing(const RecordingsPlace& place) {
   if (place.stem.empty() || ::stat(place.folder.c_str(), &info) != 0)
     return std::make_shared<const std::vector<CatalogEntry>>();
   const std::int64_t changed = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  constexpr std::int64_t kCoarsestTickNs = 2'000'000'000;
-  const bool settled = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec - changed > kCoarsestTickNs;
+  constexpr auto kCoarsestTick = std::chrono::seconds(2);
+  const bool settled =
+      std::chrono::system_clock::now().time_since_epoch() - std::chrono::nanoseconds(changed) > kCoarsestTick;
   {
     std::lock_guard lock(mutex_);
     const auto found = listings_.find(place);
@@ -53,10 +52,10 @@ CatalogListing RecordingCatalog::Listing(const RecordingsPlace& place) {
   std::lock_guard lock(mutex_);
   if (!settled) {
     listings_.erase(place);
-    return entries;
+  } else {
+    if (listings_.size() > 64) listings_.clear();  // places come and go with the camera list
+    listings_[place] = {changed, entries};
   }
-  if (listings_.size() > 64) listings_.clear();  // places come and go with the camera list
-  listings_[place] = {changed, entries};
   return entries;
 }
 
